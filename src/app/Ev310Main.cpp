@@ -1,0 +1,545 @@
+#include "Ev310Main.h"
+
+#include "Dialogs.h"
+#include "Ev310Graphics.h"
+#include "Ev310Registers.h"
+#include "Ev310Warn.h"
+#include "IniFile.h"
+#include "LuLED.h"
+#include "RegisterMap.h"
+#include "SpinEdit.h"
+#include "StatusBits.h"
+#include "Version.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTimer>
+
+#include <cerrno>
+#include <chrono>
+
+namespace kvx {
+
+namespace {
+
+using namespace std::chrono_literals;
+constexpr auto kPollInterval = 1ms;
+constexpr int kClientWidth = 628; // the outer 636 x 770 less the window frame
+constexpr int kClientHeight = 743;
+constexpr int kPortCount = 9;
+constexpr int kHintTime = 5000;
+
+const QString kSettingsSection = QStringLiteral("Settings");
+const QString kPortKey = QStringLiteral("COMPort");
+const QString kPortsSection = QStringLiteral("Ports");
+
+struct LedRow
+{
+    int bit;
+    int y;
+};
+// Top to bottom; the status byte is applied in the order 0..5, 7, 6.
+constexpr LedRow kLedRows[] = {{0, 24},  {1, 48},  {2, 88},  {3, 112},
+                               {4, 152}, {5, 176}, {6, 216}, {7, 240}};
+constexpr int kLedUpdateOrder[] = {0, 1, 2, 3, 4, 5, 7, 6};
+constexpr const char *kLedNames[] = {"LedXReached1",    "LedReference1", "LedXReached2",
+                                     "LedReference2",   "LedXReached3",  "LedReference3",
+                                     "LedCoverWaiting", "LedInterrupt"};
+
+QString withMotor(const char *name, int m)
+{
+    return QLatin1String(name) + QString::number(m + 1);
+}
+
+QLabel *sunkenField(QWidget *parent, const QString &name, int x, int y, int w, int h)
+{
+    auto *l = new QLabel(QStringLiteral("0"), parent);
+    l->setObjectName(name);
+    l->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    l->setGeometry(x, y, w, h);
+    return l;
+}
+
+QLabel *caption(QWidget *parent, const QString &name, const QString &text, int x, int y)
+{
+    auto *l = new QLabel(text, parent);
+    l->setObjectName(name);
+    l->move(x, y);
+    l->adjustSize();
+    return l;
+}
+
+QPushButton *button(QWidget *parent, const QString &name, const QString &text, const QRect &r,
+                    const QString &hint)
+{
+    auto *b = new QPushButton(text, parent);
+    b->setObjectName(name);
+    b->setGeometry(r);
+    b->setToolTip(hint);
+    b->setToolTipDuration(kHintTime);
+    return b;
+}
+
+QGroupBox *group(QWidget *parent, const QString &name, const QString &title, const QRect &r)
+{
+    auto *g = new QGroupBox(title, parent);
+    g->setObjectName(name);
+    g->setGeometry(r);
+    return g;
+}
+
+QString defaultSettingsPath()
+{
+    return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("Eval310.ini"));
+}
+
+} // namespace
+
+TFormMain::TFormMain(const QString &settingsPath, QWidget *parent)
+    : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
+    , Link(Comm32)
+    , Scheduler(Link, Table)
+    , TimerActions(new QTimer(this))
+    , m_settingsPath(settingsPath.isEmpty() ? defaultSettingsPath() : settingsPath)
+{
+    setObjectName(QStringLiteral("FormMain"));
+    Comm32.setDeviceName(QStringLiteral("COM2"));
+    Comm32.setBaudRate(TBaudRate::cbr19200);
+    Comm32.setParity(TParity::paNone);
+    Comm32.setStopbits(TStopbits::sb10);
+    Comm32.setDatabits(TDatabits::da8);
+    Comm32.setFlowControl(TFlowControl::fcRTSToggle);
+    TimerActions->setTimerType(Qt::PreciseTimer);
+    TimerActions->setInterval(kPollInterval);
+    connect(TimerActions, &QTimer::timeout, this, [this] { TimerActionsTimer(); });
+
+    buildInterface();
+    wireLink();
+    FormCreate();
+}
+
+TFormMain::~TFormMain()
+{
+    TimerActions->stop();
+    Link.EndAllWaits();
+    Comm32.Close();
+}
+
+void TFormMain::buildInterface()
+{
+    setFixedWidth(kClientWidth); // widened never; the height may shrink, below
+    setMinimumSize(0, 0);
+    resize(kClientWidth, kClientHeight);
+    setMaximumSize(kClientWidth, kClientHeight);
+    move(303, 129);
+
+    GrpCOM = group(this, QStringLiteral("GrpCOM"), tr(" Interface "), {8, 8, 305, 121});
+    ComboCOM = new QComboBox(GrpCOM);
+    ComboCOM->setObjectName(QStringLiteral("ComboCOM"));
+    ComboCOM->setGeometry(16, 24, 89, 21);
+    for (int i = 1; i <= kPortCount; ++i)
+        ComboCOM->addItem(QStringLiteral("COM%1").arg(i));
+    ComboCOM->setToolTip(tr("Select the serial port to which the evaluation board is connected."));
+    BtnOpen = button(GrpCOM, QStringLiteral("BtnOpen"), tr("&Open"), {120, 22, 75, 25},
+                     tr("Clicking this button opens the serial port."));
+    BtnClose = button(GrpCOM, QStringLiteral("BtnClose"), tr("&Close"), {208, 22, 75, 25},
+                      tr("Clicking this button closes the serial port."));
+    StaticInfo1 = sunkenField(GrpCOM, QStringLiteral("StaticInfo1"), 16, 56, 265, 17);
+    StaticInfo2 = sunkenField(GrpCOM, QStringLiteral("StaticInfo2"), 16, 80, 265, 17);
+
+    GrpMore = group(this, QStringLiteral("GrpMore"), tr(" More "), {8, 136, 305, 145});
+    BtnCmd310 = button(GrpMore, QStringLiteral("BtnCmd310"), tr("KVX &310 Registers..."),
+                       {16, 24, 145, 25}, tr("Click here to open the advanced register window."));
+    BtnGraphics = button(GrpMore, QStringLiteral("BtnGraphics"), tr("&Graphics..."),
+                         {16, 56, 145, 25}, tr("Click here to open the graphics window."));
+    BtnKVX620 = button(GrpMore, QStringLiteral("BtnKVX620"), tr("KVX &620 Registers"),
+                       {184, 24, 113, 25}, QString());
+    CheckSlow = new QCheckBox(tr("Use Slow SPI"), GrpMore);
+    CheckSlow->setObjectName(QStringLiteral("CheckSlow"));
+    CheckSlow->move(184, 120);
+    CheckSlow->adjustSize();
+
+    GrpStatus =
+        group(this, QStringLiteral("GrpStatus"), tr(" KVX310 Status Bits "), {400, 8, 209, 273});
+    GrpStatus->setToolTip(tr("The KVX310 status bits are being displayed here."));
+    GrpStatus->setToolTipDuration(kHintTime);
+    for (const LedRow &row : kLedRows) {
+        auto *led = new TLuLedLittle(GrpStatus);
+        led->setObjectName(QLatin1String(kLedNames[row.bit]));
+        led->move(24, row.y);
+        StatusLeds[std::size_t(row.bit)] = led;
+        caption(GrpStatus, QStringLiteral("LblStatus%1").arg(row.bit),
+                QString::fromLatin1(kStatusBitNames[std::size_t(row.bit)].data()), 48, row.y + 1);
+    }
+
+    for (int m = 0; m < kMotorCount; ++m)
+        buildMotorGroup(m);
+
+    GrpAll = group(this, QStringLiteral("GrpAll"), tr(" All Motors "), {8, 640, 601, 81});
+    BtnStopAll = button(GrpAll, QStringLiteral("BtnStopAll"), tr("All &Stop!"), {16, 24, 185, 41},
+                        tr("Click this button to stop all motors."));
+    BtnGoAll = button(GrpAll, QStringLiteral("BtnGoAll"), tr("All G&o!"), {400, 24, 185, 41},
+                      tr("Click this button to run all motors using the parameters specified "
+                         "above."));
+
+    StatusBar1 = new QStatusBar(this);
+    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+    StatusBar1->setSizeGripEnabled(false);
+    StatusBar1->setGeometry(0, kClientHeight - 19, kClientWidth, 19);
+
+    connect(BtnOpen, &QPushButton::clicked, this, [this] { BtnOpenClick(); });
+    connect(BtnClose, &QPushButton::clicked, this, [this] { BtnCloseClick(); });
+    connect(BtnCmd310, &QPushButton::clicked, this, [this] { BtnCmd310Click(); });
+    connect(BtnGraphics, &QPushButton::clicked, this, [this] { BtnGraphicsClick(); });
+    connect(BtnKVX620, &QPushButton::clicked, this, [this] { BtnKVX620Click(); });
+}
+
+void TFormMain::buildMotorGroup(int m)
+{
+    MotorGroup &g = Motors[std::size_t(m)];
+    g.Grp = group(this, withMotor("GrpMot", m), tr(" Motor %1 ").arg(m + 1),
+                  {8 + 208 * m, 288, 185, 345});
+    auto spin = [&](const char *name, int y, int minimum, int maximum) {
+        auto *s = new TSpinEdit(g.Grp);
+        s->setObjectName(withMotor(name, m));
+        s->setRange(minimum, maximum);
+        s->setValue(0);
+        s->setGeometry(104, y, 73, 21);
+        return s;
+    };
+    auto label = [&](const char *name, const QString &text, int y) {
+        return caption(g.Grp, withMotor(name, m), text, 8, y + 3);
+    };
+    g.EditXTarget = spin("EditXTarget", 16, -8388608, 8388607);
+    g.LblXTarget = label("LblXTarget", tr("Target Position:"), 16);
+    g.EditVTarget = spin("EditVTarget", 40, -8388608, 8388607);
+    g.LblVTarget = label("LblVTarget", tr("Target Velocity:"), 40);
+    g.EditVMin = spin("EditVMin", 64, 0, 2047);
+    g.LblVMin = label("LblVMin", tr("Vmin:"), 64);
+    g.EditVMax = spin("EditVMax", 88, 0, 2047);
+    g.LblVMax = label("LblVMax", tr("Vmax:"), 88);
+    g.EditAMax = spin("EditAMax", 112, 0, 2047);
+    g.LblAMax = label("LblAMax", tr("Max. Accel.:"), 112);
+    g.EditVActual = spin("EditVActual", 136, -2047, 2047);
+    g.LblEVact = label(m == 1 ? "LblEVAct" : "LblEVact", tr("Actual Velocity:"), 136);
+
+    g.CbRampMode = new QComboBox(g.Grp);
+    g.CbRampMode->setObjectName(withMotor("CbRampMode", m));
+    for (std::string_view mode : kRampModeNames)
+        g.CbRampMode->addItem(QString::fromLatin1(mode.data(), qsizetype(mode.size())));
+    g.CbRampMode->setGeometry(104, 176, 73, 21);
+    g.LblMode = label("LblMode", tr("Ramp Mode:"), 176);
+    connect(g.CbRampMode, &QComboBox::currentIndexChanged, this,
+            [this, m] { CbRampModeChange(m); });
+
+    g.BtnStop = button(g.Grp, withMotor("BtnStop", m), tr("Stop!"), {12, 208, 75, 25},
+                       tr("Click this button to stop motor %1.").arg(m + 1));
+    g.BtnGo = button(
+        g.Grp, withMotor("BtnGo", m), tr("Go!"), {100, 208, 75, 25},
+        tr("Click this button to run motor %1 using the parameters specified above.").arg(m + 1));
+
+    g.StaticXAct = sunkenField(g.Grp, withMotor("StaticXAct", m), 104, 248, 73, 17);
+    label("LblXAct", tr("Actual Position:"), 248 - 2);
+    g.StaticVAct = sunkenField(g.Grp, withMotor("StaticVAct", m), 104, 272, 73, 17);
+    label("LblVAct", tr("Actual Velocity:"), 272 - 2);
+    g.StaticAAct = sunkenField(g.Grp, withMotor("StaticAAct", m), 104, 296, 73, 17);
+    label("LblAAct", tr("Actual Accel.:"), 296 - 2);
+    g.StaticVTarget = sunkenField(g.Grp, withMotor("StaticVTarget", m), 104, 320, 73, 17);
+    label("LblVTargetAct", tr("Target Velocity:"), 320 - 2);
+}
+
+void TFormMain::wireLink()
+{
+    Comm32.OnRxChar = [this](QObject *sender, int count) { Link.Comm32RxChar(sender, count); };
+    Comm32.OnDeviceLost = [this](QObject *, const QString &reason) { onDeviceLost(reason); };
+
+    Link.SlowSpi = [this] { return CheckSlow->isChecked(); };
+    Link.OnPollReply = [this](const Reply &r) { Scheduler.ShowPollReply(r); };
+    Link.OnAdvancePollRow = [this] { Scheduler.AdvancePollRow(); };
+    Link.OnReplyTaken = [this] { Scheduler.SendNextPoll(); };
+    Link.OnStatus = [this](const QString &a, const QString &b) { showStatus(a, b); };
+    Link.OnIdentified = [this](BoardVariant v) { showIdentified(v); };
+    Link.OnSendError = [this] { Dialogs::message(this, tr("Send error!")); };
+
+    Scheduler.ShowStatusBits = [this](std::uint8_t s) { showStatusBits(s); };
+
+    // The live values of each motor.
+    for (int m = 0; m < kMotorCount; ++m) {
+        const MotorGroup &g = Motors[std::size_t(m)];
+        auto field = [](QLabel *l) { return [l](const QString &t) { l->setText(t); }; };
+        Table.setMainField(PollTable::motorRow(m, motor::XActual), field(g.StaticXAct));
+        Table.setMainField(PollTable::motorRow(m, motor::VTarget), field(g.StaticVTarget));
+        Table.setMainField(PollTable::motorRow(m, motor::VActual), field(g.StaticVAct));
+        Table.setMainField(PollTable::motorRow(m, motor::AActual), field(g.StaticAAct));
+    }
+}
+
+void TFormMain::attachWindows(TFormAdvanced *advanced, TFormGraphics *graphics,
+                              TFormWarning *warning)
+{
+    m_advanced = advanced;
+    m_graphics = graphics;
+    m_warning = warning;
+    Scheduler.EditorShown = [this] { return m_advanced && m_advanced->EditorShown(); };
+    Scheduler.ActivePage = [this] { return m_advanced ? m_advanced->activePage() : -1; };
+    if (m_graphics) {
+        TFormGraphics *g = m_graphics;
+        Scheduler.Trace.AddPosition = [g](std::int64_t v, int m) { g->AddPosition(int(v), m); };
+        Scheduler.Trace.AddVelocity = [g](std::int64_t v, int m) { g->AddVelocity(int(v), m); };
+        Scheduler.Trace.AddTargetVelocity = [g](std::int64_t v, int m) {
+            g->AddTargetVelocity(int(v), m);
+        };
+        Scheduler.Trace.AddAcceleration = [g](std::int64_t v, int m) {
+            g->AddAcceleration(int(v), m);
+        };
+        Scheduler.Trace.NextSample = [g] { g->NextSample(); };
+    }
+}
+
+void TFormMain::FormCreate()
+{
+    BaseTitle =
+        tr("KVX310 Evaluation Kit") + QStringLiteral(" V") + FormatVersion(ReadFileVersion());
+    setWindowTitle(BaseTitle);
+
+    IniFile ini;
+    ini.load(m_settingsPath);
+    const int port = ini.intValue(kSettingsSection, kPortKey, 0);
+    ComboCOM->setCurrentIndex(port >= 0 && port < kPortCount ? port : -1);
+
+    BtnKVX620->hide();
+    BtnKVX620->setEnabled(false);
+
+    Scheduler.PollRow = 0;
+    Link.LinkIdle = true;
+    Link.PollingEnabled = true;
+    Scheduler.TimerBusy = false;
+    TimerActions->stop();
+    Link.Detecting = false;
+
+    setConnectedControls(false);
+    showStatus(tr("No port opened."), tr("Select a port, then click \"Open\"."));
+
+    for (int m = 0; m < kMotorCount; ++m) {
+        const QSignalBlocker block(Motors[std::size_t(m)].CbRampMode);
+        Motors[std::size_t(m)].CbRampMode->setCurrentIndex(0);
+        CbRampModeChange(m);
+    }
+
+    CheckSlow->setEnabled(false);
+    CheckSlow->hide();
+    CheckSlow->setChecked(false);
+    Link.KorveBoard = false;
+}
+
+void TFormMain::setConnectedControls(bool open)
+{
+    BtnOpen->setEnabled(!open);
+    BtnClose->setEnabled(open);
+    BtnCmd310->setEnabled(open);
+    ComboCOM->setEnabled(!open);
+    for (MotorGroup &g : Motors) {
+        g.BtnStop->setEnabled(open);
+        g.BtnGo->setEnabled(open);
+    }
+    BtnStopAll->setEnabled(open);
+    BtnGoAll->setEnabled(open);
+    BtnGraphics->setEnabled(open);
+}
+
+void TFormMain::showStatus(const QString &first, const QString &second)
+{
+    StaticInfo1->setText(first);
+    StaticInfo2->setText(second);
+}
+
+void TFormMain::showStatusBits(std::uint8_t status)
+{
+    const auto bits = decodeStatus(status);
+    for (int bit : kLedUpdateOrder) {
+        StatusLeds[std::size_t(bit)]->setLedColor(
+            bits[std::size_t(bit)] ? TLedLittleColor::lcCyan : TLedLittleColor::lcDarkCyan);
+    }
+}
+
+void TFormMain::showIdentified(BoardVariant variant)
+{
+    if (variant == BoardVariant::Korve) {
+        setWindowTitle(BaseTitle + tr(" (KORVE Version)"));
+        CheckSlow->setEnabled(true);
+        CheckSlow->show();
+    } else if (variant == BoardVariant::Pentar) {
+        setWindowTitle(BaseTitle + tr(" (Pentar Version)"));
+    }
+}
+
+void TFormMain::BtnOpenClick()
+{
+    IniFile ini;
+    ini.load(m_settingsPath);
+    Comm32.setPortMap(ini.section(kPortsSection));
+    Comm32.setDeviceName(ComboCOM->currentText());
+    Comm32.Open();
+    if (!Comm32.Connected()) {
+        Dialogs::message(this,
+                         MessageRequest{QMessageBox::Warning,
+                                        tr("Could not open port %1.").arg(ComboCOM->currentText()),
+                                        openFailureDetail()});
+        return;
+    }
+    Link.StartDetection();
+    BtnOpen->setEnabled(false);
+    BtnClose->setEnabled(true);
+    BtnCmd310->setEnabled(true);
+
+    Scheduler.PollRow = 0;
+    Link.LinkIdle = true;
+    Link.PollingEnabled = true;
+    TimerActions->start();
+    Link.BoardActive = false;
+
+    setConnectedControls(true);
+}
+
+void TFormMain::closeConnection()
+{
+    TimerActions->stop();
+    // Any command waiting for a reply ends now, unanswered.
+    Link.EndAllWaits();
+    if (m_advanced && m_advanced->EditorShown())
+        m_advanced->close();
+    if (m_graphics && m_graphics->Shown())
+        m_graphics->close();
+    Comm32.Close();
+    setConnectedControls(false);
+    BtnKVX620->setEnabled(false);
+    showStatus(tr("No port opened."), tr("Select a port, then click \"Open\"."));
+}
+
+void TFormMain::BtnCloseClick()
+{
+    closeConnection();
+}
+
+void TFormMain::onDeviceLost(const QString &reason)
+{
+    const QString port = ComboCOM->currentText();
+    closeConnection();
+    QString detail = tr("The port has been closed.");
+    if (!reason.isEmpty())
+        detail = reason + QStringLiteral(". ") + detail;
+    Dialogs::message(this,
+                     MessageRequest{QMessageBox::Warning,
+                                    tr("The connection to port %1 was lost.").arg(port), detail});
+}
+
+QString TFormMain::openFailureDetail() const
+{
+    const PortTarget &target = Comm32.LastTarget();
+    const QString name = ComboCOM->currentText();
+    const QString settings = QDir::toNativeSeparators(m_settingsPath);
+    QString device;
+    switch (target.kind) {
+    case PortTarget::Kind::Simulated:
+        device = tr("the simulated board (%1)").arg(target.variant);
+        break;
+    case PortTarget::Kind::Device:
+    case PortTarget::Kind::Invalid:
+        device = target.path.isEmpty() ? tr("no device") : target.path;
+        break;
+    }
+    QString detail = tr("%1 is %2: %3.")
+                         .arg(name.isEmpty() ? tr("No port was chosen; it") : name, device,
+                              Comm32.LastErrorText());
+    QString remedy;
+    switch (Comm32.LastError()) {
+    case EACCES: {
+        QString owner = QFileInfo(Comm32.OpenedDevice()).group();
+        if (owner.isEmpty())
+            owner = QStringLiteral("dialout");
+        remedy = tr("Add your user to the group that owns the device (%1), for example with "
+                    "\"sudo usermod -aG %1 $USER\", then log in again.")
+                     .arg(owner);
+        break;
+    }
+    case EBUSY:
+        remedy = tr("Another program is using the device. Close it, or choose another port.");
+        break;
+    case EINVAL:
+        remedy = tr("In %1, section [Ports], give %2 a device path, or sim, sim:korve or "
+                    "sim:pentar for the simulated board.")
+                     .arg(settings, name);
+        break;
+    default:
+        remedy = tr("Map the port to a device in %1, section [Ports], for example "
+                    "\"%2=/dev/ttyUSB0\", or \"%2=sim\" for the simulated board.")
+                     .arg(settings, name.isEmpty() ? QStringLiteral("COM1") : name);
+        break;
+    }
+    return detail + QLatin1Char('\n') + remedy;
+}
+
+void TFormMain::BtnCmd310Click()
+{
+    if (m_advanced) {
+        m_advanced->show();
+        m_advanced->raise();
+    }
+}
+
+void TFormMain::BtnGraphicsClick()
+{
+    if (m_graphics) {
+        m_graphics->show();
+        m_graphics->raise();
+    }
+}
+
+void TFormMain::CbRampModeChange(int m)
+{
+    MotorGroup &g = Motors[std::size_t(m)];
+    const int r = g.CbRampMode->currentIndex();
+    const bool positioning = r == 0 || r == 1;
+    for (QWidget *w : {static_cast<QWidget *>(g.EditAMax), static_cast<QWidget *>(g.LblAMax)})
+        w->setEnabled(positioning || r == 2);
+    for (QWidget *w : {static_cast<QWidget *>(g.EditVMax), static_cast<QWidget *>(g.LblVMax),
+                       static_cast<QWidget *>(g.EditVMin), static_cast<QWidget *>(g.LblVMin),
+                       static_cast<QWidget *>(g.EditXTarget), static_cast<QWidget *>(g.LblXTarget)})
+        w->setEnabled(positioning);
+    for (QWidget *w : {static_cast<QWidget *>(g.EditVTarget), static_cast<QWidget *>(g.LblVTarget)})
+        w->setEnabled(r == 2);
+    for (QWidget *w : {static_cast<QWidget *>(g.EditVActual), static_cast<QWidget *>(g.LblEVact)})
+        w->setEnabled(r == 3);
+}
+
+void TFormMain::FormClose()
+{
+    TimerActions->stop();
+    Link.EndAllWaits();
+    Comm32.Close();
+    IniFile ini;
+    ini.load(m_settingsPath);
+    ini.setValue(kSettingsSection, kPortKey, QString::number(ComboCOM->currentIndex()));
+    ini.save(m_settingsPath); // a settings file that cannot be written is not worth a message
+}
+
+void TFormMain::closeEvent(QCloseEvent *event)
+{
+    if (!m_closing) {
+        m_closing = true;
+        FormClose();
+        emit closed();
+    }
+    QWidget::closeEvent(event);
+}
+
+} // namespace kvx

@@ -1,0 +1,137 @@
+#pragma once
+
+// The main window "KVX310 Evaluation Kit": the port and its connection, the live status of the
+// chip and the three motors, and the motion commands. Owns the serial port, the board link,
+// the poll table, the scheduler and its 1 ms timer. The register editor, the graphic display
+// and the warning dialog are created after it and attached. User-interface thread only.
+
+#include "async32.h"
+#include "BoardLink.h"
+#include "PollScheduler.h"
+#include "PollTable.h"
+
+#include <QWidget>
+
+#include <array>
+#include <memory>
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QPushButton;
+class QStatusBar;
+class QTimer;
+
+namespace kvx {
+
+class TFormAdvanced;
+class TFormGraphics;
+class TFormWarning;
+class TLuLedLittle;
+class TSpinEdit;
+
+struct MotorGroup
+{
+    QGroupBox *Grp = nullptr;
+    TSpinEdit *EditXTarget = nullptr;
+    TSpinEdit *EditVTarget = nullptr;
+    TSpinEdit *EditVMin = nullptr;
+    TSpinEdit *EditVMax = nullptr;
+    TSpinEdit *EditAMax = nullptr;
+    TSpinEdit *EditVActual = nullptr;
+    QLabel *LblXTarget = nullptr;
+    QLabel *LblVTarget = nullptr;
+    QLabel *LblVMin = nullptr;
+    QLabel *LblVMax = nullptr;
+    QLabel *LblAMax = nullptr;
+    QLabel *LblEVact = nullptr;
+    QLabel *LblMode = nullptr;
+    QComboBox *CbRampMode = nullptr;
+    QPushButton *BtnStop = nullptr;
+    QPushButton *BtnGo = nullptr;
+    QLabel *StaticXAct = nullptr;
+    QLabel *StaticVAct = nullptr;
+    QLabel *StaticAAct = nullptr;
+    QLabel *StaticVTarget = nullptr;
+};
+
+class TFormMain : public QWidget
+{
+    Q_OBJECT
+
+public:
+    // `settingsPath` is the INI file; by default "Eval310.ini" beside the program file.
+    explicit TFormMain(const QString &settingsPath = {}, QWidget *parent = nullptr);
+    ~TFormMain() override;
+
+    // The windows created after this one.
+    void attachWindows(TFormAdvanced *advanced, TFormGraphics *graphics, TFormWarning *warning);
+
+    // Controls.
+    QGroupBox *GrpCOM = nullptr;
+    QComboBox *ComboCOM = nullptr;
+    QPushButton *BtnOpen = nullptr;
+    QPushButton *BtnClose = nullptr;
+    QLabel *StaticInfo1 = nullptr;
+    QLabel *StaticInfo2 = nullptr;
+    QGroupBox *GrpMore = nullptr;
+    QPushButton *BtnCmd310 = nullptr;
+    QPushButton *BtnGraphics = nullptr;
+    QCheckBox *CheckSlow = nullptr;
+    QPushButton *BtnKVX620 = nullptr;
+    QGroupBox *GrpStatus = nullptr;
+    std::array<TLuLedLittle *, 8> StatusLeds{}; // by status bit
+    std::array<MotorGroup, 3> Motors{};
+    QGroupBox *GrpAll = nullptr;
+    QPushButton *BtnStopAll = nullptr;
+    QPushButton *BtnGoAll = nullptr;
+    QStatusBar *StatusBar1 = nullptr;
+
+    // Non-visual parts.
+    TComm32 Comm32;
+    BoardLink Link;
+    PollTable Table;
+    PollScheduler Scheduler;
+    QTimer *TimerActions = nullptr;
+    QString BaseTitle;
+
+    [[nodiscard]] QString settingsPath() const { return m_settingsPath; }
+
+    // Handlers.
+    void BtnOpenClick();
+    void BtnCloseClick();
+    void BtnCmd310Click();
+    void BtnGraphicsClick();
+    void BtnKVX620Click() {}
+    void CbRampModeChange(int motor);
+    void TimerActionsTimer() { Scheduler.TimerActionsTimer(); }
+
+signals:
+    void closed();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void FormCreate();
+    void FormClose();
+    void buildInterface();
+    void buildMotorGroup(int m);
+    void wireLink();
+    void setConnectedControls(bool open);
+    void showStatus(const QString &first, const QString &second);
+    void showStatusBits(std::uint8_t status);
+    void showIdentified(BoardVariant variant);
+    void onDeviceLost(const QString &reason);
+    void closeConnection();
+    [[nodiscard]] QString openFailureDetail() const;
+
+    QString m_settingsPath;
+    TFormAdvanced *m_advanced = nullptr;
+    TFormGraphics *m_graphics = nullptr;
+    TFormWarning *m_warning = nullptr;
+    bool m_closing = false;
+};
+
+} // namespace kvx

@@ -1,0 +1,50 @@
+#include "Dialogs.h"
+
+#include <QCoreApplication>
+#include <QDialog>
+
+namespace kvx {
+
+namespace {
+Dialogs::MessageHandler &messageHandler()
+{
+    static Dialogs::MessageHandler handler;
+    return handler;
+}
+Dialogs::DialogHandler &dialogHandler()
+{
+    static Dialogs::DialogHandler handler;
+    return handler;
+}
+} // namespace
+
+void Dialogs::message(QWidget *parent, const MessageRequest &request)
+{
+    if (messageHandler()) {
+        messageHandler()(parent, request);
+        return;
+    }
+    QMessageBox box(request.icon, QCoreApplication::applicationName(), request.text,
+                    QMessageBox::Ok, parent);
+    if (!request.informative.isEmpty())
+        box.setInformativeText(request.informative);
+    box.exec();
+}
+
+int Dialogs::exec(QDialog &dialog)
+{
+    if (dialogHandler())
+        return dialogHandler()(dialog);
+    return dialog.exec();
+}
+
+void Dialogs::setMessageHandler(MessageHandler handler)
+{
+    messageHandler() = std::move(handler);
+}
+void Dialogs::setDialogHandler(DialogHandler handler)
+{
+    dialogHandler() = std::move(handler);
+}
+
+} // namespace kvx

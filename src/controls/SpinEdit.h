@@ -1,0 +1,40 @@
+#pragma once
+
+// An integer spin edit with the program's editing rules: text that is not a number reads as
+// the minimum, a value typed outside the range is brought to the nearest bound when the edit
+// loses the focus, and a value set by the program is brought into range at once.
+
+#include <QSpinBox>
+
+namespace kvx {
+
+class TSpinEdit : public QSpinBox
+{
+    Q_OBJECT
+
+public:
+    explicit TSpinEdit(QWidget *parent = nullptr);
+
+    void setRange(int minimum, int maximum);
+    // The value as typed so far: out-of-range values stand until the focus leaves.
+    [[nodiscard]] int Value() const;
+    void setValue(int value);
+    void stepBy(int steps) override;
+
+signals:
+    // Every change of the text, as typed, with the value it reads as.
+    void valueEdited(int value);
+
+protected:
+    void focusOutEvent(QFocusEvent *event) override;
+    [[nodiscard]] StepEnabled stepEnabled() const override;
+    [[nodiscard]] QValidator::State validate(QString &input, int &pos) const override;
+    [[nodiscard]] int valueFromText(const QString &text) const override;
+    void fixup(QString &input) const override;
+
+private:
+    int m_minimum = 0;
+    int m_maximum = 0;
+};
+
+} // namespace kvx

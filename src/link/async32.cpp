@@ -1,0 +1,557 @@
+#include "async32.h"
+
+#include "SimulatedPorts.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSerialPort>
+#include <QTimer>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#ifdef Q_OS_LINUX
+#include <linux/serial.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#endif
+
+namespace kvx {
+
+namespace {
+
+using namespace std::chrono_literals;
+constexpr auto kRtsDrainPoll = 1ms;
+constexpr int kProviderRs232 = 1; // provider subtype of a plain RS-232 port
+
+QSerialPort::Parity qtParity(TParity p)
+{
+    switch (p) {
+    case TParity::paNone:
+        return QSerialPort::NoParity;
+    case TParity::paOdd:
+        return QSerialPort::OddParity;
+    case TParity::paEven:
+        return QSerialPort::EvenParity;
+    case TParity::paMark:
+        return QSerialPort::MarkParity;
+    case TParity::paSpace:
+        return QSerialPort::SpaceParity;
+    }
+    return QSerialPort::NoParity;
+}
+
+QSerialPort::StopBits qtStopBits(TStopbits s)
+{
+    switch (s) {
+    case TStopbits::sb10:
+        return QSerialPort::OneStop;
+    case TStopbits::sb15:
+        return QSerialPort::OneAndHalfStop;
+    case TStopbits::sb20:
+        return QSerialPort::TwoStop;
+    }
+    return QSerialPort::OneStop;
+}
+
+// Qt only reports an error class and the system's text; the handler of OnOpen gets an errno
+// value recovered from that text, so that "permission denied" and "no such device" can be told
+// apart by number as well.
+int systemErrorCode(const QSerialPort &port)
+{
+    const QString text = port.errorString();
+    for (int code : {ENOENT, ENODEV, ENXIO, EACCES, EBUSY, EIO, EINVAL}) {
+        if (text == QString::fromLocal8Bit(std::strerror(code)))
+            return code;
+    }
+    switch (port.error()) {
+    case QSerialPort::DeviceNotFoundError:
+        return ENOENT;
+    case QSerialPort::PermissionError:
+        // Qt says this also when another program holds the device's lock file.
+        return text.contains(QLatin1String("lock"), Qt::CaseInsensitive) ? EBUSY : EACCES;
+    case QSerialPort::OpenError:
+        return EBUSY;
+    default:
+        return EIO;
+    }
+}
+
+} // namespace
+
+int baudRateValue(TBaudRate rate)
+{
+    static constexpr int kRates[] = {110,   300,   600,   1200,  2400,   4800,   9600,  14400,
+                                     19200, 38400, 56000, 57600, 115200, 128000, 256000};
+    return kRates[static_cast<int>(rate)];
+}
+
+TCustomComm32::TCustomComm32(QObject *parent)
+    : QObject(parent)
+    , m_simulatedPorts(&sim::SimulatedPorts::terminalFor)
+    , m_rtsTimer(new QTimer(this))
+{
+    m_rtsTimer->setTimerType(Qt::PreciseTimer);
+    m_rtsTimer->setInterval(kRtsDrainPoll);
+    connect(m_rtsTimer, &QTimer::timeout, this, [this] { endTransmissionIfDrained(); });
+}
+
+TCustomComm32::~TCustomComm32()
+{
+    Close();
+}
+
+void TCustomComm32::setSimulatedPortProvider(SimulatedPortProvider provider)
+{
+    m_simulatedPorts = std::move(provider);
+}
+
+bool TCustomComm32::Connected() const
+{
+    return m_port && m_port->isOpen();
+}
+
+void TCustomComm32::failOpen(int code, const QString &text)
+{
+    m_lastError = code != 0 ? code : EIO;
+    m_lastErrorText = text;
+}
+
+bool TCustomComm32::openTarget(QString *error, int *code)
+{
+    m_lastTarget = resolvePortName(m_deviceName, m_portMap);
+    QString path = m_lastTarget.path;
+    switch (m_lastTarget.kind) {
+    case PortTarget::Kind::Invalid:
+        *code = EINVAL;
+        *error = tr("\"%1\" is not a device or simulated board").arg(path);
+        return false;
+    case PortTarget::Kind::Simulated:
+        if (!m_simulatedPorts) {
+            *code = ENODEV;
+            *error = tr("the simulated board is not available in this program");
+            return false;
+        }
+        path = m_simulatedPorts(m_lastTarget.variant, error);
+        if (path.isEmpty()) {
+            *code = ENODEV;
+            return false;
+        }
+        break;
+    case PortTarget::Kind::Device:
+        if (path.isEmpty()) {
+            *code = ENOENT;
+            *error = tr("no device name");
+            return false;
+        }
+        // Qt puts "/dev/" in front of bare names; a relative path must reach it as a path.
+        if (path.contains(QLatin1Char('/')) && QFileInfo(path).isRelative())
+            path = QFileInfo(path).absoluteFilePath();
+        break;
+    }
+    m_openedDevice = path;
+
+    auto *port = new QSerialPort(this);
+    port->setPortName(path);
+    port->setReadBufferSize(m_readBufferSize);
+    if (!port->open(QIODevice::ReadWrite)) {
+        *code = systemErrorCode(*port);
+        *error = port->errorString();
+        delete port;
+        return false;
+    }
+    m_port = port;
+    return true;
+}
+
+void TCustomComm32::Open()
+{
+    Close();
+    m_lastError = 0;
+    m_lastErrorText.clear();
+    m_openedDevice.clear();
+    m_lost = false;
+    m_modemLines = true;
+    m_driverRtsToggle = false;
+
+    QString error;
+    int code = 0;
+    if (m_databits == TDatabits::da4) {
+        code = EINVAL;
+        error = tr("4 data bits are not supported on this system");
+    }
+    if (code != 0 || !openTarget(&error, &code)) {
+        failOpen(code, error);
+        if (OnOpen)
+            OnOpen(this, kProviderRs232, m_lastError);
+        return;
+    }
+    ++m_generation;
+
+    connect(m_port, &QSerialPort::errorOccurred, this,
+            [this](QSerialPort::SerialPortError e) { onPortError(int(e)); });
+    if (!applyLineSettings()) {
+        const QString text = m_port->errorString();
+        Close();
+        failOpen(EINVAL, text);
+        if (OnOpen)
+            OnOpen(this, kProviderRs232, m_lastError);
+        return;
+    }
+    applyFlowControl();
+    applyNativeOptions();
+    // Qt keeps whatever the device received before it was opened; a stale reply would be
+    // taken for the answer to the first request.
+    m_port->clear(QSerialPort::AllDirections);
+
+    if (!m_simple) {
+        connect(m_port, &QSerialPort::readyRead, this, [this] { postEvents(evRxChar); });
+        connect(m_port, &QSerialPort::bytesWritten, this, [this] {
+            if (m_port && m_port->bytesToWrite() == 0)
+                postEvents(evTxEmpty);
+        });
+    }
+    if (OnOpen)
+        OnOpen(this, kProviderRs232, 0);
+}
+
+void TCustomComm32::Close()
+{
+    m_rtsTimer->stop();
+    m_rtsRaised = false;
+    m_eventsPosted = false;
+    m_postedMask = 0;
+    if (!m_port)
+        return;
+    ++m_generation;
+    QSerialPort *port = m_port;
+    m_port = nullptr;
+    port->disconnect(this);
+    port->close();
+    // Close may run inside one of the port's own signals; it must outlive that call.
+    port->deleteLater();
+}
+
+bool TCustomComm32::applyLineSettings()
+{
+    const auto dataBits = static_cast<QSerialPort::DataBits>(static_cast<int>(m_databits) + 4);
+    return m_port->setBaudRate(baudRateValue(m_baudRate)) && m_port->setDataBits(dataBits) &&
+           m_port->setParity(qtParity(m_parity)) && m_port->setStopBits(qtStopBits(m_stopbits));
+}
+
+void TCustomComm32::applyFlowControl()
+{
+    if (!m_port)
+        return;
+    switch (m_flowControl) {
+    case TFlowControl::fcDefault:
+        return;
+    case TFlowControl::fcCTS:
+        m_port->setFlowControl(QSerialPort::HardwareControl);
+        break;
+    case TFlowControl::fcSoftware:
+        m_port->setFlowControl(QSerialPort::SoftwareControl);
+        applyNativeOptions(); // the XON / XOFF characters
+        break;
+    case TFlowControl::fcNone:
+    case TFlowControl::fcDTR:
+    case TFlowControl::fcRTSToggle:
+        m_port->setFlowControl(QSerialPort::NoFlowControl);
+        break;
+    }
+    // A pseudo-terminal has no modem lines: Qt reports an unsupported operation, which only
+    // means there is nothing to drive.
+    if (m_modemLines && !m_port->setDataTerminalReady(true))
+        m_modemLines = false;
+    if (m_flowControl == TFlowControl::fcRTSToggle) {
+#ifdef Q_OS_LINUX
+        serial_rs485 rs485{};
+        rs485.flags = SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
+        m_driverRtsToggle = ::ioctl(int(m_port->handle()), TIOCSRS485, &rs485) == 0;
+#endif
+        if (!m_driverRtsToggle && m_modemLines && !m_port->setRequestToSend(false))
+            m_modemLines = false;
+    } else if (m_flowControl != TFlowControl::fcCTS && m_modemLines) {
+        m_modemLines = m_port->setRequestToSend(true);
+    }
+}
+
+void TCustomComm32::applyNativeOptions()
+{
+#ifdef Q_OS_LINUX
+    if (!m_port)
+        return;
+    const int fd = int(m_port->handle());
+    termios tio{};
+    if (::tcgetattr(fd, &tio) != 0)
+        return;
+    // Only parity checking has a termios counterpart; the other options have none on Linux.
+    if (m_options.testFlag(osParityCheck))
+        tio.c_iflag |= INPCK;
+    else
+        tio.c_iflag &= ~tcflag_t(INPCK);
+    tio.c_cc[VSTART] = static_cast<cc_t>(m_xonChar);
+    tio.c_cc[VSTOP] = static_cast<cc_t>(m_xoffChar);
+    ::tcsetattr(fd, TCSANOW, &tio);
+#endif
+}
+
+void TCustomComm32::setBaudRate(TBaudRate rate)
+{
+    m_baudRate = rate;
+    if (m_port)
+        m_port->setBaudRate(baudRateValue(rate));
+}
+
+void TCustomComm32::setParity(TParity parity)
+{
+    m_parity = parity;
+    if (m_port)
+        m_port->setParity(qtParity(parity));
+}
+
+void TCustomComm32::setStopbits(TStopbits stopbits)
+{
+    m_stopbits = stopbits;
+    if (m_port)
+        m_port->setStopBits(qtStopBits(stopbits));
+}
+
+void TCustomComm32::setDatabits(TDatabits databits)
+{
+    m_databits = databits;
+    if (m_port && databits != TDatabits::da4)
+        m_port->setDataBits(static_cast<QSerialPort::DataBits>(static_cast<int>(databits) + 4));
+}
+
+void TCustomComm32::setReadBufferSize(int size)
+{
+    m_readBufferSize = size;
+    if (m_port)
+        m_port->setReadBufferSize(size);
+}
+
+void TCustomComm32::setFlowControl(TFlowControl flow)
+{
+    m_flowControl = flow;
+    applyFlowControl();
+}
+
+void TCustomComm32::setXonChar(std::uint8_t c)
+{
+    m_xonChar = c;
+    applyNativeOptions();
+}
+
+void TCustomComm32::setXoffChar(std::uint8_t c)
+{
+    m_xoffChar = c;
+    applyNativeOptions();
+}
+
+void TCustomComm32::setOptions(TComm32Options options)
+{
+    m_options = options;
+    applyNativeOptions();
+}
+
+int TCustomComm32::WriteBytes(const void *buffer, int count)
+{
+    if (!Connected() || count < 0)
+        return -1;
+    if (m_port->bytesToWrite() > 0) {
+        m_port->flush();
+        if (m_port->bytesToWrite() > 0)
+            return 0;
+    }
+    if (count == 0)
+        return 0;
+    beginTransmission();
+    m_port->clearError();
+    if (m_port->write(static_cast<const char *>(buffer), count) != count)
+        return -1;
+    // Qt only buffers a write until the event loop runs; the caller may wait for the queue
+    // to empty without returning to it, so the bytes go to the system now.
+    m_port->flush();
+    if (!m_port || m_port->error() == QSerialPort::WriteError ||
+        m_port->error() == QSerialPort::ResourceError)
+        return -1;
+    return m_port->bytesToWrite() == 0 ? count : 0;
+}
+
+int TCustomComm32::ReadBytes(void *buffer, int count)
+{
+    if (!Connected() || count < 0)
+        return -1;
+    return int(m_port->read(static_cast<char *>(buffer), count));
+}
+
+int TCustomComm32::OutQueueCount()
+{
+    if (!Connected())
+        return 0;
+    if (m_port->bytesToWrite() > 0)
+        m_port->flush();
+    if (!m_port)
+        return 0;
+    int queued = int(m_port->bytesToWrite());
+#ifdef Q_OS_LINUX
+    int pending = 0;
+    if (::ioctl(int(m_port->handle()), TIOCOUTQ, &pending) == 0 && pending > 0)
+        queued += pending;
+#endif
+    if (queued == 0)
+        endTransmissionIfDrained();
+    return queued;
+}
+
+void TCustomComm32::PurgeInput()
+{
+    if (Connected())
+        m_port->clear(QSerialPort::Input);
+}
+
+void TCustomComm32::PurgeOutput()
+{
+    if (Connected())
+        m_port->clear(QSerialPort::Output);
+    endTransmissionIfDrained();
+}
+
+void TCustomComm32::beginTransmission()
+{
+    if (m_flowControl != TFlowControl::fcRTSToggle || m_driverRtsToggle || !m_modemLines)
+        return;
+    if (!m_rtsRaised) {
+        m_rtsRaised = m_port->setRequestToSend(true);
+        if (!m_rtsRaised)
+            m_modemLines = false;
+    }
+    if (m_rtsRaised)
+        m_rtsTimer->start();
+}
+
+void TCustomComm32::endTransmissionIfDrained()
+{
+    if (!m_rtsRaised)
+        return;
+    if (!Connected()) {
+        m_rtsRaised = false;
+        m_rtsTimer->stop();
+        return;
+    }
+    if (m_port->bytesToWrite() > 0)
+        return;
+#ifdef Q_OS_LINUX
+    // RTS must stay up until the last stop bit has left the shift register, not just the
+    // queue; drivers that cannot tell are taken at the queue count.
+    const int fd = int(m_port->handle());
+    int pending = 0;
+    if (::ioctl(fd, TIOCOUTQ, &pending) == 0 && pending > 0)
+        return;
+    unsigned lsr = 0;
+    if (::ioctl(fd, TIOCSERGETLSR, &lsr) == 0 && (lsr & TIOCSER_TEMT) == 0)
+        return;
+#endif
+    m_port->setRequestToSend(false);
+    m_rtsRaised = false;
+    m_rtsTimer->stop();
+}
+
+void TCustomComm32::postEvents(unsigned mask)
+{
+    // Handlers run from a queued call, never inside Qt's readyRead: Qt does not emit readyRead
+    // again while a slot connected to it runs, and a handler may open a message box or wait
+    // for a reply. A handler that waits keeps receiving notifications, since each one is a
+    // fresh queued call.
+    m_postedMask |= mask;
+    if (m_eventsPosted)
+        return;
+    m_eventsPosted = true;
+    const quint64 generation = m_generation;
+    QMetaObject::invokeMethod(
+        this, [this, generation] { runPostedEvents(generation); }, Qt::QueuedConnection);
+}
+
+void TCustomComm32::runPostedEvents(quint64 generation)
+{
+    if (generation != m_generation)
+        return; // posted for a device that has since been closed
+    const unsigned mask = m_postedMask;
+    m_postedMask = 0;
+    m_eventsPosted = false;
+    DispatchEvents(mask);
+}
+
+void TCustomComm32::DispatchEvents(unsigned mask)
+{
+    if (!Connected())
+        return;
+    mask &= m_monitorEvents.toInt();
+    const quint64 generation = m_generation;
+    const int count = int(m_port->bytesAvailable());
+    const int errors = int(m_port->error());
+    // A handler may close the device; the ones after it then have nothing to report.
+    auto stillOpen = [&] { return generation == m_generation && Connected(); };
+
+    if ((mask & evBreak) && OnBreak)
+        OnBreak(this);
+    if ((mask & evCTS) && OnCTS && stillOpen())
+        OnCTS(this);
+    if ((mask & evDSR) && OnDSR && stillOpen())
+        OnDSR(this);
+    if ((mask & evError) && OnError && stillOpen())
+        OnError(this, errors);
+    if ((mask & evRing) && OnRing && stillOpen())
+        OnRing(this);
+    if ((mask & evRlsd) && OnRLSD && stillOpen())
+        OnRLSD(this);
+    if ((mask & evRxChar) && OnRxChar && count > 0 && stillOpen())
+        OnRxChar(this, count);
+    if ((mask & evRxFlag) && OnRxFlag && stillOpen() &&
+        m_port->peek(m_port->bytesAvailable()).contains(char(m_evtChar)))
+        OnRxFlag(this);
+    if ((mask & evTxEmpty) && OnTxEmpty && stillOpen())
+        OnTxEmpty(this);
+}
+
+void TCustomComm32::onPortError(int error)
+{
+    switch (static_cast<QSerialPort::SerialPortError>(error)) {
+    case QSerialPort::NoError:
+    case QSerialPort::UnsupportedOperationError: // no modem lines: the port works on
+    case QSerialPort::TimeoutError:
+        return;
+    case QSerialPort::ReadError:
+    case QSerialPort::ResourceError: {
+        // Qt 6.4 reports a hung-up device as read errors in a flood and leaves it open: the
+        // first one closes the device and is reported, the rest find it closed.
+        if (m_lost)
+            return;
+        m_lost = true;
+        const QString reason = m_port ? m_port->errorString() : QString();
+        const quint64 generation = m_generation;
+        QMetaObject::invokeMethod(
+            this,
+            [this, generation, reason] {
+                if (generation == m_generation)
+                    deviceLost(reason);
+            },
+            Qt::QueuedConnection);
+        return;
+    }
+    default:
+        postEvents(evError);
+        return;
+    }
+}
+
+void TCustomComm32::deviceLost(const QString &reason)
+{
+    Close();
+    if (OnDeviceLost)
+        OnDeviceLost(this, reason);
+}
+
+} // namespace kvx

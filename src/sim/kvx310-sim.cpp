@@ -1,0 +1,178 @@
+// kvx310-sim: serves the simulated evaluation board on a pseudo-terminal until SIGINT or
+// SIGTERM, printing "pty: <terminal>" first so that scripts and tests can find it.
+
+#include "PtyBoardServer.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <unistd.h>
+
+using namespace kvx::sim;
+
+namespace {
+
+constexpr const char *kUsage =
+    "usage: kvx310-sim [--variant plain|korve|pentar] [--link PATH] [--line-timing] "
+    "[--turnaround-us N] [--drop-every N] [--stray-every N] [--truncate-every N] [--silent] "
+    "[--hangup-after S] [--verbose]";
+
+struct Arguments
+{
+    BoardOptions board;
+    QString link;
+    double hangupAfter = -1;
+    bool verbose = false;
+};
+
+[[noreturn]] void usageError(const std::string &why)
+{
+    std::fprintf(stderr, "kvx310-sim: %s; %s\n", why.c_str(), kUsage);
+    std::exit(2);
+}
+
+long long parseCount(const char *option, const char *text, long long minimum)
+{
+    char *end = nullptr;
+    errno = 0;
+    const long long v = std::strtoll(text, &end, 10);
+    if (errno != 0 || end == text || *end != '\0' || v < minimum || v > 1'000'000'000)
+        usageError(std::string(option) + " takes a whole number of at least " +
+                   std::to_string(minimum));
+    return v;
+}
+
+Arguments parseArguments(int argc, char **argv)
+{
+    Arguments a;
+    for (int i = 1; i < argc; ++i) {
+        const std::string opt = argv[i];
+        auto value = [&]() -> const char * {
+            if (i + 1 >= argc)
+                usageError(opt + " needs a value");
+            return argv[++i];
+        };
+        if (opt == "--variant") {
+            const char *name = value();
+            const auto v = parseVariant(name);
+            if (!v)
+                usageError(std::string("unknown variant \"") + name + "\"");
+            a.board.variant = *v;
+        } else if (opt == "--link") {
+            a.link = QString::fromLocal8Bit(value());
+            if (a.link.isEmpty())
+                usageError("--link needs a path");
+        } else if (opt == "--line-timing") {
+            a.board.lineTiming = true;
+        } else if (opt == "--turnaround-us") {
+            a.board.turnaround = Micros(parseCount("--turnaround-us", value(), 0));
+        } else if (opt == "--drop-every") {
+            a.board.faults.dropEvery = int(parseCount("--drop-every", value(), 1));
+        } else if (opt == "--stray-every") {
+            a.board.faults.strayEvery = int(parseCount("--stray-every", value(), 1));
+        } else if (opt == "--truncate-every") {
+            a.board.faults.truncateEvery = int(parseCount("--truncate-every", value(), 1));
+        } else if (opt == "--silent") {
+            a.board.faults.silent = true;
+        } else if (opt == "--hangup-after") {
+            const char *text = value();
+            char *end = nullptr;
+            const double s = std::strtod(text, &end);
+            if (end == text || *end != '\0' || !(s >= 0) || s > 1e6)
+                usageError("--hangup-after takes a number of seconds");
+            a.hangupAfter = s;
+        } else if (opt == "--verbose") {
+            a.verbose = true;
+        } else {
+            usageError("unknown option \"" + opt + "\"");
+        }
+    }
+    return a;
+}
+
+int g_signalPipe[2] = {-1, -1};
+
+void onSignal(int)
+{
+    const char c = 1;
+    [[maybe_unused]] const auto n = ::write(g_signalPipe[1], &c, 1);
+}
+
+QByteArray hex(const QByteArray &bytes)
+{
+    return bytes.toHex(' ').toUpper();
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    const Arguments args = parseArguments(argc, argv);
+    QCoreApplication app(argc, argv);
+
+    PtyBoardServer server(args.board);
+    QString error;
+    if (!server.start(&error)) {
+        std::fprintf(stderr, "kvx310-sim: %s\n", qPrintable(error));
+        return 1;
+    }
+    if (!args.link.isEmpty()) {
+        // Only a link of ours may be replaced; anything else at that path is left alone.
+        const QFileInfo existing(args.link);
+        if (existing.isSymLink())
+            QFile::remove(args.link);
+        if (!QFile::link(server.terminalPath(), args.link)) {
+            std::fprintf(stderr, "kvx310-sim: cannot create the link %s\n", qPrintable(args.link));
+            return 1;
+        }
+    }
+    std::printf("pty: %s\n", qPrintable(server.terminalPath()));
+    std::fflush(stdout);
+
+    if (args.verbose) {
+        server.board().onFrame = [&server](const FrameLogEntry &e) {
+            std::fprintf(stderr, "%10.3f ms  %-24s -> %-14s %s\n", e.at.count() / 1000.0,
+                         hex(e.request).constData(), hex(e.reply).constData(),
+                         std::string(e.note).c_str());
+            (void)server;
+        };
+    }
+
+    auto removeLink = [&] {
+        if (!args.link.isEmpty() && QFileInfo(args.link).isSymLink())
+            QFile::remove(args.link);
+    };
+
+    if (::pipe(g_signalPipe) != 0)
+        return 1;
+    QSocketNotifier signalNotifier(g_signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, [&] { app.quit(); });
+    struct sigaction sa
+    {};
+    sa.sa_handler = onSignal;
+    ::sigemptyset(&sa.sa_mask);
+    ::sigaction(SIGINT, &sa, nullptr);
+    ::sigaction(SIGTERM, &sa, nullptr);
+
+    if (args.hangupAfter >= 0) {
+        QTimer::singleShot(int(args.hangupAfter * 1000), &app, [&] {
+            server.hangUp();
+            if (args.verbose)
+                std::fprintf(stderr, "hung up\n");
+            app.quit();
+        });
+    }
+
+    const int rc = app.exec();
+    removeLink();
+    return rc;
+}

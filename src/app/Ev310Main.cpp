@@ -23,6 +23,7 @@
 #include <QStatusBar>
 #include <QTimer>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 
@@ -265,7 +266,10 @@ void TFormMain::wireLink()
     Link.SlowSpi = [this] { return CheckSlow->isChecked(); };
     Link.OnPollReply = [this](const Reply &r) { Scheduler.ShowPollReply(r); };
     Link.OnAdvancePollRow = [this] { Scheduler.AdvancePollRow(); };
-    Link.OnReplyTaken = [this] { Scheduler.SendNextPoll(); };
+    Link.OnReplyTaken = [this] {
+        Scheduler.SendNextPoll();
+        scheduleNextTick();
+    };
     Link.OnStatus = [this](const QString &a, const QString &b) { showStatus(a, b); };
     Link.OnIdentified = [this](BoardVariant v) { showIdentified(v); };
     Link.OnSendError = [this] { Dialogs::message(this, tr("Send error!")); };
@@ -404,6 +408,7 @@ void TFormMain::BtnOpenClick()
     Scheduler.PollRow = 0;
     Link.LinkIdle = true;
     Link.PollingEnabled = true;
+    TimerActions->setInterval(kPollInterval);
     TimerActions->start();
     Link.BoardActive = false;
 
@@ -428,6 +433,29 @@ void TFormMain::closeConnection()
 void TFormMain::BtnCloseClick()
 {
     closeConnection();
+}
+
+void TFormMain::TimerActionsTimer()
+{
+    Scheduler.TimerActionsTimer();
+    scheduleNextTick();
+}
+
+void TFormMain::scheduleNextTick()
+{
+    if (!TimerActions->isActive())
+        return;
+    // While a request is out nothing can happen before its reply, which sends the next request
+    // itself, or before the watchdog's deadline: waking every millisecond in between would only
+    // cost processor time. Once the link is idle the tick is 1 ms again.
+    std::int64_t wait = kPollInterval.count();
+    if (!Link.LinkIdle) {
+        const std::int64_t due = Link.LastSendTick + BoardLink::kWatchdogTimeout.count() + 1;
+        wait = std::clamp<std::int64_t>(due - Link.now(), kPollInterval.count(),
+                                        BoardLink::kWatchdogTimeout.count() + 1);
+    }
+    if (TimerActions->interval() != int(wait))
+        TimerActions->setInterval(int(wait));
 }
 
 void TFormMain::onDeviceLost(const QString &reason)

@@ -105,7 +105,7 @@ public:
     void BtnGraphicsClick();
     void BtnKVX620Click() {}
     void CbRampModeChange(int motor);
-    void TimerActionsTimer() { Scheduler.TimerActionsTimer(); }
+    void TimerActionsTimer();
 
 signals:
     void closed();
@@ -125,6 +125,7 @@ private:
     void showIdentified(BoardVariant variant);
     void onDeviceLost(const QString &reason);
     void closeConnection();
+    void scheduleNextTick();
     [[nodiscard]] QString openFailureDetail() const;
 
     QString m_settingsPath;

@@ -116,14 +116,14 @@ bool BoardLink::waitFor(const std::function<bool()> &done)
     return closes == m_closeCount;
 }
 
-bool BoardLink::DirectRequest(const Datagram &d)
+std::optional<Reply> BoardLink::DirectRequest(const Datagram &d)
 {
     if (PollingEnabled)
-        return false;
+        return std::nullopt;
     // Another command's request may still be outstanding (a click during a long transfer):
     // it keeps its reply, and this one goes out only when the link is free.
     if (!waitFor([this] { return LinkIdle; }))
-        return false;
+        return std::nullopt;
 
     Request request;
     m_outstanding = &request;
@@ -134,7 +134,12 @@ bool BoardLink::DirectRequest(const Datagram &d)
     const bool open = waitFor([&request] { return request.done; });
     if (m_outstanding == &request)
         m_outstanding = nullptr;
-    return open && request.answered;
+    if (!open || !request.answered)
+        return std::nullopt;
+    // A command nested in this wait may have taken a later reply meanwhile; the caller reads
+    // its own.
+    LastReply = request.reply;
+    return request.reply;
 }
 
 void BoardLink::finishRequest(bool answered, const Reply &reply)

@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 class QTimer;
 
@@ -82,9 +83,10 @@ public:
     // Waits for an empty transmit queue and writes the frame; false when it could not be sent
     // (the user has then been told "Send error!"). Touches no link state.
     bool SendDatagram(const Datagram &d);
-    // Sends one Datagram and waits for its own reply; false when polling is not paused, the
-    // board did not answer within the watchdog's time, or the port closed meanwhile.
-    bool DirectRequest(const Datagram &d);
+    // Sends one Datagram and waits for its own reply, which it returns and also leaves in
+    // LastReply; nothing when polling is not paused, the board did not answer within the
+    // watchdog's time, or the port closed meanwhile.
+    std::optional<Reply> DirectRequest(const Datagram &d);
     [[nodiscard]] PollPause PausePolling() { return PollPause(*this); }
 
     void StartDetection();

@@ -7,17 +7,23 @@
 #include <QSerialPort>
 #include <QTimer>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 
 #ifdef Q_OS_LINUX
 #include <linux/serial.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #endif
 
 namespace kvx {
+
+#ifdef Q_OS_LINUX
+static_assert(sizeof(serial_rs485) == sizeof(std::array<std::uint32_t, 8>));
+#endif
 
 namespace {
 
@@ -109,7 +115,7 @@ void TCustomComm32::setSimulatedPortProvider(SimulatedPortProvider provider)
 
 bool TCustomComm32::Connected() const
 {
-    return m_port && m_port->isOpen();
+    return m_port && m_port->isOpen() && !m_lost;
 }
 
 void TCustomComm32::failOpen(int code, const QString &text)
@@ -208,7 +214,7 @@ void TCustomComm32::Open()
     if (!m_simple) {
         connect(m_port, &QSerialPort::readyRead, this, [this] { postEvents(evRxChar); });
         connect(m_port, &QSerialPort::bytesWritten, this, [this] {
-            if (m_port && m_port->bytesToWrite() == 0)
+            if (OnTxEmpty && m_port && m_port->bytesToWrite() == 0)
                 postEvents(evTxEmpty);
         });
     }
@@ -227,6 +233,17 @@ void TCustomComm32::Close()
     ++m_generation;
     QSerialPort *port = m_port;
     m_port = nullptr;
+#ifdef Q_OS_LINUX
+    // The driver's RS-485 mode outlives the descriptor; the next user of the port gets it back
+    // as it was.
+    if (m_savedRs485 && port->isOpen()) {
+        serial_rs485 previous{};
+        std::memcpy(&previous, m_savedRs485->data(), sizeof previous);
+        ::ioctl(int(port->handle()), TIOCSRS485, &previous);
+    }
+#endif
+    m_savedRs485.reset();
+    m_driverRtsToggle = false;
     port->disconnect(this);
     port->close();
     // Close may run inside one of the port's own signals; it must outlive that call.
@@ -266,9 +283,16 @@ void TCustomComm32::applyFlowControl()
         m_modemLines = false;
     if (m_flowControl == TFlowControl::fcRTSToggle) {
 #ifdef Q_OS_LINUX
+        const int fd = int(m_port->handle());
+        serial_rs485 previous{};
+        if (!m_savedRs485 && ::ioctl(fd, TIOCGRS485, &previous) == 0) {
+            std::array<std::uint32_t, 8> saved{};
+            std::memcpy(saved.data(), &previous, sizeof previous);
+            m_savedRs485 = saved;
+        }
         serial_rs485 rs485{};
         rs485.flags = SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
-        m_driverRtsToggle = ::ioctl(int(m_port->handle()), TIOCSRS485, &rs485) == 0;
+        m_driverRtsToggle = ::ioctl(fd, TIOCSRS485, &rs485) == 0;
 #endif
         if (!m_driverRtsToggle && m_modemLines && !m_port->setRequestToSend(false))
             m_modemLines = false;
@@ -327,7 +351,8 @@ void TCustomComm32::setDatabits(TDatabits databits)
 
 void TCustomComm32::setReadBufferSize(int size)
 {
-    m_readBufferSize = size;
+    // Qt takes 0 for "unlimited"; a board that floods the line must not grow memory.
+    m_readBufferSize = std::max(size, 1);
     if (m_port)
         m_port->setReadBufferSize(size);
 }
@@ -374,8 +399,8 @@ int TCustomComm32::WriteBytes(const void *buffer, int count)
     // Qt only buffers a write until the event loop runs; the caller may wait for the queue
     // to empty without returning to it, so the bytes go to the system now.
     m_port->flush();
-    if (!m_port || m_port->error() == QSerialPort::WriteError ||
-        m_port->error() == QSerialPort::ResourceError)
+    // A full system queue (Qt calls it a resource error too) only leaves the rest pending.
+    if (m_lost || m_port->error() == QSerialPort::WriteError)
         return -1;
     return m_port->bytesToWrite() == 0 ? count : 0;
 }
@@ -408,8 +433,12 @@ int TCustomComm32::OutQueueCount()
 
 void TCustomComm32::PurgeInput()
 {
-    if (Connected())
-        m_port->clear(QSerialPort::Input);
+    if (!Connected())
+        return;
+    m_port->clear(QSerialPort::Input);
+    // Qt stops reading from the device once its buffer is full and only starts again on a
+    // read; after a purge nothing would ever be received again.
+    m_port->setReadBufferSize(m_readBufferSize);
 }
 
 void TCustomComm32::PurgeOutput()
@@ -491,7 +520,8 @@ void TCustomComm32::DispatchEvents(unsigned mask)
     mask &= m_monitorEvents.toInt();
     const quint64 generation = m_generation;
     const int count = int(m_port->bytesAvailable());
-    const int errors = int(m_port->error());
+    const int errors = m_lastPortError;
+    m_lastPortError = 0;
     // A handler may close the device; the ones after it then have nothing to report.
     auto stillOpen = [&] { return generation == m_generation && Connected(); };
 
@@ -516,35 +546,58 @@ void TCustomComm32::DispatchEvents(unsigned mask)
         OnTxEmpty(this);
 }
 
+bool TCustomComm32::deviceGone() const
+{
+#ifdef Q_OS_LINUX
+    // Qt reports a full transmit queue (EAGAIN) and a spurious empty read with the same error
+    // codes as a vanished device; only the descriptor can tell them apart.
+    pollfd p{int(m_port->handle()), POLLIN | POLLOUT, 0};
+    if (::poll(&p, 1, 0) < 0)
+        return errno != EINTR;
+    return (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+#else
+    return true;
+#endif
+}
+
 void TCustomComm32::onPortError(int error)
 {
-    switch (static_cast<QSerialPort::SerialPortError>(error)) {
+    const auto e = static_cast<QSerialPort::SerialPortError>(error);
+    switch (e) {
     case QSerialPort::NoError:
     case QSerialPort::UnsupportedOperationError: // no modem lines: the port works on
     case QSerialPort::TimeoutError:
         return;
     case QSerialPort::ReadError:
-    case QSerialPort::ResourceError: {
-        // Qt 6.4 reports a hung-up device as read errors in a flood and leaves it open: the
-        // first one closes the device and is reported, the rest find it closed.
-        if (m_lost)
+    case QSerialPort::WriteError:
+    case QSerialPort::ResourceError:
+        if (m_lost || !m_port)
             return;
-        m_lost = true;
-        const QString reason = m_port ? m_port->errorString() : QString();
-        const quint64 generation = m_generation;
-        QMetaObject::invokeMethod(
-            this,
-            [this, generation, reason] {
-                if (generation == m_generation)
-                    deviceLost(reason);
-            },
-            Qt::QueuedConnection);
-        return;
-    }
+        if (deviceGone()) {
+            // Qt 6.4 reports a hung-up device as read errors in a flood and leaves it open.
+            // From the first one on the component counts as closed, so that nobody waits for
+            // a transmit queue that will never empty; the close itself and the report follow
+            // from the event loop, outside Qt's own signal.
+            m_lost = true;
+            const QString reason = m_port->errorString();
+            const quint64 generation = m_generation;
+            QMetaObject::invokeMethod(
+                this,
+                [this, generation, reason] {
+                    if (generation == m_generation)
+                        deviceLost(reason);
+                },
+                Qt::QueuedConnection);
+            return;
+        }
+        if (e != QSerialPort::WriteError)
+            return; // the device is there: Qt retries the read or the write by itself
+        break;
     default:
-        postEvents(evError);
-        return;
+        break;
     }
+    m_lastPortError = error;
+    postEvents(evError);
 }
 
 void TCustomComm32::deviceLost(const QString &reason)

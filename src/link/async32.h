@@ -15,8 +15,10 @@
 #include <QPointer>
 #include <QString>
 
+#include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 class QSerialPort;
 class QTimer;
@@ -198,6 +200,7 @@ private:
     void postEvents(unsigned mask);
     void runPostedEvents(quint64 generation);
     void onPortError(int error);
+    [[nodiscard]] bool deviceGone() const;
     void deviceLost(const QString &reason);
     bool openTarget(QString *error, int *code);
     bool applyLineSettings();
@@ -233,7 +236,9 @@ private:
     quint64 m_generation = 0; // bumps at every open and close; stale posted events see it
     unsigned m_postedMask = 0;
     bool m_eventsPosted = false;
-    bool m_lost = false;
+    bool m_lost = false; // the device vanished; it counts as closed until Close runs
+    int m_lastPortError = 0;
+    std::optional<std::array<std::uint32_t, 8>> m_savedRs485; // the driver's RS-485 settings
     bool m_modemLines = true;       // false on devices without RTS/DTR, such as a pseudo-terminal
     bool m_driverRtsToggle = false; // the driver raises RTS around each transmission
     bool m_rtsRaised = false;

@@ -119,39 +119,8 @@ int main(int argc, char **argv)
     const Arguments args = parseArguments(argc, argv);
     QCoreApplication app(argc, argv);
 
-    PtyBoardServer server(args.board);
-    QString error;
-    if (!server.start(&error)) {
-        std::fprintf(stderr, "kvx310-sim: %s\n", qPrintable(error));
-        return 1;
-    }
-    if (!args.link.isEmpty()) {
-        // Only a link of ours may be replaced; anything else at that path is left alone.
-        const QFileInfo existing(args.link);
-        if (existing.isSymLink())
-            QFile::remove(args.link);
-        if (!QFile::link(server.terminalPath(), args.link)) {
-            std::fprintf(stderr, "kvx310-sim: cannot create the link %s\n", qPrintable(args.link));
-            return 1;
-        }
-    }
-    std::printf("pty: %s\n", qPrintable(server.terminalPath()));
-    std::fflush(stdout);
-
-    if (args.verbose) {
-        server.board().onFrame = [&server](const FrameLogEntry &e) {
-            std::fprintf(stderr, "%10.3f ms  %-24s -> %-14s %s\n", e.at.count() / 1000.0,
-                         hex(e.request).constData(), hex(e.reply).constData(),
-                         std::string(e.note).c_str());
-            (void)server;
-        };
-    }
-
-    auto removeLink = [&] {
-        if (!args.link.isEmpty() && QFileInfo(args.link).isSymLink())
-            QFile::remove(args.link);
-    };
-
+    // Handlers first: a script may signal us the moment it has read the "pty:" line, and the
+    // link must not outlive us.
     if (::pipe(g_signalPipe) != 0)
         return 1;
     QSocketNotifier signalNotifier(g_signalPipe[0], QSocketNotifier::Read);
@@ -163,6 +132,36 @@ int main(int argc, char **argv)
     ::sigaction(SIGINT, &sa, nullptr);
     ::sigaction(SIGTERM, &sa, nullptr);
 
+    PtyBoardServer server(args.board);
+    QString error;
+    if (!server.start(&error)) {
+        std::fprintf(stderr, "kvx310-sim: %s\n", qPrintable(error));
+        return 1;
+    }
+    if (!args.link.isEmpty()) {
+        // A link left by an earlier run is replaced; a file or folder at that path is not.
+        if (QFileInfo(args.link).isSymLink())
+            QFile::remove(args.link);
+        if (!QFile::link(server.terminalPath(), args.link)) {
+            std::fprintf(stderr, "kvx310-sim: cannot create the link %s\n", qPrintable(args.link));
+            return 1;
+        }
+    }
+    // Only while it still leads to our terminal: another run may have taken the path over.
+    auto removeLink = [&] {
+        const QFileInfo link(args.link);
+        if (!args.link.isEmpty() && link.isSymLink() &&
+            link.symLinkTarget() == server.terminalPath())
+            QFile::remove(args.link);
+    };
+
+    if (args.verbose) {
+        server.board().onFrame = [](const FrameLogEntry &e) {
+            std::fprintf(stderr, "%10.3f ms  %-24s -> %-14s %s\n", double(e.at.count()) / 1000.0,
+                         hex(e.request).constData(), hex(e.reply).constData(),
+                         std::string(e.note).c_str());
+        };
+    }
     if (args.hangupAfter >= 0) {
         QTimer::singleShot(int(args.hangupAfter * 1000), &app, [&] {
             server.hangUp();
@@ -171,6 +170,9 @@ int main(int argc, char **argv)
             app.quit();
         });
     }
+
+    std::printf("pty: %s\n", qPrintable(server.terminalPath()));
+    std::fflush(stdout);
 
     const int rc = app.exec();
     removeLink();

@@ -41,6 +41,9 @@ private slots:
     void staleBytesAreClearedAtOpen();
     void readBufferIsBounded();
     void hangUpIsReportedOnceAndCloses();
+    void hangUpEndsTransmitWaitsAtOnce();
+    void purgeAfterAFullBufferStillReceives();
+    void fullTransmitQueueIsNotALostDevice();
     void rtsToggleWorksWithoutModemLines();
     void simulatedBoardPort();
     void fourDataBitsAreRefused();
@@ -261,6 +264,52 @@ void TestAsync32::hangUpIsReportedOnceAndCloses()
     QCOMPARE(m_comm->WriteBytes("#", 1), -1);
 }
 
+void TestAsync32::hangUpEndsTransmitWaitsAtOnce()
+{
+    // A caller waiting for the transmit queue without returning to the event loop used to see
+    // the failed bytes stay queued for ever.
+    int lost = 0;
+    m_comm->OnDeviceLost = [&](QObject *, const QString &) { ++lost; };
+    openOnPty();
+    m_pty->hangUp();
+    QCOMPARE(m_comm->WriteBytes("#\x01\x00\x00\x00", 5), -1);
+    QCOMPARE(m_comm->OutQueueCount(), 0);
+    QVERIFY(!m_comm->Connected());
+    QTRY_COMPARE_WITH_TIMEOUT(lost, 1, kEventWait);
+}
+
+void TestAsync32::purgeAfterAFullBufferStillReceives()
+{
+    // Qt stops reading once its buffer is full; a purge used to leave the port deaf.
+    m_comm->setReadBufferSize(4096);
+    m_comm->OnRxChar = [&](QObject *, int count) { m_counts << count; };
+    openOnPty();
+    for (int i = 0; i < 10; ++i)
+        QVERIFY(m_pty->send(QByteArray(512, '\x55')));
+    QTRY_VERIFY_WITH_TIMEOUT(!m_counts.isEmpty() && m_counts.last() == 4096, kEventWait);
+    m_comm->PurgeInput();
+    m_pty->received();
+    m_counts.clear();
+    QVERIFY(m_pty->send("1234"));
+    QTRY_VERIFY_WITH_TIMEOUT(!m_counts.isEmpty(), kEventWait);
+    QVERIFY(m_counts.contains(4));
+}
+
+void TestAsync32::fullTransmitQueueIsNotALostDevice()
+{
+    // Qt reports a system queue that takes no more bytes as a resource error, as it does a
+    // vanished device.
+    int lost = 0;
+    m_comm->OnDeviceLost = [&](QObject *, const QString &) { ++lost; };
+    openOnPty();
+    const QByteArray big(1 << 20, 'z');
+    QCOMPARE(m_comm->WriteBytes(big.constData(), int(big.size())), 0);
+    QTest::qWait(100);
+    QVERIFY(m_comm->Connected());
+    QCOMPARE(lost, 0);
+    QVERIFY(m_comm->OutQueueCount() > 0);
+}
+
 void TestAsync32::rtsToggleWorksWithoutModemLines()
 {
     // A pseudo-terminal refuses RTS and DTR; that is no reason to fail or to close.
@@ -269,8 +318,10 @@ void TestAsync32::rtsToggleWorksWithoutModemLines()
     openOnPty();
     for (int i = 0; i < 3; ++i) {
         QCOMPARE(m_comm->WriteBytes("#ab", 3), 3);
-        while (m_comm->OutQueueCount() != 0) {
-        }
+        QElapsedTimer t;
+        t.start();
+        while (m_comm->OutQueueCount() != 0)
+            QVERIFY(t.elapsed() < 2000);
     }
     QTest::qWait(20);
     QVERIFY(m_comm->Connected());

@@ -1,0 +1,347 @@
+// The main window as a user meets it, offscreen: start state and title, the settings file, the
+// enable states around "Open" and "Close", the open-failure message, detection of each board
+// variant end to end through a pseudo-terminal, the status lamps, and a device that vanishes.
+// The link and scheduler underneath are tested in tests/link and tst_pollscheduler.
+
+#include "Dialogs.h"
+#include "Ev310Graphics.h"
+#include "Ev310Main.h"
+#include "Ev310Registers.h"
+#include "Ev310Warn.h"
+#include "LuLED.h"
+#include "PtyBoardServer.h"
+#include "PtyPair.h"
+#include "SpinEdit.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+using namespace kvx;
+using namespace kvx::sim;
+
+namespace {
+constexpr int kEventWait = 3000; // ms; only reached when a test fails
+} // namespace
+
+class TestFormMain : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void startState();
+    void settingsRoundTrip();
+    void settingOutsideTheListSelectsNothing();
+    void openFailureKeepsEveryControl();
+    void openAndCloseStates();
+    void detection_data();
+    void detection();
+    void slowSpiFramesOnKorve();
+    void statusLamps();
+    void lostDeviceClosesAndTells();
+    void closingTheWindowEndsAWait();
+
+private:
+    void createWindows();
+    void writeSettings(const QByteArray &content);
+    [[nodiscard]] QByteArray readSettings() const;
+    void checkClosedState();
+
+    QTemporaryDir m_dir;
+    QString m_ini;
+    QList<MessageRequest> m_messages;
+    std::unique_ptr<TFormMain> m_main;
+    std::unique_ptr<TFormAdvanced> m_advanced;
+    std::unique_ptr<TFormGraphics> m_graphics;
+    std::unique_ptr<TFormWarning> m_warning;
+};
+
+void TestFormMain::init()
+{
+    m_ini = m_dir.filePath(QStringLiteral("Eval310.ini"));
+    QFile::remove(m_ini);
+    m_messages.clear();
+    Dialogs::setMessageHandler([this](QWidget *, const MessageRequest &r) { m_messages << r; });
+}
+
+void TestFormMain::cleanup()
+{
+    m_warning.reset();
+    m_graphics.reset();
+    m_advanced.reset();
+    m_main.reset();
+    Dialogs::setMessageHandler({});
+}
+
+void TestFormMain::createWindows()
+{
+    m_main = std::make_unique<TFormMain>(m_ini);
+    m_advanced = std::make_unique<TFormAdvanced>();
+    m_graphics = std::make_unique<TFormGraphics>();
+    m_warning = std::make_unique<TFormWarning>();
+    m_main->attachWindows(m_advanced.get(), m_graphics.get(), m_warning.get());
+}
+
+void TestFormMain::writeSettings(const QByteArray &content)
+{
+    QFile f(m_ini);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(content);
+}
+
+QByteArray TestFormMain::readSettings() const
+{
+    QFile f(m_ini);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void TestFormMain::checkClosedState()
+{
+    QVERIFY(m_main->BtnOpen->isEnabled());
+    QVERIFY(!m_main->BtnClose->isEnabled());
+    QVERIFY(!m_main->BtnCmd310->isEnabled());
+    QVERIFY(!m_main->BtnGraphics->isEnabled());
+    QVERIFY(m_main->ComboCOM->isEnabled());
+    for (const MotorGroup &g : m_main->Motors) {
+        QVERIFY(!g.BtnGo->isEnabled());
+        QVERIFY(!g.BtnStop->isEnabled());
+    }
+    QVERIFY(!m_main->BtnGoAll->isEnabled());
+    QVERIFY(!m_main->BtnStopAll->isEnabled());
+    QVERIFY(!m_main->TimerActions->isActive());
+    QCOMPARE(m_main->StaticInfo1->text(), QStringLiteral("No port opened."));
+    QCOMPARE(m_main->StaticInfo2->text(), QStringLiteral("Select a port, then click \"Open\"."));
+}
+
+void TestFormMain::startState()
+{
+    createWindows();
+    QCOMPARE(m_main->windowTitle(), QStringLiteral("KVX310 Evaluation Kit V1.35"));
+    QCOMPARE(m_main->ComboCOM->currentText(), QStringLiteral("COM1"));
+    QCOMPARE(m_main->ComboCOM->count(), 9);
+    checkClosedState();
+    QVERIFY(m_main->CheckSlow->isHidden());
+    QVERIFY(!m_main->CheckSlow->isEnabled());
+    QVERIFY(m_main->BtnKVX620->isHidden());
+    for (TLuLedLittle *led : m_main->StatusLeds)
+        QCOMPARE(led->LedColor(), TLedLittleColor::lcBlack);
+    QCOMPARE(m_main->maximumSize(), m_main->size());
+    QVERIFY(!(m_main->windowFlags() & Qt::WindowMaximizeButtonHint));
+    QVERIFY(m_advanced->isHidden());
+    QVERIFY(m_graphics->isHidden());
+    QVERIFY(m_warning->isHidden());
+    // Ramp mode RAMP: target position, velocities and acceleration editable, the rest not.
+    QVERIFY(m_main->Motors[0].EditXTarget->isEnabled());
+    QVERIFY(!m_main->Motors[0].EditVTarget->isEnabled());
+    QVERIFY(!m_main->Motors[2].EditVActual->isEnabled());
+}
+
+void TestFormMain::settingsRoundTrip()
+{
+    writeSettings("[Settings]\nCOMPort=2\n\n[Ports]\nCOM1=sim\nCOM4=/dev/ttyUSB1\n");
+    createWindows();
+    QCOMPARE(m_main->ComboCOM->currentText(), QStringLiteral("COM3"));
+    m_main->ComboCOM->setCurrentIndex(4); // COM5
+    m_main->close();
+    QCOMPARE(readSettings(), QByteArray("[Settings]\nCOMPort=4\n\n[Ports]\nCOM1=sim\n"
+                                        "COM4=/dev/ttyUSB1\n"));
+}
+
+void TestFormMain::settingOutsideTheListSelectsNothing()
+{
+    writeSettings("[Settings]\nCOMPort=9\n");
+    createWindows();
+    QCOMPARE(m_main->ComboCOM->currentIndex(), -1);
+    m_main->BtnOpenClick();
+    QCOMPARE(m_messages.size(), 1);
+    QCOMPARE(m_messages.first().text, QStringLiteral("Could not open port ."));
+    m_main->close();
+    QVERIFY(readSettings().contains("COMPort=-1"));
+}
+
+void TestFormMain::openFailureKeepsEveryControl()
+{
+    writeSettings("[Ports]\nCOM1=/dev/kvx-no-such-port\n");
+    createWindows();
+    m_main->BtnOpenClick();
+    QCOMPARE(m_messages.size(), 1);
+    QCOMPARE(m_messages.first().text, QStringLiteral("Could not open port COM1."));
+    const QString detail = m_messages.first().informative;
+    QVERIFY2(detail.contains(QLatin1String("/dev/kvx-no-such-port")), qPrintable(detail));
+    QVERIFY2(detail.contains(QLatin1String("[Ports]")), qPrintable(detail));
+    QVERIFY2(detail.contains(QLatin1String("COM1=sim")), qPrintable(detail));
+    checkClosedState();
+    QVERIFY(!m_main->Comm32.Connected());
+}
+
+void TestFormMain::openAndCloseStates()
+{
+    writeSettings("[Ports]\nCOM1=sim\n");
+    createWindows();
+    m_main->BtnOpenClick();
+    QVERIFY(m_messages.isEmpty());
+    QVERIFY(!m_main->BtnOpen->isEnabled());
+    QVERIFY(m_main->BtnClose->isEnabled());
+    QVERIFY(m_main->BtnCmd310->isEnabled());
+    QVERIFY(m_main->BtnGraphics->isEnabled());
+    QVERIFY(!m_main->ComboCOM->isEnabled());
+    QVERIFY(m_main->Motors[1].BtnGo->isEnabled());
+    QVERIFY(m_main->BtnStopAll->isEnabled());
+    QVERIFY(m_main->TimerActions->isActive());
+    QCOMPARE(m_main->StaticInfo1->text(), QStringLiteral("Trying to detect the board."));
+
+    m_main->BtnCmd310Click();
+    m_main->BtnGraphicsClick();
+    QVERIFY(m_advanced->EditorShown());
+    QVERIFY(m_graphics->Shown());
+    m_main->BtnCloseClick();
+    QVERIFY(!m_advanced->EditorShown());
+    QVERIFY(m_advanced->isHidden());
+    QVERIFY(!m_graphics->Shown());
+    QVERIFY(m_graphics->isHidden());
+    QVERIFY(!m_main->Comm32.Connected());
+    checkClosedState();
+}
+
+void TestFormMain::detection_data()
+{
+    QTest::addColumn<QString>("variant");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("detected");
+    QTest::addColumn<bool>("slowBox");
+    QTest::addColumn<int>("frameSize");
+    QTest::newRow("plain") << "plain"
+                           << "KVX310 Evaluation Kit V1.35"
+                           << "KVX310 evaluation board detected!" << false << 5;
+    QTest::newRow("KORVE") << "korve"
+                           << "KVX310 Evaluation Kit V1.35 (KORVE Version)"
+                           << "KORVE detected!" << true << 6;
+    QTest::newRow("Pentar") << "pentar"
+                            << "KVX310 Evaluation Kit V1.35 (Pentar Version)"
+                            << "Pentar detected!" << false << 5;
+}
+
+void TestFormMain::detection()
+{
+    QFETCH(QString, variant);
+    QFETCH(QString, title);
+    QFETCH(QString, detected);
+    QFETCH(bool, slowBox);
+    QFETCH(int, frameSize);
+    BoardOptions options;
+    options.variant = *parseVariant(variant.toStdString());
+    PtyBoardServer board(options);
+    QVERIFY(board.start());
+    QList<QByteArray> frames;
+    board.board().onFrame = [&](const FrameLogEntry &e) {
+        if (e.request.startsWith('#') || e.request.startsWith('!'))
+            frames << e.request; // requests only, not the probe or the start-up sequence
+    };
+    writeSettings("[Ports]\nCOM1=" + board.terminalPath().toLocal8Bit() + "\n");
+    createWindows();
+    std::int64_t now = 1000;
+    m_main->Link.setClock([&now] { return now; });
+
+    m_main->BtnOpenClick();
+    QCOMPARE(m_main->StaticInfo1->text(), QStringLiteral("Trying to detect the board."));
+    if (variant == QLatin1String("plain")) {
+        // No identification comes: the first reply waits, never taken, for the watchdog.
+        QTRY_VERIFY_WITH_TIMEOUT(!frames.isEmpty(), kEventWait);
+        QTest::qWait(20);
+        QCOMPARE(m_main->StaticInfo1->text(), QStringLiteral("Trying to detect the board."));
+        now += 2001;
+        m_main->TimerActionsTimer(); // the tick that finds the request too old
+        QCOMPARE(m_main->StaticInfo1->text(), QStringLiteral("The board does not respond."));
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(m_main->StaticInfo1->text(), QStringLiteral("The board is active."),
+                              kEventWait);
+    QCOMPARE(m_main->StaticInfo2->text(), detected);
+    QCOMPARE(m_main->windowTitle(), title);
+    QCOMPARE(m_main->CheckSlow->isVisibleTo(m_main.get()), slowBox);
+    QCOMPARE(m_main->CheckSlow->isEnabled(), slowBox);
+    QCOMPARE(frames.first(), QByteArray("#\x01\x00\x00\x00", 5)); // row 0 first
+    const qsizetype seen = frames.size();
+    QTRY_VERIFY_WITH_TIMEOUT(frames.size() > seen + 3, kEventWait);
+    QCOMPARE(frames.last().size(), frameSize);
+    QCOMPARE(frames.last().at(0), '#');
+    // The live values come in.
+    QTRY_COMPARE_WITH_TIMEOUT(m_main->StatusLeds[0]->LedColor(), TLedLittleColor::lcCyan,
+                              kEventWait);
+    m_main->BtnCloseClick();
+}
+
+void TestFormMain::slowSpiFramesOnKorve()
+{
+    BoardOptions options;
+    options.variant = Variant::Korve;
+    PtyBoardServer board(options);
+    QVERIFY(board.start());
+    QList<QByteArray> frames;
+    board.board().onFrame = [&](const FrameLogEntry &e) { frames << e.request; };
+    writeSettings("[Ports]\nCOM1=" + board.terminalPath().toLocal8Bit() + "\n");
+    createWindows();
+    m_main->BtnOpenClick();
+    QTRY_COMPARE_WITH_TIMEOUT(m_main->StaticInfo2->text(), QStringLiteral("KORVE detected!"),
+                              kEventWait);
+    m_main->CheckSlow->setChecked(true);
+    const qsizetype seen = frames.size();
+    QTRY_VERIFY_WITH_TIMEOUT(frames.size() > seen + 3, kEventWait);
+    QCOMPARE(frames.last().left(2), QByteArray("!\x04", 2));
+    m_main->BtnCloseClick();
+    // The box and the title stay as they are after "Close".
+    QVERIFY(m_main->CheckSlow->isVisibleTo(m_main.get()));
+    QVERIFY(m_main->windowTitle().endsWith(QLatin1String(" (KORVE Version)")));
+}
+
+void TestFormMain::statusLamps()
+{
+    createWindows();
+    m_main->Scheduler.ShowStatusBits(0x41);
+    for (int bit = 0; bit < 8; ++bit) {
+        const auto expected =
+            bit == 0 || bit == 6 ? TLedLittleColor::lcCyan : TLedLittleColor::lcDarkCyan;
+        QCOMPARE(m_main->StatusLeds[std::size_t(bit)]->LedColor(), expected);
+    }
+    QCOMPARE(m_main->StatusLeds[6]->objectName(), QStringLiteral("LedCoverWaiting"));
+}
+
+void TestFormMain::lostDeviceClosesAndTells()
+{
+    PtyPair pty;
+    writeSettings("[Ports]\nCOM1=" + pty.path().toLocal8Bit() + "\n");
+    createWindows();
+    m_main->BtnOpenClick();
+    QVERIFY(m_main->Comm32.Connected());
+    pty.hangUp();
+    QTRY_COMPARE_WITH_TIMEOUT(m_messages.size(), 1, kEventWait);
+    QCOMPARE(m_messages.first().text, QStringLiteral("The connection to port COM1 was lost."));
+    checkClosedState();
+    QTest::qWait(50);
+    QCOMPARE(m_messages.size(), 1); // told once, not once per failed read
+}
+
+void TestFormMain::closingTheWindowEndsAWait()
+{
+    BoardOptions silent;
+    silent.faults.silent = true;
+    PtyBoardServer board(silent);
+    QVERIFY(board.start());
+    writeSettings("[Ports]\nCOM1=" + board.terminalPath().toLocal8Bit() + "\n");
+    createWindows();
+    m_main->BtnOpenClick();
+    QTimer::singleShot(20, m_main.get(), [this] { m_main->close(); });
+    const PollPause pause = m_main->Link.PausePolling();
+    QVERIFY(!m_main->Link.DirectRequest(Datagram{0x01, {}}));
+    QVERIFY(!m_main->Comm32.Connected());
+}
+
+QTEST_MAIN(TestFormMain)
+#include "tst_formmain.moc"

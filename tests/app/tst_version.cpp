@@ -1,0 +1,129 @@
+// The version text in the title, and the settings file: reading, writing one key while keeping
+// everything else, and files that count as missing. The window's use of both is tst_formmain's.
+
+#include "IniFile.h"
+#include "Version.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace kvx;
+
+class TestVersion : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void formatVersion_data();
+    void formatVersion();
+    void buildVersionMakesTheTitle();
+    void writingOneKeyKeepsTheRest();
+    void keyAddedToMissingSection();
+    void garbledFileCountsAsMissingAndIsKept();
+    void missingFile();
+
+private:
+    static QString write(const QTemporaryDir &dir, const QByteArray &content);
+    static QByteArray read(const QString &path);
+};
+
+QString TestVersion::write(const QTemporaryDir &dir, const QByteArray &content)
+{
+    const QString path = dir.filePath(QStringLiteral("Eval310.ini"));
+    QFile f(path);
+    if (f.open(QIODevice::WriteOnly))
+        f.write(content);
+    return path;
+}
+
+QByteArray TestVersion::read(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void TestVersion::formatVersion_data()
+{
+    QTest::addColumn<QString>("version");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("four parts") << "1.3.5.0"
+                                << "1.35";
+    QTest::newRow("two parts") << "1.3"
+                               << "1.30";
+    QTest::newRow("empty") << ""
+                           << "";
+    QTest::newRow("three parts: the last character is never taken") << "1.3.5"
+                                                                    << "1.30";
+    QTest::newRow("two-digit third part") << "2.0.57.1"
+                                          << "2.057";
+}
+
+void TestVersion::formatVersion()
+{
+    QFETCH(QString, version);
+    QFETCH(QString, shown);
+    QCOMPARE(FormatVersion(version), shown);
+}
+
+void TestVersion::buildVersionMakesTheTitle()
+{
+    QCOMPARE(ReadFileVersion(), QStringLiteral("1.3.5.0"));
+    QCOMPARE(FormatVersion(ReadFileVersion()), QStringLiteral("1.35"));
+}
+
+void TestVersion::writingOneKeyKeepsTheRest()
+{
+    QTemporaryDir dir;
+    const QString path = write(dir, "; kept\r\n[Ports]\r\nCOM1=sim\r\nCOM2 = /dev/ttyUSB0\r\n"
+                                    "[settings]\r\ncomport=2\r\nOther=x\r\n");
+    IniFile ini;
+    QVERIFY(ini.load(path));
+    QCOMPARE(ini.intValue(QStringLiteral("Settings"), QStringLiteral("COMPort"), 0), 2);
+    QCOMPARE(ini.section(QStringLiteral("Ports")).value(QStringLiteral("COM2")),
+             QStringLiteral("/dev/ttyUSB0"));
+    ini.setValue(QStringLiteral("Settings"), QStringLiteral("COMPort"), QStringLiteral("4"));
+    QVERIFY(ini.save(path));
+    QCOMPARE(read(path), QByteArray("; kept\r\n[Ports]\r\nCOM1=sim\r\nCOM2 = /dev/ttyUSB0\r\n"
+                                    "[settings]\r\nCOMPort=4\r\nOther=x\r\n"));
+}
+
+void TestVersion::keyAddedToMissingSection()
+{
+    QTemporaryDir dir;
+    const QString path = write(dir, "[Ports]\nCOM1=sim\n");
+    IniFile ini;
+    QVERIFY(ini.load(path));
+    QCOMPARE(ini.intValue(QStringLiteral("Settings"), QStringLiteral("COMPort"), 7), 7);
+    ini.setValue(QStringLiteral("Settings"), QStringLiteral("COMPort"), QStringLiteral("-1"));
+    QVERIFY(ini.save(path));
+    QCOMPARE(read(path), QByteArray("[Ports]\nCOM1=sim\n\n[Settings]\nCOMPort=-1\n"));
+}
+
+void TestVersion::garbledFileCountsAsMissingAndIsKept()
+{
+    QTemporaryDir dir;
+    const QByteArray garbage("[Settings]\nCOMPort=3\n\x00\xFF\xFE", 23);
+    const QString path = write(dir, garbage);
+    IniFile ini;
+    QVERIFY(!ini.load(path));
+    QCOMPARE(ini.intValue(QStringLiteral("Settings"), QStringLiteral("COMPort"), 0), 0);
+    ini.setValue(QStringLiteral("Settings"), QStringLiteral("COMPort"), QStringLiteral("1"));
+    QVERIFY(ini.save(path));
+    QCOMPARE(read(path), QByteArray("[Settings]\nCOMPort=1\n"));
+    QCOMPARE(read(path + QStringLiteral(".bad")), garbage); // nothing the user had is lost
+    QVERIFY(ini.save(path));
+    QCOMPARE(read(path + QStringLiteral(".bad")), garbage);
+}
+
+void TestVersion::missingFile()
+{
+    QTemporaryDir dir;
+    IniFile ini;
+    QVERIFY(!ini.load(dir.filePath(QStringLiteral("none.ini"))));
+    QCOMPARE(ini.intValue(QStringLiteral("Settings"), QStringLiteral("COMPort"), 0), 0);
+    QVERIFY(ini.section(QStringLiteral("Ports")).isEmpty());
+}
+
+QTEST_APPLESS_MAIN(TestVersion)
+#include "tst_version.moc"

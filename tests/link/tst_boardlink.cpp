@@ -1,0 +1,340 @@
+// The board link against the simulated board on a real pseudo-terminal, and against a bare
+// terminal where the test must see or withhold exact bytes: framing per variant, the probe,
+// the exact-count rule, direct requests and pauses, the watchdog on an injected clock, and the
+// faults it mends (stale replies to the wrong command, unanswered requests reported as
+// answered, waits that outlive the port, a wrapping tick, a stalled transmit queue). The poll
+// cycle on top of it is tests/app's.
+
+#include "async32.h"
+#include "BoardLink.h"
+#include "PtyBoardServer.h"
+#include "PtyPair.h"
+
+#include <QTest>
+#include <QTimer>
+
+using namespace kvx;
+using namespace kvx::sim;
+
+namespace {
+constexpr int kEventWait = 2000; // ms; only reached when a test fails
+} // namespace
+
+class TestBoardLink : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void framesPerVariant_data();
+    void framesPerVariant();
+    void probeIsZerosThenFF();
+    void directRequestWhilePollingSendsNothing();
+    void directRequestTakesItsReply();
+    void nestedPausesResumeOnce();
+    void commandDuringWaitKeepsItsOwnReply();
+    void unansweredRequestIsReported();
+    void closingEndsEveryWait();
+    void watchdogIgnoresThe32BitWrap();
+    void watchdogTextsAndPurges();
+    void stalledTransmitQueueIsASendError();
+    void detectionTakesOnlyTenBytes();
+    void korveIdentificationSendsStartUp();
+
+private:
+    void startBoard(BoardOptions options = {});
+    void openOn(const QString &path);
+    QList<FrameLogEntry> m_frames;
+    QStringList m_status;
+    int m_sendErrors = 0;
+    std::int64_t m_now = 100000;
+    std::unique_ptr<PtyBoardServer> m_server;
+    std::unique_ptr<TComm32> m_comm;
+    std::unique_ptr<BoardLink> m_link;
+};
+
+void TestBoardLink::init()
+{
+    m_frames.clear();
+    m_status.clear();
+    m_sendErrors = 0;
+    m_now = 100000;
+    m_comm = std::make_unique<TComm32>();
+    m_comm->setBaudRate(TBaudRate::cbr19200);
+    m_comm->setFlowControl(TFlowControl::fcRTSToggle);
+    m_link = std::make_unique<BoardLink>(*m_comm);
+    m_link->setClock([this] { return m_now; });
+    m_comm->OnRxChar = [this](QObject *s, int count) { m_link->Comm32RxChar(s, count); };
+    m_link->OnStatus = [this](const QString &a, const QString &b) { m_status << a + '|' + b; };
+    m_link->OnSendError = [this] { ++m_sendErrors; };
+}
+
+void TestBoardLink::cleanup()
+{
+    m_link.reset();
+    m_comm.reset();
+    m_server.reset();
+}
+
+void TestBoardLink::startBoard(BoardOptions options)
+{
+    m_server = std::make_unique<PtyBoardServer>(options);
+    QVERIFY(m_server->start());
+    m_server->board().onFrame = [this](const FrameLogEntry &e) { m_frames << e; };
+    openOn(m_server->terminalPath());
+}
+
+void TestBoardLink::openOn(const QString &path)
+{
+    m_comm->setDeviceName(path);
+    m_comm->Open();
+    QVERIFY(m_comm->Connected());
+}
+
+void TestBoardLink::framesPerVariant_data()
+{
+    QTest::addColumn<bool>("korve");
+    QTest::addColumn<bool>("slow");
+    QTest::addColumn<QByteArray>("frame");
+    QTest::newRow("plain") << false << true << QByteArray("#\x0B\x01\x02\x03", 5);
+    QTest::newRow("KORVE fast") << true << false << QByteArray("#\x04\x0B\x01\x02\x03", 6);
+    QTest::newRow("KORVE slow") << true << true << QByteArray("!\x04\x0B\x01\x02\x03", 6);
+}
+
+void TestBoardLink::framesPerVariant()
+{
+    QFETCH(bool, korve);
+    QFETCH(bool, slow);
+    QFETCH(QByteArray, frame);
+    m_link->KorveBoard = korve;
+    m_link->SlowSpi = [slow] { return slow; };
+    QCOMPARE(m_link->frame(Datagram{0x0B, {1, 2, 3}}), frame);
+}
+
+void TestBoardLink::probeIsZerosThenFF()
+{
+    PtyPair pty;
+    openOn(pty.path());
+    m_link->KorveBoard = true;
+    m_link->StartDetection();
+    QCOMPARE(pty.received(), QByteArray(128, '\0') + QByteArray(1, '\xFF'));
+    QVERIFY(m_link->Detecting);
+    QVERIFY(!m_link->KorveBoard);
+    QCOMPARE(m_link->LastSendTick, m_now);
+    QCOMPARE(m_status, QStringList{"Trying to detect the board.|"});
+}
+
+void TestBoardLink::directRequestWhilePollingSendsNothing()
+{
+    startBoard();
+    m_link->LastReply = Reply{0x12, {1, 2, 3}};
+    QVERIFY(!m_link->DirectRequest(Datagram{0x03, {}}));
+    QTest::qWait(20);
+    QVERIFY(m_frames.isEmpty());
+    QCOMPARE(m_link->LastReply, (Reply{0x12, {1, 2, 3}}));
+}
+
+void TestBoardLink::directRequestTakesItsReply()
+{
+    startBoard();
+    const PollPause pause = m_link->PausePolling();
+    QVERIFY(m_link->DirectRequest(Datagram{0x06, {0x00, 0x01, 0x23}})); // V_MAX := 0x123
+    QVERIFY(m_link->DirectRequest(Datagram{0x07, {}}));
+    QCOMPARE(m_link->LastReply.data, (DataBytes{0x00, 0x01, 0x23}));
+    QVERIFY(m_link->LinkIdle);
+    QVERIFY(!m_link->AwaitingDirectReply);
+    QCOMPARE(m_frames.size(), 2);
+    QCOMPARE(m_frames[1].request, QByteArray("#\x07\x00\x00\x00", 5));
+}
+
+void TestBoardLink::nestedPausesResumeOnce()
+{
+    startBoard();
+    {
+        const PollPause outer = m_link->PausePolling();
+        {
+            const PollPause inner = m_link->PausePolling();
+            QVERIFY(!m_link->PollingEnabled);
+        }
+        QVERIFY(!m_link->PollingEnabled); // the inner command leaves it paused
+    }
+    QVERIFY(m_link->PollingEnabled);
+}
+
+void TestBoardLink::commandDuringWaitKeepsItsOwnReply()
+{
+    // A click during another command's wait used to send at once and take the other's reply.
+    startBoard();
+    const PollPause pause = m_link->PausePolling();
+    QVERIFY(m_link->DirectRequest(Datagram{0x04, {0, 0, 111}})); // V_MIN
+    QVERIFY(m_link->DirectRequest(Datagram{0x06, {0, 0, 222}})); // V_MAX
+    m_frames.clear();
+
+    bool innerAnswered = false;
+    Reply innerReply;
+    QTimer::singleShot(0, this, [&] {
+        innerAnswered = m_link->DirectRequest(Datagram{0x07, {}}).has_value();
+        innerReply = m_link->LastReply;
+    });
+    const std::optional<Reply> outer = m_link->DirectRequest(Datagram{0x05, {}});
+    QVERIFY(outer);
+    const Reply outerReply = m_link->LastReply;
+    QCOMPARE(*outer, outerReply);
+    QTRY_VERIFY_WITH_TIMEOUT(innerAnswered, kEventWait);
+
+    QCOMPARE(int(outerReply.data.low), 111);
+    QCOMPARE(int(innerReply.data.low), 222);
+    QCOMPARE(m_frames.size(), 2);
+    // One request at a time: the second frame went out only after the first was answered.
+    QCOMPARE(m_frames[0].request.at(1), '\x05');
+    QCOMPARE(m_frames[1].request.at(1), '\x07');
+}
+
+void TestBoardLink::unansweredRequestIsReported()
+{
+    BoardOptions silent;
+    silent.faults.silent = true;
+    startBoard(silent);
+    const PollPause pause = m_link->PausePolling();
+    m_link->LastReply = Reply{0x01, {9, 9, 9}};
+    QTimer::singleShot(10, this, [this] {
+        m_now += 2001;
+        m_link->Watchdog();
+    });
+    QVERIFY(!m_link->DirectRequest(Datagram{0x01, {}}));
+    QCOMPARE(m_link->LastReply, (Reply{0x01, {9, 9, 9}})); // the stale reply stays visible
+    QVERIFY(m_link->LinkIdle);
+    QCOMPARE(m_status.last(), QStringLiteral("The board does not respond.|Please check the cable "
+                                             "and power."));
+}
+
+void TestBoardLink::closingEndsEveryWait()
+{
+    // With the poll timer stopped nothing else would end these waits: the program hung.
+    BoardOptions silent;
+    silent.faults.silent = true;
+    startBoard(silent);
+    QTimer::singleShot(10, this, [this] {
+        m_link->EndAllWaits();
+        m_comm->Close();
+    });
+    {
+        const PollPause pause = m_link->PausePolling();
+        QVERIFY(!m_link->DirectRequest(Datagram{0x01, {}}));
+    }
+
+    // A pause waiting for an outstanding poll reply ends the same way.
+    openOn(m_server->terminalPath());
+    m_link->LinkIdle = false;
+    m_link->PollingEnabled = true;
+    QTimer::singleShot(10, this, [this] { m_link->EndAllWaits(); });
+    {
+        const PollPause pause = m_link->PausePolling();
+        QVERIFY(m_link->LinkIdle);
+    }
+}
+
+void TestBoardLink::watchdogIgnoresThe32BitWrap()
+{
+    // A 32-bit millisecond tick wraps after 49.7 days; 32 ms across the wrap are 32 ms.
+    startBoard();
+    m_link->LinkIdle = false;
+    m_link->LastSendTick = 0xFFFFFFF0LL;
+    m_now = 0x100000010LL;
+    m_link->Watchdog();
+    QVERIFY(!m_link->LinkIdle);
+    QVERIFY(m_status.isEmpty());
+    m_now += 2000;
+    m_link->Watchdog();
+    QVERIFY(m_link->LinkIdle);
+}
+
+void TestBoardLink::watchdogTextsAndPurges()
+{
+    PtyPair pty;
+    openOn(pty.path());
+    int counted = 0;
+    m_comm->OnRxChar = [&](QObject *, int count) { counted = count; };
+    QVERIFY(pty.send("\x01\x02\x03\x04\x05")); // a reply and a stray byte: never taken
+    QTRY_COMPARE_WITH_TIMEOUT(counted, 5, kEventWait);
+    m_link->LinkIdle = false;
+    m_link->BoardActive = true;
+    m_link->Detecting = true;
+    m_link->AwaitingDirectReply = true;
+    m_link->LastSendTick = m_now;
+    m_now += 2000;
+    m_link->Watchdog();
+    QVERIFY(!m_link->LinkIdle); // 2000 ms is not yet "more than 2000"
+    m_now += 1;
+    m_link->Watchdog();
+    QVERIFY(m_link->LinkIdle);
+    QVERIFY(!m_link->BoardActive);
+    QVERIFY(!m_link->Detecting);
+    QVERIFY(m_link->AwaitingDirectReply);
+    char buf[8];
+    QCOMPARE(m_comm->ReadBytes(buf, 8), 0); // the input was purged
+    QCOMPARE(m_status,
+             QStringList{"The board does not respond.|Please check the cable and power."});
+}
+
+void TestBoardLink::stalledTransmitQueueIsASendError()
+{
+    // A device that never takes bytes used to keep the program in an endless loop.
+    PtyPair pty; // its master side is never read, so the terminal's queue fills up
+    openOn(pty.path());
+    m_link->setClock([this] { return m_now += 1; }); // time passes with every look at it
+    const QByteArray big(1 << 20, 'x');
+    m_comm->WriteBytes(big.constData(), int(big.size()));
+    QVERIFY(m_comm->OutQueueCount() > 0);
+    QVERIFY(!m_link->SendDatagram(Datagram{0x01, {}}));
+    QCOMPARE(m_sendErrors, 1);
+}
+
+void TestBoardLink::detectionTakesOnlyTenBytes()
+{
+    PtyPair pty;
+    openOn(pty.path());
+    int polls = 0;
+    int advances = 0;
+    m_link->OnPollReply = [&](const Reply &) { ++polls; };
+    m_link->OnAdvancePollRow = [&] { ++advances; };
+    m_link->StartDetection();
+    pty.received();
+    m_link->LinkIdle = false;
+    // A poll reply alone is not the identification.
+    QVERIFY(pty.send(QByteArray("\x41\x00\x00\x00", 4)));
+    QTest::qWait(30);
+    QCOMPARE(advances, 0);
+    QVERIFY(m_link->Detecting);
+    // Six more bytes make ten, taken as the identification whatever they say: a plain board.
+    QVERIFY(pty.send(QByteArray("KOR310", 6)));
+    QTRY_COMPARE_WITH_TIMEOUT(advances, 1, kEventWait);
+    QCOMPARE(polls, 0);
+    QVERIFY(!m_link->Detecting);
+    QVERIFY(!m_link->KorveBoard);
+    QVERIFY(m_link->LinkIdle);
+    QCOMPARE(m_status.last(), QStringLiteral("The board is active.|KVX310 evaluation board "
+                                             "detected!"));
+}
+
+void TestBoardLink::korveIdentificationSendsStartUp()
+{
+    PtyPair pty;
+    openOn(pty.path());
+    QList<BoardVariant> identified;
+    m_link->OnIdentified = [&](BoardVariant v) { identified << v; };
+    m_link->StartDetection();
+    pty.received();
+    QVERIFY(pty.send(QByteArray("KOR310v1.0", 10)));
+    QTRY_COMPARE_WITH_TIMEOUT(identified.size(), 1, kEventWait);
+    QCOMPARE(identified.first(), BoardVariant::Korve);
+    QVERIFY(m_link->KorveBoard);
+    QCOMPARE(pty.received(), QByteArray(" 0132\x22\x00\x00", 8));
+    QCOMPARE(m_status.last(), QStringLiteral("The board is active.|KORVE detected!"));
+    QCOMPARE(m_link->frame(Datagram{0x01, {}}).size(), 6);
+}
+
+QTEST_GUILESS_MAIN(TestBoardLink)
+#include "tst_boardlink.moc"

@@ -98,7 +98,7 @@ int main(int argc, char **argv)
     wait.start();
     while (form.StaticInfo1->text() != QLatin1String("The board is active.") &&
            wait.elapsed() < 10000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     if (form.StaticInfo1->text() != QLatin1String("The board is active.")) {
         std::fprintf(stderr, "poll_cycle: the board did not answer\n");
         return 1;

@@ -97,10 +97,15 @@ TCustomComm32::TCustomComm32(QObject *parent)
     : QObject(parent)
     , m_simulatedPorts(&sim::SimulatedPorts::terminalFor)
     , m_rtsTimer(new QTimer(this))
+    , m_dispatchTimer(new QTimer(this))
 {
     m_rtsTimer->setTimerType(Qt::PreciseTimer);
     m_rtsTimer->setInterval(kRtsDrainPoll);
     connect(m_rtsTimer, &QTimer::timeout, this, [this] { endTransmissionIfDrained(); });
+    m_dispatchTimer->setSingleShot(true);
+    m_dispatchTimer->setInterval(0);
+    connect(m_dispatchTimer, &QTimer::timeout, this,
+            [this] { runPostedEvents(m_postedGeneration); });
 }
 
 TCustomComm32::~TCustomComm32()
@@ -225,6 +230,7 @@ void TCustomComm32::Open()
 void TCustomComm32::Close()
 {
     m_rtsTimer->stop();
+    m_dispatchTimer->stop();
     m_rtsRaised = false;
     m_eventsPosted = false;
     m_postedMask = 0;
@@ -393,11 +399,25 @@ int TCustomComm32::WriteBytes(const void *buffer, int count)
     if (count == 0)
         return 0;
     beginTransmission();
-    m_port->clearError();
-    if (m_port->write(static_cast<const char *>(buffer), count) != count)
+    const char *bytes = static_cast<const char *>(buffer);
+    int written = 0;
+#ifdef Q_OS_LINUX
+    // Straight to the system while Qt holds no backlog: Qt would only buffer the bytes until
+    // the event loop runs, and arm and disarm a "writable" notification for every frame.
+    const ssize_t n = ::write(int(m_port->handle()), bytes, size_t(count));
+    if (n == count)
+        return count;
+    if (n < 0 && errno != EAGAIN && errno != EINTR) {
+        if (deviceGone())
+            markLost(QString::fromLocal8Bit(std::strerror(errno)));
         return -1;
-    // Qt only buffers a write until the event loop runs; the caller may wait for the queue
-    // to empty without returning to it, so the bytes go to the system now.
+    }
+    written = n > 0 ? int(n) : 0;
+#endif
+    // What the system did not take waits in Qt's buffer and goes out as room appears.
+    m_port->clearError();
+    if (m_port->write(bytes + written, count - written) != count - written)
+        return -1;
     m_port->flush();
     // A full system queue (Qt calls it a resource error too) only leaves the rest pending.
     if (m_lost || m_port->error() == QSerialPort::WriteError)
@@ -490,17 +510,17 @@ void TCustomComm32::endTransmissionIfDrained()
 
 void TCustomComm32::postEvents(unsigned mask)
 {
-    // Handlers run from a queued call, never inside Qt's readyRead: Qt does not emit readyRead
-    // again while a slot connected to it runs, and a handler may open a message box or wait
-    // for a reply. A handler that waits keeps receiving notifications, since each one is a
-    // fresh queued call.
+    // Handlers run from the event loop, never inside Qt's readyRead: Qt does not emit
+    // readyRead again while a slot connected to it runs, and a handler may open a message box
+    // or wait for a reply. A handler that waits keeps receiving notifications, since each one
+    // comes from a fresh pass of the (nested) loop. A zero timer rather than a posted call:
+    // at 19200 bit/s every byte is a notification, and a timer needs no wake-up of the loop.
     m_postedMask |= mask;
     if (m_eventsPosted)
         return;
     m_eventsPosted = true;
-    const quint64 generation = m_generation;
-    QMetaObject::invokeMethod(
-        this, [this, generation] { runPostedEvents(generation); }, Qt::QueuedConnection);
+    m_postedGeneration = m_generation;
+    m_dispatchTimer->start();
 }
 
 void TCustomComm32::runPostedEvents(quint64 generation)
@@ -574,20 +594,7 @@ void TCustomComm32::onPortError(int error)
         if (m_lost || !m_port)
             return;
         if (deviceGone()) {
-            // Qt 6.4 reports a hung-up device as read errors in a flood and leaves it open.
-            // From the first one on the component counts as closed, so that nobody waits for
-            // a transmit queue that will never empty; the close itself and the report follow
-            // from the event loop, outside Qt's own signal.
-            m_lost = true;
-            const QString reason = m_port->errorString();
-            const quint64 generation = m_generation;
-            QMetaObject::invokeMethod(
-                this,
-                [this, generation, reason] {
-                    if (generation == m_generation)
-                        deviceLost(reason);
-                },
-                Qt::QueuedConnection);
+            markLost(m_port->errorString());
             return;
         }
         if (e != QSerialPort::WriteError)
@@ -598,6 +605,25 @@ void TCustomComm32::onPortError(int error)
     }
     m_lastPortError = error;
     postEvents(evError);
+}
+
+void TCustomComm32::markLost(const QString &reason)
+{
+    // Qt 6.4 reports a hung-up device as read errors in a flood and leaves it open. From the
+    // first one on the component counts as closed, so that nobody waits for a transmit queue
+    // that will never empty; the close itself and the report follow from the event loop,
+    // outside Qt's own signal.
+    if (m_lost)
+        return;
+    m_lost = true;
+    const quint64 generation = m_generation;
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation, reason] {
+            if (generation == m_generation)
+                deviceLost(reason);
+        },
+        Qt::QueuedConnection);
 }
 
 void TCustomComm32::deviceLost(const QString &reason)

@@ -201,6 +201,7 @@ private:
     void runPostedEvents(quint64 generation);
     void onPortError(int error);
     [[nodiscard]] bool deviceGone() const;
+    void markLost(const QString &reason);
     void deviceLost(const QString &reason);
     bool openTarget(QString *error, int *code);
     bool applyLineSettings();
@@ -242,7 +243,9 @@ private:
     bool m_modemLines = true;       // false on devices without RTS/DTR, such as a pseudo-terminal
     bool m_driverRtsToggle = false; // the driver raises RTS around each transmission
     bool m_rtsRaised = false;
-    QTimer *m_rtsTimer = nullptr; // lowers RTS once the last byte has left
+    QTimer *m_rtsTimer = nullptr;      // lowers RTS once the last byte has left
+    QTimer *m_dispatchTimer = nullptr; // runs the handlers of the notifications gathered
+    quint64 m_postedGeneration = 0;
 };
 
 class TComm32 : public TCustomComm32

@@ -202,6 +202,8 @@ void TFormMain::buildInterface()
     connect(BtnCmd310, &QPushButton::clicked, this, [this] { BtnCmd310Click(); });
     connect(BtnGraphics, &QPushButton::clicked, this, [this] { BtnGraphicsClick(); });
     connect(BtnKVX620, &QPushButton::clicked, this, [this] { BtnKVX620Click(); });
+    connect(BtnGoAll, &QPushButton::clicked, this, [this] { BtnGoAllClick(); });
+    connect(BtnStopAll, &QPushButton::clicked, this, [this] { BtnStopAllClick(); });
 }
 
 void TFormMain::buildMotorGroup(int m)
@@ -247,6 +249,8 @@ void TFormMain::buildMotorGroup(int m)
     g.BtnGo = button(
         g.Grp, withMotor("BtnGo", m), tr("Go!"), {100, 208, 75, 25},
         tr("Click this button to run motor %1 using the parameters specified above.").arg(m + 1));
+    connect(g.BtnGo, &QPushButton::clicked, this, [this, b = g.BtnGo] { BtnGo1Click(b); });
+    connect(g.BtnStop, &QPushButton::clicked, this, [this, b = g.BtnStop] { BtnStop1Click(b); });
 
     g.StaticXAct = sunkenField(g.Grp, withMotor("StaticXAct", m), 104, 248, 73, 17);
     label("LblXAct", tr("Actual Position:"), 248 - 2);

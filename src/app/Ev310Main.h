@@ -104,6 +104,14 @@ public:
     void BtnCmd310Click();
     void BtnGraphicsClick();
     void BtnKVX620Click() {}
+    // Motion commands; the clicked button (or list) tells the motor.
+    void BtnGo1Click(QObject *sender);
+    void BtnStop1Click(QObject *sender);
+    void BtnGoAllClick();
+    void BtnStopAllClick();
+    void CbRampMode1Change() { CbRampModeChange(0); }
+    void CbRampMode2Change() { CbRampModeChange(1); }
+    void CbRampMode3Change() { CbRampModeChange(2); }
     void CbRampModeChange(int motor);
     void TimerActionsTimer();
 
@@ -125,6 +133,10 @@ private:
     void showIdentified(BoardVariant variant);
     void onDeviceLost(const QString &reason);
     void closeConnection();
+    void goMotor(int motor);
+    void stopMotor(int motor);
+    [[nodiscard]] bool confirmLowAcceleration(int minimum);
+    [[nodiscard]] int motorOf(QObject *sender) const;
     void scheduleNextTick();
     [[nodiscard]] QString openFailureDetail() const;
 

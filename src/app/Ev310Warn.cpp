@@ -6,6 +6,8 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include <algorithm>
+
 namespace kvx {
 
 TFormWarning::TFormWarning(QWidget *parent)
@@ -48,6 +50,14 @@ TFormWarning::TFormWarning(QWidget *parent)
     BtnAbort->setGeometry(280, 128, 75, 25);
     connect(BtnCont, &QPushButton::clicked, this, [this] { BtnContClick(); });
     connect(BtnAbort, &QPushButton::clicked, this, [this] { BtnAbortClick(); });
+}
+
+void TFormWarning::setMinimum(int minimum)
+{
+    LblNumber->setText(QString::number(minimum) + QLatin1Char(','));
+    LblNumber->adjustSize();
+    // The number was placed for a narrower font; it must follow the first line, not overlap it.
+    LblNumber->move(std::max(272, LblText1->geometry().right() + 1), LblNumber->y());
 }
 
 void TFormWarning::FormShow()

@@ -32,6 +32,9 @@ public:
     QPushButton *BtnCont = nullptr;
     QPushButton *BtnAbort = nullptr;
 
+    // Shows the smallest acceleration the dividers admit, as "8,", right after the first line.
+    void setMinimum(int minimum);
+
     void BtnContClick() { done(mrYes); }
     void BtnAbortClick() { done(mrNo); }
     void FormShow();

@@ -61,7 +61,13 @@ QAbstractSpinBox::StepEnabled TSpinEdit::stepEnabled() const
 
 void TSpinEdit::focusOutEvent(QFocusEvent *event)
 {
-    setValue(Value());
+    // The spin box already holds the clamped value while the typed text still stands, so
+    // bringing the text into range changes no value of Qt's: say so ourselves.
+    const int typed = Value();
+    const int clamped = std::clamp(typed, m_minimum, m_maximum);
+    setValue(clamped);
+    if (typed != clamped)
+        emit valueEdited(clamped);
     QSpinBox::focusOutEvent(event);
 }
 

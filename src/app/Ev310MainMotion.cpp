@@ -1,0 +1,155 @@
+// The motion commands of the main window: Go and Stop for one motor or for all three. Each runs
+// as direct requests with polling paused; every address byte comes from the register map.
+
+#include "AccelScaling.h"
+#include "Dialogs.h"
+#include "Ev310Main.h"
+#include "Ev310Warn.h"
+#include "RegisterMap.h"
+#include "SpinEdit.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+
+#include <cstdlib>
+
+namespace kvx {
+
+namespace {
+
+// Data bits 15..0 of a value, as the commands send 12-bit registers: the chip uses the low 12.
+Datagram low16(std::uint8_t address, std::int64_t value)
+{
+    const auto v = static_cast<std::uint32_t>(value);
+    return Datagram{address, {0, std::uint8_t(v >> 8), std::uint8_t(v)}};
+}
+
+Datagram full24(std::uint8_t address, std::int64_t value)
+{
+    return Datagram::make(address, static_cast<std::uint32_t>(value) & kDataMask);
+}
+
+} // namespace
+
+int TFormMain::motorOf(QObject *sender) const
+{
+    for (int m = 0; m < kMotorCount; ++m) {
+        const MotorGroup &g = Motors[std::size_t(m)];
+        if (sender == g.BtnGo || sender == g.BtnStop || sender == g.CbRampMode)
+            return m;
+    }
+    return -1;
+}
+
+void TFormMain::BtnGo1Click(QObject *sender)
+{
+    const int m = motorOf(sender);
+    if (m < 0)
+        return;
+    const PollPause pause = Link.PausePolling();
+    goMotor(m);
+}
+
+void TFormMain::BtnStop1Click(QObject *sender)
+{
+    const int m = motorOf(sender);
+    if (m < 0)
+        return;
+    const PollPause pause = Link.PausePolling();
+    stopMotor(m);
+}
+
+void TFormMain::BtnGoAllClick()
+{
+    const PollPause pause = Link.PausePolling();
+    for (int m = 0; m < kMotorCount; ++m)
+        goMotor(m);
+}
+
+void TFormMain::BtnStopAllClick()
+{
+    const PollPause pause = Link.PausePolling();
+    for (int m = 0; m < kMotorCount; ++m)
+        stopMotor(m);
+}
+
+bool TFormMain::confirmLowAcceleration(int minimum)
+{
+    if (!m_warning)
+        return true;
+    m_warning->setMinimum(minimum);
+    if (m_warning->CheckNotify->isChecked())
+        return true;
+    // Any way of closing the dialog other than "Continue" means not going on.
+    return Dialogs::exec(*m_warning) == TFormWarning::mrYes;
+}
+
+void TFormMain::goMotor(int m)
+{
+    const MotorGroup &g = Motors[std::size_t(m)];
+    const int a = g.EditAMax->Value();
+    const int vMax = g.EditVMax->Value();
+    const int vMin = g.EditVMin->Value();
+    const int vTarget = g.EditVTarget->Value();
+    const int xTarget = g.EditXTarget->Value();
+    const int vActual = g.EditVActual->Value();
+    const int mode = g.CbRampMode->currentIndex();
+    const bool positioning = mode == int(RampMode::Ramp) || mode == int(RampMode::SoftMode);
+
+    bool goOn = false;
+    if (positioning) {
+        // Without the dividers as the chip holds them, P_MUL / P_DIV would be computed from
+        // another register's bytes: the command ends here for this motor.
+        const std::optional<Reply> dividers =
+            Link.DirectRequest(Datagram{motorReadAddress(m, motor::Dividers), {}});
+        if (!dividers)
+            return;
+        const RegisterDef &reg = motorRegister(motor::Dividers);
+        const int pulsDiv =
+            int(unpackField(reg.fields[field::Dividers_PulsDiv], dividers->data.value()));
+        const int rampDiv =
+            int(unpackField(reg.fields[field::Dividers_RampDiv], dividers->data.value()));
+        const int minimum = AMaxMinimum(rampDiv, pulsDiv);
+        goOn = a >= minimum || confirmLowAcceleration(minimum);
+        if (goOn) {
+            const PMulPDiv p = CalcPMulPDiv(a, rampDiv, pulsDiv);
+            Link.DirectRequest(Datagram{motorWriteAddress(m, motor::PMulPDiv),
+                                        {0, std::uint8_t(p.pMul), std::uint8_t(p.pDiv)}});
+        }
+    }
+
+    // The ramp mode goes into the low byte; the rest of the register is written back as read,
+    // so a missing reply would write stale bytes into REF_CONF.
+    const std::optional<Reply> refConf =
+        Link.DirectRequest(Datagram{motorReadAddress(m, motor::RefConfRampMode), {}});
+    if (!refConf)
+        return;
+    Link.DirectRequest(Datagram{motorWriteAddress(m, motor::RefConfRampMode),
+                                {refConf->data.high, refConf->data.mid, std::uint8_t(mode)}});
+
+    if (positioning && goOn) {
+        Link.DirectRequest(full24(motorWriteAddress(m, motor::AMax), a));
+        Link.DirectRequest(low16(motorWriteAddress(m, motor::VMax), vMax));
+        Link.DirectRequest(low16(motorWriteAddress(m, motor::VMin), vMin));
+        Link.DirectRequest(full24(motorWriteAddress(m, motor::XTarget), xTarget));
+    } else if (mode == int(RampMode::Velocity)) {
+        Link.DirectRequest(full24(motorWriteAddress(m, motor::AMax), a));
+        Link.DirectRequest(low16(motorWriteAddress(m, motor::VMax), std::llabs(vTarget)));
+        Link.DirectRequest(low16(motorWriteAddress(m, motor::VTarget), vTarget));
+    } else if (mode == int(RampMode::Hold)) {
+        Link.DirectRequest(low16(motorWriteAddress(m, motor::VActual), vActual));
+    }
+}
+
+void TFormMain::stopMotor(int m)
+{
+    const MotorGroup &g = Motors[std::size_t(m)];
+    // The actual position takes the group's target position, so a positioning mode stays put.
+    Link.DirectRequest(full24(motorWriteAddress(m, motor::XActual), g.EditXTarget->Value()));
+    Link.DirectRequest(Datagram{motorWriteAddress(m, motor::VTarget), {}});
+    Link.DirectRequest(Datagram{motorWriteAddress(m, motor::VActual), {}});
+}
+
+} // namespace kvx

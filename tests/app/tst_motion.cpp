@@ -1,0 +1,452 @@
+// Go and Stop as the chip sees them: the exact datagrams each ramp mode sends, the warning and
+// its answers, the "All" buttons, the ramp-mode list's enable table, motion end to end on the
+// simulated board, and the faults mended (a Go that lost its read writes nothing more; a click
+// during a Go keeps the one-request rule and each command's own replies). The link's own rules
+// are tested in tests/link.
+
+#include "Dialogs.h"
+#include "Ev310Graphics.h"
+#include "Ev310Main.h"
+#include "Ev310Registers.h"
+#include "Ev310Warn.h"
+#include "LuLED.h"
+#include "PtyBoardServer.h"
+#include "PtyPair.h"
+#include "SpinEdit.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+using namespace kvx;
+using namespace kvx::sim;
+
+namespace {
+
+constexpr int kEventWait = 5000; // ms; only reached when a test fails
+
+using Frames = QList<QByteArray>;
+
+QByteArray frame(const char (&bytes)[6])
+{
+    return QByteArray(bytes, 5);
+}
+
+struct MotorSettings
+{
+    int mode = 0;
+    int a = 0;
+    int vMax = 0;
+    int vMin = 0;
+    int vTarget = 0;
+    int xTarget = 0;
+    int vActual = 0;
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(MotorSettings)
+
+class TestMotion : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void goSendsTheModesDatagrams_data();
+    void goSendsTheModesDatagrams();
+    void warning_data();
+    void warning();
+    void notifyTickedGoesOnWithoutAsking();
+    void stopWritesPositionAndZeros();
+    void allGoRunsEachMotorInOnePause();
+    void rampModeListEnablesItsControls_data();
+    void rampModeListEnablesItsControls();
+    void rampMoveReachesTheTarget();
+    void velocityRunsUntilStop();
+    void goWhoseReadIsUnansweredWritesNothingMore();
+    void clickDuringGoKeepsEachCommandsReplies();
+
+private:
+    void openBoard();
+    void set(int motor, const MotorSettings &s);
+    void direct(std::uint8_t address, std::uint32_t data);
+    [[nodiscard]] Frames commandFrames() const;
+    [[nodiscard]] bool isPoll(const QByteArray &f) const;
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<PtyBoardServer> m_board;
+    Frames m_frames;
+    int m_dialogs = 0;
+    int m_answer = TFormWarning::mrYes;
+    std::unique_ptr<TFormMain> m_main;
+    std::unique_ptr<TFormAdvanced> m_advanced;
+    std::unique_ptr<TFormGraphics> m_graphics;
+    std::unique_ptr<TFormWarning> m_warning;
+};
+
+void TestMotion::init()
+{
+    m_frames.clear();
+    m_dialogs = 0;
+    m_answer = TFormWarning::mrYes;
+    Dialogs::setDialogHandler([this](QDialog &) {
+        ++m_dialogs;
+        return m_answer;
+    });
+    Dialogs::setMessageHandler([](QWidget *, const MessageRequest &) {});
+    m_main = std::make_unique<TFormMain>(m_dir.filePath(QStringLiteral("Eval310.ini")));
+    m_advanced = std::make_unique<TFormAdvanced>();
+    m_graphics = std::make_unique<TFormGraphics>();
+    m_warning = std::make_unique<TFormWarning>();
+    m_main->attachWindows(m_advanced.get(), m_graphics.get(), m_warning.get());
+}
+
+void TestMotion::cleanup()
+{
+    m_main.reset();
+    m_warning.reset();
+    m_graphics.reset();
+    m_advanced.reset();
+    m_board.reset();
+    Dialogs::setDialogHandler({});
+    Dialogs::setMessageHandler({});
+}
+
+void TestMotion::openBoard()
+{
+    // A Pentar board identifies itself at once and takes the plain 5-byte frames.
+    BoardOptions options;
+    options.variant = Variant::Pentar;
+    m_board = std::make_unique<PtyBoardServer>(options);
+    QVERIFY(m_board->start());
+    m_board->board().onFrame = [this](const FrameLogEntry &e) {
+        if (e.request.size() == 5)
+            m_frames << e.request;
+    };
+    QFile ini(m_main->settingsPath());
+    QVERIFY(ini.open(QIODevice::WriteOnly));
+    ini.write("[Ports]\nCOM1=" + m_board->terminalPath().toLocal8Bit() + "\n");
+    ini.close();
+    m_main->BtnOpenClick();
+    QTRY_COMPARE_WITH_TIMEOUT(m_main->StaticInfo2->text(), QStringLiteral("Pentar detected!"),
+                              kEventWait);
+}
+
+void TestMotion::set(int motor, const MotorSettings &s)
+{
+    MotorGroup &g = m_main->Motors[std::size_t(motor)];
+    g.CbRampMode->setCurrentIndex(s.mode);
+    g.EditAMax->setValue(s.a);
+    g.EditVMax->setValue(s.vMax);
+    g.EditVMin->setValue(s.vMin);
+    g.EditVTarget->setValue(s.vTarget);
+    g.EditXTarget->setValue(s.xTarget);
+    g.EditVActual->setValue(s.vActual);
+}
+
+void TestMotion::direct(std::uint8_t address, std::uint32_t data)
+{
+    const PollPause pause = m_main->Link.PausePolling();
+    QVERIFY(m_main->Link.DirectRequest(Datagram::make(address, data)));
+}
+
+bool TestMotion::isPoll(const QByteArray &f) const
+{
+    // With the register editor hidden only these rows are polled (and row 0 once at "Open").
+    const QByteArray polled("\x01\x03\x09\x0B\x0F\x23\x29\x2B\x2F\x43\x49\x4B\x4F", 13);
+    return polled.contains(f.at(1));
+}
+
+Frames TestMotion::commandFrames() const
+{
+    Frames commands;
+    for (const QByteArray &f : m_frames) {
+        if (!isPoll(f))
+            commands << f;
+    }
+    return commands;
+}
+
+void TestMotion::goSendsTheModesDatagrams_data()
+{
+    QTest::addColumn<int>("motor");
+    QTest::addColumn<MotorSettings>("settings");
+    QTest::addColumn<Frames>("expected");
+    // REF_CONF is 0x5 on every motor before each Go (see below): the rewrite must keep it.
+    QTest::newRow("RAMP, motor 1")
+        << 0 << MotorSettings{0, 100, 300, 5, 0, -2, 0}
+        << Frames{frame("#\x19\x00\x00\x00"), frame("#\x12\x00\xBE\x05"),
+                  frame("#\x15\x00\x00\x00"), frame("#\x14\x00\x05\x00"),
+                  frame("#\x0C\x00\x00\x64"), frame("#\x06\x00\x01\x2C"),
+                  frame("#\x04\x00\x00\x05"), frame("#\x00\xFF\xFF\xFE")};
+    QTest::newRow("SOFTMODE, motor 2")
+        << 1 << MotorSettings{1, 100, 300, 5, 0, -2, 0}
+        << Frames{frame("#\x39\x00\x00\x00"), frame("#\x32\x00\xBE\x05"),
+                  frame("#\x35\x00\x00\x00"), frame("#\x34\x00\x05\x01"),
+                  frame("#\x2C\x00\x00\x64"), frame("#\x26\x00\x01\x2C"),
+                  frame("#\x24\x00\x00\x05"), frame("#\x20\xFF\xFF\xFE")};
+    QTest::newRow("VELOCITY, motor 3, target -100")
+        << 2 << MotorSettings{2, 50, 0, 0, -100, 0, 0}
+        << Frames{frame("#\x55\x00\x00\x00"), frame("#\x54\x00\x05\x02"),
+                  frame("#\x4C\x00\x00\x32"), frame("#\x46\x00\x00\x64"),
+                  frame("#\x48\x00\xFF\x9C")};
+    QTest::newRow("HOLD, motor 1: three requests")
+        << 0 << MotorSettings{3, 0, 0, 0, 0, 0, -5}
+        << Frames{frame("#\x15\x00\x00\x00"), frame("#\x14\x00\x05\x03"),
+                  frame("#\x0A\x00\xFF\xFB")};
+}
+
+void TestMotion::goSendsTheModesDatagrams()
+{
+    QFETCH(int, motor);
+    QFETCH(MotorSettings, settings);
+    QFETCH(Frames, expected);
+    openBoard();
+    direct(std::uint8_t(0x14 + 0x20 * motor), 0x000500);
+    set(motor, settings);
+    m_frames.clear();
+    m_main->BtnGo1Click(m_main->Motors[std::size_t(motor)].BtnGo);
+    QCOMPARE(commandFrames(), expected);
+    QCOMPARE(m_dialogs, 0);
+    QVERIFY(m_main->Link.PollingEnabled);
+}
+
+void TestMotion::warning_data()
+{
+    QTest::addColumn<std::uint32_t>("dividers"); // data of register index 12
+    QTest::addColumn<int>("a");
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<QString>("number");
+    QTest::addColumn<Frames>("expected");
+    const Frames abort{frame("#\x19\x00\x00\x00"), frame("#\x15\x00\x00\x00"),
+                       frame("#\x14\x00\x00\x00")};
+    QTest::newRow("RAMPDIV 7, PULSDIV 3, continue")
+        << std::uint32_t(0x003700) << 5 << TFormWarning::mrYes << "8,"
+        << Frames{frame("#\x19\x00\x00\x00"), frame("#\x12\x00\x98\x0D"),
+                  frame("#\x15\x00\x00\x00"), frame("#\x14\x00\x00\x00"),
+                  frame("#\x0C\x00\x00\x05"), frame("#\x06\x00\x00\x0A"),
+                  frame("#\x04\x00\x00\x00"), frame("#\x00\x00\x03\xE8")};
+    QTest::newRow("RAMPDIV 7, PULSDIV 3, abort")
+        << std::uint32_t(0x003700) << 5 << TFormWarning::mrNo << "8," << abort;
+    QTest::newRow("A = 0 always warns")
+        << std::uint32_t(0) << 0 << TFormWarning::mrNo << "1," << abort;
+    QTest::newRow("dialog closed otherwise")
+        << std::uint32_t(0) << 0 << int(QDialog::Rejected) << "1," << abort;
+}
+
+void TestMotion::warning()
+{
+    QFETCH(std::uint32_t, dividers);
+    QFETCH(int, a);
+    QFETCH(int, answer);
+    QFETCH(QString, number);
+    QFETCH(Frames, expected);
+    openBoard();
+    direct(0x18, dividers);
+    set(0, MotorSettings{0, a, 10, 0, 0, 1000, 0});
+    m_answer = answer;
+    m_frames.clear();
+    m_main->BtnGo1Click(m_main->Motors[0].BtnGo);
+    QCOMPARE(m_dialogs, 1);
+    QCOMPARE(m_warning->LblNumber->text(), number);
+    QCOMPARE(commandFrames(), expected);
+}
+
+void TestMotion::notifyTickedGoesOnWithoutAsking()
+{
+    openBoard();
+    set(0, MotorSettings{0, 0, 10, 0, 0, 0, 0});
+    m_warning->CheckNotify->setChecked(true);
+    m_frames.clear();
+    m_main->BtnGo1Click(m_main->Motors[0].BtnGo);
+    m_main->BtnGo1Click(m_main->Motors[0].BtnGo);
+    QCOMPARE(m_dialogs, 0);
+    QCOMPARE(commandFrames().count(frame("#\x12\x00\x80\x00")), 2); // P_MUL 128, P_DIV 0 for A = 0
+    QCOMPARE(commandFrames().count(frame("#\x00\x00\x00\x00")), 2);
+}
+
+void TestMotion::stopWritesPositionAndZeros()
+{
+    openBoard();
+    set(1, MotorSettings{0, 0, 0, 0, 0, -1, 0});
+    m_frames.clear();
+    m_main->BtnStop1Click(m_main->Motors[1].BtnStop);
+    QCOMPARE(commandFrames(), (Frames{frame("#\x22\xFF\xFF\xFF"), frame("#\x28\x00\x00\x00"),
+                                      frame("#\x2A\x00\x00\x00")}));
+}
+
+void TestMotion::allGoRunsEachMotorInOnePause()
+{
+    openBoard();
+    for (int m = 0; m < 3; ++m)
+        set(m, MotorSettings{0, 100, 300, 5, 0, -2, 0});
+    m_frames.clear();
+    m_main->BtnGoAllClick();
+    Frames expected;
+    for (int m = 0; m < 3; ++m) {
+        const char b = char(0x20 * m);
+        for (const QByteArray &f :
+             {frame("#\x19\x00\x00\x00"), frame("#\x12\x00\xBE\x05"), frame("#\x15\x00\x00\x00"),
+              frame("#\x14\x00\x00\x00"), frame("#\x0C\x00\x00\x64"), frame("#\x06\x00\x01\x2C"),
+              frame("#\x04\x00\x00\x05"), frame("#\x00\xFF\xFF\xFE")}) {
+            QByteArray withBank = f;
+            withBank[1] = char(f.at(1) | b);
+            expected << withBank;
+        }
+    }
+    QCOMPARE(commandFrames(), expected);
+    // Polling stayed paused from the first motor to the last.
+    const qsizetype first = m_frames.indexOf(expected.first());
+    const qsizetype last = m_frames.lastIndexOf(expected.last());
+    QCOMPARE(last - first + 1, expected.size());
+    QVERIFY(m_main->Link.PollingEnabled);
+}
+
+void TestMotion::rampModeListEnablesItsControls_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<bool>("aMax");
+    QTest::addColumn<bool>("positioning"); // Vmax, Vmin, Target Position
+    QTest::addColumn<bool>("vTarget");
+    QTest::addColumn<bool>("vActual");
+    QTest::newRow("RAMP") << 0 << true << true << false << false;
+    QTest::newRow("SOFTMODE") << 1 << true << true << false << false;
+    QTest::newRow("VELOCITY") << 2 << true << false << true << false;
+    QTest::newRow("HOLD") << 3 << false << false << false << true;
+    QTest::newRow("none") << -1 << false << false << false << false;
+}
+
+void TestMotion::rampModeListEnablesItsControls()
+{
+    QFETCH(int, mode);
+    QFETCH(bool, aMax);
+    QFETCH(bool, positioning);
+    QFETCH(bool, vTarget);
+    QFETCH(bool, vActual);
+    openBoard();
+    m_frames.clear();
+    MotorGroup &g = m_main->Motors[2];
+    g.CbRampMode->setCurrentIndex(mode == 0 ? 3 : 0); // make sure it changes
+    g.CbRampMode->setCurrentIndex(mode);
+    QCOMPARE(g.EditAMax->isEnabled(), aMax);
+    QCOMPARE(g.LblAMax->isEnabled(), aMax);
+    for (QWidget *w : {static_cast<QWidget *>(g.EditVMax), static_cast<QWidget *>(g.LblVMax),
+                       static_cast<QWidget *>(g.EditVMin), static_cast<QWidget *>(g.LblVMin),
+                       static_cast<QWidget *>(g.EditXTarget), static_cast<QWidget *>(g.LblXTarget)})
+        QCOMPARE(w->isEnabled(), positioning);
+    QCOMPARE(g.EditVTarget->isEnabled(), vTarget);
+    QCOMPARE(g.LblVTarget->isEnabled(), vTarget);
+    QCOMPARE(g.EditVActual->isEnabled(), vActual);
+    QCOMPARE(g.LblEVact->isEnabled(), vActual);
+    QTest::qWait(20);
+    QVERIFY(commandFrames().isEmpty()); // nothing is sent until "Go!"
+}
+
+void TestMotion::rampMoveReachesTheTarget()
+{
+    openBoard();
+    set(0, MotorSettings{0, 100, 100, 0, 0, 1000, 0});
+    m_main->BtnGo1Click(m_main->Motors[0].BtnGo);
+    QTRY_COMPARE_WITH_TIMEOUT(m_main->Motors[0].StaticXAct->text(), QStringLiteral("1000"),
+                              kEventWait);
+    QTRY_COMPARE_WITH_TIMEOUT(m_main->StatusLeds[0]->LedColor(), TLedLittleColor::lcCyan,
+                              kEventWait);
+    QCOMPARE(m_main->Motors[0].StaticVAct->text(), QStringLiteral("0"));
+}
+
+void TestMotion::velocityRunsUntilStop()
+{
+    openBoard();
+    set(1, MotorSettings{2, 100, 0, 0, 50, 0, 0});
+    m_main->BtnGo1Click(m_main->Motors[1].BtnGo);
+    QTRY_COMPARE_WITH_TIMEOUT(m_main->Motors[1].StaticVAct->text(), QStringLiteral("50"),
+                              kEventWait);
+    QTRY_VERIFY_WITH_TIMEOUT(m_main->Motors[1].StaticXAct->text().toInt() > 100, kEventWait);
+    m_main->BtnStop1Click(m_main->Motors[1].BtnStop);
+    QTRY_COMPARE_WITH_TIMEOUT(m_main->Motors[1].StaticVAct->text(), QStringLiteral("0"),
+                              kEventWait);
+    // X_ACTUAL took the Target Position (0); the motor still ran for the two writes after it.
+    const int stoppedAt = m_main->Motors[1].StaticXAct->text().toInt();
+    QVERIFY2(stoppedAt >= 0 && stoppedAt < 100, qPrintable(QString::number(stoppedAt)));
+    QTest::qWait(100);
+    QCOMPARE(m_main->Motors[1].StaticXAct->text().toInt(), stoppedAt);
+}
+
+void TestMotion::goWhoseReadIsUnansweredWritesNothingMore()
+{
+    // The dividers read used to go on with the previous reply's bytes: P_MUL / P_DIV from
+    // another register, and REF_CONF rewritten with them.
+    PtyPair pty;
+    QFile ini(m_main->settingsPath());
+    QVERIFY(ini.open(QIODevice::WriteOnly));
+    ini.write("[Ports]\nCOM1=" + pty.path().toLocal8Bit() + "\n");
+    ini.close();
+    std::int64_t now = 0;
+    m_main->Link.setClock([&now] { return now; });
+    m_main->BtnOpenClick();
+    m_main->TimerActions->stop();
+    m_main->Link.Detecting = false;
+    m_main->Link.LinkIdle = true;
+    pty.received();
+    for (int m = 0; m < 3; ++m)
+        set(m, MotorSettings{0, 100, 300, 5, 0, -2, 0});
+
+    // Play the board: answer everything but motor 1's dividers read, which the watchdog ends.
+    Frames seen;
+    QByteArray pending;
+    QTimer board;
+    board.setInterval(1);
+    connect(&board, &QTimer::timeout, this, [&] {
+        pending += pty.received();
+        while (pending.size() >= 5) {
+            const QByteArray f = pending.left(5);
+            pending.remove(0, 5);
+            seen << f;
+            if (f.at(1) == '\x19')
+                now += 2001;
+            else
+                pty.send(QByteArray(4, '\0'));
+        }
+    });
+    board.start();
+
+    m_main->BtnGo1Click(m_main->Motors[0].BtnGo);
+    QCOMPARE(seen, Frames{frame("#\x19\x00\x00\x00")});
+
+    seen.clear();
+    m_main->BtnGoAllClick(); // the other motors still run
+    QCOMPARE(seen.size(), 1 + 8 + 8);
+    QCOMPARE(seen.first(), frame("#\x19\x00\x00\x00"));
+    QCOMPARE(seen.at(1), frame("#\x39\x00\x00\x00"));
+    QCOMPARE(seen.at(9), frame("#\x59\x00\x00\x00"));
+    for (const QByteArray &f : seen.mid(1))
+        QVERIFY((f.at(1) & 0x60) != 0); // nothing written to motor 1
+}
+
+void TestMotion::clickDuringGoKeepsEachCommandsReplies()
+{
+    openBoard();
+    direct(0x14, 0x000500); // REF_CONF of motor 1
+    direct(0x34, 0x000A00); // and of motor 2
+    set(0, MotorSettings{3, 0, 0, 0, 0, 0, 7});
+    set(1, MotorSettings{3, 0, 0, 0, 0, 0, 9});
+    m_frames.clear();
+    // The second click lands while the first Go waits for its first reply.
+    QTimer::singleShot(0, this, [this] { m_main->BtnGo1Click(m_main->Motors[1].BtnGo); });
+    m_main->BtnGo1Click(m_main->Motors[0].BtnGo);
+    QCOMPARE(commandFrames(), (Frames{frame("#\x15\x00\x00\x00"), frame("#\x35\x00\x00\x00"),
+                                      frame("#\x34\x00\x0A\x03"), frame("#\x2A\x00\x00\x09"),
+                                      frame("#\x14\x00\x05\x03"), frame("#\x0A\x00\x00\x07")}));
+    QVERIFY(m_main->Link.PollingEnabled);
+}
+
+QTEST_MAIN(TestMotion)
+#include "tst_motion.moc"

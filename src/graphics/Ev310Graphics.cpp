@@ -1,35 +1,361 @@
 #include "Ev310Graphics.h"
 
+#include "Dialogs.h"
+#include "PaintBox.h"
+#include "TraceFiles.h"
+#include "TracePainter.h"
+
+#include <QBuffer>
+#include <QCheckBox>
 #include <QCloseEvent>
+#include <QDir>
+#include <QFileDialog>
+#include <QFrame>
+#include <QImage>
+#include <QLabel>
+#include <QMenu>
+#include <QPainter>
+#include <QPushButton>
+#include <QTabWidget>
+
+#include <memory>
 
 namespace kvx {
+
+namespace {
+
+constexpr int kClientWidth = 657;
+constexpr int kClientHeight = 566;
+constexpr QPoint kScreenPosition{361, 201};
+constexpr int kHintTime = 5000;
+
+// The panels of a page start above its client area; their top rows stay hidden.
+constexpr int kPanelTop = -15;
+constexpr int kPanelHeight = 436;
+constexpr QRect kLeftStrip{8, kPanelTop, 81, kPanelHeight};
+constexpr QRect kPlotPanel{88, kPanelTop, 480, kPanelHeight};
+constexpr QRect kPlotSurface{1, 1, 478, 434};
+constexpr QRect kRightStrip{567, kPanelTop, 65, kPanelHeight};
+
+const QString kNoInterval = QStringLiteral("---");
+
+QFrame *panel(QWidget *parent, const QString &name, const QRect &r)
+{
+    auto *f = new QFrame(parent);
+    f->setObjectName(name);
+    f->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    f->setLineWidth(1);
+    f->setGeometry(r);
+    return f;
+}
+
+QLabel *label(QWidget *parent, const QString &name, const QString &text, QPoint at)
+{
+    auto *l = new QLabel(text, parent);
+    l->setObjectName(name);
+    l->move(at);
+    l->adjustSize();
+    return l;
+}
+
+void setHint(QWidget *w, const QString &hint)
+{
+    w->setToolTip(hint);
+    w->setToolTipDuration(kHintTime);
+}
+
+QString withMotor(const char *name, int m)
+{
+    return QLatin1String(name) + QString::number(m + 1);
+}
+
+QString defaultSaveFileDialog(QWidget *parent, const QString &caption, const QString &proposedName,
+                              const QString &filter)
+{
+    return QFileDialog::getSaveFileName(parent, caption, proposedName, filter);
+}
+
+} // namespace
 
 TFormGraphics::TFormGraphics(QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
+    , m_saveFileDialog(defaultSaveFileDialog)
 {
     setObjectName(QStringLiteral("FormGraphics"));
     setWindowTitle(tr("Graphic Display"));
-    setFixedSize(657, 566);
-    move(361, 201);
+    buildInterface();
+    FormCreate();
 }
 
-void TFormGraphics::AddPosition(std::int32_t, int) {}
-void TFormGraphics::AddVelocity(std::int32_t, int) {}
-void TFormGraphics::AddTargetVelocity(std::int32_t, int) {}
-void TFormGraphics::AddAcceleration(std::int32_t, int) {}
-void TFormGraphics::NextSample() {}
+TFormGraphics::~TFormGraphics() = default;
+
+void TFormGraphics::buildInterface()
+{
+    PageControl = new QTabWidget(this);
+    PageControl->setObjectName(QStringLiteral("PageControl"));
+    PageControl->setGeometry(0, 8, kClientWidth, 449);
+    for (int m = 0; m < 3; ++m)
+        buildPage(m);
+    PageControl->setCurrentIndex(0);
+    buildPanels();
+}
+
+void TFormGraphics::buildPage(int m)
+{
+    const auto i = static_cast<std::size_t>(m);
+    auto *page = new QWidget;
+    page->setObjectName(withMotor("TabMotor", m));
+    TabMotor[i] = page;
+    PageControl->addTab(page, tr("Motor %1").arg(m + 1));
+
+    PaintBoxLeft[i] = new TPaintBox(m, page);
+    PaintBoxLeft[i]->setObjectName(withMotor("PaintBoxLeft", m));
+    PaintBoxLeft[i]->setGeometry(kLeftStrip);
+    setHint(PaintBoxLeft[i], tr("The scale is automatically adapted to fit the curve."));
+    PaintBoxLeft[i]->setOnPaint([this](TPaintBox &s, QPainter &p) { PaintBoxLeft1Paint(s, p); });
+
+    PaintBoxRight[i] = new TPaintBox(m, page);
+    PaintBoxRight[i]->setObjectName(withMotor("PaintBoxRight", m));
+    PaintBoxRight[i]->setGeometry(kRightStrip);
+    setHint(PaintBoxRight[i], tr("The scales are automatically adapted to fit the curves."));
+    PaintBoxRight[i]->setOnPaint([this](TPaintBox &s, QPainter &p) { PaintBoxRight1Paint(s, p); });
+
+    // Created after the strips so that its border lies over the column each strip shares
+    // with it.
+    PnlPlot[i] = panel(page, withMotor("PnlPlot", m), kPlotPanel);
+    QPalette black = PnlPlot[i]->palette();
+    black.setColor(QPalette::Window, Qt::black);
+    PnlPlot[i]->setPalette(black);
+    PnlPlot[i]->setAutoFillBackground(true);
+    PaintBox[i] = new TPaintBox(m, PnlPlot[i]);
+    PaintBox[i]->setObjectName(withMotor("PaintBox", m));
+    PaintBox[i]->setGeometry(kPlotSurface);
+    PaintBox[i]->setOnPaint([this](TPaintBox &s, QPainter &p) { PaintBox1Paint(s, p); });
+    PaintBox[i]->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(PaintBox[i], &QWidget::customContextMenuRequested, this, [this, m](QPoint pos) {
+        const std::unique_ptr<QMenu> menu(createPlotMenu(m, this));
+        menu->exec(PaintBox[static_cast<std::size_t>(m)]->mapToGlobal(pos));
+    });
+}
+
+void TFormGraphics::buildPanels()
+{
+    PnlLegend = panel(this, QStringLiteral("PnlLegend"), {24, 464, 201, 81});
+    struct Entry
+    {
+        const char *name;
+        const char *text;
+        QColor color;
+    };
+    const Entry entries[] = {
+        {"LblRed", QT_TR_NOOP("Red: Velocity (absolute value)"), trace_colors::kVelocity},
+        {"LblYellow", QT_TR_NOOP("Yellow: Target Velocity (absolute value)"),
+         trace_colors::kTargetVelocity},
+        {"LblGreen", QT_TR_NOOP("Green: Position"), trace_colors::kPosition},
+        {"LblBlue", QT_TR_NOOP("Blue: Acceleration (absolute value)"), trace_colors::kAcceleration},
+    };
+    for (std::size_t k = 0; k < LblLegend.size(); ++k) {
+        QLabel *l = label(PnlLegend, QLatin1String(entries[k].name), tr(entries[k].text),
+                          {6, 8 + 16 * int(k)});
+        QPalette p = l->palette();
+        p.setColor(QPalette::WindowText, entries[k].color);
+        l->setPalette(p);
+        LblLegend[k] = l;
+    }
+
+    PnlXAxis = panel(this, QStringLiteral("PnlXAxis"), {256, 472, 185, 65});
+    setHint(PnlXAxis, tr("The x axis time interval is shown here."));
+    LblXAxis = label(PnlXAxis, QStringLiteral("LblXAxis"), tr("Time interval (ms): "), {16, 26});
+    LblXTiming = label(PnlXAxis, QStringLiteral("LblXTiming"), QStringLiteral("500"),
+                       {LblXAxis->geometry().right() + 1, 26});
+    // Room up to the panel's border for the long intervals of a stalled link.
+    LblXTiming->resize(PnlXAxis->width() - 2 - LblXTiming->x(), LblXTiming->height());
+
+    PnlControl = panel(this, QStringLiteral("PnlControl"), {472, 472, 161, 65});
+    CheckStop = new QCheckBox(tr("&Stop when velocity = 0"), PnlControl);
+    CheckStop->setObjectName(QStringLiteral("CheckStop"));
+    CheckStop->setGeometry(12, 8, 145, 19);
+    setHint(
+        CheckStop,
+        tr("If activated, the graphic display will be stopped when the motors are not running."));
+    BtnClear = new QPushButton(tr("&Clear display"), PnlControl);
+    BtnClear->setObjectName(QStringLiteral("BtnClear"));
+    BtnClear->setGeometry(12, 32, 137, 25);
+    setHint(BtnClear, tr("Click this button to clear the graphic display."));
+    connect(BtnClear, &QPushButton::clicked, this, [this] { BtnClearClick(); });
+}
+
+void TFormGraphics::FormCreate()
+{
+    // Fixed border without "Maximize" or "Size": the constructor's flags leave no maximise
+    // button, and the fixed size removes sizing.
+    setFixedSize(kClientWidth, kClientHeight);
+    move(kScreenPosition);
+    m_shown = false;
+    // The recorder starts cleared with its initial scales; only the display follows here.
+    CheckStop->setChecked(false);
+    showInterval();
+}
+
+void TFormGraphics::FormShow()
+{
+    m_shown = true;
+}
+
+void TFormGraphics::FormClose()
+{
+    m_shown = false;
+}
 
 void TFormGraphics::showEvent(QShowEvent *event)
 {
-    m_shown = true;
+    FormShow();
     QWidget::showEvent(event);
 }
 
 void TFormGraphics::closeEvent(QCloseEvent *event)
 {
-    m_shown = false;
+    FormClose();
     QWidget::closeEvent(event);
+}
+
+void TFormGraphics::AddPosition(std::int32_t value, int motor)
+{
+    m_recorder.AddPosition(value, motor);
+}
+
+void TFormGraphics::AddVelocity(std::int32_t value, int motor)
+{
+    m_recorder.AddVelocity(value, motor);
+}
+
+void TFormGraphics::AddTargetVelocity(std::int32_t value, int motor)
+{
+    m_recorder.AddTargetVelocity(value, motor);
+}
+
+void TFormGraphics::AddAcceleration(std::int32_t value, int motor)
+{
+    m_recorder.AddAcceleration(value, motor);
+}
+
+void TFormGraphics::NextSample()
+{
+    const TraceTick tick = m_recorder.NextSample(CheckStop->isChecked());
+    if (!tick.advanced)
+        return; // frozen: the interval label keeps its text
+    if (m_shown) {
+        for (std::size_t m = 0; m < 3; ++m) {
+            if (tick.rescaled[m]) {
+                PaintBoxLeft[m]->update();
+                PaintBoxRight[m]->update();
+            }
+        }
+        for (TPaintBox *b : PaintBox)
+            b->update();
+    }
+    showInterval();
+}
+
+void TFormGraphics::showInterval()
+{
+    const std::optional<std::int32_t> ms = m_recorder.shownInterval();
+    LblXTiming->setText(ms ? QString::number(*ms) : kNoInterval);
+}
+
+void TFormGraphics::BtnClearClick()
+{
+    m_recorder.Clear();
+    showInterval();
+    if (!m_shown)
+        return;
+    for (std::size_t m = 0; m < 3; ++m) {
+        PaintBoxLeft[m]->update();
+        PaintBox[m]->update();
+        PaintBoxRight[m]->update();
+    }
+}
+
+void TFormGraphics::PaintBox1Paint(TPaintBox &sender, QPainter &painter)
+{
+    paintCurves(painter, m_recorder, sender.Tag());
+}
+
+void TFormGraphics::PaintBoxLeft1Paint(TPaintBox &sender, QPainter &painter)
+{
+    paintLeftScale(painter, m_recorder, sender.Tag(), sender.width());
+}
+
+void TFormGraphics::PaintBoxRight1Paint(TPaintBox &sender, QPainter &painter)
+{
+    paintRightScale(painter, m_recorder, sender.Tag(), sender.width());
+}
+
+void TFormGraphics::setSaveFileDialog(SaveFileDialog dialog)
+{
+    m_saveFileDialog = dialog ? std::move(dialog) : SaveFileDialog(defaultSaveFileDialog);
+}
+
+QMenu *TFormGraphics::createPlotMenu(int motor, QWidget *parent)
+{
+    auto *menu = new QMenu(parent);
+    connect(menu->addAction(tr("Save Picture...")), &QAction::triggered, this,
+            [this, motor] { SavePicture(motor); });
+    connect(menu->addAction(tr("Export Data...")), &QAction::triggered, this,
+            [this, motor] { ExportData(motor); });
+    return menu;
+}
+
+QImage TFormGraphics::pagePicture(int motor) const
+{
+    if (!validMotor(motor))
+        return {};
+    const auto m = static_cast<std::size_t>(motor);
+    const QRect area = kLeftStrip.united(kPlotPanel).united(kRightStrip);
+    QImage image(area.size(), QImage::Format_RGB32);
+    image.fill(Qt::black);
+    QPainter painter(&image);
+    // The same stacking as on the page: the plot's border over the strips' shared columns.
+    for (QWidget *w :
+         {static_cast<QWidget *>(PaintBoxLeft[m]), static_cast<QWidget *>(PaintBoxRight[m]),
+          static_cast<QWidget *>(PnlPlot[m])})
+        w->render(&painter, w->geometry().topLeft() - area.topLeft());
+    return image;
+}
+
+void TFormGraphics::SavePicture(int motor)
+{
+    if (!validMotor(motor))
+        return;
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    pagePicture(motor).save(&buffer, "PNG");
+    saveToChosenFile(tr("Save Picture"), withMotor("Motor", motor) + QStringLiteral(".png"),
+                     tr("PNG images (*.png);;All files (*)"), png);
+}
+
+void TFormGraphics::ExportData(int motor)
+{
+    if (!validMotor(motor))
+        return;
+    saveToChosenFile(tr("Export Data"), withMotor("Motor", motor) + QStringLiteral(".csv"),
+                     tr("CSV files (*.csv);;All files (*)"), traceCsv(m_recorder, motor));
+}
+
+void TFormGraphics::saveToChosenFile(const QString &caption, const QString &proposedName,
+                                     const QString &filter, const QByteArray &content)
+{
+    const QString path = m_saveFileDialog(this, caption, proposedName, filter);
+    if (path.isEmpty())
+        return;
+    const QString reason = writeWholeFile(path, content);
+    if (!reason.isEmpty()) {
+        Dialogs::message(
+            this, MessageRequest{QMessageBox::Warning, tr("File save error!"),
+                                 QDir::toNativeSeparators(path) + QStringLiteral(": ") + reason});
+    }
 }
 
 } // namespace kvx

@@ -1,22 +1,44 @@
 #pragma once
 
 // The graphic display window "Graphic Display": curves of position, velocity, target velocity
-// and acceleration of each motor over the last poll cycles. Created hidden at program start and
-// kept until the end; the poll scheduler feeds it whether or not it is shown. User-interface
-// thread only.
+// and acceleration of each motor over the last 480 poll cycles, auto-scaled, with the measured
+// cycle time. Owns the trace recorder and its controls; created hidden at program start and
+// kept until the end. The poll scheduler feeds it whether or not it is shown; only repaints
+// wait for it to be visible. User-interface thread only.
+
+#include "TraceRecorder.h"
 
 #include <QWidget>
 
+#include <array>
 #include <cstdint>
+#include <functional>
+
+class QCheckBox;
+class QFrame;
+class QImage;
+class QLabel;
+class QMenu;
+class QPainter;
+class QPushButton;
+class QTabWidget;
 
 namespace kvx {
+
+class TPaintBox;
 
 class TFormGraphics : public QWidget
 {
     Q_OBJECT
 
 public:
+    // Asks for the name of a file to write; empty when the user cancels.
+    using SaveFileDialog =
+        std::function<QString(QWidget *parent, const QString &caption, const QString &proposedName,
+                              const QString &filter)>;
+
     explicit TFormGraphics(QWidget *parent = nullptr);
+    ~TFormGraphics() override;
 
     [[nodiscard]] bool Shown() const { return m_shown; }
 
@@ -27,11 +49,59 @@ public:
     void AddAcceleration(std::int32_t value, int motor);
     void NextSample();
 
+    [[nodiscard]] const TraceRecorder &Recorder() const { return m_recorder; }
+    // For tests: the recorder's millisecond clock and the file dialog.
+    void setClock(TraceRecorder::Clock clock) { m_recorder.setClock(std::move(clock)); }
+    void setSaveFileDialog(SaveFileDialog dialog);
+
+    // Controls; index = motor.
+    QTabWidget *PageControl = nullptr;
+    std::array<QWidget *, 3> TabMotor{};
+    std::array<TPaintBox *, 3> PaintBoxLeft{};
+    std::array<QFrame *, 3> PnlPlot{}; // the bordered panel around each plot area
+    std::array<TPaintBox *, 3> PaintBox{};
+    std::array<TPaintBox *, 3> PaintBoxRight{};
+    QFrame *PnlLegend = nullptr;
+    std::array<QLabel *, 4> LblLegend{};
+    QFrame *PnlXAxis = nullptr;
+    QLabel *LblXAxis = nullptr;
+    QLabel *LblXTiming = nullptr;
+    QFrame *PnlControl = nullptr;
+    QCheckBox *CheckStop = nullptr;
+    QPushButton *BtnClear = nullptr;
+
+    // Handlers.
+    void BtnClearClick();
+    void PaintBox1Paint(TPaintBox &sender, QPainter &painter);
+    void PaintBoxLeft1Paint(TPaintBox &sender, QPainter &painter);
+    void PaintBoxRight1Paint(TPaintBox &sender, QPainter &painter);
+
+    // The context menu of a plot area and its two commands.
+    [[nodiscard]] QMenu *createPlotMenu(int motor, QWidget *parent);
+    // The page's scale strips and plot area side by side, full height.
+    [[nodiscard]] QImage pagePicture(int motor) const;
+    void SavePicture(int motor);
+    void ExportData(int motor);
+
 protected:
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    void FormCreate();
+    void FormShow();
+    void FormClose();
+    void buildInterface();
+    void buildPage(int motor);
+    void buildPanels();
+    void showInterval();
+    [[nodiscard]] static bool validMotor(int motor) { return motor >= 0 && motor < 3; }
+    // Writes the file the user names; cancel writes nothing, a failure is reported.
+    void saveToChosenFile(const QString &caption, const QString &proposedName,
+                          const QString &filter, const QByteArray &content);
+
+    TraceRecorder m_recorder;
+    SaveFileDialog m_saveFileDialog;
     bool m_shown = false;
 };
 

@@ -23,6 +23,9 @@ QString SimulatedPorts::terminalFor(const QString &variant, QString *error)
         delete server.data();
         BoardOptions options;
         options.variant = *v;
+        // Paced like a real 19200 bit/s line, so that cycle times and plots look as they
+        // will with the board.
+        options.lineTiming = true;
         // Owned by the application so that it goes before the event dispatcher does.
         server = new PtyBoardServer(options, QCoreApplication::instance());
         if (!server->start(error)) {

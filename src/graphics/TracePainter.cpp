@@ -1,0 +1,87 @@
+#include "TracePainter.h"
+
+#include <QFontMetrics>
+#include <QPainter>
+#include <QPolygon>
+
+namespace kvx {
+
+namespace {
+
+void paintCurve(QPainter &painter, const TraceRecorder &recorder, int motor, TraceCurve curve,
+                const QColor &color, int rowOffset)
+{
+    const int n = recorder.fill();
+    if (n < 2)
+        return; // a single point is no line
+    QPolygon line(n);
+    for (int i = 0; i < n; ++i)
+        line[i] = QPoint(i, recorder.sample(curve, i, motor).row + rowOffset);
+    painter.setPen(QPen(color, 1, Qt::SolidLine));
+    painter.drawPolyline(line);
+}
+
+// One column of labels: the label of a value has its lower edge on the value's row.
+void paintScale(QPainter &painter, std::int64_t lower, std::int64_t upper, const QColor &color,
+                int x)
+{
+    const QFontMetrics metrics(painter.font());
+    const int h = metrics.height();
+    painter.setPen(color);
+    const std::vector<std::int64_t> values = scaleLabelValues(lower, upper);
+    for (std::size_t k = 0; k < values.size(); ++k) {
+        const int top = TraceRecorder::kBaselineRow - h - kScaleLabelStep * int(k);
+        painter.drawText(QPoint(x, top + metrics.ascent()), QString::number(values[k]));
+    }
+}
+
+int rightColumn(const QPainter &painter, int stripWidth)
+{
+    return stripWidth - QFontMetrics(painter.font()).horizontalAdvance(QStringLiteral("8888")) - 1;
+}
+
+} // namespace
+
+std::vector<std::int64_t> scaleLabelValues(std::int64_t lower, std::int64_t upper)
+{
+    std::vector<std::int64_t> values;
+    const std::int64_t step = (upper - lower) / kScaleLabelCount;
+    if (step <= 0)
+        return values; // limits are never this close; no endless loop if they were
+    values.reserve(kScaleLabelCount);
+    for (std::int64_t v = lower; v < upper; v += step)
+        values.push_back(v);
+    return values;
+}
+
+void paintCurves(QPainter &painter, const TraceRecorder &recorder, int motor)
+{
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    // Velocity last, on top of the others.
+    paintCurve(painter, recorder, motor, TraceCurve::Acceleration, trace_colors::kAcceleration,
+               kAccelerationRowOffset);
+    paintCurve(painter, recorder, motor, TraceCurve::TargetVelocity, trace_colors::kTargetVelocity,
+               kTargetVelocityRowOffset);
+    paintCurve(painter, recorder, motor, TraceCurve::Position, trace_colors::kPosition,
+               kPositionRowOffset);
+    paintCurve(painter, recorder, motor, TraceCurve::Velocity, trace_colors::kVelocity,
+               kVelocityRowOffset);
+}
+
+void paintLeftScale(QPainter &painter, const TraceRecorder &recorder, int motor, int stripWidth)
+{
+    const TraceLimits l = recorder.limits(motor);
+    paintScale(painter, l.lowerPosition, l.upperPosition, trace_colors::kPosition, 0);
+    paintScale(painter, 0, l.targetVelocity, trace_colors::kTargetVelocity,
+               rightColumn(painter, stripWidth));
+}
+
+void paintRightScale(QPainter &painter, const TraceRecorder &recorder, int motor, int stripWidth)
+{
+    const TraceLimits l = recorder.limits(motor);
+    paintScale(painter, 0, l.velocity, trace_colors::kVelocity, 0);
+    paintScale(painter, 0, l.acceleration, trace_colors::kAcceleration,
+               rightColumn(painter, stripWidth));
+}
+
+} // namespace kvx

@@ -1,0 +1,46 @@
+#pragma once
+
+// Drawing of the graphic display's paint areas from a trace recorder: the four curves of a
+// motor in its plot area, and the labels of its left (position, target velocity) and right
+// (velocity, acceleration) scale strips. Pure painting onto whatever device the painter holds,
+// so that tests render into images. Owns nothing; user-interface thread (or any thread that
+// owns the painter).
+
+#include "TraceRecorder.h"
+
+#include <QColor>
+
+#include <cstdint>
+#include <vector>
+
+class QPainter;
+
+namespace kvx {
+
+namespace trace_colors {
+inline constexpr QColor kVelocity{255, 0, 0};
+inline constexpr QColor kTargetVelocity{255, 255, 0};
+inline constexpr QColor kPosition{0, 128, 0};
+inline constexpr QColor kAcceleration{0, 0, 255};
+} // namespace trace_colors
+
+// Offsets of each curve from its stored row, so that curves lying on each other stay visible.
+inline constexpr int kAccelerationRowOffset = 1;
+inline constexpr int kTargetVelocityRowOffset = -3;
+inline constexpr int kPositionRowOffset = -2;
+inline constexpr int kVelocityRowOffset = 0;
+
+inline constexpr int kScaleLabelCount = 20;
+inline constexpr int kScaleLabelStep = TraceRecorder::kPlotHeight / kScaleLabelCount;
+
+// The values labelled on a scale from `lower` up to, not including, `upper`, in steps of a
+// twentieth of the span.
+[[nodiscard]] std::vector<std::int64_t> scaleLabelValues(std::int64_t lower, std::int64_t upper);
+
+// The curves of complete cycles, oldest at column 0; nothing is erased.
+void paintCurves(QPainter &painter, const TraceRecorder &recorder, int motor);
+// Labels on a black strip `stripWidth` pixels wide, in the painter's font.
+void paintLeftScale(QPainter &painter, const TraceRecorder &recorder, int motor, int stripWidth);
+void paintRightScale(QPainter &painter, const TraceRecorder &recorder, int motor, int stripWidth);
+
+} // namespace kvx

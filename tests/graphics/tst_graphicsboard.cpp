@@ -1,0 +1,136 @@
+// The graphic display fed live by the main window's poll cycle from the simulated board on a
+// pseudo-terminal: a moving motor fills the buffers while the window is hidden, every cycle
+// lands in one slot, and showing the window paints the recorded history at once. The rules
+// of recording and drawing are in tst_tracerecorder and tst_tracepainter, the window on its
+// own in tst_formgraphics.
+
+#include "Dialogs.h"
+#include "Ev310Graphics.h"
+#include "Ev310Main.h"
+#include "Ev310Registers.h"
+#include "Ev310Warn.h"
+#include "PaintBox.h"
+#include "PtyBoardServer.h"
+
+#include <QFile>
+#include <QImage>
+#include <QLabel>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace kvx;
+using namespace kvx::sim;
+
+namespace {
+constexpr int kEventWait = 5000; // ms; only reached when a test fails
+constexpr int kCycles = 12;      // complete cycles to record before looking
+} // namespace
+
+class TestGraphicsBoard : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void hiddenWindowRecordsAMoveAndShowsItOnOpening();
+
+private:
+    QTemporaryDir m_dir;
+    QList<MessageRequest> m_messages;
+    std::unique_ptr<PtyBoardServer> m_board;
+    std::unique_ptr<TFormMain> m_main;
+    std::unique_ptr<TFormAdvanced> m_advanced;
+    std::unique_ptr<TFormGraphics> m_graphics;
+    std::unique_ptr<TFormWarning> m_warning;
+};
+
+void TestGraphicsBoard::init()
+{
+    m_messages.clear();
+    Dialogs::setMessageHandler([this](QWidget *, const MessageRequest &r) { m_messages << r; });
+    m_board = std::make_unique<PtyBoardServer>();
+    QVERIFY(m_board->start());
+    const QString ini = m_dir.filePath(QStringLiteral("Eval310.ini"));
+    QFile f(ini);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("[Ports]\nCOM1=" + m_board->terminalPath().toLocal8Bit() + "\n");
+    f.close();
+    m_main = std::make_unique<TFormMain>(ini);
+    m_advanced = std::make_unique<TFormAdvanced>();
+    m_graphics = std::make_unique<TFormGraphics>();
+    m_warning = std::make_unique<TFormWarning>();
+    m_main->attachWindows(m_advanced.get(), m_graphics.get(), m_warning.get());
+}
+
+void TestGraphicsBoard::cleanup()
+{
+    if (m_main)
+        m_main->BtnCloseClick();
+    m_warning.reset();
+    m_graphics.reset();
+    m_advanced.reset();
+    m_main.reset();
+    m_board.reset();
+    Dialogs::setMessageHandler({});
+}
+
+void TestGraphicsBoard::hiddenWindowRecordsAMoveAndShowsItOnOpening()
+{
+    m_main->BtnOpenClick();
+    QTRY_COMPARE_WITH_TIMEOUT(m_main->StaticInfo1->text(), QStringLiteral("The board is active."),
+                              kEventWait);
+    QVERIFY(m_graphics->isHidden());
+    {
+        // Motor 1 in RAMP mode (the reset state) towards 10000 at V_MAX 100 (about 6100
+        // steps/s on the simulated chip) with A_MAX 100.
+        const PollPause pause = m_main->Link.PausePolling();
+        for (const Datagram &d :
+             {Datagram{0x06, {0x00, 0x00, 0x64}}, Datagram{0x0C, {0x00, 0x00, 0x64}},
+              Datagram{0x00, {0x00, 0x27, 0x10}}})
+            QVERIFY(m_main->Link.DirectRequest(d));
+    }
+    m_graphics->BtnClearClick(); // count only cycles of the move
+    const TraceRecorder &r = m_graphics->Recorder();
+    QTRY_VERIFY_WITH_TIMEOUT(r.fill() >= kCycles, kEventWait);
+    m_main->BtnCloseClick(); // the history stands still from here on
+    const int n = r.fill();
+    QVERIFY(m_graphics->isHidden());
+    QVERIFY(m_messages.isEmpty());
+
+    // Each complete cycle holds one reading of every register: a position that never goes
+    // back, velocities within V_MAX, and the other motors at rest.
+    int moving = 0;
+    for (int i = 1; i < n; ++i) {
+        const int before = r.sample(TraceCurve::Position, i - 1, 0).value;
+        const int now = r.sample(TraceCurve::Position, i, 0).value;
+        QVERIFY2(now >= before, qPrintable(QStringLiteral("cycle %1").arg(i)));
+        QVERIFY(r.sample(TraceCurve::Velocity, i, 0).value <= 100);
+        moving += r.sample(TraceCurve::Velocity, i, 0).value > 0 ? 1 : 0;
+        QCOMPARE(r.sample(TraceCurve::Position, i, 1).value, 0);
+        QCOMPARE(r.sample(TraceCurve::Velocity, i, 2).value, 0);
+    }
+    QVERIFY(moving > 0);
+    const int last = r.sample(TraceCurve::Position, n - 1, 0).value;
+    QVERIFY(last > r.sample(TraceCurve::Position, 0, 0).value);
+    QVERIFY(last <= 10000);
+    QVERIFY(r.limits(0).upperPosition >= last);
+    QVERIFY(m_graphics->LblXTiming->text() != QStringLiteral("---"));
+
+    m_graphics->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_graphics.get()));
+    const QImage plot = m_graphics->PaintBox[0]->grab().toImage();
+    // The whole history at once: the position curve in every column of a complete cycle, on
+    // the row its sample was given, unless the velocity curve drawn after it lies over it.
+    int green = 0;
+    for (int x = 0; x < n; ++x) {
+        const QColor pixel = plot.pixelColor(x, r.sample(TraceCurve::Position, x, 0).row - 2);
+        QVERIFY2(pixel == QColor(0, 128, 0) || pixel == QColor(255, 0, 0),
+                 qPrintable(QStringLiteral("column %1").arg(x)));
+        green += pixel == QColor(0, 128, 0) ? 1 : 0;
+    }
+    QVERIFY(green >= n / 2);
+}
+
+QTEST_MAIN(TestGraphicsBoard)
+#include "tst_graphicsboard.moc"

@@ -137,8 +137,7 @@ TFormMain::~TFormMain()
 
 void TFormMain::buildInterface()
 {
-    setFixedWidth(kClientWidth); // widened never; the height may shrink, below
-    setMinimumSize(0, 0);
+    // It may be made smaller, never larger.
     resize(kClientWidth, kClientHeight);
     setMaximumSize(kClientWidth, kClientHeight);
     move(303, 129);
@@ -415,6 +414,9 @@ void TFormMain::BtnOpenClick()
     TimerActions->setInterval(kPollInterval);
     TimerActions->start();
     Link.BoardActive = false;
+    // Row 0 goes out now rather than at the first tick: a command clicked before that tick
+    // would otherwise be answered with the board's identification.
+    TimerActionsTimer();
 
     setConnectedControls(true);
 }

@@ -89,12 +89,12 @@ bool TFormMain::confirmLowAcceleration(int minimum)
 void TFormMain::goMotor(int m)
 {
     const MotorGroup &g = Motors[std::size_t(m)];
-    const int a = g.EditAMax->Value();
-    const int vMax = g.EditVMax->Value();
-    const int vMin = g.EditVMin->Value();
-    const int vTarget = g.EditVTarget->Value();
-    const int xTarget = g.EditXTarget->Value();
-    const int vActual = g.EditVActual->Value();
+    const int a = g.EditAMax->boundedValue();
+    const int vMax = g.EditVMax->boundedValue();
+    const int vMin = g.EditVMin->boundedValue();
+    const int vTarget = g.EditVTarget->boundedValue();
+    const int xTarget = g.EditXTarget->boundedValue();
+    const int vActual = g.EditVActual->boundedValue();
     const int mode = g.CbRampMode->currentIndex();
     const bool positioning = mode == int(RampMode::Ramp) || mode == int(RampMode::SoftMode);
 
@@ -147,7 +147,7 @@ void TFormMain::stopMotor(int m)
 {
     const MotorGroup &g = Motors[std::size_t(m)];
     // The actual position takes the group's target position, so a positioning mode stays put.
-    Link.DirectRequest(full24(motorWriteAddress(m, motor::XActual), g.EditXTarget->Value()));
+    Link.DirectRequest(full24(motorWriteAddress(m, motor::XActual), g.EditXTarget->boundedValue()));
     Link.DirectRequest(Datagram{motorWriteAddress(m, motor::VTarget), {}});
     Link.DirectRequest(Datagram{motorWriteAddress(m, motor::VActual), {}});
 }

@@ -37,12 +37,17 @@ bool IniFile::load(const QString &path)
 {
     m_lines.clear();
     m_garbled = false;
+    m_unreadable = false;
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly)) {
+        m_unreadable = file.exists();
         return false;
+    }
     const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
+    if (file.error() != QFileDevice::NoError) {
+        m_unreadable = true;
         return false;
+    }
     QStringDecoder utf8(QStringDecoder::Utf8);
     const QString text = utf8(bytes);
     if (utf8.hasError() || bytes.contains('\0')) {
@@ -130,6 +135,8 @@ void IniFile::setValue(const QString &section, const QString &key, const QString
 
 bool IniFile::save(const QString &path)
 {
+    if (m_unreadable)
+        return false;
     if (m_garbled && QFile::exists(path)) {
         const QString bad = path + QStringLiteral(".bad");
         QFile::remove(bad);

@@ -28,7 +28,8 @@ public:
     void setValue(const QString &section, const QString &key, const QString &value);
 
     // Writes the file whole or not at all. A garbled file found at load is first kept beside
-    // it as "<name>.bad", so that nothing the user had is lost.
+    // it as "<name>.bad", so that nothing the user had is lost; a file that exists but could
+    // not be read is not written at all, since its content is unknown.
     bool save(const QString &path);
 
 private:
@@ -37,6 +38,7 @@ private:
     QStringList m_lines;
     bool m_crlf = false;
     bool m_garbled = false;
+    bool m_unreadable = false;
 };
 
 } // namespace kvx

@@ -6,6 +6,8 @@
 
 #include <QSpinBox>
 
+#include <algorithm>
+
 namespace kvx {
 
 class TSpinEdit : public QSpinBox
@@ -18,6 +20,9 @@ public:
     void setRange(int minimum, int maximum);
     // The value as typed so far: out-of-range values stand until the focus leaves.
     [[nodiscard]] int Value() const;
+    // The value brought into range, for whatever goes to the chip: a command started by a
+    // keyboard shortcut leaves the focus, and with it the typed text, where it was.
+    [[nodiscard]] int boundedValue() const { return std::clamp(Value(), m_minimum, m_maximum); }
     void setValue(int value);
     void stepBy(int steps) override;
 

@@ -97,7 +97,9 @@ bool BoardLink::SendDatagram(const Datagram &d)
 {
     const QByteArray f = frame(d);
     if (!waitForEmptyTransmitQueue() || m_comm.WriteBytes(f.constData(), int(f.size())) < 0) {
-        if (OnSendError)
+        // A port that has just been lost is reported as such by the window; a "Send error!"
+        // on top of it would only repeat the news.
+        if (OnSendError && m_comm.Connected())
             OnSendError();
         return false;
     }
@@ -118,7 +120,9 @@ bool BoardLink::waitFor(const std::function<bool()> &done)
 
 std::optional<Reply> BoardLink::DirectRequest(const Datagram &d)
 {
-    if (PollingEnabled)
+    // Once the port has closed (the user, the window or a lost device), the rest of a command
+    // ends at once: nothing is sent, nothing waits for a watchdog.
+    if (PollingEnabled || !m_comm.Connected())
         return std::nullopt;
     // Another command's request may still be outstanding (a click during a long transfer):
     // it keeps its reply, and this one goes out only when the link is free.
@@ -244,7 +248,7 @@ void BoardLink::Watchdog()
     // A 64-bit monotonic count: the 32-bit tick of old wrapped after 49.7 days and then fired
     // without cause.
     const std::int64_t elapsed = std::abs(now() - LastSendTick);
-    if (elapsed <= kWatchdogTimeout.count())
+    if (elapsed <= kWatchdogTimeout.count() || !m_comm.Connected())
         return;
     if (OnStatus)
         OnStatus(tr("The board does not respond."), tr("Please check the cable and power."));

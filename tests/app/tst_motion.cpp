@@ -16,8 +16,10 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -72,10 +74,17 @@ private slots:
     void rampMoveReachesTheTarget();
     void velocityRunsUntilStop();
     void goWhoseReadIsUnansweredWritesNothingMore();
+    void goWhoseRefConfReadIsUnansweredWritesNothingMore();
+    void closingDuringACommandEndsItAtOnce_data();
+    void closingDuringACommandEndsItAtOnce();
+    void typedValuesOutsideTheRangeAreBounded();
     void clickDuringGoKeepsEachCommandsReplies();
 
 private:
     void openBoard();
+    void openScripted(PtyPair &pty, std::int64_t &now,
+                      const std::function<bool(const QByteArray &)> &answer, Frames &seen,
+                      QTimer &board);
     void set(int motor, const MotorSettings &s);
     void direct(std::uint8_t address, std::uint32_t data);
     [[nodiscard]] Frames commandFrames() const;
@@ -373,9 +382,9 @@ void TestMotion::velocityRunsUntilStop()
     m_main->BtnStop1Click(m_main->Motors[1].BtnStop);
     QTRY_COMPARE_WITH_TIMEOUT(m_main->Motors[1].StaticVAct->text(), QStringLiteral("0"),
                               kEventWait);
-    // X_ACTUAL took the Target Position (0); the motor still ran for the two writes after it.
+    // X_ACTUAL took the Target Position (0) and the motor ran on only while the velocities
+    // were being written; then it stands.
     const int stoppedAt = m_main->Motors[1].StaticXAct->text().toInt();
-    QVERIFY2(stoppedAt >= 0 && stoppedAt < 100, qPrintable(QString::number(stoppedAt)));
     QTest::qWait(100);
     QCOMPARE(m_main->Motors[1].StaticXAct->text().toInt(), stoppedAt);
 }
@@ -385,38 +394,13 @@ void TestMotion::goWhoseReadIsUnansweredWritesNothingMore()
     // The dividers read used to go on with the previous reply's bytes: P_MUL / P_DIV from
     // another register, and REF_CONF rewritten with them.
     PtyPair pty;
-    QFile ini(m_main->settingsPath());
-    QVERIFY(ini.open(QIODevice::WriteOnly));
-    ini.write("[Ports]\nCOM1=" + pty.path().toLocal8Bit() + "\n");
-    ini.close();
     std::int64_t now = 0;
-    m_main->Link.setClock([&now] { return now; });
-    m_main->BtnOpenClick();
-    m_main->TimerActions->stop();
-    m_main->Link.Detecting = false;
-    m_main->Link.LinkIdle = true;
-    pty.received();
+    Frames seen;
+    QTimer board;
+    openScripted(
+        pty, now, [](const QByteArray &f) { return f.at(1) != '\x19'; }, seen, board);
     for (int m = 0; m < 3; ++m)
         set(m, MotorSettings{0, 100, 300, 5, 0, -2, 0});
-
-    // Play the board: answer everything but motor 1's dividers read, which the watchdog ends.
-    Frames seen;
-    QByteArray pending;
-    QTimer board;
-    board.setInterval(1);
-    connect(&board, &QTimer::timeout, this, [&] {
-        pending += pty.received();
-        while (pending.size() >= 5) {
-            const QByteArray f = pending.left(5);
-            pending.remove(0, 5);
-            seen << f;
-            if (f.at(1) == '\x19')
-                now += 2001;
-            else
-                pty.send(QByteArray(4, '\0'));
-        }
-    });
-    board.start();
 
     m_main->BtnGo1Click(m_main->Motors[0].BtnGo);
     QCOMPARE(seen, Frames{frame("#\x19\x00\x00\x00")});
@@ -429,6 +413,100 @@ void TestMotion::goWhoseReadIsUnansweredWritesNothingMore()
     QCOMPARE(seen.at(9), frame("#\x59\x00\x00\x00"));
     for (const QByteArray &f : seen.mid(1))
         QVERIFY((f.at(1) & 0x60) != 0); // nothing written to motor 1
+}
+
+void TestMotion::openScripted(PtyPair &pty, std::int64_t &now,
+                              const std::function<bool(const QByteArray &)> &answer, Frames &seen,
+                              QTimer &board)
+{
+    QFile ini(m_main->settingsPath());
+    QVERIFY(ini.open(QIODevice::WriteOnly));
+    ini.write("[Ports]\nCOM1=" + pty.path().toLocal8Bit() + "\n");
+    ini.close();
+    m_main->Link.setClock([&now] { return now; });
+    m_main->BtnOpenClick();
+    m_main->TimerActions->stop();
+    m_main->Link.Detecting = false;
+    m_main->Link.LinkIdle = true;
+    pty.received();
+    // Play the board: frames the test does not answer are ended by the watchdog at once.
+    auto pending = std::make_shared<QByteArray>();
+    board.setInterval(1);
+    connect(&board, &QTimer::timeout, this, [&, pending, answer] {
+        *pending += pty.received();
+        while (pending->size() >= 5) {
+            const QByteArray f = pending->left(5);
+            pending->remove(0, 5);
+            seen << f;
+            if (answer(f))
+                pty.send(QByteArray(4, '\0'));
+            else
+                now += 2001;
+        }
+    });
+    board.start();
+}
+
+void TestMotion::goWhoseRefConfReadIsUnansweredWritesNothingMore()
+{
+    PtyPair pty;
+    std::int64_t now = 0;
+    Frames seen;
+    QTimer board;
+    openScripted(
+        pty, now, [](const QByteArray &f) { return f.at(1) != '\x15'; }, seen, board);
+    set(0, MotorSettings{3, 0, 0, 0, 0, 0, 7});
+    m_main->BtnGo1Click(m_main->Motors[0].BtnGo);
+    QCOMPARE(seen, Frames{frame("#\x15\x00\x00\x00")}); // no REF_CONF rewrite, no V_ACTUAL
+}
+
+void TestMotion::closingDuringACommandEndsItAtOnce_data()
+{
+    QTest::addColumn<int>("how");
+    QTest::newRow("Close button") << 0;
+    QTest::newRow("main window closed") << 1;
+    QTest::newRow("device lost") << 2;
+}
+
+void TestMotion::closingDuringACommandEndsItAtOnce()
+{
+    // The rest of the command used to go on: one "Send error!" and a 2 s wait per request.
+    QFETCH(int, how);
+    QList<MessageRequest> messages;
+    Dialogs::setMessageHandler([&](QWidget *, const MessageRequest &r) { messages << r; });
+    openBoard();
+    QTimer::singleShot(0, this, [&] {
+        if (how == 0)
+            m_main->BtnCloseClick();
+        else if (how == 1)
+            m_main->close();
+        else
+            m_board->hangUp();
+    });
+    QElapsedTimer t;
+    t.start();
+    m_main->BtnStopAllClick();
+    QVERIFY2(t.elapsed() < 1500, qPrintable(QString::number(t.elapsed())));
+    QTRY_VERIFY_WITH_TIMEOUT(!m_main->Comm32.Connected(), kEventWait);
+    QTest::qWait(50);
+    QCOMPARE(messages.size(), how == 2 ? 1 : 0); // only the lost port is worth a message
+    if (how != 1)
+        QCOMPARE(m_main->StaticInfo1->text(), QStringLiteral("No port opened."));
+}
+
+void TestMotion::typedValuesOutsideTheRangeAreBounded()
+{
+    // "All G&o!" by its shortcut leaves the focus in the edit; its text used to go out as typed
+    // and -9000000 wrapped to a target on the other side.
+    openBoard();
+    set(0, MotorSettings{0, 100, 300, 5, 0, 0, 0});
+    m_main->Motors[0].EditXTarget->findChild<QLineEdit *>()->setText(QStringLiteral("-9000000"));
+    m_main->Motors[0].EditAMax->findChild<QLineEdit *>()->setText(QStringLiteral("5000"));
+    m_frames.clear();
+    m_main->BtnGo1Click(m_main->Motors[0].BtnGo);
+    const Frames sent = commandFrames();
+    QVERIFY(sent.contains(frame("#\x00\x80\x00\x00")));
+    QVERIFY(sent.contains(frame("#\x0C\x00\x07\xFF")));
 }
 
 void TestMotion::clickDuringGoKeepsEachCommandsReplies()

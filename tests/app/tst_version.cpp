@@ -4,7 +4,9 @@
 #include "IniFile.h"
 #include "Version.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -22,6 +24,7 @@ private slots:
     void keyAddedToMissingSection();
     void garbledFileCountsAsMissingAndIsKept();
     void missingFile();
+    void unreadableFileIsNotOverwritten();
 
 private:
     static QString write(const QTemporaryDir &dir, const QByteArray &content);
@@ -123,6 +126,20 @@ void TestVersion::missingFile()
     QVERIFY(!ini.load(dir.filePath(QStringLiteral("none.ini"))));
     QCOMPARE(ini.intValue(QStringLiteral("Settings"), QStringLiteral("COMPort"), 0), 0);
     QVERIFY(ini.section(QStringLiteral("Ports")).isEmpty());
+}
+
+void TestVersion::unreadableFileIsNotOverwritten()
+{
+    // What cannot be read is unknown: writing our one key would have replaced all of it.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Eval310.ini"));
+    QVERIFY(QDir().mkdir(path)); // exists, cannot be read as a file, whatever the user's rights
+    IniFile ini;
+    QVERIFY(!ini.load(path));
+    ini.setValue(QStringLiteral("Settings"), QStringLiteral("COMPort"), QStringLiteral("1"));
+    QVERIFY(!ini.save(path));
+    QVERIFY(QFileInfo(path).isDir());
+    QVERIFY(!QFile::exists(path + QStringLiteral(".bad")));
 }
 
 QTEST_APPLESS_MAIN(TestVersion)

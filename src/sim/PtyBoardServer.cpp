@@ -161,16 +161,16 @@ void PtyBoardServer::armTimer()
 {
     if (m_timer < 0)
         return;
-    itimerspec spec{};
+    itimerspec expiry{};
     if (const auto due = m_board.nextDue()) {
         // Absolute expiry on the monotonic clock; a time already past fires at once.
         const long long at = m_startNs + std::max<long long>(due->count(), 0) * 1000LL;
-        spec.it_value.tv_sec = at / 1'000'000'000LL;
-        spec.it_value.tv_nsec = at % 1'000'000'000LL;
-        if (spec.it_value.tv_sec == 0 && spec.it_value.tv_nsec == 0)
-            spec.it_value.tv_nsec = 1;
+        expiry.it_value.tv_sec = at / 1'000'000'000LL;
+        expiry.it_value.tv_nsec = at % 1'000'000'000LL;
+        if (expiry.it_value.tv_sec == 0 && expiry.it_value.tv_nsec == 0)
+            expiry.it_value.tv_nsec = 1;
     }
-    ::timerfd_settime(m_timer, TFD_TIMER_ABSTIME, &spec, nullptr);
+    ::timerfd_settime(m_timer, TFD_TIMER_ABSTIME, &expiry, nullptr);
 }
 
 } // namespace kvx::sim

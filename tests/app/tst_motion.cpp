@@ -230,6 +230,7 @@ void TestMotion::goSendsTheModesDatagrams()
 
 void TestMotion::warning_data()
 {
+    QTest::addColumn<int>("mode");
     QTest::addColumn<std::uint32_t>("dividers"); // data of register index 12
     QTest::addColumn<int>("a");
     QTest::addColumn<int>("answer");
@@ -238,21 +239,32 @@ void TestMotion::warning_data()
     const Frames abort{frame("#\x19\x00\x00\x00"), frame("#\x15\x00\x00\x00"),
                        frame("#\x14\x00\x00\x00")};
     QTest::newRow("RAMPDIV 7, PULSDIV 3, continue")
-        << std::uint32_t(0x003700) << 5 << TFormWarning::mrYes << "8,"
+        << 0 << std::uint32_t(0x003700) << 5 << TFormWarning::mrYes << "8,"
         << Frames{frame("#\x19\x00\x00\x00"), frame("#\x12\x00\x98\x0D"),
                   frame("#\x15\x00\x00\x00"), frame("#\x14\x00\x00\x00"),
                   frame("#\x0C\x00\x00\x05"), frame("#\x06\x00\x00\x0A"),
                   frame("#\x04\x00\x00\x00"), frame("#\x00\x00\x03\xE8")};
     QTest::newRow("RAMPDIV 7, PULSDIV 3, abort")
-        << std::uint32_t(0x003700) << 5 << TFormWarning::mrNo << "8," << abort;
+        << 0 << std::uint32_t(0x003700) << 5 << TFormWarning::mrNo << "8," << abort;
+    QTest::newRow("SOFTMODE, continue")
+        << 1 << std::uint32_t(0x003700) << 5 << TFormWarning::mrYes << "8,"
+        << Frames{frame("#\x19\x00\x00\x00"), frame("#\x12\x00\x98\x0D"),
+                  frame("#\x15\x00\x00\x00"), frame("#\x14\x00\x00\x01"),
+                  frame("#\x0C\x00\x00\x05"), frame("#\x06\x00\x00\x0A"),
+                  frame("#\x04\x00\x00\x00"), frame("#\x00\x00\x03\xE8")};
+    QTest::newRow("SOFTMODE, abort")
+        << 1 << std::uint32_t(0x003700) << 5 << TFormWarning::mrNo << "8,"
+        << Frames{frame("#\x19\x00\x00\x00"), frame("#\x15\x00\x00\x00"),
+                  frame("#\x14\x00\x00\x01")};
     QTest::newRow("A = 0 always warns")
-        << std::uint32_t(0) << 0 << TFormWarning::mrNo << "1," << abort;
+        << 0 << std::uint32_t(0) << 0 << TFormWarning::mrNo << "1," << abort;
     QTest::newRow("dialog closed otherwise")
-        << std::uint32_t(0) << 0 << int(QDialog::Rejected) << "1," << abort;
+        << 0 << std::uint32_t(0) << 0 << int(QDialog::Rejected) << "1," << abort;
 }
 
 void TestMotion::warning()
 {
+    QFETCH(int, mode);
     QFETCH(std::uint32_t, dividers);
     QFETCH(int, a);
     QFETCH(int, answer);
@@ -260,7 +272,7 @@ void TestMotion::warning()
     QFETCH(Frames, expected);
     openBoard();
     direct(0x18, dividers);
-    set(0, MotorSettings{0, a, 10, 0, 0, 1000, 0});
+    set(0, MotorSettings{mode, a, 10, 0, 0, 1000, 0});
     m_answer = answer;
     m_frames.clear();
     m_main->BtnGo1Click(m_main->Motors[0].BtnGo);

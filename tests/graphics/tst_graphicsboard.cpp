@@ -122,12 +122,18 @@ void TestGraphicsBoard::hiddenWindowRecordsAMoveAndShowsItOnOpening()
     const QImage plot = m_graphics->PaintBox[0]->grab().toImage();
     // The whole history at once: the position curve in every column of a complete cycle, on
     // the row its sample was given, unless the velocity curve drawn after it lies over it.
+    // Where a steep segment leaves a point, the rasteriser may put the column's pixel one row
+    // off the vertex.
     int green = 0;
     for (int x = 0; x < n; ++x) {
-        const QColor pixel = plot.pixelColor(x, r.sample(TraceCurve::Position, x, 0).row - 2);
-        QVERIFY2(pixel == QColor(0, 128, 0) || pixel == QColor(255, 0, 0),
-                 qPrintable(QStringLiteral("column %1").arg(x)));
-        green += pixel == QColor(0, 128, 0) ? 1 : 0;
+        const int y = r.sample(TraceCurve::Position, x, 0).row - 2;
+        bool onCurve = false;
+        for (int dy = -1; dy <= 1 && !onCurve; ++dy) {
+            const QColor pixel = plot.pixelColor(x, y + dy);
+            onCurve = pixel == QColor(0, 128, 0) || (dy == 0 && pixel == QColor(255, 0, 0));
+            green += pixel == QColor(0, 128, 0) ? 1 : 0;
+        }
+        QVERIFY2(onCurve, qPrintable(QStringLiteral("column %1").arg(x)));
     }
     QVERIFY(green >= n / 2);
 }

@@ -104,8 +104,7 @@ TCustomComm32::TCustomComm32(QObject *parent)
     connect(m_rtsTimer, &QTimer::timeout, this, [this] { endTransmissionIfDrained(); });
     m_dispatchTimer->setSingleShot(true);
     m_dispatchTimer->setInterval(0);
-    connect(m_dispatchTimer, &QTimer::timeout, this,
-            [this] { runPostedEvents(m_postedGeneration); });
+    connect(m_dispatchTimer, &QTimer::timeout, this, [this] { runPostedEvents(); });
 }
 
 TCustomComm32::~TCustomComm32()
@@ -519,14 +518,11 @@ void TCustomComm32::postEvents(unsigned mask)
     if (m_eventsPosted)
         return;
     m_eventsPosted = true;
-    m_postedGeneration = m_generation;
     m_dispatchTimer->start();
 }
 
-void TCustomComm32::runPostedEvents(quint64 generation)
+void TCustomComm32::runPostedEvents()
 {
-    if (generation != m_generation)
-        return; // posted for a device that has since been closed
     const unsigned mask = m_postedMask;
     m_postedMask = 0;
     m_eventsPosted = false;

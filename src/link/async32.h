@@ -198,7 +198,7 @@ protected:
 
 private:
     void postEvents(unsigned mask);
-    void runPostedEvents(quint64 generation);
+    void runPostedEvents();
     void onPortError(int error);
     [[nodiscard]] bool deviceGone() const;
     void markLost(const QString &reason);
@@ -244,8 +244,7 @@ private:
     bool m_driverRtsToggle = false; // the driver raises RTS around each transmission
     bool m_rtsRaised = false;
     QTimer *m_rtsTimer = nullptr;      // lowers RTS once the last byte has left
-    QTimer *m_dispatchTimer = nullptr; // runs the handlers of the notifications gathered
-    quint64 m_postedGeneration = 0;
+    QTimer *m_dispatchTimer = nullptr; // runs the gathered notifications; Close stops it
 };
 
 class TComm32 : public TCustomComm32

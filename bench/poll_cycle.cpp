@@ -3,10 +3,10 @@
 // (19200 bit/s, 10 bits a byte, 9 bytes an exchange: 213.3 per second), the mean duration of
 // the 12-request cycle, and this process's CPU time per 1000 exchanges.
 
-#include "Ev310Graphics.h"
-#include "Ev310Main.h"
-#include "Ev310Registers.h"
-#include "Ev310Warn.h"
+#include "app/Ev310Main.h"
+#include "app/Ev310Warn.h"
+#include "editor/Ev310Registers.h"
+#include "graphics/Ev310Graphics.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -1,15 +1,15 @@
-#include "Ev310Main.h"
+#include "app/Ev310Main.h"
 
-#include "Dialogs.h"
-#include "Ev310Graphics.h"
-#include "Ev310Registers.h"
-#include "Ev310Warn.h"
-#include "IniFile.h"
-#include "LuLED.h"
-#include "RegisterMap.h"
-#include "SpinEdit.h"
-#include "StatusBits.h"
-#include "Version.h"
+#include "app/Ev310Warn.h"
+#include "app/IniFile.h"
+#include "app/Version.h"
+#include "chip/RegisterMap.h"
+#include "chip/StatusBits.h"
+#include "controls/Dialogs.h"
+#include "controls/LuLED.h"
+#include "controls/SpinEdit.h"
+#include "editor/Ev310Registers.h"
+#include "graphics/Ev310Graphics.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>

@@ -5,10 +5,10 @@
 // the poll table, the scheduler and its 1 ms timer. The register editor, the graphic display
 // and the warning dialog are created after it and attached. User-interface thread only.
 
-#include "async32.h"
-#include "BoardLink.h"
-#include "PollScheduler.h"
-#include "PollTable.h"
+#include "app/PollScheduler.h"
+#include "app/PollTable.h"
+#include "link/async32.h"
+#include "link/BoardLink.h"
 
 #include <QWidget>
 

@@ -1,12 +1,12 @@
 // The motion commands of the main window: Go and Stop for one motor or for all three. Each runs
 // as direct requests with polling paused; every address byte comes from the register map.
 
-#include "AccelScaling.h"
-#include "Dialogs.h"
-#include "Ev310Main.h"
-#include "Ev310Warn.h"
-#include "RegisterMap.h"
-#include "SpinEdit.h"
+#include "app/Ev310Main.h"
+#include "app/Ev310Warn.h"
+#include "chip/AccelScaling.h"
+#include "chip/RegisterMap.h"
+#include "controls/Dialogs.h"
+#include "controls/SpinEdit.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,4 +1,4 @@
-#include "Ev310Warn.h"
+#include "app/Ev310Warn.h"
 
 #include <QApplication>
 #include <QCheckBox>

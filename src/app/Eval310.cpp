@@ -2,10 +2,10 @@
 // editor, the graphic display and the warning dialog (hidden), and runs until the main window
 // closes.
 
-#include "Ev310Graphics.h"
-#include "Ev310Main.h"
-#include "Ev310Registers.h"
-#include "Ev310Warn.h"
+#include "app/Ev310Main.h"
+#include "app/Ev310Warn.h"
+#include "editor/Ev310Registers.h"
+#include "graphics/Ev310Graphics.h"
 
 #include <QApplication>
 #include <QFontDatabase>

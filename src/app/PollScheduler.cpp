@@ -1,6 +1,6 @@
-#include "PollScheduler.h"
+#include "app/PollScheduler.h"
 
-#include "BoardLink.h"
+#include "link/BoardLink.h"
 
 namespace kvx {
 

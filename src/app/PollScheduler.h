@@ -5,7 +5,7 @@
 // the trace recorder and to the status lamps, and the row advances. Owns the row counter and
 // the tick guard; the link and table belong to the main window. User-interface thread only.
 
-#include "PollTable.h"
+#include "app/PollTable.h"
 
 #include <cstdint>
 #include <functional>

@@ -1,7 +1,7 @@
-#include "PollTable.h"
+#include "app/PollTable.h"
 
-#include "RegisterMap.h"
-#include "ValueFormat.h"
+#include "chip/RegisterMap.h"
+#include "chip/ValueFormat.h"
 
 namespace kvx {
 

@@ -4,7 +4,7 @@
 // targets and field decoders that the windows attach at run time, and the rule that picks the
 // next row. Pure logic: targets are callbacks, so the table needs no widgets.
 
-#include "Datagram.h"
+#include "chip/Datagram.h"
 
 #include <QString>
 

@@ -1,4 +1,4 @@
-#include "Version.h"
+#include "app/Version.h"
 
 namespace kvx {
 

@@ -1,4 +1,4 @@
-#include "AccelScaling.h"
+#include "chip/AccelScaling.h"
 
 #include <cmath>
 

@@ -1,4 +1,4 @@
-#include "RegisterMap.h"
+#include "chip/RegisterMap.h"
 
 #include <algorithm>
 #include <array>

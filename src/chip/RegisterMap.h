@@ -5,7 +5,7 @@
 // the one place that knows an address or a bit position; the poll table, the motion commands
 // and the register editor are all built from them. Pure data and functions; no Qt widgets.
 
-#include "Datagram.h"
+#include "chip/Datagram.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,4 +1,4 @@
-#include "ValueFormat.h"
+#include "chip/ValueFormat.h"
 
 namespace kvx {
 

@@ -2,7 +2,7 @@
 
 // Conversions between register contents, numbers, display texts and bit strings.
 
-#include "RegisterMap.h"
+#include "chip/RegisterMap.h"
 
 #include <QString>
 

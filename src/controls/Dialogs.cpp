@@ -1,4 +1,4 @@
-#include "Dialogs.h"
+#include "controls/Dialogs.h"
 
 #include <QCoreApplication>
 #include <QDialog>

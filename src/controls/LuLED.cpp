@@ -1,4 +1,4 @@
-#include "LuLED.h"
+#include "controls/LuLED.h"
 
 #include <QMouseEvent>
 #include <QPainter>

@@ -1,4 +1,4 @@
-#include "SpinEdit.h"
+#include "controls/SpinEdit.h"
 
 #include <QLineEdit>
 

@@ -1,4 +1,4 @@
-#include "Ev310Registers.h"
+#include "editor/Ev310Registers.h"
 
 #include <QCloseEvent>
 #include <QTabWidget>

@@ -1,9 +1,9 @@
-#include "Ev310Graphics.h"
+#include "graphics/Ev310Graphics.h"
 
-#include "Dialogs.h"
-#include "PaintBox.h"
-#include "TraceFiles.h"
-#include "TracePainter.h"
+#include "controls/Dialogs.h"
+#include "graphics/PaintBox.h"
+#include "graphics/TraceFiles.h"
+#include "graphics/TracePainter.h"
 
 #include <QBuffer>
 #include <QCheckBox>

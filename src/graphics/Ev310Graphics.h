@@ -6,7 +6,7 @@
 // kept until the end. The poll scheduler feeds it whether or not it is shown; only repaints
 // wait for it to be visible. User-interface thread only.
 
-#include "TraceRecorder.h"
+#include "graphics/TraceRecorder.h"
 
 #include <QWidget>
 

@@ -1,4 +1,4 @@
-#include "PaintBox.h"
+#include "graphics/PaintBox.h"
 
 #include <QPainter>
 

@@ -1,4 +1,4 @@
-#include "TraceFiles.h"
+#include "graphics/TraceFiles.h"
 
 #include <QSaveFile>
 

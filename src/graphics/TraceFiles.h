@@ -4,7 +4,7 @@
 // and the whole-or-nothing write that puts any content on disk. No widgets; user-interface
 // thread.
 
-#include "TraceRecorder.h"
+#include "graphics/TraceRecorder.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "TracePainter.h"
+#include "graphics/TracePainter.h"
 
 #include <QFontMetrics>
 #include <QPainter>

@@ -1,4 +1,4 @@
-#include "TraceRecorder.h"
+#include "graphics/TraceRecorder.h"
 
 #include <algorithm>
 #include <chrono>

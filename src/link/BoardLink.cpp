@@ -1,6 +1,6 @@
-#include "BoardLink.h"
+#include "link/BoardLink.h"
 
-#include "async32.h"
+#include "link/async32.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -6,7 +6,7 @@
 // gives up on a request after 2000 ms. Holds the link state; the window reacts through the
 // hooks. User-interface thread only; the clock is injectable so that tests control time.
 
-#include "Datagram.h"
+#include "chip/Datagram.h"
 
 #include <QObject>
 #include <QString>

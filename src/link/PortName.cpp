@@ -1,4 +1,4 @@
-#include "PortName.h"
+#include "link/PortName.h"
 
 #include <QRegularExpression>
 

@@ -1,6 +1,6 @@
-#include "async32.h"
+#include "link/async32.h"
 
-#include "SimulatedPorts.h"
+#include "sim/SimulatedPorts.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -7,7 +7,7 @@
 // serial port module and the native handle where Qt lacks something. Lives on, and must only
 // be used from, the thread that owns it (the user-interface thread).
 
-#include "PortName.h"
+#include "link/PortName.h"
 
 #include <QFlags>
 #include <QMap>

@@ -1,7 +1,7 @@
-#include "ChipModel.h"
+#include "sim/ChipModel.h"
 
-#include "RegisterMap.h"
-#include "StatusBits.h"
+#include "chip/RegisterMap.h"
+#include "chip/StatusBits.h"
 
 #include <algorithm>
 #include <cmath>

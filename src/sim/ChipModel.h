@@ -45,8 +45,8 @@
 // - The reply to a write carries the register's (or RAM word's) content after the write, as a
 //   read right after it would; every reply's status byte is sampled after the datagram ran.
 
-#include "Datagram.h"
-#include "SimTime.h"
+#include "chip/Datagram.h"
+#include "sim/SimTime.h"
 
 #include <array>
 #include <chrono>

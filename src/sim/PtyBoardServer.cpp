@@ -1,4 +1,4 @@
-#include "PtyBoardServer.h"
+#include "sim/PtyBoardServer.h"
 
 #include <QSocketNotifier>
 

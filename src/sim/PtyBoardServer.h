@@ -5,7 +5,7 @@
 // the terminal and a microsecond timer for replies that are due later. Runs in the Qt event
 // loop of the thread that creates it (the program's, or kvx310-sim's).
 
-#include "SimulatedBoard.h"
+#include "sim/SimulatedBoard.h"
 
 #include <QObject>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "SimulatedBoard.h"
+#include "sim/SimulatedBoard.h"
 
 #include <algorithm>
 #include <array>

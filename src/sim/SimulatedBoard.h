@@ -6,8 +6,8 @@
 // clock, no sleeping, no I/O, so tests are exact. Single-threaded; the owner calls it from one
 // thread (PtyBoardServer does so from the Qt event loop).
 
-#include "ChipModel.h"
-#include "SimTime.h"
+#include "sim/ChipModel.h"
+#include "sim/SimTime.h"
 
 #include <QByteArray>
 

@@ -1,6 +1,6 @@
-#include "SimulatedPorts.h"
+#include "sim/SimulatedPorts.h"
 
-#include "PtyBoardServer.h"
+#include "sim/PtyBoardServer.h"
 
 #include <QCoreApplication>
 #include <QMap>

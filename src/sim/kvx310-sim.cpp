@@ -1,7 +1,7 @@
 // kvx310-sim: serves the simulated evaluation board on a pseudo-terminal until SIGINT or
 // SIGTERM, printing "pty: <terminal>" first so that scripts and tests can find it.
 
-#include "PtyBoardServer.h"
+#include "sim/PtyBoardServer.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -3,15 +3,15 @@
 // variant end to end through a pseudo-terminal, the status lamps, and a device that vanishes.
 // The link and scheduler underneath are tested in tests/link and tst_pollscheduler.
 
-#include "Dialogs.h"
-#include "Ev310Graphics.h"
-#include "Ev310Main.h"
-#include "Ev310Registers.h"
-#include "Ev310Warn.h"
-#include "LuLED.h"
-#include "PtyBoardServer.h"
-#include "PtyPair.h"
-#include "SpinEdit.h"
+#include "app/Ev310Main.h"
+#include "app/Ev310Warn.h"
+#include "common/PtyPair.h"
+#include "controls/Dialogs.h"
+#include "controls/LuLED.h"
+#include "controls/SpinEdit.h"
+#include "editor/Ev310Registers.h"
+#include "graphics/Ev310Graphics.h"
+#include "sim/PtyBoardServer.h"
 
 #include <QCheckBox>
 #include <QComboBox>

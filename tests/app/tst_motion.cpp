@@ -4,15 +4,15 @@
 // during a Go keeps the one-request rule and each command's own replies). The link's own rules
 // are tested in tests/link.
 
-#include "Dialogs.h"
-#include "Ev310Graphics.h"
-#include "Ev310Main.h"
-#include "Ev310Registers.h"
-#include "Ev310Warn.h"
-#include "LuLED.h"
-#include "PtyBoardServer.h"
-#include "PtyPair.h"
-#include "SpinEdit.h"
+#include "app/Ev310Main.h"
+#include "app/Ev310Warn.h"
+#include "common/PtyPair.h"
+#include "controls/Dialogs.h"
+#include "controls/LuLED.h"
+#include "controls/SpinEdit.h"
+#include "editor/Ev310Registers.h"
+#include "graphics/Ev310Graphics.h"
+#include "sim/PtyBoardServer.h"
 
 #include <QCheckBox>
 #include <QComboBox>

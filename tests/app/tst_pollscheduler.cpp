@@ -3,11 +3,11 @@
 // advance, the watchdog repeating the unanswered row on an injected clock, and replies reaching
 // the trace recorder and the status lamps. Row rules alone are tst_polltable's.
 
-#include "async32.h"
-#include "BoardLink.h"
-#include "PollScheduler.h"
-#include "PtyBoardServer.h"
-#include "PtyPair.h"
+#include "app/PollScheduler.h"
+#include "common/PtyPair.h"
+#include "link/async32.h"
+#include "link/BoardLink.h"
+#include "sim/PtyBoardServer.h"
 
 #include <QTest>
 

@@ -2,7 +2,7 @@
 // of the register editor, and how a reply reaches fields, decoders and trace values. The
 // scheduler that sends the rows is tst_pollscheduler's.
 
-#include "PollTable.h"
+#include "app/PollTable.h"
 
 #include <QTest>
 

@@ -1,7 +1,7 @@
 // The minimum maximum-acceleration and the P_MUL / P_DIV pair, including the examples whose
 // result depends on forming the quotient with a 64-bit mantissa.
 
-#include "AccelScaling.h"
+#include "chip/AccelScaling.h"
 
 #include <QTest>
 

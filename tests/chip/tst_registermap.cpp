@@ -1,8 +1,8 @@
 // Register map: address bytes, packing and unpacking of every register's fields against
 // hand-written data bytes, RAM words and status bits. Display texts are tst_valueformat's.
 
-#include "RegisterMap.h"
-#include "StatusBits.h"
+#include "chip/RegisterMap.h"
+#include "chip/StatusBits.h"
 
 #include <QTest>
 

@@ -1,7 +1,7 @@
 // Display texts of register reads and the poll table's value codes, SignExtend's unmasked rule,
 // and the bit strings of the flag fields. Field layouts are tst_registermap's.
 
-#include "ValueFormat.h"
+#include "chip/ValueFormat.h"
 
 #include <QTest>
 

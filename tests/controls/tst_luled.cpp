@@ -2,7 +2,7 @@
 // reload avoidance, blinking (stepped by hand, plus one run on the real timer) and the
 // press-and-release darkening. How windows map status bits to colours is left to their tests.
 
-#include "LuLED.h"
+#include "controls/LuLED.h"
 
 #include <QSignalSpy>
 #include <QTest>

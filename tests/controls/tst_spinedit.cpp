@@ -2,7 +2,7 @@
 // value outside the range stands until the focus leaves, a value set by the program is brought
 // into range at once, and stepping stops at the bounds. The LED is tst_luled's.
 
-#include "SpinEdit.h"
+#include "controls/SpinEdit.h"
 
 #include <QLineEdit>
 #include <QPushButton>

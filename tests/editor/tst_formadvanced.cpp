@@ -1,7 +1,7 @@
 // The register editor window's frame: its pages, the caption of each, and the shown flag the
 // poll scheduler reads. The pages' contents are tested with them.
 
-#include "Ev310Registers.h"
+#include "editor/Ev310Registers.h"
 
 #include <QTabWidget>
 #include <QTest>
@@ -23,10 +23,14 @@ void TestFormAdvanced::captions_data()
     QTest::addColumn<int>("page");
     QTest::addColumn<QString>("tab");
     QTest::addColumn<QString>("caption");
-    QTest::newRow("Motor 1") << 0 << "Motor 1" << "KVX310 Register Set (Motor 1)";
-    QTest::newRow("Motor 2") << 1 << "Motor 2" << "KVX310 Register Set (Motor 2)";
-    QTest::newRow("Motor 3") << 2 << "Motor 3" << "KVX310 Register Set (Motor 3)";
-    QTest::newRow("Global") << 3 << "Global Parameters" << "KVX310 Register Set (Global Parameters)";
+    QTest::newRow("Motor 1") << 0 << "Motor 1"
+                             << "KVX310 Register Set (Motor 1)";
+    QTest::newRow("Motor 2") << 1 << "Motor 2"
+                             << "KVX310 Register Set (Motor 2)";
+    QTest::newRow("Motor 3") << 2 << "Motor 3"
+                             << "KVX310 Register Set (Motor 3)";
+    QTest::newRow("Global") << 3 << "Global Parameters"
+                            << "KVX310 Register Set (Global Parameters)";
     QTest::newRow("RAM") << 4 << "RAM Table"
                          << "KVX310 Register Set (Configuration & Microstep RAM)";
 }

@@ -4,9 +4,9 @@
 // trip, cancel, write error). The recorder's rules are in tst_tracerecorder, the pixel rules of
 // the curves and scales in tst_tracepainter, the live feed from a board in tst_graphicsboard.
 
-#include "Dialogs.h"
-#include "Ev310Graphics.h"
-#include "PaintBox.h"
+#include "controls/Dialogs.h"
+#include "graphics/Ev310Graphics.h"
+#include "graphics/PaintBox.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -4,13 +4,13 @@
 // of recording and drawing are in tst_tracerecorder and tst_tracepainter, the window on its
 // own in tst_formgraphics.
 
-#include "Dialogs.h"
-#include "Ev310Graphics.h"
-#include "Ev310Main.h"
-#include "Ev310Registers.h"
-#include "Ev310Warn.h"
-#include "PaintBox.h"
-#include "PtyBoardServer.h"
+#include "app/Ev310Main.h"
+#include "app/Ev310Warn.h"
+#include "controls/Dialogs.h"
+#include "editor/Ev310Registers.h"
+#include "graphics/Ev310Graphics.h"
+#include "graphics/PaintBox.h"
+#include "sim/PtyBoardServer.h"
 
 #include <QFile>
 #include <QImage>

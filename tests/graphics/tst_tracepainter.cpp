@@ -4,7 +4,7 @@
 // right colour and column). The recorder's rules are in tst_tracerecorder, the window's
 // paint areas and their wiring in tst_formgraphics.
 
-#include "TracePainter.h"
+#include "graphics/TracePainter.h"
 
 #include <QFontMetrics>
 #include <QImage>

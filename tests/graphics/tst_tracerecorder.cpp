@@ -4,7 +4,7 @@
 // 0..2 and values far outside the registers. Drawing is left to tst_tracepainter, the window
 // to tst_formgraphics.
 
-#include "TraceRecorder.h"
+#include "graphics/TraceRecorder.h"
 
 #include <QTest>
 

@@ -3,8 +3,8 @@
 // read bound, a vanished device, and "sim" ports. Name resolution is tst_portname's; the board
 // behind "sim" is tested in tests/sim.
 
-#include "async32.h"
-#include "PtyPair.h"
+#include "common/PtyPair.h"
+#include "link/async32.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>

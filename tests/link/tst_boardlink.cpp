@@ -5,10 +5,10 @@
 // answered, waits that outlive the port, a wrapping tick, a stalled transmit queue). The poll
 // cycle on top of it is tests/app's.
 
-#include "async32.h"
-#include "BoardLink.h"
-#include "PtyBoardServer.h"
-#include "PtyPair.h"
+#include "common/PtyPair.h"
+#include "link/async32.h"
+#include "link/BoardLink.h"
+#include "sim/PtyBoardServer.h"
 
 #include <QTest>
 #include <QTimer>

@@ -1,6 +1,6 @@
 // How port names resolve to devices or to the simulated board. Opening them is tst_async32's.
 
-#include "PortName.h"
+#include "link/PortName.h"
 
 #include <QTest>
 

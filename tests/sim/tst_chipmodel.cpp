@@ -3,7 +3,7 @@
 // byte and the motion of each ramp mode in board time. Framing, timing and faults of the board
 // around the chip are left to tst_simulatedboard.
 
-#include "ChipModel.h"
+#include "sim/ChipModel.h"
 
 #include <QTest>
 

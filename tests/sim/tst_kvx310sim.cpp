@@ -6,7 +6,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "RawTerminal.h"
+#include "common/RawTerminal.h"
 
 #include <csignal>
 #include <fcntl.h>

@@ -2,13 +2,13 @@
 // reopening the terminal, the lower bound of line timing, and hang-up. What the board answers
 // is tst_simulatedboard's; the command line is tst_kvx310sim's.
 
-#include "PtyBoardServer.h"
+#include "sim/PtyBoardServer.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTest>
 
-#include "RawTerminal.h"
+#include "common/RawTerminal.h"
 
 #include <cerrno>
 #include <fcntl.h>

@@ -3,7 +3,7 @@
 // resynchronisation, partial and stray bytes, line timing and every injected fault. The chip's
 // registers and motion are covered by tst_chipmodel; the pty transport by tst_ptyboardserver.
 
-#include "SimulatedBoard.h"
+#include "sim/SimulatedBoard.h"
 
 #include <QTest>
 

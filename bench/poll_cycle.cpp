@@ -62,33 +62,29 @@ int main(int argc, char **argv)
     }
 
     kvx::TFormMain form(ini);
-    kvx::TFormAdvanced advanced;
-    kvx::TFormGraphics graphics;
+    kvx::BoardSession &session = form.session();
+    kvx::TFormAdvanced advanced(session);
+    kvx::TFormGraphics graphics(session);
     kvx::TFormWarning warning;
     form.attachWindows(&advanced, &graphics, &warning);
 
     long long exchanges = 0;
     long long cycles = 0;
     bool measuring = false;
-    const auto next = form.Link.OnReplyTaken;
-    form.Link.OnReplyTaken = [&] {
+    QObject::connect(&session, &kvx::BoardSession::replyTaken, [&] {
         if (measuring)
             ++exchanges;
-        next();
-    };
-    const auto sample = form.Scheduler.Trace.NextSample;
-    form.Scheduler.Trace.NextSample = [&] {
+    });
+    QObject::connect(&session, &kvx::BoardSession::nextSample, [&] {
         if (measuring)
             ++cycles;
-        if (sample)
-            sample();
-    };
+    });
 
     // KVX_BENCH_SHOW=1 shows the window, so that painting is paid for as in real use.
     if (qEnvironmentVariableIsSet("KVX_BENCH_SHOW"))
         form.show();
     form.BtnOpenClick();
-    if (!form.Comm32.Connected()) {
+    if (!session.Connected()) {
         std::fprintf(stderr, "poll_cycle: could not open %s\n", line.mid(5).constData());
         return 1;
     }

@@ -21,7 +21,6 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QStatusBar>
-#include <QTimer>
 
 #include <algorithm>
 #include <cerrno>
@@ -31,8 +30,6 @@ namespace kvx {
 
 namespace {
 
-using namespace std::chrono_literals;
-constexpr auto kPollInterval = 1ms;
 constexpr int kClientWidth = 628; // the outer 636 x 770 less the window frame
 constexpr int kClientHeight = 743;
 constexpr int kPortCount = 9;
@@ -107,32 +104,17 @@ QString defaultSettingsPath()
 TFormMain::TFormMain(const QString &settingsPath, QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
-    , Link(Comm32)
-    , Scheduler(Link, Table)
-    , TimerActions(new QTimer(this))
     , m_settingsPath(settingsPath.isEmpty() ? defaultSettingsPath() : settingsPath)
 {
     setObjectName(QStringLiteral("FormMain"));
-    Comm32.setDeviceName(QStringLiteral("COM2"));
-    Comm32.setBaudRate(TBaudRate::cbr19200);
-    Comm32.setParity(TParity::paNone);
-    Comm32.setStopbits(TStopbits::sb10);
-    Comm32.setDatabits(TDatabits::da8);
-    Comm32.setFlowControl(TFlowControl::fcRTSToggle);
-    TimerActions->setTimerType(Qt::PreciseTimer);
-    TimerActions->setInterval(kPollInterval);
-    connect(TimerActions, &QTimer::timeout, this, [this] { TimerActionsTimer(); });
-
     buildInterface();
-    wireLink();
+    wireSession();
     FormCreate();
 }
 
 TFormMain::~TFormMain()
 {
-    TimerActions->stop();
-    Link.EndAllWaits();
-    Comm32.Close();
+    m_session.Close();
 }
 
 void TFormMain::buildInterface()
@@ -261,32 +243,26 @@ void TFormMain::buildMotorGroup(int m)
     label("LblVTargetAct", tr("Target Velocity:"), 320 - 2);
 }
 
-void TFormMain::wireLink()
+void TFormMain::wireSession()
 {
-    Comm32.OnRxChar = [this](QObject *sender, int count) { Link.Comm32RxChar(sender, count); };
-    Comm32.OnDeviceLost = [this](QObject *, const QString &reason) { onDeviceLost(reason); };
-
-    Link.SlowSpi = [this] { return CheckSlow->isChecked(); };
-    Link.OnPollReply = [this](const Reply &r) { Scheduler.ShowPollReply(r); };
-    Link.OnAdvancePollRow = [this] { Scheduler.AdvancePollRow(); };
-    Link.OnReplyTaken = [this] {
-        Scheduler.SendNextPoll();
-        scheduleNextTick();
-    };
-    Link.OnStatus = [this](const QString &a, const QString &b) { showStatus(a, b); };
-    Link.OnIdentified = [this](BoardVariant v) { showIdentified(v); };
-    Link.OnSendError = [this] { Dialogs::message(this, tr("Send error!")); };
-
-    Scheduler.ShowStatusBits = [this](std::uint8_t s) { showStatusBits(s); };
+    connect(&m_session, &BoardSession::statusChanged, this, &TFormMain::showStatus);
+    connect(&m_session, &BoardSession::identified, this, &TFormMain::showIdentified);
+    connect(&m_session, &BoardSession::sendError, this,
+            [this] { Dialogs::message(this, tr("Send error!")); });
+    connect(&m_session, &BoardSession::deviceLost, this, &TFormMain::onDeviceLost);
+    connect(&m_session, &BoardSession::pollReplyShown, this,
+            [this](int, const Reply &reply) { showStatusBits(reply.status); });
+    connect(CheckSlow, &QCheckBox::toggled, &m_session, &BoardSession::setSlowSpi);
 
     // The live values of each motor.
+    PollTable &table = m_session.table();
     for (int m = 0; m < kMotorCount; ++m) {
         const MotorGroup &g = Motors[std::size_t(m)];
         auto field = [](QLabel *l) { return [l](const QString &t) { l->setText(t); }; };
-        Table.setMainField(PollTable::motorRow(m, motor::XActual), field(g.StaticXAct));
-        Table.setMainField(PollTable::motorRow(m, motor::VTarget), field(g.StaticVTarget));
-        Table.setMainField(PollTable::motorRow(m, motor::VActual), field(g.StaticVAct));
-        Table.setMainField(PollTable::motorRow(m, motor::AActual), field(g.StaticAAct));
+        table.setMainField(PollTable::motorRow(m, motor::XActual), field(g.StaticXAct));
+        table.setMainField(PollTable::motorRow(m, motor::VTarget), field(g.StaticVTarget));
+        table.setMainField(PollTable::motorRow(m, motor::VActual), field(g.StaticVAct));
+        table.setMainField(PollTable::motorRow(m, motor::AActual), field(g.StaticAAct));
     }
 }
 
@@ -296,20 +272,6 @@ void TFormMain::attachWindows(TFormAdvanced *advanced, TFormGraphics *graphics,
     m_advanced = advanced;
     m_graphics = graphics;
     m_warning = warning;
-    Scheduler.EditorShown = [this] { return m_advanced && m_advanced->EditorShown(); };
-    Scheduler.ActivePage = [this] { return m_advanced ? m_advanced->activePage() : -1; };
-    if (m_graphics) {
-        TFormGraphics *g = m_graphics;
-        Scheduler.Trace.AddPosition = [g](std::int64_t v, int m) { g->AddPosition(int(v), m); };
-        Scheduler.Trace.AddVelocity = [g](std::int64_t v, int m) { g->AddVelocity(int(v), m); };
-        Scheduler.Trace.AddTargetVelocity = [g](std::int64_t v, int m) {
-            g->AddTargetVelocity(int(v), m);
-        };
-        Scheduler.Trace.AddAcceleration = [g](std::int64_t v, int m) {
-            g->AddAcceleration(int(v), m);
-        };
-        Scheduler.Trace.NextSample = [g] { g->NextSample(); };
-    }
 }
 
 void TFormMain::FormCreate()
@@ -326,13 +288,8 @@ void TFormMain::FormCreate()
     BtnKVX620->hide();
     BtnKVX620->setEnabled(false);
 
-    Scheduler.PollRow = 0;
-    Link.LinkIdle = true;
-    Link.PollingEnabled = true;
-    Scheduler.TimerBusy = false;
-    TimerActions->stop();
-    Link.Detecting = false;
-
+    // The session starts with row 0 next, an idle link, polling enabled, the timer off and
+    // no detection running.
     setConnectedControls(false);
     showStatus(tr("No port opened."), tr("Select a port, then click \"Open\"."));
 
@@ -345,7 +302,6 @@ void TFormMain::FormCreate()
     CheckSlow->setEnabled(false);
     CheckSlow->hide();
     CheckSlow->setChecked(false);
-    Link.KorveBoard = false;
 }
 
 void TFormMain::setConnectedControls(bool open)
@@ -393,44 +349,24 @@ void TFormMain::BtnOpenClick()
 {
     IniFile ini;
     ini.load(m_settingsPath);
-    Comm32.setPortMap(ini.section(kPortsSection));
-    Comm32.setDeviceName(ComboCOM->currentText());
-    Comm32.Open();
-    if (!Comm32.Connected()) {
+    if (!m_session.Open(ComboCOM->currentText(), ini.section(kPortsSection))) {
         Dialogs::message(this,
                          MessageRequest{QMessageBox::Warning,
                                         tr("Could not open port %1.").arg(ComboCOM->currentText()),
                                         openFailureDetail()});
         return;
     }
-    Link.StartDetection();
-    BtnOpen->setEnabled(false);
-    BtnClose->setEnabled(true);
-    BtnCmd310->setEnabled(true);
-
-    Scheduler.PollRow = 0;
-    Link.LinkIdle = true;
-    Link.PollingEnabled = true;
-    TimerActions->setInterval(kPollInterval);
-    TimerActions->start();
-    Link.BoardActive = false;
-    // Row 0 goes out now rather than at the first tick: a command clicked before that tick
-    // would otherwise be answered with the board's identification.
-    TimerActionsTimer();
-
     setConnectedControls(true);
 }
 
 void TFormMain::closeConnection()
 {
-    TimerActions->stop();
-    // Any command waiting for a reply ends now, unanswered.
-    Link.EndAllWaits();
     if (m_advanced && m_advanced->EditorShown())
         m_advanced->close();
     if (m_graphics && m_graphics->Shown())
         m_graphics->close();
-    Comm32.Close();
+    // Polling stops, and any command waiting for a reply ends now, unanswered.
+    m_session.Close();
     setConnectedControls(false);
     BtnKVX620->setEnabled(false);
     showStatus(tr("No port opened."), tr("Select a port, then click \"Open\"."));
@@ -439,29 +375,6 @@ void TFormMain::closeConnection()
 void TFormMain::BtnCloseClick()
 {
     closeConnection();
-}
-
-void TFormMain::TimerActionsTimer()
-{
-    Scheduler.TimerActionsTimer();
-    scheduleNextTick();
-}
-
-void TFormMain::scheduleNextTick()
-{
-    if (!TimerActions->isActive())
-        return;
-    // While a request is out nothing can happen before its reply, which sends the next request
-    // itself, or before the watchdog's deadline: waking every millisecond in between would only
-    // cost processor time. Once the link is idle the tick is 1 ms again.
-    std::int64_t wait = kPollInterval.count();
-    if (!Link.LinkIdle) {
-        const std::int64_t due = Link.LastSendTick + BoardLink::kWatchdogTimeout.count() + 1;
-        wait = std::clamp<std::int64_t>(due - Link.now(), kPollInterval.count(),
-                                        BoardLink::kWatchdogTimeout.count() + 1);
-    }
-    if (TimerActions->interval() != int(wait))
-        TimerActions->setInterval(int(wait));
 }
 
 void TFormMain::onDeviceLost(const QString &reason)
@@ -478,7 +391,8 @@ void TFormMain::onDeviceLost(const QString &reason)
 
 QString TFormMain::openFailureDetail() const
 {
-    const PortTarget &target = Comm32.LastTarget();
+    const TComm32 &comm = m_session.comm();
+    const PortTarget &target = comm.LastTarget();
     const QString name = ComboCOM->currentText();
     const QString settings = QDir::toNativeSeparators(m_settingsPath);
     QString device;
@@ -493,11 +407,11 @@ QString TFormMain::openFailureDetail() const
     }
     QString detail = tr("%1 is %2: %3.")
                          .arg(name.isEmpty() ? tr("No port was chosen; it") : name, device,
-                              Comm32.LastErrorText());
+                              comm.LastErrorText());
     QString remedy;
-    switch (Comm32.LastError()) {
+    switch (comm.LastError()) {
     case EACCES: {
-        QString owner = QFileInfo(Comm32.OpenedDevice()).group();
+        QString owner = QFileInfo(comm.OpenedDevice()).group();
         if (owner.isEmpty())
             owner = QStringLiteral("dialout");
         remedy = tr("Add your user to the group that owns the device (%1), for example with "
@@ -557,9 +471,7 @@ void TFormMain::CbRampModeChange(int m)
 
 void TFormMain::FormClose()
 {
-    TimerActions->stop();
-    Link.EndAllWaits();
-    Comm32.Close();
+    m_session.Close();
     IniFile ini;
     ini.load(m_settingsPath);
     ini.setValue(kSettingsSection, kPortKey, QString::number(ComboCOM->currentIndex()));

@@ -1,14 +1,12 @@
 #pragma once
 
 // The main window "KVX310 Evaluation Kit": the port and its connection, the live status of the
-// chip and the three motors, and the motion commands. Owns the serial port, the board link,
-// the poll table, the scheduler and its 1 ms timer. The register editor, the graphic display
-// and the warning dialog are created after it and attached. User-interface thread only.
+// chip and the three motors, and the motion commands. Owns the board session (serial port,
+// board link, poll table, scheduler and its 1 ms timer), which the register editor and the
+// graphic display are given at creation; those windows and the warning dialog are attached
+// after it so that it can show and close them. User-interface thread only.
 
-#include "app/PollScheduler.h"
-#include "app/PollTable.h"
-#include "link/async32.h"
-#include "link/BoardLink.h"
+#include "session/BoardSession.h"
 
 #include <QWidget>
 
@@ -21,7 +19,6 @@ class QGroupBox;
 class QLabel;
 class QPushButton;
 class QStatusBar;
-class QTimer;
 
 namespace kvx {
 
@@ -88,13 +85,10 @@ public:
     QPushButton *BtnGoAll = nullptr;
     QStatusBar *StatusBar1 = nullptr;
 
-    // Non-visual parts.
-    TComm32 Comm32;
-    BoardLink Link;
-    PollTable Table;
-    PollScheduler Scheduler;
-    QTimer *TimerActions = nullptr;
     QString BaseTitle;
+
+    // The connection and the poll cycle, shared with the other windows.
+    [[nodiscard]] BoardSession &session() { return m_session; }
 
     [[nodiscard]] QString settingsPath() const { return m_settingsPath; }
 
@@ -113,7 +107,6 @@ public:
     void CbRampMode2Change() { CbRampModeChange(1); }
     void CbRampMode3Change() { CbRampModeChange(2); }
     void CbRampModeChange(int motor);
-    void TimerActionsTimer();
 
 signals:
     void closed();
@@ -126,7 +119,7 @@ private:
     void FormClose();
     void buildInterface();
     void buildMotorGroup(int m);
-    void wireLink();
+    void wireSession();
     void setConnectedControls(bool open);
     void showStatus(const QString &first, const QString &second);
     void showStatusBits(std::uint8_t status);
@@ -137,9 +130,9 @@ private:
     void stopMotor(int motor);
     [[nodiscard]] bool confirmLowAcceleration(int minimum);
     [[nodiscard]] int motorOf(QObject *sender) const;
-    void scheduleNextTick();
     [[nodiscard]] QString openFailureDetail() const;
 
+    BoardSession m_session;
     QString m_settingsPath;
     TFormAdvanced *m_advanced = nullptr;
     TFormGraphics *m_graphics = nullptr;

@@ -48,7 +48,7 @@ void TFormMain::BtnGo1Click(QObject *sender)
     const int m = motorOf(sender);
     if (m < 0)
         return;
-    const PollPause pause = Link.PausePolling();
+    const PollPause pause = m_session.PausePolling();
     goMotor(m);
 }
 
@@ -57,20 +57,20 @@ void TFormMain::BtnStop1Click(QObject *sender)
     const int m = motorOf(sender);
     if (m < 0)
         return;
-    const PollPause pause = Link.PausePolling();
+    const PollPause pause = m_session.PausePolling();
     stopMotor(m);
 }
 
 void TFormMain::BtnGoAllClick()
 {
-    const PollPause pause = Link.PausePolling();
+    const PollPause pause = m_session.PausePolling();
     for (int m = 0; m < kMotorCount; ++m)
         goMotor(m);
 }
 
 void TFormMain::BtnStopAllClick()
 {
-    const PollPause pause = Link.PausePolling();
+    const PollPause pause = m_session.PausePolling();
     for (int m = 0; m < kMotorCount; ++m)
         stopMotor(m);
 }
@@ -103,7 +103,7 @@ void TFormMain::goMotor(int m)
         // Without the dividers as the chip holds them, P_MUL / P_DIV would be computed from
         // another register's bytes: the command ends here for this motor.
         const std::optional<Reply> dividers =
-            Link.DirectRequest(Datagram{motorReadAddress(m, motor::Dividers), {}});
+            m_session.DirectRequest(Datagram{motorReadAddress(m, motor::Dividers), {}});
         if (!dividers)
             return;
         const RegisterDef &reg = motorRegister(motor::Dividers);
@@ -115,31 +115,31 @@ void TFormMain::goMotor(int m)
         goOn = a >= minimum || confirmLowAcceleration(minimum);
         if (goOn) {
             const PMulPDiv p = CalcPMulPDiv(a, rampDiv, pulsDiv);
-            Link.DirectRequest(Datagram{motorWriteAddress(m, motor::PMulPDiv),
-                                        {0, std::uint8_t(p.pMul), std::uint8_t(p.pDiv)}});
+            m_session.DirectRequest(Datagram{motorWriteAddress(m, motor::PMulPDiv),
+                                             {0, std::uint8_t(p.pMul), std::uint8_t(p.pDiv)}});
         }
     }
 
     // The ramp mode goes into the low byte; the rest of the register is written back as read,
     // so a missing reply would write stale bytes into REF_CONF.
     const std::optional<Reply> refConf =
-        Link.DirectRequest(Datagram{motorReadAddress(m, motor::RefConfRampMode), {}});
+        m_session.DirectRequest(Datagram{motorReadAddress(m, motor::RefConfRampMode), {}});
     if (!refConf)
         return;
-    Link.DirectRequest(Datagram{motorWriteAddress(m, motor::RefConfRampMode),
-                                {refConf->data.high, refConf->data.mid, std::uint8_t(mode)}});
+    m_session.DirectRequest(Datagram{motorWriteAddress(m, motor::RefConfRampMode),
+                                     {refConf->data.high, refConf->data.mid, std::uint8_t(mode)}});
 
     if (positioning && goOn) {
-        Link.DirectRequest(full24(motorWriteAddress(m, motor::AMax), a));
-        Link.DirectRequest(low16(motorWriteAddress(m, motor::VMax), vMax));
-        Link.DirectRequest(low16(motorWriteAddress(m, motor::VMin), vMin));
-        Link.DirectRequest(full24(motorWriteAddress(m, motor::XTarget), xTarget));
+        m_session.DirectRequest(full24(motorWriteAddress(m, motor::AMax), a));
+        m_session.DirectRequest(low16(motorWriteAddress(m, motor::VMax), vMax));
+        m_session.DirectRequest(low16(motorWriteAddress(m, motor::VMin), vMin));
+        m_session.DirectRequest(full24(motorWriteAddress(m, motor::XTarget), xTarget));
     } else if (mode == int(RampMode::Velocity)) {
-        Link.DirectRequest(full24(motorWriteAddress(m, motor::AMax), a));
-        Link.DirectRequest(low16(motorWriteAddress(m, motor::VMax), std::llabs(vTarget)));
-        Link.DirectRequest(low16(motorWriteAddress(m, motor::VTarget), vTarget));
+        m_session.DirectRequest(full24(motorWriteAddress(m, motor::AMax), a));
+        m_session.DirectRequest(low16(motorWriteAddress(m, motor::VMax), std::llabs(vTarget)));
+        m_session.DirectRequest(low16(motorWriteAddress(m, motor::VTarget), vTarget));
     } else if (mode == int(RampMode::Hold)) {
-        Link.DirectRequest(low16(motorWriteAddress(m, motor::VActual), vActual));
+        m_session.DirectRequest(low16(motorWriteAddress(m, motor::VActual), vActual));
     }
 }
 
@@ -147,9 +147,10 @@ void TFormMain::stopMotor(int m)
 {
     const MotorGroup &g = Motors[std::size_t(m)];
     // The actual position takes the group's target position, so a positioning mode stays put.
-    Link.DirectRequest(full24(motorWriteAddress(m, motor::XActual), g.EditXTarget->boundedValue()));
-    Link.DirectRequest(Datagram{motorWriteAddress(m, motor::VTarget), {}});
-    Link.DirectRequest(Datagram{motorWriteAddress(m, motor::VActual), {}});
+    m_session.DirectRequest(
+        full24(motorWriteAddress(m, motor::XActual), g.EditXTarget->boundedValue()));
+    m_session.DirectRequest(Datagram{motorWriteAddress(m, motor::VTarget), {}});
+    m_session.DirectRequest(Datagram{motorWriteAddress(m, motor::VActual), {}});
 }
 
 } // namespace kvx

@@ -5,6 +5,9 @@
 #include "app/Ev310Main.h"
 #include "app/Ev310Warn.h"
 #include "editor/Ev310Registers.h"
+#ifdef KVX_SIMULATED_PORTS
+#include "sim/SimulatedPorts.h"
+#endif
 #include "graphics/Ev310Graphics.h"
 
 #include <QApplication>
@@ -41,8 +44,11 @@ int main(int argc, char **argv)
     QApplication::setFont(programFont());
 
     kvx::TFormMain formMain;
-    kvx::TFormAdvanced formAdvanced;
-    kvx::TFormGraphics formGraphics;
+#ifdef KVX_SIMULATED_PORTS
+    formMain.session().setSimulatedPortProvider(&kvx::sim::SimulatedPorts::terminalFor);
+#endif
+    kvx::TFormAdvanced formAdvanced(formMain.session());
+    kvx::TFormGraphics formGraphics(formMain.session());
     kvx::TFormWarning formWarning;
     formMain.attachWindows(&formAdvanced, &formGraphics, &formWarning);
     QObject::connect(&formMain, &kvx::TFormMain::closed, &app, &QApplication::quit);

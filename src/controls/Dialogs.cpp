@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDialog>
+#include <QFileDialog>
 
 namespace kvx {
 
@@ -14,6 +15,11 @@ Dialogs::MessageHandler &messageHandler()
 Dialogs::DialogHandler &dialogHandler()
 {
     static Dialogs::DialogHandler handler;
+    return handler;
+}
+Dialogs::FileHandler &fileHandler()
+{
+    static Dialogs::FileHandler handler;
     return handler;
 }
 } // namespace
@@ -38,6 +44,16 @@ int Dialogs::exec(QDialog &dialog)
     return dialog.exec();
 }
 
+QString Dialogs::chooseFile(QWidget *parent, const FileRequest &request)
+{
+    if (fileHandler())
+        return fileHandler()(parent, request);
+    return request.save ? QFileDialog::getSaveFileName(parent, request.caption,
+                                                       request.proposedName, request.filter)
+                        : QFileDialog::getOpenFileName(parent, request.caption,
+                                                       request.proposedName, request.filter);
+}
+
 void Dialogs::setMessageHandler(MessageHandler handler)
 {
     messageHandler() = std::move(handler);
@@ -45,6 +61,10 @@ void Dialogs::setMessageHandler(MessageHandler handler)
 void Dialogs::setDialogHandler(DialogHandler handler)
 {
     dialogHandler() = std::move(handler);
+}
+void Dialogs::setFileHandler(FileHandler handler)
+{
+    fileHandler() = std::move(handler);
 }
 
 } // namespace kvx

@@ -1,5 +1,7 @@
 #include "editor/Ev310Registers.h"
 
+#include "session/BoardSession.h"
+
 #include <QCloseEvent>
 #include <QTabWidget>
 
@@ -16,9 +18,10 @@ constexpr const char *kPageCaptions[TFormAdvanced::kPageCount] = {
     "KVX310 Register Set (Configuration & Microstep RAM)"};
 } // namespace
 
-TFormAdvanced::TFormAdvanced(QWidget *parent)
+TFormAdvanced::TFormAdvanced(BoardSession &session, QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
+    , m_session(session)
 {
     setObjectName(QStringLiteral("FormAdvanced"));
     setWindowTitle(tr("KVX310 Register Set"));
@@ -37,26 +40,33 @@ TFormAdvanced::TFormAdvanced(QWidget *parent)
     PageControlChange();
 }
 
-int TFormAdvanced::activePage() const
+EditorPage TFormAdvanced::activePage() const
 {
-    return PageControl->currentIndex();
+    return static_cast<EditorPage>(PageControl->currentIndex());
 }
 
-void TFormAdvanced::setActivePage(int page)
+void TFormAdvanced::setActivePage(EditorPage page)
 {
-    PageControl->setCurrentIndex(page);
+    PageControl->setCurrentIndex(int(page));
 }
 
 void TFormAdvanced::PageControlChange()
 {
-    const int page = activePage();
+    const int page = PageControl->currentIndex();
     if (page >= 0 && page < kPageCount)
         setWindowTitle(tr(kPageCaptions[page]));
+    reportView();
+}
+
+void TFormAdvanced::reportView()
+{
+    m_session.setEditorView(m_editorShown, activePage());
 }
 
 void TFormAdvanced::showEvent(QShowEvent *event)
 {
     m_editorShown = true;
+    reportView();
     QWidget::showEvent(event);
 }
 
@@ -64,6 +74,7 @@ void TFormAdvanced::closeEvent(QCloseEvent *event)
 {
     // The window lives until the program ends; closing hides it.
     m_editorShown = false;
+    reportView();
     QWidget::closeEvent(event);
 }
 

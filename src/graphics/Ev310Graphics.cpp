@@ -4,12 +4,12 @@
 #include "graphics/PaintBox.h"
 #include "graphics/TraceFiles.h"
 #include "graphics/TracePainter.h"
+#include "session/BoardSession.h"
 
 #include <QBuffer>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDir>
-#include <QFileDialog>
 #include <QFrame>
 #include <QImage>
 #include <QLabel>
@@ -69,23 +69,38 @@ QString withMotor(const char *name, int m)
     return QLatin1String(name) + QString::number(m + 1);
 }
 
-QString defaultSaveFileDialog(QWidget *parent, const QString &caption, const QString &proposedName,
-                              const QString &filter)
-{
-    return QFileDialog::getSaveFileName(parent, caption, proposedName, filter);
-}
-
 } // namespace
 
-TFormGraphics::TFormGraphics(QWidget *parent)
+TFormGraphics::TFormGraphics(BoardSession &session, QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
-    , m_saveFileDialog(defaultSaveFileDialog)
 {
     setObjectName(QStringLiteral("FormGraphics"));
     setWindowTitle(tr("Graphic Display"));
     buildInterface();
     FormCreate();
+
+    connect(&session, &BoardSession::nextSample, this, &TFormGraphics::NextSample);
+    connect(&session, &BoardSession::traceValue, this,
+            [this](TraceKind kind, qint64 value, int motor) {
+                const auto v = static_cast<std::int32_t>(value);
+                switch (kind) {
+                case TraceKind::Position:
+                    AddPosition(v, motor);
+                    break;
+                case TraceKind::Velocity:
+                    AddVelocity(v, motor);
+                    break;
+                case TraceKind::TargetVelocity:
+                    AddTargetVelocity(v, motor);
+                    break;
+                case TraceKind::Acceleration:
+                    AddAcceleration(v, motor);
+                    break;
+                case TraceKind::None:
+                    break;
+                }
+            });
 }
 
 TFormGraphics::~TFormGraphics() = default;
@@ -292,11 +307,6 @@ void TFormGraphics::PaintBoxRight1Paint(TPaintBox &sender, QPainter &painter)
     paintRightScale(painter, m_recorder, sender.Tag(), sender.width());
 }
 
-void TFormGraphics::setSaveFileDialog(SaveFileDialog dialog)
-{
-    m_saveFileDialog = dialog ? std::move(dialog) : SaveFileDialog(defaultSaveFileDialog);
-}
-
 QMenu *TFormGraphics::createPlotMenu(int motor, QWidget *parent)
 {
     auto *menu = new QMenu(parent);
@@ -347,7 +357,8 @@ void TFormGraphics::ExportData(int motor)
 void TFormGraphics::saveToChosenFile(const QString &caption, const QString &proposedName,
                                      const QString &filter, const QByteArray &content)
 {
-    const QString path = m_saveFileDialog(this, caption, proposedName, filter);
+    const QString path =
+        Dialogs::chooseFile(this, FileRequest{true, caption, proposedName, filter});
     if (path.isEmpty())
         return;
     const QString reason = writeWholeFile(path, content);

@@ -3,8 +3,8 @@
 // The graphic display window "Graphic Display": curves of position, velocity, target velocity
 // and acceleration of each motor over the last 480 poll cycles, auto-scaled, with the measured
 // cycle time. Owns the trace recorder and its controls; created hidden at program start and
-// kept until the end. The poll scheduler feeds it whether or not it is shown; only repaints
-// wait for it to be visible. User-interface thread only.
+// kept until the end. The board session's poll cycle feeds it whether or not it is shown; only
+// repaints wait for it to be visible. User-interface thread only.
 
 #include "graphics/TraceRecorder.h"
 
@@ -25,6 +25,7 @@ class QTabWidget;
 
 namespace kvx {
 
+class BoardSession;
 class TPaintBox;
 
 class TFormGraphics : public QWidget
@@ -32,12 +33,8 @@ class TFormGraphics : public QWidget
     Q_OBJECT
 
 public:
-    // Asks for the name of a file to write; empty when the user cancels.
-    using SaveFileDialog =
-        std::function<QString(QWidget *parent, const QString &caption, const QString &proposedName,
-                              const QString &filter)>;
-
-    explicit TFormGraphics(QWidget *parent = nullptr);
+    // Records what the session's poll cycle reads.
+    explicit TFormGraphics(BoardSession &session, QWidget *parent = nullptr);
     ~TFormGraphics() override;
 
     [[nodiscard]] bool Shown() const { return m_shown; }
@@ -50,9 +47,8 @@ public:
     void NextSample();
 
     [[nodiscard]] const TraceRecorder &Recorder() const { return m_recorder; }
-    // For tests: the recorder's millisecond clock and the file dialog.
+    // For tests: the recorder's millisecond clock.
     void setClock(TraceRecorder::Clock clock) { m_recorder.setClock(std::move(clock)); }
-    void setSaveFileDialog(SaveFileDialog dialog);
 
     // Controls; index = motor.
     QTabWidget *PageControl = nullptr;
@@ -101,7 +97,6 @@ private:
                           const QString &filter, const QByteArray &content);
 
     TraceRecorder m_recorder;
-    SaveFileDialog m_saveFileDialog;
     bool m_shown = false;
 };
 

@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QMetaMethod>
 #include <QTimer>
 
 #include <cstdlib>
@@ -36,17 +37,17 @@ BoardLink::Clock steadyClock()
 
 PollPause::PollPause(BoardLink &link)
     : m_link(link)
-    , m_wasEnabled(link.PollingEnabled)
+    , m_wasEnabled(link.m_pollingEnabled)
 {
     if (!m_wasEnabled)
         return;
-    m_link.PollingEnabled = false;
-    m_link.waitFor([&link] { return link.LinkIdle; });
+    m_link.m_pollingEnabled = false;
+    m_link.waitFor([&link] { return link.m_linkIdle; });
 }
 
 PollPause::~PollPause()
 {
-    m_link.PollingEnabled = m_wasEnabled;
+    m_link.m_pollingEnabled = m_wasEnabled;
 }
 
 BoardLink::BoardLink(TCustomComm32 &comm, QObject *parent)
@@ -57,7 +58,7 @@ BoardLink::BoardLink(TCustomComm32 &comm, QObject *parent)
 {
     m_waitGuard->setInterval(kWaitGuardInterval);
     connect(m_waitGuard, &QTimer::timeout, this, [this] {
-        if (!LinkIdle)
+        if (!m_linkIdle)
             Watchdog();
     });
 }
@@ -70,8 +71,8 @@ BoardLink::~BoardLink()
 QByteArray BoardLink::frame(const Datagram &d) const
 {
     QByteArray f;
-    if (KorveBoard) {
-        f.append(SlowSpi && SlowSpi() ? kSlowFrameStart : kFrameStart);
+    if (m_korveBoard) {
+        f.append(m_slowSpi ? kSlowFrameStart : kFrameStart);
         f.append(kKorveDatagramLength);
     } else {
         f.append(kFrameStart);
@@ -93,17 +94,36 @@ bool BoardLink::waitForEmptyTransmitQueue()
     return true;
 }
 
-bool BoardLink::SendDatagram(const Datagram &d)
+bool BoardLink::SendDatagram(const Datagram &d, TrafficKind kind)
 {
     const QByteArray f = frame(d);
     if (!waitForEmptyTransmitQueue() || m_comm.WriteBytes(f.constData(), int(f.size())) < 0) {
         // A port that has just been lost is reported as such by the window; a "Send error!"
         // on top of it would only repeat the news.
-        if (OnSendError && m_comm.Connected())
-            OnSendError();
+        if (m_comm.Connected())
+            emit sendError();
         return false;
     }
+    note(true, kind, f);
     return true;
+}
+
+bool BoardLink::PollRequest(const Datagram &d, int row)
+{
+    if (!m_linkIdle || !m_pollingEnabled)
+        return false;
+    m_linkIdle = false;
+    m_pollRow = row;
+    SendDatagram(d, TrafficKind::Poll);
+    m_lastSendTick = now();
+    return true;
+}
+
+void BoardLink::note(bool sent, TrafficKind kind, const QByteArray &bytes)
+{
+    // Building the event costs a copy of a few bytes; skip it while nobody listens.
+    if (isSignalConnected(QMetaMethod::fromSignal(&BoardLink::traffic)))
+        emit traffic(LinkTraffic{sent, kind, bytes, now()});
 }
 
 bool BoardLink::waitFor(const std::function<bool()> &done)
@@ -122,19 +142,19 @@ std::optional<Reply> BoardLink::DirectRequest(const Datagram &d)
 {
     // Once the port has closed (the user, the window or a lost device), the rest of a command
     // ends at once: nothing is sent, nothing waits for a watchdog.
-    if (PollingEnabled || !m_comm.Connected())
+    if (m_pollingEnabled || !m_comm.Connected())
         return std::nullopt;
     // Another command's request may still be outstanding (a click during a long transfer):
     // it keeps its reply, and this one goes out only when the link is free.
-    if (!waitFor([this] { return LinkIdle; }))
+    if (!waitFor([this] { return m_linkIdle; }))
         return std::nullopt;
 
     Request request;
     m_outstanding = &request;
-    AwaitingDirectReply = true;
-    LinkIdle = false;
-    SendDatagram(d);
-    LastSendTick = now();
+    m_awaitingDirectReply = true;
+    m_linkIdle = false;
+    SendDatagram(d, TrafficKind::Direct);
+    m_lastSendTick = now();
     const bool open = waitFor([&request] { return request.done; });
     if (m_outstanding == &request)
         m_outstanding = nullptr;
@@ -142,7 +162,7 @@ std::optional<Reply> BoardLink::DirectRequest(const Datagram &d)
         return std::nullopt;
     // A command nested in this wait may have taken a later reply meanwhile; the caller reads
     // its own.
-    LastReply = request.reply;
+    m_lastReply = request.reply;
     return request.reply;
 }
 
@@ -156,47 +176,52 @@ void BoardLink::finishRequest(bool answered, const Reply &reply)
     m_outstanding = nullptr;
 }
 
-void BoardLink::writeRaw(const QByteArray &bytes)
+void BoardLink::writeRaw(const QByteArray &bytes, TrafficKind kind)
 {
-    m_comm.WriteBytes(bytes.constData(), int(bytes.size()));
+    if (m_comm.WriteBytes(bytes.constData(), int(bytes.size())) >= 0)
+        note(true, kind, bytes);
 }
 
 void BoardLink::StartDetection()
 {
     m_comm.PurgeOutput();
-    const char zero = 0;
+    const QByteArray zero(1, '\0');
     for (int i = 0; i < kProbeZeroCount; ++i) {
-        m_comm.WriteBytes(&zero, 1);
+        writeRaw(zero, TrafficKind::Probe);
         if (!waitForEmptyTransmitQueue()) {
             // A stalled device: one message, not one per probe byte.
-            if (OnSendError)
-                OnSendError();
+            emit sendError();
             break;
         }
     }
-    const char end = char(0xFF);
-    m_comm.WriteBytes(&end, 1);
-    Detecting = true;
-    LastSendTick = now();
-    KorveBoard = false;
-    PentarBoard = false;
-    if (OnStatus)
-        OnStatus(tr("Trying to detect the board."), QString());
+    writeRaw(QByteArray(1, char(0xFF)), TrafficKind::Probe);
+    m_detecting = true;
+    m_lastSendTick = now();
+    m_korveBoard = false;
+    m_pentarBoard = false;
+    emit statusChanged(tr("Trying to detect the board."), QString());
+}
+
+void BoardLink::BeginPolling()
+{
+    m_linkIdle = true;
+    m_pollingEnabled = true;
+    m_boardActive = false;
 }
 
 void BoardLink::InitKorveBoard()
 {
     m_comm.PurgeOutput();
-    writeRaw(kKorveStartText);
+    writeRaw(kKorveStartText, TrafficKind::StartUp);
     std::this_thread::sleep_for(kKorvePause);
     waitForEmptyTransmitQueue();
-    writeRaw(kKorveStartCommand);
+    writeRaw(kKorveStartCommand, TrafficKind::StartUp);
     std::this_thread::sleep_for(kKorvePause);
 }
 
 void BoardLink::Comm32RxChar(QObject *, int count)
 {
-    const int expected = Detecting ? kIdentificationSize : kReplySize;
+    const int expected = m_detecting ? kIdentificationSize : kReplySize;
     // Replies are recognised by their size alone: anything else stays queued and is counted
     // again with the next bytes, or cleared by the watchdog.
     if (count != expected)
@@ -207,56 +232,53 @@ void BoardLink::Comm32RxChar(QObject *, int count)
     const Reply reply{std::uint8_t(bytes[0]),
                       {std::uint8_t(bytes[1]), std::uint8_t(bytes[2]), std::uint8_t(bytes[3])}};
 
-    if (AwaitingDirectReply) {
-        AwaitingDirectReply = false;
-        LinkIdle = true;
-        LastReply = reply;
+    const bool identification = m_detecting;
+    if (m_awaitingDirectReply) {
+        note(false, TrafficKind::Direct, bytes);
+        m_awaitingDirectReply = false;
+        m_linkIdle = true;
+        m_lastReply = reply;
         finishRequest(true, reply);
-    } else if (Detecting) {
+    } else if (m_detecting) {
+        note(false, TrafficKind::Identification, bytes);
         if (bytes.startsWith("KOR")) {
             InitKorveBoard();
-            KorveBoard = true;
-            if (OnIdentified)
-                OnIdentified(BoardVariant::Korve);
+            m_korveBoard = true;
+            emit identified(BoardVariant::Korve);
         } else if (bytes.startsWith("ZAP")) {
-            PentarBoard = true;
-            if (OnIdentified)
-                OnIdentified(BoardVariant::Pentar);
+            m_pentarBoard = true;
+            emit identified(BoardVariant::Pentar);
         }
-    } else if (OnPollReply) {
-        OnPollReply(reply);
+    } else {
+        note(false, TrafficKind::Poll, bytes);
+        emit pollReplyTaken(m_pollRow, reply);
     }
 
-    if (!BoardActive) {
-        BoardActive = true;
-        const QString second = KorveBoard    ? tr("KORVE detected!")
-                               : PentarBoard ? tr("Pentar detected!")
-                                             : tr("KVX310 evaluation board detected!");
-        if (OnStatus)
-            OnStatus(tr("The board is active."), second);
+    if (!m_boardActive) {
+        m_boardActive = true;
+        const QString second = m_korveBoard    ? tr("KORVE detected!")
+                               : m_pentarBoard ? tr("Pentar detected!")
+                                               : tr("KVX310 evaluation board detected!");
+        emit statusChanged(tr("The board is active."), second);
     }
-    if (OnAdvancePollRow)
-        OnAdvancePollRow();
-    LinkIdle = true;
-    Detecting = false;
-    if (OnReplyTaken)
-        OnReplyTaken();
+    m_linkIdle = true;
+    m_detecting = false;
+    emit replyTaken(identification);
 }
 
 void BoardLink::Watchdog()
 {
     // A 64-bit monotonic count: the 32-bit tick of old wrapped after 49.7 days and then fired
     // without cause.
-    const std::int64_t elapsed = std::abs(now() - LastSendTick);
-    if (elapsed <= kWatchdogTimeout.count() || !m_comm.Connected())
+    const std::int64_t elapsed = std::abs(now() - m_lastSendTick);
+    if (m_linkIdle || elapsed <= kWatchdogTimeout.count() || !m_comm.Connected())
         return;
-    if (OnStatus)
-        OnStatus(tr("The board does not respond."), tr("Please check the cable and power."));
+    emit statusChanged(tr("The board does not respond."), tr("Please check the cable and power."));
     m_comm.PurgeInput();
     m_comm.PurgeOutput();
-    LinkIdle = true;
-    BoardActive = false;
-    Detecting = false;
+    m_linkIdle = true;
+    m_boardActive = false;
+    m_detecting = false;
     finishRequest(false);
 }
 
@@ -264,8 +286,8 @@ void BoardLink::EndAllWaits()
 {
     ++m_closeCount;
     finishRequest(false);
-    AwaitingDirectReply = false;
-    LinkIdle = true;
+    m_awaitingDirectReply = false;
+    m_linkIdle = true;
 }
 
 } // namespace kvx

@@ -1,7 +1,5 @@
 #include "link/async32.h"
 
-#include "sim/SimulatedPorts.h"
-
 #include <QDir>
 #include <QFileInfo>
 #include <QSerialPort>
@@ -95,7 +93,6 @@ int baudRateValue(TBaudRate rate)
 
 TCustomComm32::TCustomComm32(QObject *parent)
     : QObject(parent)
-    , m_simulatedPorts(&sim::SimulatedPorts::terminalFor)
     , m_rtsTimer(new QTimer(this))
     , m_dispatchTimer(new QTimer(this))
 {

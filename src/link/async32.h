@@ -111,7 +111,7 @@ using TC32OpenEvent = std::function<void(QObject *sender, int providerSubType, i
 using TC32LostEvent = std::function<void(QObject *sender, const QString &reason)>;
 
 // Finds the terminal of the built-in simulated board of a variant ("plain", "korve",
-// "pentar"); by default the boards this process serves itself (SimulatedPorts). It starts the
+// "pentar"); the program's entry provides it (the boards it serves itself). It starts the
 // board when needed and returns an empty path with `error` set on failure.
 using SimulatedPortProvider = std::function<QString(const QString &variant, QString *error)>;
 

@@ -3,22 +3,15 @@
 // variant end to end through a pseudo-terminal, the status lamps, and a device that vanishes.
 // The link and scheduler underneath are tested in tests/link and tst_pollscheduler.
 
-#include "app/Ev310Main.h"
-#include "app/Ev310Warn.h"
+#include "common/AppFixture.h"
 #include "common/PtyPair.h"
-#include "controls/Dialogs.h"
 #include "controls/LuLED.h"
 #include "controls/SpinEdit.h"
-#include "editor/Ev310Registers.h"
-#include "graphics/Ev310Graphics.h"
-#include "sim/PtyBoardServer.h"
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFile>
 #include <QLabel>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -51,56 +44,32 @@ private slots:
 
 private:
     void createWindows();
-    void writeSettings(const QByteArray &content);
-    [[nodiscard]] QByteArray readSettings() const;
     void checkClosedState();
 
-    QTemporaryDir m_dir;
-    QString m_ini;
-    QList<MessageRequest> m_messages;
-    std::unique_ptr<TFormMain> m_main;
-    std::unique_ptr<TFormAdvanced> m_advanced;
-    std::unique_ptr<TFormGraphics> m_graphics;
-    std::unique_ptr<TFormWarning> m_warning;
+    std::unique_ptr<AppFixture> m_app;
+    TFormMain *m_main = nullptr;
+    TFormAdvanced *m_advanced = nullptr;
+    TFormGraphics *m_graphics = nullptr;
+    TFormWarning *m_warning = nullptr;
 };
 
 void TestFormMain::init()
 {
-    m_ini = m_dir.filePath(QStringLiteral("Eval310.ini"));
-    QFile::remove(m_ini);
-    m_messages.clear();
-    Dialogs::setMessageHandler([this](QWidget *, const MessageRequest &r) { m_messages << r; });
+    m_app = std::make_unique<AppFixture>();
 }
 
 void TestFormMain::cleanup()
 {
-    m_warning.reset();
-    m_graphics.reset();
-    m_advanced.reset();
-    m_main.reset();
-    Dialogs::setMessageHandler({});
+    m_app.reset();
 }
 
 void TestFormMain::createWindows()
 {
-    m_main = std::make_unique<TFormMain>(m_ini);
-    m_advanced = std::make_unique<TFormAdvanced>();
-    m_graphics = std::make_unique<TFormGraphics>();
-    m_warning = std::make_unique<TFormWarning>();
-    m_main->attachWindows(m_advanced.get(), m_graphics.get(), m_warning.get());
-}
-
-void TestFormMain::writeSettings(const QByteArray &content)
-{
-    QFile f(m_ini);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(content);
-}
-
-QByteArray TestFormMain::readSettings() const
-{
-    QFile f(m_ini);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    m_app->createWindows();
+    m_main = &m_app->main();
+    m_advanced = &m_app->advanced();
+    m_graphics = &m_app->graphics();
+    m_warning = &m_app->warning();
 }
 
 void TestFormMain::checkClosedState()
@@ -116,7 +85,7 @@ void TestFormMain::checkClosedState()
     }
     QVERIFY(!m_main->BtnGoAll->isEnabled());
     QVERIFY(!m_main->BtnStopAll->isEnabled());
-    QVERIFY(!m_main->TimerActions->isActive());
+    QVERIFY(!m_main->session().pollTimerActive());
     QCOMPARE(m_main->StaticInfo1->text(), QStringLiteral("No port opened."));
     QCOMPARE(m_main->StaticInfo2->text(), QStringLiteral("Select a port, then click \"Open\"."));
 }
@@ -146,48 +115,48 @@ void TestFormMain::startState()
 
 void TestFormMain::settingsRoundTrip()
 {
-    writeSettings("[Settings]\nCOMPort=2\n\n[Ports]\nCOM1=sim\nCOM4=/dev/ttyUSB1\n");
+    m_app->writeSettings("[Settings]\nCOMPort=2\n\n[Ports]\nCOM1=sim\nCOM4=/dev/ttyUSB1\n");
     createWindows();
     QCOMPARE(m_main->ComboCOM->currentText(), QStringLiteral("COM3"));
     m_main->ComboCOM->setCurrentIndex(4); // COM5
     m_main->close();
-    QCOMPARE(readSettings(), QByteArray("[Settings]\nCOMPort=4\n\n[Ports]\nCOM1=sim\n"
-                                        "COM4=/dev/ttyUSB1\n"));
+    QCOMPARE(m_app->readSettings(), QByteArray("[Settings]\nCOMPort=4\n\n[Ports]\nCOM1=sim\n"
+                                               "COM4=/dev/ttyUSB1\n"));
 }
 
 void TestFormMain::settingOutsideTheListSelectsNothing()
 {
-    writeSettings("[Settings]\nCOMPort=9\n");
+    m_app->writeSettings("[Settings]\nCOMPort=9\n");
     createWindows();
     QCOMPARE(m_main->ComboCOM->currentIndex(), -1);
     m_main->BtnOpenClick();
-    QCOMPARE(m_messages.size(), 1);
-    QCOMPARE(m_messages.first().text, QStringLiteral("Could not open port ."));
+    QCOMPARE(m_app->messages.size(), 1);
+    QCOMPARE(m_app->messages.first().text, QStringLiteral("Could not open port ."));
     m_main->close();
-    QVERIFY(readSettings().contains("COMPort=-1"));
+    QVERIFY(m_app->readSettings().contains("COMPort=-1"));
 }
 
 void TestFormMain::openFailureKeepsEveryControl()
 {
-    writeSettings("[Ports]\nCOM1=/dev/kvx-no-such-port\n");
+    m_app->writeSettings("[Ports]\nCOM1=/dev/kvx-no-such-port\n");
     createWindows();
     m_main->BtnOpenClick();
-    QCOMPARE(m_messages.size(), 1);
-    QCOMPARE(m_messages.first().text, QStringLiteral("Could not open port COM1."));
-    const QString detail = m_messages.first().informative;
+    QCOMPARE(m_app->messages.size(), 1);
+    QCOMPARE(m_app->messages.first().text, QStringLiteral("Could not open port COM1."));
+    const QString detail = m_app->messages.first().informative;
     QVERIFY2(detail.contains(QLatin1String("/dev/kvx-no-such-port")), qPrintable(detail));
     QVERIFY2(detail.contains(QLatin1String("[Ports]")), qPrintable(detail));
     QVERIFY2(detail.contains(QLatin1String("COM1=sim")), qPrintable(detail));
     checkClosedState();
-    QVERIFY(!m_main->Comm32.Connected());
+    QVERIFY(!m_main->session().Connected());
 }
 
 void TestFormMain::openAndCloseStates()
 {
-    writeSettings("[Ports]\nCOM1=sim\n");
+    m_app->writeSettings("[Ports]\nCOM1=sim\n");
     createWindows();
     m_main->BtnOpenClick();
-    QVERIFY(m_messages.isEmpty());
+    QVERIFY(m_app->messages.isEmpty());
     QVERIFY(!m_main->BtnOpen->isEnabled());
     QVERIFY(m_main->BtnClose->isEnabled());
     QVERIFY(m_main->BtnCmd310->isEnabled());
@@ -195,7 +164,7 @@ void TestFormMain::openAndCloseStates()
     QVERIFY(!m_main->ComboCOM->isEnabled());
     QVERIFY(m_main->Motors[1].BtnGo->isEnabled());
     QVERIFY(m_main->BtnStopAll->isEnabled());
-    QVERIFY(m_main->TimerActions->isActive());
+    QVERIFY(m_main->session().pollTimerActive());
     QCOMPARE(m_main->StaticInfo1->text(), QStringLiteral("Trying to detect the board."));
 
     m_main->BtnCmd310Click();
@@ -207,7 +176,7 @@ void TestFormMain::openAndCloseStates()
     QVERIFY(m_advanced->isHidden());
     QVERIFY(!m_graphics->Shown());
     QVERIFY(m_graphics->isHidden());
-    QVERIFY(!m_main->Comm32.Connected());
+    QVERIFY(!m_main->session().Connected());
     checkClosedState();
 }
 
@@ -238,17 +207,16 @@ void TestFormMain::detection()
     QFETCH(int, frameSize);
     BoardOptions options;
     options.variant = *parseVariant(variant.toStdString());
-    PtyBoardServer board(options);
-    QVERIFY(board.start());
+    PtyBoardServer &board = m_app->startBoard(options);
+    QVERIFY(board.serving());
     QList<QByteArray> frames;
     board.board().onFrame = [&](const FrameLogEntry &e) {
         if (e.request.startsWith('#') || e.request.startsWith('!'))
             frames << e.request; // requests only, not the probe or the start-up sequence
     };
-    writeSettings("[Ports]\nCOM1=" + board.terminalPath().toLocal8Bit() + "\n");
     createWindows();
     std::int64_t now = 1000;
-    m_main->Link.setClock([&now] { return now; });
+    m_main->session().setClock([&now] { return now; });
 
     m_main->BtnOpenClick();
     QCOMPARE(m_main->StaticInfo1->text(), QStringLiteral("Trying to detect the board."));
@@ -258,14 +226,14 @@ void TestFormMain::detection()
         QTest::qWait(20);
         QCOMPARE(m_main->StaticInfo1->text(), QStringLiteral("Trying to detect the board."));
         now += 2001;
-        m_main->TimerActionsTimer(); // the tick that finds the request too old
+        m_main->session().TimerActionsTimer(); // the tick that finds the request too old
         QCOMPARE(m_main->StaticInfo1->text(), QStringLiteral("The board does not respond."));
     }
     QTRY_COMPARE_WITH_TIMEOUT(m_main->StaticInfo1->text(), QStringLiteral("The board is active."),
                               kEventWait);
     QCOMPARE(m_main->StaticInfo2->text(), detected);
     QCOMPARE(m_main->windowTitle(), title);
-    QCOMPARE(m_main->CheckSlow->isVisibleTo(m_main.get()), slowBox);
+    QCOMPARE(m_main->CheckSlow->isVisibleTo(m_main), slowBox);
     QCOMPARE(m_main->CheckSlow->isEnabled(), slowBox);
     QCOMPARE(frames.first(), QByteArray("#\x01\x00\x00\x00", 5)); // row 0 first
     const qsizetype seen = frames.size();
@@ -282,11 +250,10 @@ void TestFormMain::slowSpiFramesOnKorve()
 {
     BoardOptions options;
     options.variant = Variant::Korve;
-    PtyBoardServer board(options);
-    QVERIFY(board.start());
+    PtyBoardServer &board = m_app->startBoard(options);
+    QVERIFY(board.serving());
     QList<QByteArray> frames;
     board.board().onFrame = [&](const FrameLogEntry &e) { frames << e.request; };
-    writeSettings("[Ports]\nCOM1=" + board.terminalPath().toLocal8Bit() + "\n");
     createWindows();
     m_main->BtnOpenClick();
     QTRY_COMPARE_WITH_TIMEOUT(m_main->StaticInfo2->text(), QStringLiteral("KORVE detected!"),
@@ -297,14 +264,23 @@ void TestFormMain::slowSpiFramesOnKorve()
     QCOMPARE(frames.last().left(2), QByteArray("!\x04", 2));
     m_main->BtnCloseClick();
     // The box and the title stay as they are after "Close".
-    QVERIFY(m_main->CheckSlow->isVisibleTo(m_main.get()));
+    QVERIFY(m_main->CheckSlow->isVisibleTo(m_main));
     QVERIFY(m_main->windowTitle().endsWith(QLatin1String(" (KORVE Version)")));
 }
 
 void TestFormMain::statusLamps()
 {
+    // A poll reply with status byte 0x41, played on a bare terminal.
+    PtyPair pty;
+    m_app->mapCom1(pty.path());
     createWindows();
-    m_main->Scheduler.ShowStatusBits(0x41);
+    m_main->BtnOpenClick();
+    QVERIFY(pty.send(QByteArray(10, '\0'))); // the identification of a plain board
+    QTRY_COMPARE_WITH_TIMEOUT(m_main->StaticInfo1->text(), QStringLiteral("The board is active."),
+                              kEventWait);
+    QVERIFY(pty.send(QByteArray("\x41\x00\x00\x00", 4)));
+    QTRY_COMPARE_WITH_TIMEOUT(m_main->StatusLeds[0]->LedColor(), TLedLittleColor::lcCyan,
+                              kEventWait);
     for (int bit = 0; bit < 8; ++bit) {
         const auto expected =
             bit == 0 || bit == 6 ? TLedLittleColor::lcCyan : TLedLittleColor::lcDarkCyan;
@@ -316,31 +292,29 @@ void TestFormMain::statusLamps()
 void TestFormMain::lostDeviceClosesAndTells()
 {
     PtyPair pty;
-    writeSettings("[Ports]\nCOM1=" + pty.path().toLocal8Bit() + "\n");
+    m_app->mapCom1(pty.path());
     createWindows();
     m_main->BtnOpenClick();
-    QVERIFY(m_main->Comm32.Connected());
+    QVERIFY(m_main->session().Connected());
     pty.hangUp();
-    QTRY_COMPARE_WITH_TIMEOUT(m_messages.size(), 1, kEventWait);
-    QCOMPARE(m_messages.first().text, QStringLiteral("The connection to port COM1 was lost."));
+    QTRY_COMPARE_WITH_TIMEOUT(m_app->messages.size(), 1, kEventWait);
+    QCOMPARE(m_app->messages.first().text, QStringLiteral("The connection to port COM1 was lost."));
     checkClosedState();
     QTest::qWait(50);
-    QCOMPARE(m_messages.size(), 1); // told once, not once per failed read
+    QCOMPARE(m_app->messages.size(), 1); // told once, not once per failed read
 }
 
 void TestFormMain::closingTheWindowEndsAWait()
 {
     BoardOptions silent;
     silent.faults.silent = true;
-    PtyBoardServer board(silent);
-    QVERIFY(board.start());
-    writeSettings("[Ports]\nCOM1=" + board.terminalPath().toLocal8Bit() + "\n");
+    QVERIFY(m_app->startBoard(silent).serving());
     createWindows();
     m_main->BtnOpenClick();
-    QTimer::singleShot(20, m_main.get(), [this] { m_main->close(); });
-    const PollPause pause = m_main->Link.PausePolling();
-    QVERIFY(!m_main->Link.DirectRequest(Datagram{0x01, {}}));
-    QVERIFY(!m_main->Comm32.Connected());
+    QTimer::singleShot(20, m_main, [this] { m_main->close(); });
+    const PollPause pause = m_main->session().PausePolling();
+    QVERIFY(!m_main->session().DirectRequest(Datagram{0x01, {}}));
+    QVERIFY(!m_main->session().Connected());
 }
 
 QTEST_MAIN(TestFormMain)

@@ -4,24 +4,17 @@
 // during a Go keeps the one-request rule and each command's own replies). The link's own rules
 // are tested in tests/link.
 
-#include "app/Ev310Main.h"
-#include "app/Ev310Warn.h"
+#include "common/AppFixture.h"
 #include "common/PtyPair.h"
-#include "controls/Dialogs.h"
 #include "controls/LuLED.h"
 #include "controls/SpinEdit.h"
-#include "editor/Ev310Registers.h"
-#include "graphics/Ev310Graphics.h"
-#include "sim/PtyBoardServer.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -30,7 +23,7 @@ using namespace kvx::sim;
 
 namespace {
 
-constexpr int kEventWait = 5000; // ms; only reached when a test fails
+constexpr int kEventWait = AppFixture::kEventWait;
 
 using Frames = QList<QByteArray>;
 
@@ -90,43 +83,24 @@ private:
     [[nodiscard]] Frames commandFrames() const;
     [[nodiscard]] bool isPoll(const QByteArray &f) const;
 
-    QTemporaryDir m_dir;
-    std::unique_ptr<PtyBoardServer> m_board;
+    std::unique_ptr<AppFixture> m_app;
     Frames m_frames;
-    int m_dialogs = 0;
-    int m_answer = TFormWarning::mrYes;
-    std::unique_ptr<TFormMain> m_main;
-    std::unique_ptr<TFormAdvanced> m_advanced;
-    std::unique_ptr<TFormGraphics> m_graphics;
-    std::unique_ptr<TFormWarning> m_warning;
+    TFormMain *m_main = nullptr;
+    TFormWarning *m_warning = nullptr;
 };
 
 void TestMotion::init()
 {
     m_frames.clear();
-    m_dialogs = 0;
-    m_answer = TFormWarning::mrYes;
-    Dialogs::setDialogHandler([this](QDialog &) {
-        ++m_dialogs;
-        return m_answer;
-    });
-    Dialogs::setMessageHandler([](QWidget *, const MessageRequest &) {});
-    m_main = std::make_unique<TFormMain>(m_dir.filePath(QStringLiteral("Eval310.ini")));
-    m_advanced = std::make_unique<TFormAdvanced>();
-    m_graphics = std::make_unique<TFormGraphics>();
-    m_warning = std::make_unique<TFormWarning>();
-    m_main->attachWindows(m_advanced.get(), m_graphics.get(), m_warning.get());
+    m_app = std::make_unique<AppFixture>();
+    m_app->createWindows();
+    m_main = &m_app->main();
+    m_warning = &m_app->warning();
 }
 
 void TestMotion::cleanup()
 {
-    m_main.reset();
-    m_warning.reset();
-    m_graphics.reset();
-    m_advanced.reset();
-    m_board.reset();
-    Dialogs::setDialogHandler({});
-    Dialogs::setMessageHandler({});
+    m_app.reset();
 }
 
 void TestMotion::openBoard()
@@ -134,19 +108,13 @@ void TestMotion::openBoard()
     // A Pentar board identifies itself at once and takes the plain 5-byte frames.
     BoardOptions options;
     options.variant = Variant::Pentar;
-    m_board = std::make_unique<PtyBoardServer>(options);
-    QVERIFY(m_board->start());
-    m_board->board().onFrame = [this](const FrameLogEntry &e) {
+    PtyBoardServer &board = m_app->startBoard(options);
+    QVERIFY(board.serving());
+    board.board().onFrame = [this](const FrameLogEntry &e) {
         if (e.request.size() == 5)
             m_frames << e.request;
     };
-    QFile ini(m_main->settingsPath());
-    QVERIFY(ini.open(QIODevice::WriteOnly));
-    ini.write("[Ports]\nCOM1=" + m_board->terminalPath().toLocal8Bit() + "\n");
-    ini.close();
-    m_main->BtnOpenClick();
-    QTRY_COMPARE_WITH_TIMEOUT(m_main->StaticInfo2->text(), QStringLiteral("Pentar detected!"),
-                              kEventWait);
+    QVERIFY(m_app->openAndWaitFor(QStringLiteral("Pentar detected!")));
 }
 
 void TestMotion::set(int motor, const MotorSettings &s)
@@ -163,8 +131,8 @@ void TestMotion::set(int motor, const MotorSettings &s)
 
 void TestMotion::direct(std::uint8_t address, std::uint32_t data)
 {
-    const PollPause pause = m_main->Link.PausePolling();
-    QVERIFY(m_main->Link.DirectRequest(Datagram::make(address, data)));
+    const PollPause pause = m_main->session().PausePolling();
+    QVERIFY(m_main->session().DirectRequest(Datagram::make(address, data)));
 }
 
 bool TestMotion::isPoll(const QByteArray &f) const
@@ -224,8 +192,8 @@ void TestMotion::goSendsTheModesDatagrams()
     m_frames.clear();
     m_main->BtnGo1Click(m_main->Motors[std::size_t(motor)].BtnGo);
     QCOMPARE(commandFrames(), expected);
-    QCOMPARE(m_dialogs, 0);
-    QVERIFY(m_main->Link.PollingEnabled);
+    QCOMPARE(m_app->dialogs, 0);
+    QVERIFY(m_main->session().PollingEnabled());
 }
 
 void TestMotion::warning_data()
@@ -273,10 +241,10 @@ void TestMotion::warning()
     openBoard();
     direct(0x18, dividers);
     set(0, MotorSettings{mode, a, 10, 0, 0, 1000, 0});
-    m_answer = answer;
+    m_app->dialogAnswer = answer;
     m_frames.clear();
     m_main->BtnGo1Click(m_main->Motors[0].BtnGo);
-    QCOMPARE(m_dialogs, 1);
+    QCOMPARE(m_app->dialogs, 1);
     QCOMPARE(m_warning->LblNumber->text(), number);
     QCOMPARE(commandFrames(), expected);
 }
@@ -289,7 +257,7 @@ void TestMotion::notifyTickedGoesOnWithoutAsking()
     m_frames.clear();
     m_main->BtnGo1Click(m_main->Motors[0].BtnGo);
     m_main->BtnGo1Click(m_main->Motors[0].BtnGo);
-    QCOMPARE(m_dialogs, 0);
+    QCOMPARE(m_app->dialogs, 0);
     QCOMPARE(commandFrames().count(frame("#\x12\x00\x80\x00")), 2); // P_MUL 128, P_DIV 0 for A = 0
     QCOMPARE(commandFrames().count(frame("#\x00\x00\x00\x00")), 2);
 }
@@ -328,7 +296,7 @@ void TestMotion::allGoRunsEachMotorInOnePause()
     const qsizetype first = m_frames.indexOf(expected.first());
     const qsizetype last = m_frames.lastIndexOf(expected.last());
     QCOMPARE(last - first + 1, expected.size());
-    QVERIFY(m_main->Link.PollingEnabled);
+    QVERIFY(m_main->session().PollingEnabled());
 }
 
 void TestMotion::rampModeListEnablesItsControls_data()
@@ -431,17 +399,15 @@ void TestMotion::openScripted(PtyPair &pty, std::int64_t &now,
                               const std::function<bool(const QByteArray &)> &answer, Frames &seen,
                               QTimer &board)
 {
-    QFile ini(m_main->settingsPath());
-    QVERIFY(ini.open(QIODevice::WriteOnly));
-    ini.write("[Ports]\nCOM1=" + pty.path().toLocal8Bit() + "\n");
-    ini.close();
-    m_main->Link.setClock([&now] { return now; });
+    m_app->mapCom1(pty.path());
+    m_main->session().setClock([&now] { return now; });
     m_main->BtnOpenClick();
-    m_main->TimerActions->stop();
-    m_main->Link.Detecting = false;
-    m_main->Link.LinkIdle = true;
-    pty.received();
-    // Play the board: frames the test does not answer are ended by the watchdog at once.
+    pty.received(); // the probe and row 0
+    QVERIFY(pty.send(QByteArray("ZAP310v1.0", 10)));
+    QTRY_COMPARE_WITH_TIMEOUT(m_main->StaticInfo2->text(), QStringLiteral("Pentar detected!"),
+                              kEventWait);
+    // Play the board: polls are answered and not kept; of the commands' frames, those the test
+    // does not answer are ended by the watchdog at once.
     auto pending = std::make_shared<QByteArray>();
     board.setInterval(1);
     connect(&board, &QTimer::timeout, this, [&, pending, answer] {
@@ -449,6 +415,10 @@ void TestMotion::openScripted(PtyPair &pty, std::int64_t &now,
         while (pending->size() >= 5) {
             const QByteArray f = pending->left(5);
             pending->remove(0, 5);
+            if (isPoll(f)) {
+                pty.send(QByteArray(4, '\0'));
+                continue;
+            }
             seen << f;
             if (answer(f))
                 pty.send(QByteArray(4, '\0'));
@@ -484,8 +454,7 @@ void TestMotion::closingDuringACommandEndsItAtOnce()
 {
     // The rest of the command used to go on: one "Send error!" and a 2 s wait per request.
     QFETCH(int, how);
-    QList<MessageRequest> messages;
-    Dialogs::setMessageHandler([&](QWidget *, const MessageRequest &r) { messages << r; });
+    const QList<MessageRequest> &messages = m_app->messages;
     openBoard();
     QTimer::singleShot(0, this, [&] {
         if (how == 0)
@@ -493,13 +462,13 @@ void TestMotion::closingDuringACommandEndsItAtOnce()
         else if (how == 1)
             m_main->close();
         else
-            m_board->hangUp();
+            m_app->board().hangUp();
     });
     QElapsedTimer t;
     t.start();
     m_main->BtnStopAllClick();
     QVERIFY2(t.elapsed() < 1500, qPrintable(QString::number(t.elapsed())));
-    QTRY_VERIFY_WITH_TIMEOUT(!m_main->Comm32.Connected(), kEventWait);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_main->session().Connected(), kEventWait);
     QTest::qWait(50);
     QCOMPARE(messages.size(), how == 2 ? 1 : 0); // only the lost port is worth a message
     if (how != 1)
@@ -535,7 +504,7 @@ void TestMotion::clickDuringGoKeepsEachCommandsReplies()
     QCOMPARE(commandFrames(), (Frames{frame("#\x15\x00\x00\x00"), frame("#\x35\x00\x00\x00"),
                                       frame("#\x34\x00\x0A\x03"), frame("#\x2A\x00\x00\x09"),
                                       frame("#\x14\x00\x05\x03"), frame("#\x0A\x00\x00\x07")}));
-    QVERIFY(m_main->Link.PollingEnabled);
+    QVERIFY(m_main->session().PollingEnabled());
 }
 
 QTEST_MAIN(TestMotion)

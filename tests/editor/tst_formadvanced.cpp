@@ -1,7 +1,9 @@
-// The register editor window's frame: its pages, the caption of each, and the shown flag the
-// poll scheduler reads. The pages' contents are tested with them.
+// The register editor window's frame: its pages, the caption of each, and the shown flag and
+// active page it reports to the board session's poll cycle. The pages' contents are tested
+// with them.
 
 #include "editor/Ev310Registers.h"
+#include "session/BoardSession.h"
 
 #include <QTabWidget>
 #include <QTest>
@@ -40,22 +42,27 @@ void TestFormAdvanced::captions()
     QFETCH(int, page);
     QFETCH(QString, tab);
     QFETCH(QString, caption);
-    TFormAdvanced form;
-    QCOMPARE(form.activePage(), 0);
+    BoardSession session;
+    TFormAdvanced form(session);
+    QCOMPARE(form.activePage(), EditorPage::Motor1);
     QCOMPARE(form.windowTitle(), QStringLiteral("KVX310 Register Set (Motor 1)"));
-    form.setActivePage(page);
+    form.setActivePage(EditorPage(page));
     QCOMPARE(form.PageControl->tabText(page), tab);
     QCOMPARE(form.windowTitle(), caption);
+    QCOMPARE(session.scheduler().activePage(), EditorPage(page));
 }
 
 void TestFormAdvanced::shownFlag()
 {
-    TFormAdvanced form;
+    BoardSession session;
+    TFormAdvanced form(session);
     QVERIFY(!form.EditorShown());
     form.show();
     QVERIFY(form.EditorShown());
+    QVERIFY(session.scheduler().editorShown());
     form.close();
     QVERIFY(!form.EditorShown());
+    QVERIFY(!session.scheduler().editorShown());
     QVERIFY(form.isHidden());
 }
 

@@ -7,6 +7,7 @@
 #include "controls/Dialogs.h"
 #include "graphics/Ev310Graphics.h"
 #include "graphics/PaintBox.h"
+#include "session/BoardSession.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -86,6 +87,7 @@ private slots:
 private:
     void feed(int cycles);
 
+    std::unique_ptr<BoardSession> m_session;
     std::unique_ptr<TFormGraphics> m_form;
     std::unique_ptr<QTemporaryDir> m_dir; // fresh for each test
     QList<MessageRequest> m_messages;
@@ -116,21 +118,23 @@ void TestFormGraphics::init()
     m_captions.clear();
     m_answer.clear();
     Dialogs::setMessageHandler([this](QWidget *, const MessageRequest &r) { m_messages << r; });
-    m_form = std::make_unique<TFormGraphics>();
+    m_session = std::make_unique<BoardSession>();
+    m_form = std::make_unique<TFormGraphics>(*m_session);
     m_now = 5000;
     m_form->setClock([this] { return m_now; });
-    m_form->setSaveFileDialog(
-        [this](QWidget *, const QString &caption, const QString &, const QString &) {
-            m_captions << caption;
-            return m_answer;
-        });
+    Dialogs::setFileHandler([this](QWidget *, const FileRequest &r) {
+        m_captions << (r.save ? r.caption : QStringLiteral("open: ") + r.caption);
+        return m_answer;
+    });
 }
 
 void TestFormGraphics::cleanup()
 {
     m_form.reset();
+    m_session.reset();
     m_dir.reset();
     Dialogs::setMessageHandler({});
+    Dialogs::setFileHandler({});
 }
 
 // Cycle i: motor m at position 1000 i - 300 m, velocity -(10 i + m), target 20 i, acceleration

@@ -6,24 +6,18 @@
 
 #include "app/Ev310Main.h"
 #include "app/Ev310Warn.h"
-#include "controls/Dialogs.h"
-#include "editor/Ev310Registers.h"
-#include "graphics/Ev310Graphics.h"
+#include "common/AppFixture.h"
 #include "graphics/PaintBox.h"
-#include "sim/PtyBoardServer.h"
 
-#include <QFile>
 #include <QImage>
 #include <QLabel>
-#include <QTemporaryDir>
 #include <QTest>
 
 using namespace kvx;
-using namespace kvx::sim;
 
 namespace {
-constexpr int kEventWait = 5000; // ms; only reached when a test fails
-constexpr int kCycles = 12;      // complete cycles to record before looking
+constexpr int kEventWait = AppFixture::kEventWait;
+constexpr int kCycles = 12; // complete cycles to record before looking
 } // namespace
 
 class TestGraphicsBoard : public QObject
@@ -36,43 +30,23 @@ private slots:
     void hiddenWindowRecordsAMoveAndShowsItOnOpening();
 
 private:
-    QTemporaryDir m_dir;
-    QList<MessageRequest> m_messages;
-    std::unique_ptr<PtyBoardServer> m_board;
-    std::unique_ptr<TFormMain> m_main;
-    std::unique_ptr<TFormAdvanced> m_advanced;
-    std::unique_ptr<TFormGraphics> m_graphics;
-    std::unique_ptr<TFormWarning> m_warning;
+    std::unique_ptr<AppFixture> m_app;
+    TFormMain *m_main = nullptr;
+    TFormGraphics *m_graphics = nullptr;
 };
 
 void TestGraphicsBoard::init()
 {
-    m_messages.clear();
-    Dialogs::setMessageHandler([this](QWidget *, const MessageRequest &r) { m_messages << r; });
-    m_board = std::make_unique<PtyBoardServer>();
-    QVERIFY(m_board->start());
-    const QString ini = m_dir.filePath(QStringLiteral("Eval310.ini"));
-    QFile f(ini);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write("[Ports]\nCOM1=" + m_board->terminalPath().toLocal8Bit() + "\n");
-    f.close();
-    m_main = std::make_unique<TFormMain>(ini);
-    m_advanced = std::make_unique<TFormAdvanced>();
-    m_graphics = std::make_unique<TFormGraphics>();
-    m_warning = std::make_unique<TFormWarning>();
-    m_main->attachWindows(m_advanced.get(), m_graphics.get(), m_warning.get());
+    m_app = std::make_unique<AppFixture>();
+    QVERIFY(m_app->startBoard().serving());
+    m_app->createWindows();
+    m_main = &m_app->main();
+    m_graphics = &m_app->graphics();
 }
 
 void TestGraphicsBoard::cleanup()
 {
-    if (m_main)
-        m_main->BtnCloseClick();
-    m_warning.reset();
-    m_graphics.reset();
-    m_advanced.reset();
-    m_main.reset();
-    m_board.reset();
-    Dialogs::setMessageHandler({});
+    m_app.reset();
 }
 
 void TestGraphicsBoard::hiddenWindowRecordsAMoveAndShowsItOnOpening()
@@ -84,11 +58,11 @@ void TestGraphicsBoard::hiddenWindowRecordsAMoveAndShowsItOnOpening()
     {
         // Motor 1 in RAMP mode (the reset state) towards 10000 at V_MAX 100 (about 6100
         // steps/s on the simulated chip) with A_MAX 100.
-        const PollPause pause = m_main->Link.PausePolling();
+        const PollPause pause = m_main->session().PausePolling();
         for (const Datagram &d :
              {Datagram{0x06, {0x00, 0x00, 0x64}}, Datagram{0x0C, {0x00, 0x00, 0x64}},
               Datagram{0x00, {0x00, 0x27, 0x10}}})
-            QVERIFY(m_main->Link.DirectRequest(d));
+            QVERIFY(m_main->session().DirectRequest(d));
     }
     m_graphics->BtnClearClick(); // count only cycles of the move
     const TraceRecorder &r = m_graphics->Recorder();
@@ -96,7 +70,7 @@ void TestGraphicsBoard::hiddenWindowRecordsAMoveAndShowsItOnOpening()
     m_main->BtnCloseClick(); // the history stands still from here on
     const int n = r.fill();
     QVERIFY(m_graphics->isHidden());
-    QVERIFY(m_messages.isEmpty());
+    QVERIFY(m_app->messages.isEmpty());
 
     // Each complete cycle holds one reading of every register: a position that never goes
     // back, velocities within V_MAX, and the other motors at rest.
@@ -118,7 +92,7 @@ void TestGraphicsBoard::hiddenWindowRecordsAMoveAndShowsItOnOpening()
     QVERIFY(m_graphics->LblXTiming->text() != QStringLiteral("---"));
 
     m_graphics->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_graphics.get()));
+    QVERIFY(QTest::qWaitForWindowExposed(m_graphics));
     const QImage plot = m_graphics->PaintBox[0]->grab().toImage();
     // The whole history at once: the position curve in every column of a complete cycle, on
     // the row its sample was given, unless the velocity curve drawn after it lies over it.

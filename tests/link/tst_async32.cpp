@@ -5,6 +5,7 @@
 
 #include "common/PtyPair.h"
 #include "link/async32.h"
+#include "sim/SimulatedPorts.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -339,6 +340,12 @@ void TestAsync32::simulatedBoardPort()
     };
     m_comm->setPortMap({{QStringLiteral("COM1"), QStringLiteral("sim")}});
     m_comm->setDeviceName(QStringLiteral("COM1"));
+    // The serial layer knows no simulated board of its own: the program's entry provides it.
+    m_comm->Open();
+    QVERIFY(!m_comm->Connected());
+    QVERIFY2(m_comm->LastErrorText().contains(QLatin1String("not available")),
+             qPrintable(m_comm->LastErrorText()));
+    m_comm->setSimulatedPortProvider(&sim::SimulatedPorts::terminalFor);
     m_comm->Open();
     QVERIFY(m_comm->Connected());
     QCOMPARE(m_comm->LastTarget().kind, PortTarget::Kind::Simulated);

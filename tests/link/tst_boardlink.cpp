@@ -2,14 +2,16 @@
 // terminal where the test must see or withhold exact bytes: framing per variant, the probe,
 // the exact-count rule, direct requests and pauses, the watchdog on an injected clock, and the
 // faults it mends (stale replies to the wrong command, unanswered requests reported as
-// answered, waits that outlive the port, a wrapping tick, a stalled transmit queue). The poll
-// cycle on top of it is tests/app's.
+// answered, waits that outlive the port, a wrapping tick, a stalled transmit queue). The state
+// is reached only through the link's own operations. The poll cycle on top of it is
+// tests/session's.
 
 #include "common/PtyPair.h"
 #include "link/async32.h"
 #include "link/BoardLink.h"
 #include "sim/PtyBoardServer.h"
 
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 
@@ -42,10 +44,13 @@ private slots:
     void stalledTransmitQueueIsASendError();
     void detectionTakesOnlyTenBytes();
     void korveIdentificationSendsStartUp();
+    void trafficNamesEachFrame();
 
 private:
     void startBoard(BoardOptions options = {});
     void openOn(const QString &path);
+    // Runs the detection on a bare terminal and answers it with `identification`.
+    void identify(PtyPair &pty, const QByteArray &identification);
     QList<FrameLogEntry> m_frames;
     QStringList m_status;
     int m_sendErrors = 0;
@@ -67,8 +72,9 @@ void TestBoardLink::init()
     m_link = std::make_unique<BoardLink>(*m_comm);
     m_link->setClock([this] { return m_now; });
     m_comm->OnRxChar = [this](QObject *s, int count) { m_link->Comm32RxChar(s, count); };
-    m_link->OnStatus = [this](const QString &a, const QString &b) { m_status << a + '|' + b; };
-    m_link->OnSendError = [this] { ++m_sendErrors; };
+    connect(m_link.get(), &BoardLink::statusChanged, this,
+            [this](const QString &a, const QString &b) { m_status << a + '|' + b; });
+    connect(m_link.get(), &BoardLink::sendError, this, [this] { ++m_sendErrors; });
 }
 
 void TestBoardLink::cleanup()
@@ -91,6 +97,18 @@ void TestBoardLink::openOn(const QString &path)
     m_comm->setDeviceName(path);
     m_comm->Open();
     QVERIFY(m_comm->Connected());
+    m_link->BeginPolling();
+}
+
+void TestBoardLink::identify(PtyPair &pty, const QByteArray &identification)
+{
+    m_link->StartDetection();
+    QVERIFY(m_link->PollRequest(Datagram{0x01, {}}, 0));
+    pty.received();
+    QSignalSpy taken(m_link.get(), &BoardLink::replyTaken);
+    QVERIFY(pty.send(identification));
+    QTRY_COMPARE_WITH_TIMEOUT(taken.count(), 1, kEventWait);
+    QVERIFY(!m_link->Detecting());
 }
 
 void TestBoardLink::framesPerVariant_data()
@@ -108,8 +126,11 @@ void TestBoardLink::framesPerVariant()
     QFETCH(bool, korve);
     QFETCH(bool, slow);
     QFETCH(QByteArray, frame);
-    m_link->KorveBoard = korve;
-    m_link->SlowSpi = [slow] { return slow; };
+    PtyPair pty;
+    openOn(pty.path());
+    identify(pty, korve ? QByteArray("KOR310v1.0") : QByteArray(10, '\0'));
+    m_link->setSlowSpi(slow);
+    QCOMPARE(m_link->KorveBoard(), korve);
     QCOMPARE(m_link->frame(Datagram{0x0B, {1, 2, 3}}), frame);
 }
 
@@ -117,23 +138,34 @@ void TestBoardLink::probeIsZerosThenFF()
 {
     PtyPair pty;
     openOn(pty.path());
-    m_link->KorveBoard = true;
+    identify(pty, QByteArray("KOR310v1.0"));
+    QVERIFY(m_link->KorveBoard());
+    pty.received();
+    m_status.clear();
+    m_now += 500;
     m_link->StartDetection();
     QCOMPARE(pty.received(), QByteArray(128, '\0') + QByteArray(1, '\xFF'));
-    QVERIFY(m_link->Detecting);
-    QVERIFY(!m_link->KorveBoard);
-    QCOMPARE(m_link->LastSendTick, m_now);
+    QVERIFY(m_link->Detecting());
+    QVERIFY(!m_link->KorveBoard());
+    QCOMPARE(m_link->LastSendTick(), m_now);
     QCOMPARE(m_status, QStringList{"Trying to detect the board.|"});
 }
 
 void TestBoardLink::directRequestWhilePollingSendsNothing()
 {
     startBoard();
-    m_link->LastReply = Reply{0x12, {1, 2, 3}};
+    {
+        const PollPause pause = m_link->PausePolling();
+        QVERIFY(m_link->DirectRequest(Datagram{0x06, {0x00, 0x01, 0x23}})); // V_MAX := 0x123
+        QVERIFY(m_link->DirectRequest(Datagram{0x07, {}}));
+    }
+    const Reply before = m_link->LastReply();
+    QCOMPARE(before.data, (DataBytes{0x00, 0x01, 0x23}));
+    m_frames.clear();
     QVERIFY(!m_link->DirectRequest(Datagram{0x03, {}}));
     QTest::qWait(20);
     QVERIFY(m_frames.isEmpty());
-    QCOMPARE(m_link->LastReply, (Reply{0x12, {1, 2, 3}}));
+    QCOMPARE(m_link->LastReply(), before);
 }
 
 void TestBoardLink::directRequestTakesItsReply()
@@ -142,9 +174,9 @@ void TestBoardLink::directRequestTakesItsReply()
     const PollPause pause = m_link->PausePolling();
     QVERIFY(m_link->DirectRequest(Datagram{0x06, {0x00, 0x01, 0x23}})); // V_MAX := 0x123
     QVERIFY(m_link->DirectRequest(Datagram{0x07, {}}));
-    QCOMPARE(m_link->LastReply.data, (DataBytes{0x00, 0x01, 0x23}));
-    QVERIFY(m_link->LinkIdle);
-    QVERIFY(!m_link->AwaitingDirectReply);
+    QCOMPARE(m_link->LastReply().data, (DataBytes{0x00, 0x01, 0x23}));
+    QVERIFY(m_link->LinkIdle());
+    QVERIFY(!m_link->AwaitingDirectReply());
     QCOMPARE(m_frames.size(), 2);
     QCOMPARE(m_frames[1].request, QByteArray("#\x07\x00\x00\x00", 5));
 }
@@ -156,11 +188,11 @@ void TestBoardLink::nestedPausesResumeOnce()
         const PollPause outer = m_link->PausePolling();
         {
             const PollPause inner = m_link->PausePolling();
-            QVERIFY(!m_link->PollingEnabled);
+            QVERIFY(!m_link->PollingEnabled());
         }
-        QVERIFY(!m_link->PollingEnabled); // the inner command leaves it paused
+        QVERIFY(!m_link->PollingEnabled()); // the inner command leaves it paused
     }
-    QVERIFY(m_link->PollingEnabled);
+    QVERIFY(m_link->PollingEnabled());
 }
 
 void TestBoardLink::commandDuringWaitKeepsItsOwnReply()
@@ -176,11 +208,11 @@ void TestBoardLink::commandDuringWaitKeepsItsOwnReply()
     Reply innerReply;
     QTimer::singleShot(0, this, [&] {
         innerAnswered = m_link->DirectRequest(Datagram{0x07, {}}).has_value();
-        innerReply = m_link->LastReply;
+        innerReply = m_link->LastReply();
     });
     const std::optional<Reply> outer = m_link->DirectRequest(Datagram{0x05, {}});
     QVERIFY(outer);
-    const Reply outerReply = m_link->LastReply;
+    const Reply outerReply = m_link->LastReply();
     QCOMPARE(*outer, outerReply);
     QTRY_VERIFY_WITH_TIMEOUT(innerAnswered, kEventWait);
 
@@ -194,18 +226,18 @@ void TestBoardLink::commandDuringWaitKeepsItsOwnReply()
 
 void TestBoardLink::unansweredRequestIsReported()
 {
-    BoardOptions silent;
-    silent.faults.silent = true;
-    startBoard(silent);
+    PtyPair pty; // the test plays a board that answers once, then falls silent
+    openOn(pty.path());
     const PollPause pause = m_link->PausePolling();
-    m_link->LastReply = Reply{0x01, {9, 9, 9}};
+    QTimer::singleShot(0, this, [&pty] { pty.send(QByteArray("\x01\x09\x09\x09", 4)); });
+    QVERIFY(m_link->DirectRequest(Datagram{0x01, {}}));
     QTimer::singleShot(10, this, [this] {
         m_now += 2001;
         m_link->Watchdog();
     });
     QVERIFY(!m_link->DirectRequest(Datagram{0x01, {}}));
-    QCOMPARE(m_link->LastReply, (Reply{0x01, {9, 9, 9}})); // the stale reply stays visible
-    QVERIFY(m_link->LinkIdle);
+    QCOMPARE(m_link->LastReply(), (Reply{0x01, {9, 9, 9}})); // the stale reply stays visible
+    QVERIFY(m_link->LinkIdle());
     QCOMPARE(m_status.last(), QStringLiteral("The board does not respond.|Please check the cable "
                                              "and power."));
 }
@@ -227,52 +259,63 @@ void TestBoardLink::closingEndsEveryWait()
 
     // A pause waiting for an outstanding poll reply ends the same way.
     openOn(m_server->terminalPath());
-    m_link->LinkIdle = false;
-    m_link->PollingEnabled = true;
+    QVERIFY(m_link->PollRequest(Datagram{0x03, {}}, 1));
+    QVERIFY(!m_link->LinkIdle());
     QTimer::singleShot(10, this, [this] { m_link->EndAllWaits(); });
     {
         const PollPause pause = m_link->PausePolling();
-        QVERIFY(m_link->LinkIdle);
+        QVERIFY(m_link->LinkIdle());
     }
 }
 
 void TestBoardLink::watchdogIgnoresThe32BitWrap()
 {
     // A 32-bit millisecond tick wraps after 49.7 days; 32 ms across the wrap are 32 ms.
-    startBoard();
-    m_link->LinkIdle = false;
-    m_link->LastSendTick = 0xFFFFFFF0LL;
+    BoardOptions silent;
+    silent.faults.silent = true;
+    startBoard(silent);
+    m_now = 0xFFFFFFF0LL;
+    QVERIFY(m_link->PollRequest(Datagram{0x03, {}}, 1));
+    QCOMPARE(m_link->LastSendTick(), 0xFFFFFFF0LL);
     m_now = 0x100000010LL;
     m_link->Watchdog();
-    QVERIFY(!m_link->LinkIdle);
+    QVERIFY(!m_link->LinkIdle());
     QVERIFY(m_status.isEmpty());
     m_now += 2000;
     m_link->Watchdog();
-    QVERIFY(m_link->LinkIdle);
+    QVERIFY(m_link->LinkIdle());
 }
 
 void TestBoardLink::watchdogTextsAndPurges()
 {
     PtyPair pty;
     openOn(pty.path());
+    identify(pty, QByteArray(10, '\0')); // the board is active
+    m_link->StartDetection();            // and detection runs again
     int counted = 0;
     m_comm->OnRxChar = [&](QObject *, int count) { counted = count; };
     QVERIFY(pty.send("\x01\x02\x03\x04\x05")); // a reply and a stray byte: never taken
     QTRY_COMPARE_WITH_TIMEOUT(counted, 5, kEventWait);
-    m_link->LinkIdle = false;
-    m_link->BoardActive = true;
-    m_link->Detecting = true;
-    m_link->AwaitingDirectReply = true;
-    m_link->LastSendTick = m_now;
-    m_now += 2000;
-    m_link->Watchdog();
-    QVERIFY(!m_link->LinkIdle); // 2000 ms is not yet "more than 2000"
-    m_now += 1;
-    m_link->Watchdog();
-    QVERIFY(m_link->LinkIdle);
-    QVERIFY(!m_link->BoardActive);
-    QVERIFY(!m_link->Detecting);
-    QVERIFY(m_link->AwaitingDirectReply);
+    m_status.clear();
+
+    // A direct request that is never answered; the watchdog is run from inside its wait.
+    QTimer::singleShot(0, this, [this] {
+        QVERIFY(!m_link->LinkIdle());
+        QVERIFY(m_link->BoardActive());
+        QVERIFY(m_link->Detecting());
+        QVERIFY(m_link->AwaitingDirectReply());
+        m_now += 2000;
+        m_link->Watchdog();
+        QVERIFY(!m_link->LinkIdle()); // 2000 ms is not yet "more than 2000"
+        m_now += 1;
+        m_link->Watchdog();
+    });
+    const PollPause pause = m_link->PausePolling();
+    QVERIFY(!m_link->DirectRequest(Datagram{0x01, {}}));
+    QVERIFY(m_link->LinkIdle());
+    QVERIFY(!m_link->BoardActive());
+    QVERIFY(!m_link->Detecting());
+    QVERIFY(m_link->AwaitingDirectReply());
     char buf[8];
     QCOMPARE(m_comm->ReadBytes(buf, 8), 0); // the input was purged
     QCOMPARE(m_status,
@@ -296,25 +339,29 @@ void TestBoardLink::detectionTakesOnlyTenBytes()
 {
     PtyPair pty;
     openOn(pty.path());
-    int polls = 0;
-    int advances = 0;
-    m_link->OnPollReply = [&](const Reply &) { ++polls; };
-    m_link->OnAdvancePollRow = [&] { ++advances; };
+    int counted = 0;
+    m_comm->OnRxChar = [&](QObject *s, int count) {
+        counted = count;
+        m_link->Comm32RxChar(s, count);
+    };
+    QSignalSpy polls(m_link.get(), &BoardLink::pollReplyTaken);
+    QSignalSpy taken(m_link.get(), &BoardLink::replyTaken);
     m_link->StartDetection();
+    QVERIFY(m_link->PollRequest(Datagram{0x01, {}}, 0));
     pty.received();
-    m_link->LinkIdle = false;
     // A poll reply alone is not the identification.
     QVERIFY(pty.send(QByteArray("\x41\x00\x00\x00", 4)));
-    QTest::qWait(30);
-    QCOMPARE(advances, 0);
-    QVERIFY(m_link->Detecting);
+    QTRY_COMPARE_WITH_TIMEOUT(counted, 4, kEventWait);
+    QCOMPARE(taken.count(), 0);
+    QVERIFY(m_link->Detecting());
     // Six more bytes make ten, taken as the identification whatever they say: a plain board.
     QVERIFY(pty.send(QByteArray("KOR310", 6)));
-    QTRY_COMPARE_WITH_TIMEOUT(advances, 1, kEventWait);
-    QCOMPARE(polls, 0);
-    QVERIFY(!m_link->Detecting);
-    QVERIFY(!m_link->KorveBoard);
-    QVERIFY(m_link->LinkIdle);
+    QTRY_COMPARE_WITH_TIMEOUT(taken.count(), 1, kEventWait);
+    QCOMPARE(taken.first().first().toBool(), true); // polling starts again at row 0
+    QCOMPARE(polls.count(), 0);
+    QVERIFY(!m_link->Detecting());
+    QVERIFY(!m_link->KorveBoard());
+    QVERIFY(m_link->LinkIdle());
     QCOMPARE(m_status.last(), QStringLiteral("The board is active.|KVX310 evaluation board "
                                              "detected!"));
 }
@@ -324,16 +371,48 @@ void TestBoardLink::korveIdentificationSendsStartUp()
     PtyPair pty;
     openOn(pty.path());
     QList<BoardVariant> identified;
-    m_link->OnIdentified = [&](BoardVariant v) { identified << v; };
+    connect(m_link.get(), &BoardLink::identified, this, [&](BoardVariant v) { identified << v; });
     m_link->StartDetection();
     pty.received();
     QVERIFY(pty.send(QByteArray("KOR310v1.0", 10)));
     QTRY_COMPARE_WITH_TIMEOUT(identified.size(), 1, kEventWait);
     QCOMPARE(identified.first(), BoardVariant::Korve);
-    QVERIFY(m_link->KorveBoard);
+    QVERIFY(m_link->KorveBoard());
     QCOMPARE(pty.received(), QByteArray(" 0132\x22\x00\x00", 8));
     QCOMPARE(m_status.last(), QStringLiteral("The board is active.|KORVE detected!"));
     QCOMPARE(m_link->frame(Datagram{0x01, {}}).size(), 6);
+}
+
+void TestBoardLink::trafficNamesEachFrame()
+{
+    // The traffic view sees every frame written and every reply taken, each with its kind.
+    PtyPair pty;
+    openOn(pty.path());
+    QList<LinkTraffic> seen;
+    connect(m_link.get(), &BoardLink::traffic, this, [&](const LinkTraffic &t) { seen << t; });
+    identify(pty, QByteArray("KOR310v1.0"));
+    QVERIFY(m_link->PollRequest(Datagram{0x03, {}}, 1));
+    QVERIFY(pty.send(QByteArray("\x01\x00\x00\x07", 4)));
+    QTRY_VERIFY_WITH_TIMEOUT(m_link->LinkIdle(), kEventWait);
+
+    QStringList kinds;
+    for (const LinkTraffic &t : seen)
+        kinds << QStringLiteral("%1 %2 %3")
+                     .arg(t.sent ? "sent" : "taken")
+                     .arg(int(t.kind))
+                     .arg(QString::fromLatin1(t.bytes.toHex()));
+    const QString probe = QStringLiteral("sent %1 00").arg(int(TrafficKind::Probe));
+    QCOMPARE(kinds.count(probe), 128);
+    QCOMPARE(
+        kinds.mid(128),
+        (QStringList{
+            QStringLiteral("sent %1 ff").arg(int(TrafficKind::Probe)),
+            QStringLiteral("sent %1 2301000000").arg(int(TrafficKind::Poll)),
+            QStringLiteral("taken %1 4b4f5233313076312e30").arg(int(TrafficKind::Identification)),
+            QStringLiteral("sent %1 2030313332").arg(int(TrafficKind::StartUp)),
+            QStringLiteral("sent %1 220000").arg(int(TrafficKind::StartUp)),
+            QStringLiteral("sent %1 230403000000").arg(int(TrafficKind::Poll)),
+            QStringLiteral("taken %1 01000007").arg(int(TrafficKind::Poll))}));
 }
 
 QTEST_GUILESS_MAIN(TestBoardLink)

@@ -2,7 +2,8 @@
 // of the register editor, and how a reply reaches fields, decoders and trace values. The
 // scheduler that sends the rows is tst_pollscheduler's.
 
-#include "app/PollTable.h"
+#include "chip/RegisterMap.h"
+#include "session/PollTable.h"
 
 #include <QTest>
 
@@ -22,6 +23,12 @@ const QList<int> kLive2 = {16, 19, 20, 22};
 const QList<int> kLive3 = {31, 34, 35, 37};
 const QList<int> kLive1 = {1, 4, 5, 7};
 
+// The page of a row as the tables below write it: -1 for every cycle.
+int pageNumber(const PollRowDef &row)
+{
+    return row.page ? int(*row.page) : -1;
+}
+
 } // namespace
 
 class TestPollTable : public QObject
@@ -31,6 +38,8 @@ class TestPollTable : public QObject
 private slots:
     void rows_data();
     void rows();
+    void rowsByRegister_data();
+    void rowsByRegister();
     void cycles_data();
     void cycles();
     void identificationRestartsAtRowZero();
@@ -74,7 +83,27 @@ void TestPollTable::rows()
     const PollTable table;
     QCOMPARE(int(table.row(row).address), address);
     QCOMPARE(table.row(row).code, code);
-    QCOMPARE(table.row(row).page, page);
+    QCOMPARE(pageNumber(table.row(row)), page);
+}
+
+void TestPollTable::rowsByRegister_data()
+{
+    QTest::addColumn<int>("row");
+    QTest::addColumn<int>("expected");
+    QTest::newRow("motor 1, X_ACTUAL") << PollTable::motorRow(0, motor::XActual) << 1;
+    QTest::newRow("motor 3, X_LATCHED") << PollTable::motorRow(2, motor::XLatched) << 44;
+    QTest::newRow("SPI low word") << PollTable::commonRow(common::SpiTelegramLow) << 45;
+    QTest::newRow("cover telegram") << PollTable::commonRow(common::SpiCoverTelegram) << 48;
+    QTest::newRow("global parameters") << PollTable::commonRow(common::GlobalParameters) << 50;
+    QTest::newRow("a common register not polled")
+        << PollTable::commonRow(common::SpiCoverTelegram + 1) << -1;
+}
+
+void TestPollTable::rowsByRegister()
+{
+    QFETCH(int, row);
+    QFETCH(int, expected);
+    QCOMPARE(row, expected);
 }
 
 void TestPollTable::cycles_data()
@@ -101,7 +130,7 @@ void TestPollTable::cycles()
     int row = cycle.first();
     QList<int> seen{row};
     while (seen.size() < 2 * cycle.size())
-        seen << (row = PollTable::nextRow(row, false, shown, page, table));
+        seen << (row = PollTable::nextRow(row, false, shown, EditorPage(page), table));
     QCOMPARE(seen.mid(0, cycle.size()), cycle);
     QCOMPARE(seen.mid(cycle.size()), cycle);
 }
@@ -109,9 +138,9 @@ void TestPollTable::cycles()
 void TestPollTable::identificationRestartsAtRowZero()
 {
     const PollTable table;
-    QCOMPARE(PollTable::nextRow(22, true, false, 0, table), 0);
-    QCOMPARE(PollTable::nextRow(50, false, false, 0, table), 0);
-    QCOMPARE(PollTable::nextRow(0, false, false, 0, table), 1);
+    QCOMPARE(PollTable::nextRow(22, true, false, EditorPage::Motor1, table), 0);
+    QCOMPARE(PollTable::nextRow(50, false, false, EditorPage::Motor1, table), 0);
+    QCOMPARE(PollTable::nextRow(0, false, false, EditorPage::Motor1, table), 1);
 }
 
 void TestPollTable::replyConversions_data()

@@ -1,4 +1,4 @@
-#include "app/PollTable.h"
+#include "session/PollTable.h"
 
 #include "chip/RegisterMap.h"
 #include "chip/ValueFormat.h"
@@ -23,6 +23,11 @@ TraceKind traceOf(int registerIndex)
     }
 }
 
+// The common registers of the "Global Parameters" page, in the order of their rows.
+constexpr int kPolledCommonRegisters[] = {common::SpiTelegramLow, common::SpiTelegramHigh,
+                                          common::SpiCoverPosLen, common::SpiCoverTelegram,
+                                          common::RefSwitches,    common::GlobalParameters};
+
 } // namespace
 
 PollTable::PollTable()
@@ -36,18 +41,25 @@ PollTable::PollTable()
             row.trace = traceOf(reg.index);
             // The live values of the main window are polled in every cycle; the rest only
             // while the editor shows the motor's page.
-            row.page = row.trace == TraceKind::None ? m : -1;
+            if (row.trace == TraceKind::None)
+                row.page = motorPage(m);
         }
     }
-    const int commonRows[] = {common::SpiTelegramLow, common::SpiTelegramHigh,
-                              common::SpiCoverPosLen, common::SpiCoverTelegram,
-                              common::RefSwitches,    common::GlobalParameters};
     int r = kFirstCommonRow;
-    for (int index : commonRows) {
+    for (int index : kPolledCommonRegisters) {
         const RegisterDef &reg = *commonRegister(index);
-        m_rows[std::size_t(r++)] = {readAddress(reg), pollCode(reg.valueClass), kGlobalPage, -1,
-                                    TraceKind::None};
+        m_rows[std::size_t(r++)] = {readAddress(reg), pollCode(reg.valueClass), EditorPage::Global,
+                                    -1, TraceKind::None};
     }
+}
+
+int PollTable::commonRow(int commonIndex)
+{
+    for (std::size_t i = 0; i < std::size(kPolledCommonRegisters); ++i) {
+        if (kPolledCommonRegisters[i] == commonIndex)
+            return kFirstCommonRow + int(i);
+    }
+    return -1;
 }
 
 std::int64_t PollTable::show(int r, const DataBytes &data, bool editorShown) const
@@ -67,16 +79,16 @@ std::int64_t PollTable::show(int r, const DataBytes &data, bool editorShown) con
     return value;
 }
 
-int PollTable::nextRow(int current, bool afterIdentification, bool editorShown, int activePage,
-                       const PollTable &table)
+int PollTable::nextRow(int current, bool afterIdentification, bool editorShown,
+                       EditorPage activePage, const PollTable &table)
 {
     if (current >= kLastRow || afterIdentification)
         return 0;
     int r = current;
     for (int step = 0; step < kRowCount; ++step) {
         r = r >= kLastRow ? 0 : r + 1;
-        const int page = table.row(r).page;
-        if (page == -1 || (editorShown && page == activePage))
+        const std::optional<EditorPage> page = table.row(r).page;
+        if (!page || (editorShown && *page == activePage))
             return r;
     }
     return 0;

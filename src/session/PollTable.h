@@ -5,12 +5,14 @@
 // next row. Pure logic: targets are callbacks, so the table needs no widgets.
 
 #include "chip/Datagram.h"
+#include "session/EditorPage.h"
 
 #include <QString>
 
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 namespace kvx {
 
@@ -26,8 +28,8 @@ enum class TraceKind : std::uint8_t
 struct PollRowDef
 {
     std::uint8_t address = 0;
-    int code = 0;  // value code: 23 or 11 signed, 0 unsigned or fields, -6 hexadecimal
-    int page = -1; // -1 every cycle; 0..3 only while the register editor shows that page
+    int code = 0; // value code: 23 or 11 signed, 0 unsigned or fields, -6 hexadecimal
+    std::optional<EditorPage> page; // polled only while the editor shows it; none: every cycle
     int motor = -1;
     TraceKind trace = TraceKind::None;
 };
@@ -38,15 +40,17 @@ public:
     static constexpr int kRowCount = 51;
     static constexpr int kLastRow = kRowCount - 1;
     static constexpr int kFirstCommonRow = 45;
-    static constexpr int kGlobalPage = 3;
 
     PollTable();
 
     [[nodiscard]] const PollRowDef &row(int r) const { return m_rows[std::size_t(r)]; }
+    // Rows by what they poll: a motor's register, or a common register (-1 when that common
+    // register is not polled).
     [[nodiscard]] static constexpr int motorRow(int motor, int registerIndex)
     {
         return 15 * motor + registerIndex;
     }
+    [[nodiscard]] static int commonRow(int commonIndex);
 
     using TextTarget = std::function<void(const QString &)>;
     using Decoder = std::function<void(const DataBytes &)>;
@@ -71,7 +75,7 @@ public:
     // The row after `current`: row 0 after the last row or after an identification reply,
     // otherwise the next row of every cycle or of the editor's active page.
     [[nodiscard]] static int nextRow(int current, bool afterIdentification, bool editorShown,
-                                     int activePage, const PollTable &table);
+                                     EditorPage activePage, const PollTable &table);
 
 private:
     struct Targets

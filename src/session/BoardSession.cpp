@@ -1,0 +1,109 @@
+#include "session/BoardSession.h"
+
+#include <QTimer>
+
+#include <algorithm>
+
+namespace kvx {
+
+BoardSession::BoardSession(QObject *parent)
+    : QObject(parent)
+    , m_link(m_comm)
+    , m_scheduler(m_link, m_table)
+    , m_timer(new QTimer(this))
+{
+    m_comm.setDeviceName(QStringLiteral("COM2"));
+    m_comm.setBaudRate(TBaudRate::cbr19200);
+    m_comm.setParity(TParity::paNone);
+    m_comm.setStopbits(TStopbits::sb10);
+    m_comm.setDatabits(TDatabits::da8);
+    m_comm.setFlowControl(TFlowControl::fcRTSToggle);
+    m_comm.OnRxChar = [this](QObject *sender, int count) { Comm32RxChar(sender, count); };
+    m_comm.OnDeviceLost = [this](QObject *, const QString &reason) {
+        Close();
+        emit deviceLost(reason);
+    };
+
+    m_timer->setObjectName(QStringLiteral("TimerActions"));
+    m_timer->setTimerType(Qt::PreciseTimer);
+    m_timer->setInterval(kPollInterval);
+    connect(m_timer, &QTimer::timeout, this, &BoardSession::TimerActionsTimer);
+
+    connect(&m_link, &BoardLink::statusChanged, this, &BoardSession::statusChanged);
+    connect(&m_link, &BoardLink::identified, this, &BoardSession::identified);
+    connect(&m_link, &BoardLink::sendError, this, &BoardSession::sendError);
+    connect(&m_link, &BoardLink::traffic, this, &BoardSession::traffic);
+    // After the scheduler's own handler, which has sent the next request by then.
+    connect(&m_link, &BoardLink::replyTaken, this, [this](bool identification) {
+        scheduleNextTick();
+        emit replyTaken(identification);
+    });
+    connect(&m_scheduler, &PollScheduler::pollReplyShown, this, &BoardSession::pollReplyShown);
+    connect(&m_scheduler, &PollScheduler::traceValue, this, &BoardSession::traceValue);
+    connect(&m_scheduler, &PollScheduler::nextSample, this, &BoardSession::nextSample);
+}
+
+BoardSession::~BoardSession()
+{
+    Close();
+}
+
+void BoardSession::setSimulatedPortProvider(SimulatedPortProvider provider)
+{
+    m_comm.setSimulatedPortProvider(std::move(provider));
+}
+
+bool BoardSession::Open(const QString &portName, const QMap<QString, QString> &ports)
+{
+    m_comm.setPortMap(ports);
+    m_comm.setDeviceName(portName);
+    m_comm.Open();
+    if (!m_comm.Connected())
+        return false;
+    m_link.StartDetection();
+    m_link.BeginPolling();
+    m_scheduler.restart();
+    m_timer->setInterval(kPollInterval);
+    m_timer->start();
+    // Row 0 goes out now rather than at the first tick: a command clicked before that tick
+    // would otherwise be answered with the board's identification.
+    TimerActionsTimer();
+    return true;
+}
+
+void BoardSession::Close()
+{
+    m_timer->stop();
+    m_link.EndAllWaits();
+    m_comm.Close();
+}
+
+bool BoardSession::pollTimerActive() const
+{
+    return m_timer->isActive();
+}
+
+void BoardSession::TimerActionsTimer()
+{
+    m_scheduler.TimerActionsTimer();
+    scheduleNextTick();
+}
+
+void BoardSession::scheduleNextTick()
+{
+    if (!m_timer->isActive())
+        return;
+    // While a request is out nothing can happen before its reply, which sends the next request
+    // itself, or before the watchdog's deadline: waking every millisecond in between would only
+    // cost processor time. Once the link is idle the tick is 1 ms again.
+    std::int64_t wait = kPollInterval.count();
+    if (!m_link.LinkIdle()) {
+        const std::int64_t due = m_link.LastSendTick() + BoardLink::kWatchdogTimeout.count() + 1;
+        wait = std::clamp<std::int64_t>(due - m_link.now(), kPollInterval.count(),
+                                        BoardLink::kWatchdogTimeout.count() + 1);
+    }
+    if (m_timer->interval() != int(wait))
+        m_timer->setInterval(int(wait));
+}
+
+} // namespace kvx

@@ -1,0 +1,99 @@
+#pragma once
+
+// One connection to the evaluation board and the poll cycle over it, shared by every window:
+// the serial port, the board link, the poll table, the scheduler and its 1 ms timer. The main
+// window owns it; the register editor and the graphic display get a reference at creation,
+// attach their fields and decoders to the table, send through PausePolling / DirectRequest,
+// tell it which page they show, and listen to its signals. No widgets; user-interface thread
+// only.
+
+#include "link/async32.h"
+#include "link/BoardLink.h"
+#include "session/EditorPage.h"
+#include "session/PollScheduler.h"
+#include "session/PollTable.h"
+
+#include <QMap>
+#include <QObject>
+#include <QString>
+
+#include <chrono>
+#include <optional>
+
+class QTimer;
+
+namespace kvx {
+
+class BoardSession : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr std::chrono::milliseconds kPollInterval{1};
+
+    explicit BoardSession(QObject *parent = nullptr);
+    ~BoardSession() override;
+
+    // The parts. The link state is read here and written only by the link.
+    [[nodiscard]] TComm32 &comm() { return m_comm; }
+    [[nodiscard]] const TComm32 &comm() const { return m_comm; }
+    [[nodiscard]] BoardLink &link() { return m_link; }
+    [[nodiscard]] const BoardLink &link() const { return m_link; }
+    [[nodiscard]] PollTable &table() { return m_table; }
+    [[nodiscard]] const PollScheduler &scheduler() const { return m_scheduler; }
+
+    // Where "sim" ports find their simulated board; the program's entry provides it.
+    void setSimulatedPortProvider(SimulatedPortProvider provider);
+    // The link's millisecond clock, for tests.
+    void setClock(BoardLink::Clock clock) { m_link.setClock(std::move(clock)); }
+
+    // Opens the port named in the port list ("COM1", resolved through the [Ports] mapping),
+    // resynchronises and identifies the board, and starts polling with row 0 at once. False
+    // when the port did not open; comm() tells why.
+    bool Open(const QString &portName, const QMap<QString, QString> &ports);
+    // Stops polling, ends every wait unanswered and closes the port.
+    void Close();
+    [[nodiscard]] bool Connected() const { return m_comm.Connected(); }
+    [[nodiscard]] bool pollTimerActive() const;
+
+    // The board link's operations.
+    bool SendDatagram(const Datagram &d) { return m_link.SendDatagram(d); }
+    std::optional<Reply> DirectRequest(const Datagram &d) { return m_link.DirectRequest(d); }
+    [[nodiscard]] PollPause PausePolling() { return m_link.PausePolling(); }
+    [[nodiscard]] const Reply &LastReply() const { return m_link.LastReply(); }
+    [[nodiscard]] bool PollingEnabled() const { return m_link.PollingEnabled(); }
+    [[nodiscard]] bool LinkIdle() const { return m_link.LinkIdle(); }
+    [[nodiscard]] int PollRow() const { return m_scheduler.PollRow(); }
+    void setSlowSpi(bool slow) { m_link.setSlowSpi(slow); }
+
+    // What the register editor shows: which rows the cycle holds.
+    void setEditorView(bool shown, EditorPage page) { m_scheduler.setEditorView(shown, page); }
+
+    // The poll cycle's handlers.
+    void TimerActionsTimer();
+    void Comm32RxChar(QObject *sender, int count) { m_link.Comm32RxChar(sender, count); }
+    void AdvancePollRow() { m_scheduler.AdvancePollRow(m_link.Detecting()); }
+
+signals:
+    void statusChanged(const QString &first, const QString &second);
+    void identified(kvx::BoardVariant variant);
+    void sendError();
+    // The open device has vanished; the port is already closed and polling stopped.
+    void deviceLost(const QString &reason);
+    void replyTaken(bool identification);
+    void traffic(const kvx::LinkTraffic &event);
+    void pollReplyShown(int row, const kvx::Reply &reply);
+    void traceValue(kvx::TraceKind kind, qint64 value, int motor);
+    void nextSample();
+
+private:
+    void scheduleNextTick();
+
+    TComm32 m_comm;
+    BoardLink m_link;
+    PollTable m_table;
+    PollScheduler m_scheduler;
+    QTimer *m_timer = nullptr; // TimerActions
+};
+
+} // namespace kvx

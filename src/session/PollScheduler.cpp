@@ -1,0 +1,72 @@
+#include "session/PollScheduler.h"
+
+#include "link/BoardLink.h"
+
+namespace kvx {
+
+PollScheduler::PollScheduler(BoardLink &link, PollTable &table, QObject *parent)
+    : QObject(parent)
+    , m_link(link)
+    , m_table(table)
+{
+    connect(&m_link, &BoardLink::pollReplyTaken, this, &PollScheduler::ShowPollReply);
+    connect(&m_link, &BoardLink::replyTaken, this, [this](bool identification) {
+        AdvancePollRow(identification);
+        SendNextPoll();
+    });
+}
+
+void PollScheduler::setEditorView(bool shown, EditorPage page)
+{
+    m_editorShown = shown;
+    m_activePage = page;
+}
+
+void PollScheduler::restart()
+{
+    m_pollRow = 0;
+    m_timerBusy = false;
+}
+
+void PollScheduler::TimerActionsTimer()
+{
+    if (m_timerBusy)
+        return;
+    if (!m_link.LinkIdle()) {
+        m_timerBusy = true;
+        m_link.Watchdog();
+        m_timerBusy = false;
+        return;
+    }
+    SendNextPoll();
+}
+
+void PollScheduler::SendNextPoll()
+{
+    // The busy flag also covers the "Send error!" box, whose event loop delivers further ticks
+    // and replies while it is open.
+    if (m_timerBusy || !m_link.LinkIdle() || !m_link.PollingEnabled())
+        return;
+    m_timerBusy = true;
+    if (m_pollRow == 1)
+        emit nextSample();
+    m_link.PollRequest(Datagram{m_table.row(m_pollRow).address, {}}, m_pollRow);
+    m_timerBusy = false;
+}
+
+void PollScheduler::ShowPollReply(int row, const Reply &reply)
+{
+    const std::int64_t value = m_table.show(row, reply.data, m_editorShown);
+    const PollRowDef &def = m_table.row(row);
+    if (def.trace != TraceKind::None)
+        emit traceValue(def.trace, value, def.motor);
+    emit pollReplyShown(row, reply);
+}
+
+void PollScheduler::AdvancePollRow(bool afterIdentification)
+{
+    m_pollRow =
+        PollTable::nextRow(m_pollRow, afterIdentification, m_editorShown, m_activePage, m_table);
+}
+
+} // namespace kvx

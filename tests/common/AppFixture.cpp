@@ -1,0 +1,89 @@
+#include "common/AppFixture.h"
+
+#include "sim/SimulatedPorts.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QLabel>
+
+namespace kvx {
+
+AppFixture::AppFixture()
+    : m_ini(m_dir.filePath(QStringLiteral("Eval310.ini")))
+{
+    Dialogs::setMessageHandler([this](QWidget *, const MessageRequest &r) { messages << r; });
+    Dialogs::setDialogHandler([this](QDialog &) {
+        ++dialogs;
+        return dialogAnswer;
+    });
+    Dialogs::setFileHandler([this](QWidget *, const FileRequest &r) {
+        fileRequests << r;
+        return fileAnswer;
+    });
+}
+
+AppFixture::~AppFixture()
+{
+    destroyWindows();
+    m_board.reset();
+    Dialogs::setMessageHandler({});
+    Dialogs::setDialogHandler({});
+    Dialogs::setFileHandler({});
+}
+
+void AppFixture::writeSettings(const QByteArray &content)
+{
+    QFile f(m_ini);
+    if (f.open(QIODevice::WriteOnly))
+        f.write(content);
+}
+
+QByteArray AppFixture::readSettings() const
+{
+    QFile f(m_ini);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void AppFixture::mapCom1(const QString &device)
+{
+    writeSettings("[Ports]\nCOM1=" + device.toLocal8Bit() + "\n");
+}
+
+sim::PtyBoardServer &AppFixture::startBoard(const sim::BoardOptions &options)
+{
+    m_board = std::make_unique<sim::PtyBoardServer>(options);
+    if (m_board->start())
+        mapCom1(m_board->terminalPath());
+    return *m_board;
+}
+
+void AppFixture::createWindows()
+{
+    m_main = std::make_unique<TFormMain>(m_ini);
+    session().setSimulatedPortProvider(&sim::SimulatedPorts::terminalFor);
+    m_advanced = std::make_unique<TFormAdvanced>(session());
+    m_graphics = std::make_unique<TFormGraphics>(session());
+    m_warning = std::make_unique<TFormWarning>();
+    m_main->attachWindows(m_advanced.get(), m_graphics.get(), m_warning.get());
+}
+
+bool AppFixture::openAndWaitFor(const QString &detected)
+{
+    m_main->BtnOpenClick();
+    const QDeadlineTimer deadline(kEventWait);
+    while (m_main->StaticInfo2->text() != detected && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    return m_main->StaticInfo2->text() == detected;
+}
+
+void AppFixture::destroyWindows()
+{
+    // The windows given the session go before the main window that owns it.
+    m_warning.reset();
+    m_graphics.reset();
+    m_advanced.reset();
+    m_main.reset();
+}
+
+} // namespace kvx

@@ -22,9 +22,7 @@
 #include <QPushButton>
 #include <QStatusBar>
 
-#include <algorithm>
 #include <cerrno>
-#include <chrono>
 
 namespace kvx {
 
@@ -112,10 +110,7 @@ TFormMain::TFormMain(const QString &settingsPath, QWidget *parent)
     FormCreate();
 }
 
-TFormMain::~TFormMain()
-{
-    m_session.Close();
-}
+TFormMain::~TFormMain() = default;
 
 void TFormMain::buildInterface()
 {
@@ -245,6 +240,7 @@ void TFormMain::buildMotorGroup(int m)
 
 void TFormMain::wireSession()
 {
+    connect(&m_session, &BoardSession::opened, this, [this] { setConnectedControls(true); });
     connect(&m_session, &BoardSession::statusChanged, this, &TFormMain::showStatus);
     connect(&m_session, &BoardSession::identified, this, &TFormMain::showIdentified);
     connect(&m_session, &BoardSession::sendError, this,
@@ -349,14 +345,14 @@ void TFormMain::BtnOpenClick()
 {
     IniFile ini;
     ini.load(m_settingsPath);
+    // The controls follow the session's "opened", before row 0 goes out: a "Send error!" box
+    // for it already finds "Close" enabled and "Open" disabled.
     if (!m_session.Open(ComboCOM->currentText(), ini.section(kPortsSection))) {
         Dialogs::message(this,
                          MessageRequest{QMessageBox::Warning,
                                         tr("Could not open port %1.").arg(ComboCOM->currentText()),
                                         openFailureDetail()});
-        return;
     }
-    setConnectedControls(true);
 }
 
 void TFormMain::closeConnection()

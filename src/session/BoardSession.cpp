@@ -33,8 +33,12 @@ BoardSession::BoardSession(QObject *parent)
     connect(&m_link, &BoardLink::identified, this, &BoardSession::identified);
     connect(&m_link, &BoardLink::sendError, this, &BoardSession::sendError);
     connect(&m_link, &BoardLink::traffic, this, &BoardSession::traffic);
-    // After the scheduler's own handler, which has sent the next request by then.
+    connect(&m_link, &BoardLink::pollReplyTaken, &m_scheduler, &PollScheduler::ShowPollReply);
+    // In this order: the row advances, the next request goes out at once, and the tick waits
+    // for its reply; only then do the listeners hear of the reply.
     connect(&m_link, &BoardLink::replyTaken, this, [this](bool identification) {
+        m_scheduler.AdvancePollRow(identification);
+        m_scheduler.SendNextPoll();
         scheduleNextTick();
         emit replyTaken(identification);
     });
@@ -65,6 +69,7 @@ bool BoardSession::Open(const QString &portName, const QMap<QString, QString> &p
     m_scheduler.restart();
     m_timer->setInterval(kPollInterval);
     m_timer->start();
+    emit opened();
     // Row 0 goes out now rather than at the first tick: a command clicked before that tick
     // would otherwise be answered with the board's identification.
     TimerActionsTimer();

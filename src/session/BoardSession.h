@@ -2,9 +2,9 @@
 
 // One connection to the evaluation board and the poll cycle over it, shared by every window:
 // the serial port, the board link, the poll table, the scheduler and its 1 ms timer. The main
-// window owns it; the register editor and the graphic display get a reference at creation,
-// attach their fields and decoders to the table, send through PausePolling / DirectRequest,
-// tell it which page they show, and listen to its signals. No widgets; user-interface thread
+// window owns it; the other windows get a reference at creation. Through it a window attaches
+// fields and decoders to the poll table, sends with PausePolling / DirectRequest, reports what
+// the register editor shows, and listens to the signals. No widgets; user-interface thread
 // only.
 
 #include "link/async32.h"
@@ -34,10 +34,8 @@ public:
     explicit BoardSession(QObject *parent = nullptr);
     ~BoardSession() override;
 
-    // The parts. The link state is read here and written only by the link.
-    [[nodiscard]] TComm32 &comm() { return m_comm; }
+    // The parts, to read; the link state is written only by the link.
     [[nodiscard]] const TComm32 &comm() const { return m_comm; }
-    [[nodiscard]] BoardLink &link() { return m_link; }
     [[nodiscard]] const BoardLink &link() const { return m_link; }
     [[nodiscard]] PollTable &table() { return m_table; }
     [[nodiscard]] const PollScheduler &scheduler() const { return m_scheduler; }
@@ -75,6 +73,8 @@ public:
     void AdvancePollRow() { m_scheduler.AdvancePollRow(m_link.Detecting()); }
 
 signals:
+    // The port has opened and detection has started; row 0 goes out right after.
+    void opened();
     void statusChanged(const QString &first, const QString &second);
     void identified(kvx::BoardVariant variant);
     void sendError();

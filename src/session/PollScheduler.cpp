@@ -8,13 +8,7 @@ PollScheduler::PollScheduler(BoardLink &link, PollTable &table, QObject *parent)
     : QObject(parent)
     , m_link(link)
     , m_table(table)
-{
-    connect(&m_link, &BoardLink::pollReplyTaken, this, &PollScheduler::ShowPollReply);
-    connect(&m_link, &BoardLink::replyTaken, this, [this](bool identification) {
-        AdvancePollRow(identification);
-        SendNextPoll();
-    });
-}
+{}
 
 void PollScheduler::setEditorView(bool shown, EditorPage page)
 {
@@ -25,7 +19,6 @@ void PollScheduler::setEditorView(bool shown, EditorPage page)
 void PollScheduler::restart()
 {
     m_pollRow = 0;
-    m_timerBusy = false;
 }
 
 void PollScheduler::TimerActionsTimer()

@@ -115,7 +115,8 @@ void TestFormMain::startState()
 
 void TestFormMain::settingsRoundTrip()
 {
-    m_app->writeSettings("[Settings]\nCOMPort=2\n\n[Ports]\nCOM1=sim\nCOM4=/dev/ttyUSB1\n");
+    QVERIFY(
+        m_app->writeSettings("[Settings]\nCOMPort=2\n\n[Ports]\nCOM1=sim\nCOM4=/dev/ttyUSB1\n"));
     createWindows();
     QCOMPARE(m_main->ComboCOM->currentText(), QStringLiteral("COM3"));
     m_main->ComboCOM->setCurrentIndex(4); // COM5
@@ -126,7 +127,7 @@ void TestFormMain::settingsRoundTrip()
 
 void TestFormMain::settingOutsideTheListSelectsNothing()
 {
-    m_app->writeSettings("[Settings]\nCOMPort=9\n");
+    QVERIFY(m_app->writeSettings("[Settings]\nCOMPort=9\n"));
     createWindows();
     QCOMPARE(m_main->ComboCOM->currentIndex(), -1);
     m_main->BtnOpenClick();
@@ -138,7 +139,7 @@ void TestFormMain::settingOutsideTheListSelectsNothing()
 
 void TestFormMain::openFailureKeepsEveryControl()
 {
-    m_app->writeSettings("[Ports]\nCOM1=/dev/kvx-no-such-port\n");
+    QVERIFY(m_app->writeSettings("[Ports]\nCOM1=/dev/kvx-no-such-port\n"));
     createWindows();
     m_main->BtnOpenClick();
     QCOMPARE(m_app->messages.size(), 1);
@@ -153,7 +154,7 @@ void TestFormMain::openFailureKeepsEveryControl()
 
 void TestFormMain::openAndCloseStates()
 {
-    m_app->writeSettings("[Ports]\nCOM1=sim\n");
+    QVERIFY(m_app->writeSettings("[Ports]\nCOM1=sim\n"));
     createWindows();
     m_main->BtnOpenClick();
     QVERIFY(m_app->messages.isEmpty());
@@ -272,7 +273,7 @@ void TestFormMain::statusLamps()
 {
     // A poll reply with status byte 0x41, played on a bare terminal.
     PtyPair pty;
-    m_app->mapCom1(pty.path());
+    QVERIFY(m_app->mapCom1(pty.path()));
     createWindows();
     m_main->BtnOpenClick();
     QVERIFY(pty.send(QByteArray(10, '\0'))); // the identification of a plain board
@@ -292,7 +293,7 @@ void TestFormMain::statusLamps()
 void TestFormMain::lostDeviceClosesAndTells()
 {
     PtyPair pty;
-    m_app->mapCom1(pty.path());
+    QVERIFY(m_app->mapCom1(pty.path()));
     createWindows();
     m_main->BtnOpenClick();
     QVERIFY(m_main->session().Connected());

@@ -82,9 +82,13 @@ private:
     void direct(std::uint8_t address, std::uint32_t data);
     [[nodiscard]] Frames commandFrames() const;
     [[nodiscard]] bool isPoll(const QByteArray &f) const;
+    // The frames the scripted board saw from the first command frame to the last: polling
+    // stays paused for the whole command, so no poll may lie between.
+    [[nodiscard]] Frames scriptedCommandSpan() const;
 
     std::unique_ptr<AppFixture> m_app;
     Frames m_frames;
+    Frames m_scripted; // everything the scripted board saw, polls included
     TFormMain *m_main = nullptr;
     TFormWarning *m_warning = nullptr;
 };
@@ -92,6 +96,7 @@ private:
 void TestMotion::init()
 {
     m_frames.clear();
+    m_scripted.clear();
     m_app = std::make_unique<AppFixture>();
     m_app->createWindows();
     m_main = &m_app->main();
@@ -384,8 +389,10 @@ void TestMotion::goWhoseReadIsUnansweredWritesNothingMore()
 
     m_main->BtnGo1Click(m_main->Motors[0].BtnGo);
     QCOMPARE(seen, Frames{frame("#\x19\x00\x00\x00")});
+    QCOMPARE(scriptedCommandSpan(), seen);
 
     seen.clear();
+    m_scripted.clear();
     m_main->BtnGoAllClick(); // the other motors still run
     QCOMPARE(seen.size(), 1 + 8 + 8);
     QCOMPARE(seen.first(), frame("#\x19\x00\x00\x00"));
@@ -393,13 +400,28 @@ void TestMotion::goWhoseReadIsUnansweredWritesNothingMore()
     QCOMPARE(seen.at(9), frame("#\x59\x00\x00\x00"));
     for (const QByteArray &f : seen.mid(1))
         QVERIFY((f.at(1) & 0x60) != 0); // nothing written to motor 1
+    QCOMPARE(scriptedCommandSpan(), seen);
+}
+
+Frames TestMotion::scriptedCommandSpan() const
+{
+    qsizetype first = -1;
+    qsizetype last = -1;
+    for (qsizetype i = 0; i < m_scripted.size(); ++i) {
+        if (isPoll(m_scripted[i]))
+            continue;
+        last = i;
+        if (first < 0)
+            first = i;
+    }
+    return first < 0 ? Frames{} : m_scripted.mid(first, last - first + 1);
 }
 
 void TestMotion::openScripted(PtyPair &pty, std::int64_t &now,
                               const std::function<bool(const QByteArray &)> &answer, Frames &seen,
                               QTimer &board)
 {
-    m_app->mapCom1(pty.path());
+    QVERIFY(m_app->mapCom1(pty.path()));
     m_main->session().setClock([&now] { return now; });
     m_main->BtnOpenClick();
     pty.received(); // the probe and row 0
@@ -415,6 +437,7 @@ void TestMotion::openScripted(PtyPair &pty, std::int64_t &now,
         while (pending->size() >= 5) {
             const QByteArray f = pending->left(5);
             pending->remove(0, 5);
+            m_scripted << f;
             if (isPoll(f)) {
                 pty.send(QByteArray(4, '\0'));
                 continue;
@@ -440,6 +463,7 @@ void TestMotion::goWhoseRefConfReadIsUnansweredWritesNothingMore()
     set(0, MotorSettings{3, 0, 0, 0, 0, 0, 7});
     m_main->BtnGo1Click(m_main->Motors[0].BtnGo);
     QCOMPARE(seen, Frames{frame("#\x15\x00\x00\x00")}); // no REF_CONF rewrite, no V_ACTUAL
+    QCOMPARE(scriptedCommandSpan(), seen);
 }
 
 void TestMotion::closingDuringACommandEndsItAtOnce_data()

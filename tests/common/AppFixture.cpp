@@ -32,11 +32,10 @@ AppFixture::~AppFixture()
     Dialogs::setFileHandler({});
 }
 
-void AppFixture::writeSettings(const QByteArray &content)
+bool AppFixture::writeSettings(const QByteArray &content)
 {
     QFile f(m_ini);
-    if (f.open(QIODevice::WriteOnly))
-        f.write(content);
+    return f.open(QIODevice::WriteOnly) && f.write(content) == content.size();
 }
 
 QByteArray AppFixture::readSettings() const
@@ -45,16 +44,17 @@ QByteArray AppFixture::readSettings() const
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-void AppFixture::mapCom1(const QString &device)
+bool AppFixture::mapCom1(const QString &device)
 {
-    writeSettings("[Ports]\nCOM1=" + device.toLocal8Bit() + "\n");
+    return writeSettings("[Ports]\nCOM1=" + device.toLocal8Bit() + "\n");
 }
 
 sim::PtyBoardServer &AppFixture::startBoard(const sim::BoardOptions &options)
 {
     m_board = std::make_unique<sim::PtyBoardServer>(options);
-    if (m_board->start())
-        mapCom1(m_board->terminalPath());
+    // A board whose terminal is not named in the settings would not be found: it stops.
+    if (m_board->start() && !mapCom1(m_board->terminalPath()))
+        m_board->hangUp();
     return *m_board;
 }
 

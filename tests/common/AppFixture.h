@@ -35,12 +35,12 @@ public:
 
     // "Eval310.ini" of this run; it does not exist until written.
     [[nodiscard]] QString iniPath() const { return m_ini; }
-    void writeSettings(const QByteArray &content);
+    [[nodiscard]] bool writeSettings(const QByteArray &content);
     [[nodiscard]] QByteArray readSettings() const;
     // Writes a settings file whose [Ports] maps COM1 to `device`.
-    void mapCom1(const QString &device);
+    [[nodiscard]] bool mapCom1(const QString &device);
 
-    // Starts a simulated board on a pseudo-terminal and maps COM1 to it.
+    // Starts a simulated board on a pseudo-terminal and maps COM1 to it; check serving().
     sim::PtyBoardServer &startBoard(const sim::BoardOptions &options = {});
     [[nodiscard]] sim::PtyBoardServer &board() { return *m_board; }
     [[nodiscard]] bool hasBoard() const { return m_board != nullptr; }

@@ -4,8 +4,6 @@
 // of recording and drawing are in tst_tracerecorder and tst_tracepainter, the window on its
 // own in tst_formgraphics.
 
-#include "app/Ev310Main.h"
-#include "app/Ev310Warn.h"
 #include "common/AppFixture.h"
 #include "graphics/PaintBox.h"
 

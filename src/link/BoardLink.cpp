@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QTimer>
 
+#include <cmath>
 #include <cstdlib>
 #include <thread>
 
@@ -17,6 +18,9 @@ using namespace std::chrono_literals;
 // While a wait runs, this wakes it often enough to notice a watchdog that is due even when
 // the poll timer (which normally runs the watchdog) does not tick.
 constexpr auto kWaitGuardInterval = 50ms;
+// Bytes that wait to be read are read before the framer's time moves on; this is how soon
+// the framer looks again.
+constexpr auto kReadFirst = 1ms;
 
 constexpr char kFrameStart = '#';
 constexpr char kSlowFrameStart = '!';
@@ -32,6 +36,39 @@ BoardLink::Clock steadyClock()
     return [timer] { return timer->elapsed(); };
 }
 
+BoardLink::FineClock steadyFineClock()
+{
+    auto timer = std::make_shared<QElapsedTimer>();
+    timer->start();
+    return [timer] { return timer->nsecsElapsed() / 1000; };
+}
+
+DiscardReason discardReason(ReplyFramer::Reason r)
+{
+    switch (r) {
+    case ReplyFramer::Reason::Stray:
+        return DiscardReason::Stray;
+    case ReplyFramer::Reason::Early:
+        return DiscardReason::Early;
+    case ReplyFramer::Reason::Excess:
+        return DiscardReason::Excess;
+    case ReplyFramer::Reason::Unfinished:
+        return DiscardReason::Unfinished;
+    case ReplyFramer::Reason::Resync:
+        return DiscardReason::Resync;
+    case ReplyFramer::Reason::None:
+    case ReplyFramer::Reason::GivenUp:
+        break;
+    }
+    return DiscardReason::None;
+}
+
+Reply replyOf(const QByteArray &bytes)
+{
+    return Reply{std::uint8_t(bytes[0]),
+                 {std::uint8_t(bytes[1]), std::uint8_t(bytes[2]), std::uint8_t(bytes[3])}};
+}
+
 } // namespace
 
 PollPause::PollPause(BoardLink &link)
@@ -41,7 +78,10 @@ PollPause::PollPause(BoardLink &link)
     if (!m_wasEnabled)
         return;
     m_link.m_pollingEnabled = false;
-    m_link.waitFor([&link] { return link.m_linkIdle; });
+    // Until the outstanding poll request is answered and the line is free for the command's
+    // first request, or the watchdog has given up.
+    const quint64 giveUps = link.m_giveUps;
+    m_link.waitFor([&link, giveUps] { return link.LinkIdle() || link.m_giveUps != giveUps; });
 }
 
 PollPause::~PollPause()
@@ -53,13 +93,18 @@ BoardLink::BoardLink(TCustomComm32 &comm, QObject *parent)
     : QObject(parent)
     , m_comm(comm)
     , m_clock(steadyClock())
+    , m_fineClock(steadyFineClock())
     , m_waitGuard(new QTimer(this))
+    , m_framerTimer(new QTimer(this))
 {
     m_waitGuard->setInterval(kWaitGuardInterval);
     connect(m_waitGuard, &QTimer::timeout, this, [this] {
-        if (!m_linkIdle)
+        if (!LinkIdle())
             Watchdog();
     });
+    m_framerTimer->setSingleShot(true);
+    m_framerTimer->setTimerType(Qt::PreciseTimer);
+    connect(m_framerTimer, &QTimer::timeout, this, &BoardLink::runFramerTimer);
 }
 
 BoardLink::~BoardLink()
@@ -81,6 +126,15 @@ QByteArray BoardLink::frame(const Datagram &d) const
     f.append(char(d.data.mid));
     f.append(char(d.data.low));
     return f;
+}
+
+std::int64_t BoardLink::nextWatchdogCheck() const
+{
+    if (m_lateQuiet)
+        return m_lateQuietFrom + kLateQuiet.count();
+    if (RequestOutstanding())
+        return m_lastSendTick + kWatchdogTimeout.count() + 1;
+    return m_lastProgress + kWatchdogTimeout.count() + 1;
 }
 
 bool BoardLink::waitForEmptyTransmitQueue()
@@ -107,20 +161,42 @@ bool BoardLink::SendDatagram(const Datagram &d, TrafficKind kind)
     return true;
 }
 
-bool BoardLink::PollRequest(const Datagram &d, int row)
+bool BoardLink::startExchange(const Datagram &d, Exchange exchange, bool holdLine)
 {
-    if (!m_linkIdle || !m_pollingEnabled)
+    // Whatever waits to be read now arrived before this request: it cannot be its reply.
+    readWaiting();
+    if (!LinkIdle() || !m_comm.Connected())
         return false;
-    m_linkIdle = false;
-    m_pollRow = row;
-    SendDatagram(d, TrafficKind::Poll);
+    exchange.id = m_nextId++;
+    exchange.identification = m_detecting;
+    const QByteArray f = frame(d);
+    ReplyFramer::Request request;
+    request.id = exchange.id;
+    request.frameBytes = int(f.size());
+    request.replyBytes = m_detecting ? kIdentificationSize : kReplySize;
+    // The identification is acted on (the KORVE start-up) before anything else goes out.
+    request.holdLine = holdLine || m_detecting;
+    // A plain board answers the detection's request with a short reply; the watchdog ends it.
+    request.mayBeShort = m_detecting;
+    m_exchanges.push_back(std::move(exchange));
+    m_framer.sent(request, fineNow());
+    // A request that could not be written is caught by the watchdog, as one left unanswered.
+    SendDatagram(d, m_exchanges.back().kind);
     m_lastSendTick = now();
+    m_lastProgress = m_lastSendTick;
+    armFramerTimer();
     return true;
 }
 
-void BoardLink::note(bool sent, TrafficKind kind, const QByteArray &bytes)
+bool BoardLink::PollRequest(const Datagram &d, int row, bool startsCycle)
 {
-    emit traffic(LinkTraffic{sent, kind, bytes, now()});
+    if (!LinkIdle() || !m_pollingEnabled)
+        return false;
+    Exchange exchange;
+    exchange.kind = TrafficKind::Poll;
+    exchange.row = row;
+    exchange.startsCycle = startsCycle;
+    return startExchange(d, std::move(exchange), false);
 }
 
 bool BoardLink::waitFor(const std::function<bool()> &done)
@@ -141,20 +217,32 @@ std::optional<Reply> BoardLink::DirectRequest(const Datagram &d)
     // ends at once: nothing is sent, nothing waits for a watchdog.
     if (m_pollingEnabled || !m_comm.Connected())
         return std::nullopt;
-    // Another command's request may still be outstanding (a click during a long transfer):
-    // it keeps its reply, and this one goes out only when the link is free.
-    if (!waitFor([this] { return m_linkIdle; }))
+    // A line that never got quiet has been given up: the rest of the command ends at once
+    // rather than waiting out the watchdog once more for each request.
+    if (m_lineLost && !LinkIdle())
         return std::nullopt;
-
+    const quint64 giveUps = m_giveUps;
     Request request;
-    m_outstanding = &request;
+    // A read's value is used: nothing else goes out until it is trusted.
+    request.read = isReadAddress(d.address);
+    for (;;) {
+        // Another command's request may still be outstanding (a click during a long
+        // transfer): it keeps its reply, and this one goes out only when the line is free.
+        if (!waitFor([&] { return LinkIdle() || m_giveUps != giveUps; }) || m_giveUps != giveUps)
+            return std::nullopt;
+        Exchange exchange;
+        exchange.kind = TrafficKind::Direct;
+        exchange.request = &request;
+        if (startExchange(d, std::move(exchange), request.read))
+            break;
+    }
     m_awaitingDirectReply = true;
-    m_linkIdle = false;
-    SendDatagram(d, TrafficKind::Direct);
-    m_lastSendTick = now();
     const bool open = waitFor([&request] { return request.done; });
-    if (m_outstanding == &request)
-        m_outstanding = nullptr;
+    // The request lives on this stack only: no exchange may point to it once it returns.
+    for (Exchange &x : m_exchanges) {
+        if (x.request == &request)
+            x.request = nullptr;
+    }
     if (!open || !request.answered)
         return std::nullopt;
     // A command nested in this wait may have taken a later reply meanwhile; the caller reads
@@ -163,14 +251,15 @@ std::optional<Reply> BoardLink::DirectRequest(const Datagram &d)
     return request.reply;
 }
 
-void BoardLink::finishRequest(bool answered, const Reply &reply)
+void BoardLink::finish(Request *request, bool answered, const Reply &reply)
 {
-    if (!m_outstanding)
+    if (!request || request->done)
         return;
-    m_outstanding->done = true;
-    m_outstanding->answered = answered;
-    m_outstanding->reply = reply;
-    m_outstanding = nullptr;
+    request->done = true;
+    request->answered = answered;
+    request->reply = reply;
+    if (answered)
+        m_lastReply = reply;
 }
 
 void BoardLink::writeRaw(const QByteArray &bytes, TrafficKind kind)
@@ -201,9 +290,15 @@ void BoardLink::StartDetection()
 
 void BoardLink::BeginPolling()
 {
-    m_linkIdle = true;
     m_pollingEnabled = true;
     m_boardActive = false;
+    m_lateQuiet = false;
+    m_lastProgress = now();
+    ReplyFramer::Timing timing = m_framer.timing();
+    timing.byteTime = std::max<ReplyFramer::Micros>(1, std::lround(m_comm.CharacterTime()));
+    m_framer.setTiming(timing);
+    m_counters = {};
+    countChanged();
 }
 
 void BoardLink::InitKorveBoard()
@@ -216,75 +311,266 @@ void BoardLink::InitKorveBoard()
     std::this_thread::sleep_for(kKorvePause);
 }
 
+void BoardLink::readWaiting()
+{
+    const int count = m_comm.InQueueCount();
+    if (count > 0)
+        Comm32RxChar(&m_comm, count);
+}
+
 void BoardLink::Comm32RxChar(QObject *, int count)
 {
-    const int expected = m_detecting ? kIdentificationSize : kReplySize;
-    // Replies are recognised by their size alone: anything else stays queued and is counted
-    // again with the next bytes, or cleared by the watchdog.
-    if (count != expected)
+    if (count <= 0)
         return;
     QByteArray bytes(count, 0);
-    if (m_comm.ReadBytes(bytes.data(), count) != count)
+    const int n = m_comm.ReadBytes(bytes.data(), count);
+    if (n <= 0)
         return;
-    const Reply reply{std::uint8_t(bytes[0]),
-                      {std::uint8_t(bytes[1]), std::uint8_t(bytes[2]), std::uint8_t(bytes[3])}};
+    bytes.truncate(n);
+    if (m_lateQuiet) {
+        // The answer to a request the watchdog has given up: it must not be taken for the
+        // next one. The quiet starts again.
+        m_lateQuietFrom = now();
+        m_counters.lateBytes += quint64(n);
+        note(false, TrafficKind::Discarded, bytes, DiscardReason::Late);
+        countChanged();
+        return;
+    }
+    m_framer.received(bytes, fineNow(), m_newEvents);
+    afterInput();
+}
 
-    const bool identification = m_detecting;
-    if (m_awaitingDirectReply) {
-        note(false, TrafficKind::Direct, bytes);
-        m_awaitingDirectReply = false;
-        m_linkIdle = true;
-        m_lastReply = reply;
-        finishRequest(true, reply);
-    } else if (m_detecting) {
-        note(false, TrafficKind::Identification, bytes);
-        if (bytes.startsWith("KOR")) {
-            InitKorveBoard();
-            m_korveBoard = true;
-            emit identified(BoardVariant::Korve);
-        } else if (bytes.startsWith("ZAP")) {
-            m_pentarBoard = true;
-            emit identified(BoardVariant::Pentar);
+void BoardLink::afterInput()
+{
+    // The framer's time moves on only once nothing more waits to be read: a byte that came
+    // in meanwhile may show that a reply about to be trusted was not in step.
+    if (m_comm.InQueueCount() == 0)
+        m_framer.advance(fineNow(), m_newEvents);
+    handleEvents();
+    armFramerTimer();
+}
+
+void BoardLink::runFramerTimer()
+{
+    if (!m_comm.Connected())
+        return;
+    if (m_comm.InQueueCount() > 0) {
+        // Read first: the port's own notification delivers them.
+        m_framerTimerDue = fineNow();
+        m_framerTimer->start(kReadFirst);
+        return;
+    }
+    afterInput();
+}
+
+void BoardLink::armFramerTimer()
+{
+    const std::optional<ReplyFramer::Micros> due = m_framer.nextDeadline();
+    if (!due || !m_comm.Connected()) {
+        m_framerTimer->stop();
+        return;
+    }
+    // A timer that fires too early only looks again; re-arming it for every byte would cost
+    // more than that.
+    if (m_framerTimer->isActive() && m_framerTimerDue <= *due)
+        return;
+    const ReplyFramer::Micros wait = std::max<ReplyFramer::Micros>(0, *due - fineNow());
+    m_framerTimerDue = *due;
+    m_framerTimer->start(int((wait + 999) / 1000));
+}
+
+void BoardLink::handleEvents()
+{
+    for (ReplyFramer::Event &e : m_newEvents)
+        m_events.push_back(std::move(e));
+    m_newEvents.clear();
+    // Each event leaves the queue before it is handled: a handler may wait, and the events
+    // that come meanwhile are handled by the nested call, in order.
+    while (!m_events.empty()) {
+        const ReplyFramer::Event e = std::move(m_events.front());
+        m_events.pop_front();
+        handle(e);
+    }
+}
+
+BoardLink::Exchange BoardLink::takeExchange(int id)
+{
+    for (auto it = m_exchanges.begin(); it != m_exchanges.end(); ++it) {
+        if (it->id == id) {
+            Exchange e = std::move(*it);
+            m_exchanges.erase(it);
+            return e;
         }
-    } else {
-        note(false, TrafficKind::Poll, bytes);
-        emit pollReplyTaken(m_pollRow, reply);
     }
+    return {};
+}
 
-    if (!m_boardActive) {
-        m_boardActive = true;
-        const QString second = m_korveBoard    ? tr("KORVE detected!")
-                               : m_pentarBoard ? tr("Pentar detected!")
-                                               : tr("KVX310 evaluation board detected!");
-        emit statusChanged(tr("The board is active."), second);
+void BoardLink::handle(const ReplyFramer::Event &event)
+{
+    using Type = ReplyFramer::EventType;
+    switch (event.type) {
+    case Type::Taken: {
+        for (Exchange &x : m_exchanges) {
+            if (x.id != event.id)
+                continue;
+            x.taken = true;
+            x.bytes = event.bytes;
+            x.reply = replyOf(event.bytes);
+            if (x.kind == TrafficKind::Direct) {
+                m_awaitingDirectReply = false;
+                // A write's reply is not used: the command goes on at once, and what becomes
+                // of the reply later is no longer its business.
+                if (x.request && !x.request->read) {
+                    finish(x.request, true, x.reply);
+                    x.request = nullptr;
+                }
+            }
+            if (x.identification)
+                m_detecting = false;
+            emit replyTaken(x.identification);
+            break;
+        }
+        return;
     }
-    m_linkIdle = true;
-    m_detecting = false;
-    emit replyTaken(identification);
+    case Type::Committed: {
+        const Exchange x = takeExchange(event.id);
+        if (x.id < 0)
+            return;
+        if (x.startsCycle)
+            emit pollCycleStart();
+        if (x.kind == TrafficKind::Direct) {
+            note(false, TrafficKind::Direct, x.bytes);
+            finish(x.request, true, x.reply);
+        } else if (x.identification) {
+            note(false, TrafficKind::Identification, x.bytes);
+            identify(x.bytes);
+        } else {
+            note(false, TrafficKind::Poll, x.bytes);
+            emit pollReply(x.row, x.reply);
+        }
+        reportActive();
+        return;
+    }
+    case Type::Dropped: {
+        const Exchange x = takeExchange(event.id);
+        if (x.id < 0)
+            return;
+        if (x.startsCycle)
+            emit pollCycleStart();
+        if (x.taken) {
+            ++m_counters.untrustedReplies;
+            note(false, TrafficKind::Discarded, x.bytes, DiscardReason::Untrusted);
+            countChanged();
+        }
+        finish(x.request, false);
+        return;
+    }
+    case Type::Discarded:
+        m_counters.strayBytes += quint64(event.bytes.size());
+        if (event.reason != ReplyFramer::Reason::Resync)
+            ++m_counters.resyncs;
+        note(false, TrafficKind::Discarded, event.bytes, discardReason(event.reason));
+        countChanged();
+        return;
+    case Type::Ready:
+        m_lastProgress = now();
+        m_lineLost = false;
+        emit lineReady();
+        return;
+    }
+}
+
+void BoardLink::identify(const QByteArray &bytes)
+{
+    if (bytes.startsWith("KOR")) {
+        InitKorveBoard();
+        m_korveBoard = true;
+        emit identified(BoardVariant::Korve);
+    } else if (bytes.startsWith("ZAP")) {
+        m_pentarBoard = true;
+        emit identified(BoardVariant::Pentar);
+    }
+}
+
+void BoardLink::reportActive()
+{
+    if (m_boardActive)
+        return;
+    m_boardActive = true;
+    const QString second = m_korveBoard    ? tr("KORVE detected!")
+                           : m_pentarBoard ? tr("Pentar detected!")
+                                           : tr("KVX310 evaluation board detected!");
+    emit statusChanged(tr("The board is active."), second);
 }
 
 void BoardLink::Watchdog()
 {
-    // A 64-bit monotonic count: the 32-bit tick of old wrapped after 49.7 days and then fired
-    // without cause.
-    const std::int64_t elapsed = std::abs(now() - m_lastSendTick);
-    if (m_linkIdle || elapsed <= kWatchdogTimeout.count() || !m_comm.Connected())
+    if (!m_comm.Connected())
         return;
+    const std::int64_t t = now();
+    if (m_lateQuiet) {
+        if (t - m_lateQuietFrom < kLateQuiet.count())
+            return;
+        m_lateQuiet = false;
+        m_lastProgress = t;
+        if (LinkIdle()) {
+            m_lineLost = false;
+            emit lineReady();
+        }
+        return;
+    }
+    if (RequestOutstanding()) {
+        // A 64-bit monotonic count: the 32-bit tick of old wrapped after 49.7 days and then
+        // fired without cause.
+        if (std::abs(t - m_lastSendTick) <= kWatchdogTimeout.count())
+            return;
+        m_comm.PurgeInput();
+        m_comm.PurgeOutput();
+        m_framer.giveUp(m_newEvents);
+        ++m_counters.unanswered;
+        countChanged();
+        m_lateQuiet = true;
+        m_lateQuietFrom = t;
+        giveUpWaits();
+        m_detecting = false;
+        handleEvents();
+        armFramerTimer();
+        return;
+    }
+    if (!LinkIdle() && t - m_lastProgress > kWatchdogTimeout.count()) {
+        // The line never gets quiet enough for a request: as good as no answer.
+        m_comm.PurgeInput();
+        m_lastProgress = t;
+        m_lineLost = true;
+        giveUpWaits();
+    }
+}
+
+void BoardLink::giveUpWaits()
+{
     emit statusChanged(tr("The board does not respond."), tr("Please check the cable and power."));
-    m_comm.PurgeInput();
-    m_comm.PurgeOutput();
-    m_linkIdle = true;
     m_boardActive = false;
-    m_detecting = false;
-    finishRequest(false);
+    ++m_giveUps;
 }
 
 void BoardLink::EndAllWaits()
 {
     ++m_closeCount;
-    finishRequest(false);
+    for (Exchange &x : m_exchanges)
+        finish(x.request, false);
+    m_exchanges.clear();
+    m_events.clear();
+    m_newEvents.clear();
+    m_framer.clear();
+    m_framerTimer->stop();
     m_awaitingDirectReply = false;
-    m_linkIdle = true;
+    m_lateQuiet = false;
+    m_lineLost = false;
+}
+
+void BoardLink::note(bool sent, TrafficKind kind, const QByteArray &bytes, DiscardReason reason)
+{
+    emit traffic(LinkTraffic{sent, kind, bytes, now(), reason});
 }
 
 } // namespace kvx

@@ -1,13 +1,15 @@
 #pragma once
 
 // The path to the KVX310: frames each Datagram for the attached board variant, sends it over
-// the serial-port component, takes the 4-byte replies by their exact count, keeps one request
-// outstanding at a time, resynchronises and identifies the board, and gives up on a request
-// after 2000 ms. Sole owner and writer of the link state; everyone else reads it and listens
-// to the signals. User-interface thread only; the clock is injectable so that tests control
-// time.
+// the serial-port component, keeps one request outstanding at a time, resynchronises and
+// identifies the board, and gives up on a request after 2000 ms. Which bytes answer which
+// request is decided by the ReplyFramer: a reply is used only once it is sure to answer its
+// own request, and bytes that answer none are counted and thrown away. Sole owner and writer
+// of the link state; everyone else reads it and listens to the signals. User-interface thread
+// only; both clocks are injectable so that tests control time.
 
 #include "chip/Datagram.h"
+#include "link/ReplyFramer.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -15,6 +17,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <optional>
 
@@ -40,18 +43,45 @@ enum class TrafficKind
     Poll,           // a poll request or its reply
     Direct,         // a user command's request or its reply
     Identification, // the 10-byte identification taken during detection
+    Discarded,      // received bytes that answered no request, or a reply not trusted
+};
+
+// Why received bytes were thrown away.
+enum class DiscardReason
+{
+    None,
+    Stray,      // nothing was asked: a stray byte, or the tail of a reply
+    Early,      // sooner than the board could have answered
+    Excess,     // more bytes than the reply holds
+    Unfinished, // a reply that stopped part of the way
+    Resync,     // while the line was being resynchronised
+    Late,       // after the watchdog had given the request up
+    Untrusted,  // a whole reply, but the line lost step before it could be trusted
 };
 
 struct LinkTraffic
 {
-    bool sent = true; // written to the port; false: a reply or identification taken
+    bool sent = true; // written to the port; false: received
     TrafficKind kind = TrafficKind::Poll;
     QByteArray bytes;
     std::int64_t time = 0; // the link's clock, milliseconds
+    DiscardReason reason = DiscardReason::None;
 };
 
-// Pauses polling for the lifetime of the object, after the outstanding poll reply has come;
-// only the outermost pause resumes it.
+// What the link has thrown away since the port was opened.
+struct LinkCounters
+{
+    quint64 strayBytes = 0;       // bytes that answered no request
+    quint64 lateBytes = 0;        // bytes that came after the watchdog gave a request up
+    quint64 untrustedReplies = 0; // whole replies dropped because the line lost step
+    quint64 resyncs = 0;          // times the line was resynchronised after losing step
+    quint64 unanswered = 0;       // requests the watchdog gave up
+
+    friend bool operator==(const LinkCounters &, const LinkCounters &) = default;
+};
+
+// Pauses polling for the lifetime of the object, after the outstanding poll request has been
+// answered or given up; only the outermost pause resumes it.
 class [[nodiscard]] PollPause
 {
 public:
@@ -70,9 +100,13 @@ class BoardLink : public QObject
     Q_OBJECT
 
 public:
-    using Clock = std::function<std::int64_t()>; // monotonic milliseconds, 64 bits
+    using Clock = std::function<std::int64_t()>;     // monotonic milliseconds, 64 bits
+    using FineClock = std::function<std::int64_t()>; // monotonic microseconds
 
     static constexpr std::chrono::milliseconds kWatchdogTimeout{2000};
+    // After the watchdog, the line must stay quiet this long before the next request, so that
+    // a reply that comes late is not taken for the next request's.
+    static constexpr std::chrono::milliseconds kLateQuiet{500};
     // A stalled device never empties its transmit queue; the wait for it ends here.
     static constexpr std::chrono::milliseconds kTransmitDrainTimeout{2000};
     // The KORVE firmware needs these pauses after each part of its start-up sequence.
@@ -85,11 +119,17 @@ public:
     ~BoardLink() override;
 
     void setClock(Clock clock) { m_clock = std::move(clock); }
+    void setFineClock(FineClock clock) { m_fineClock = std::move(clock); }
     [[nodiscard]] std::int64_t now() const { return m_clock(); }
+    [[nodiscard]] std::int64_t fineNow() const { return m_fineClock(); }
+    // The framing rules' times; the character time follows the port's settings at each open.
+    void setFramerTiming(const ReplyFramer::Timing &timing) { m_framer.setTiming(timing); }
 
     // Link state; written only here.
     [[nodiscard]] bool PollingEnabled() const { return m_pollingEnabled; }
-    [[nodiscard]] bool LinkIdle() const { return m_linkIdle; }
+    // The next request may go out: none is outstanding and the line is in step and quiet.
+    [[nodiscard]] bool LinkIdle() const { return m_framer.ready() && !m_lateQuiet; }
+    [[nodiscard]] bool RequestOutstanding() const { return m_framer.outstanding(); }
     [[nodiscard]] bool AwaitingDirectReply() const { return m_awaitingDirectReply; }
     [[nodiscard]] bool Detecting() const { return m_detecting; }
     [[nodiscard]] bool BoardActive() const { return m_boardActive; }
@@ -97,6 +137,9 @@ public:
     [[nodiscard]] bool PentarBoard() const { return m_pentarBoard; }
     [[nodiscard]] std::int64_t LastSendTick() const { return m_lastSendTick; }
     [[nodiscard]] const Reply &LastReply() const { return m_lastReply; }
+    [[nodiscard]] const LinkCounters &counters() const { return m_counters; }
+    // When the watchdog next has something to decide, on the link's clock.
+    [[nodiscard]] std::int64_t nextWatchdogCheck() const;
 
     // "Use Slow SPI": KORVE frames start with "!" while it is ticked.
     void setSlowSpi(bool slow) { m_slowSpi = slow; }
@@ -106,24 +149,26 @@ public:
     // Waits for an empty transmit queue and writes the frame; false when it could not be sent
     // (sendError has then been raised). Touches no link state.
     bool SendDatagram(const Datagram &d, TrafficKind kind = TrafficKind::Direct);
-    // Sends the poll request of PollTable row `row` on an idle link with polling enabled; the
-    // reply comes back through pollReplyTaken with the same row. False when the link was busy
-    // or polling is paused, and nothing was sent.
-    bool PollRequest(const Datagram &d, int row);
+    // Sends the poll request of PollTable row `row` on an idle link with polling enabled; its
+    // reply comes back through pollReply with the same row once it is trusted. `startsCycle`:
+    // pollCycleStart comes first, in order with the replies. False when nothing was sent.
+    bool PollRequest(const Datagram &d, int row, bool startsCycle = false);
     // Sends one Datagram and waits for its own reply, which it returns and also leaves in
     // LastReply; nothing when polling is not paused, the board did not answer within the
-    // watchdog's time, or the port closed meanwhile.
+    // watchdog's time, the reply could not be trusted, or the port closed meanwhile. A read
+    // returns once its reply is trusted; a write as soon as its reply has come in whole.
     std::optional<Reply> DirectRequest(const Datagram &d);
     [[nodiscard]] PollPause PausePolling() { return PollPause(*this); }
 
     // Right after the port opened: sends the probe and starts detection.
     void StartDetection();
     // After detection has started: nothing outstanding, polling enabled, the board not yet
-    // active, so that the first poll request (row 0) can go out.
+    // active, the counts at zero, so that the first poll request (row 0) can go out.
     void BeginPolling();
     void InitKorveBoard();
     void Comm32RxChar(QObject *sender, int count);
-    // Gives up on the outstanding request once it is older than the watchdog's time.
+    // Gives up on the outstanding request once it is older than the watchdog's time, ends the
+    // quiet after it, and gives up on a line that never gets quiet.
     void Watchdog();
     // The port has closed or is lost: every wait ends at once, unanswered.
     void EndAllWaits();
@@ -132,20 +177,39 @@ signals:
     void statusChanged(const QString &first, const QString &second);
     void identified(kvx::BoardVariant variant); // KORVE or Pentar board identified
     void sendError();
-    // A reply to the poll request of `row`; raised before the row advances.
-    void pollReplyTaken(int row, const kvx::Reply &reply);
-    // The link has just become idle after taking a reply; `identification` tells that it was
-    // the reply taken while detecting, after which polling starts again at row 0.
+    // A trusted reply to the poll request of `row`.
+    void pollReply(int row, const kvx::Reply &reply);
+    // A poll request sent with `startsCycle` has been answered or given up; replies to earlier
+    // requests have all come before.
+    void pollCycleStart();
+    // A reply has come in whole (it is used only once trusted); `identification` tells that
+    // it was the reply taken while detecting, after which polling starts again at row 0.
     void replyTaken(bool identification);
+    // The next request may go out.
+    void lineReady();
     void traffic(const kvx::LinkTraffic &event);
+    void countersChanged(const kvx::LinkCounters &counters);
 
 private:
     friend class PollPause;
 
     struct Request
     {
+        bool read = false;
         bool done = false;
         bool answered = false;
+        Reply reply;
+    };
+    struct Exchange
+    {
+        int id = -1;
+        TrafficKind kind = TrafficKind::Poll;
+        int row = -1;
+        bool startsCycle = false;
+        bool identification = false; // sent while detecting: 10 bytes expected
+        Request *request = nullptr;  // a direct request that waits for this exchange
+        bool taken = false;
+        QByteArray bytes;
         Reply reply;
     };
 
@@ -154,14 +218,34 @@ private:
     bool waitFor(const std::function<bool()> &done);
     bool waitForEmptyTransmitQueue();
     void writeRaw(const QByteArray &bytes, TrafficKind kind);
-    void finishRequest(bool answered, const Reply &reply = {});
-    void note(bool sent, TrafficKind kind, const QByteArray &bytes);
+    // Sends `d` as the next exchange, once bytes that are already waiting have been judged;
+    // false when the line turned out not to be ready.
+    bool startExchange(const Datagram &d, Exchange exchange, bool holdLine);
+    void readWaiting();
+    void afterInput();
+    void runFramerTimer();
+    void armFramerTimer();
+    void handleEvents();
+    void handle(const ReplyFramer::Event &event);
+    [[nodiscard]] Exchange takeExchange(int id);
+    void finish(Request *request, bool answered, const Reply &reply = {});
+    void identify(const QByteArray &bytes);
+    void reportActive();
+    void giveUpWaits();
+    void note(bool sent, TrafficKind kind, const QByteArray &bytes,
+              DiscardReason reason = DiscardReason::None);
+    void countChanged() { emit countersChanged(m_counters); }
 
     TCustomComm32 &m_comm;
     Clock m_clock;
+    FineClock m_fineClock;
+    ReplyFramer m_framer;
+    ReplyFramer::Events m_newEvents;
+    std::deque<ReplyFramer::Event> m_events; // judged, not yet handled
+    std::deque<Exchange> m_exchanges;        // sent and not yet resolved, oldest first
+    int m_nextId = 0;
 
     bool m_pollingEnabled = true;
-    bool m_linkIdle = true;
     bool m_awaitingDirectReply = false;
     bool m_detecting = false;
     bool m_boardActive = false;
@@ -170,12 +254,19 @@ private:
     bool m_slowSpi = false;
     std::int64_t m_lastSendTick = 0;
     Reply m_lastReply;
-    int m_pollRow = 0; // the row of the outstanding poll request
+    LinkCounters m_counters;
 
-    Request *m_outstanding = nullptr; // the direct request whose reply is awaited
-    quint64 m_closeCount = 0;         // bumped by EndAllWaits; waits started before it end
+    bool m_lateQuiet = false; // after the watchdog: nothing goes out until quiet
+    std::int64_t m_lateQuietFrom = 0;
+    std::int64_t m_lastProgress = 0; // last request sent or line ready, for a line never quiet
+    bool m_lineLost = false;         // given up for never getting quiet, and not ready since
+
+    quint64 m_closeCount = 0; // bumped by EndAllWaits; waits started before it end
+    quint64 m_giveUps = 0;    // bumped when the watchdog gives up; waiting commands end
     int m_waitDepth = 0;
     QTimer *m_waitGuard = nullptr;
+    QTimer *m_framerTimer = nullptr;
+    std::int64_t m_framerTimerDue = 0; // fine clock
 };
 
 } // namespace kvx

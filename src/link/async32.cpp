@@ -447,6 +447,28 @@ int TCustomComm32::OutQueueCount()
     return queued;
 }
 
+int TCustomComm32::InQueueCount()
+{
+    if (!Connected())
+        return 0;
+    int queued = int(m_port->bytesAvailable());
+#ifdef Q_OS_LINUX
+    int pending = 0;
+    if (::ioctl(int(m_port->handle()), FIONREAD, &pending) == 0 && pending > 0)
+        queued += pending;
+#endif
+    return queued;
+}
+
+double TCustomComm32::CharacterTime() const
+{
+    static constexpr double kStopBits[] = {1.0, 1.5, 2.0};
+    const double bits = 1.0 + (static_cast<int>(m_databits) + 4) +
+                        (m_parity == TParity::paNone ? 0.0 : 1.0) +
+                        kStopBits[static_cast<int>(m_stopbits)];
+    return bits * 1e6 / baudRateValue(m_baudRate);
+}
+
 void TCustomComm32::PurgeInput()
 {
     if (!Connected())

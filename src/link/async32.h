@@ -169,6 +169,10 @@ public:
     int ReadBytes(void *buffer, int count);
     // Bytes not yet on the wire: Qt's write buffer and the system's transmit queue.
     int OutQueueCount();
+    // Bytes received and not yet read: Qt's buffer and what the system still holds.
+    int InQueueCount();
+    // How long one character takes on the line with the current settings, in microseconds.
+    [[nodiscard]] double CharacterTime() const;
     void PurgeInput();
     void PurgeOutput();
 

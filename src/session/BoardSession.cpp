@@ -33,18 +33,20 @@ BoardSession::BoardSession(QObject *parent)
     connect(&m_link, &BoardLink::identified, this, &BoardSession::identified);
     connect(&m_link, &BoardLink::sendError, this, &BoardSession::sendError);
     connect(&m_link, &BoardLink::traffic, this, &BoardSession::traffic);
-    connect(&m_link, &BoardLink::pollReplyTaken, &m_scheduler, &PollScheduler::ShowPollReply);
-    // In this order: the row advances, the next request goes out at once, and the tick waits
-    // for its reply; only then do the listeners hear of the reply.
+    connect(&m_link, &BoardLink::countersChanged, this, &BoardSession::countersChanged);
+    connect(&m_link, &BoardLink::pollReply, &m_scheduler, &PollScheduler::ShowPollReply);
+    connect(&m_link, &BoardLink::pollCycleStart, this, &BoardSession::nextSample);
     connect(&m_link, &BoardLink::replyTaken, this, [this](bool identification) {
         m_scheduler.AdvancePollRow(identification);
+        emit replyTaken(identification);
+    });
+    // The next request goes out at once, and the tick waits for its reply.
+    connect(&m_link, &BoardLink::lineReady, this, [this] {
         m_scheduler.SendNextPoll();
         scheduleNextTick();
-        emit replyTaken(identification);
     });
     connect(&m_scheduler, &PollScheduler::pollReplyShown, this, &BoardSession::pollReplyShown);
     connect(&m_scheduler, &PollScheduler::traceValue, this, &BoardSession::traceValue);
-    connect(&m_scheduler, &PollScheduler::nextSample, this, &BoardSession::nextSample);
 }
 
 BoardSession::~BoardSession()
@@ -103,8 +105,8 @@ void BoardSession::scheduleNextTick()
     // cost processor time. Once the link is idle the tick is 1 ms again.
     std::int64_t wait = kPollInterval.count();
     if (!m_link.LinkIdle()) {
-        const std::int64_t due = m_link.LastSendTick() + BoardLink::kWatchdogTimeout.count() + 1;
-        wait = std::clamp<std::int64_t>(due - m_link.now(), kPollInterval.count(),
+        wait = std::clamp<std::int64_t>(m_link.nextWatchdogCheck() - m_link.now(),
+                                        kPollInterval.count(),
                                         BoardLink::kWatchdogTimeout.count() + 1);
     }
     if (m_timer->interval() != int(wait))

@@ -42,8 +42,9 @@ public:
 
     // Where "sim" ports find their simulated board; the program's entry provides it.
     void setSimulatedPortProvider(SimulatedPortProvider provider);
-    // The link's millisecond clock, for tests.
+    // The link's millisecond clock (watchdog) and microsecond clock (reply framing), for tests.
     void setClock(BoardLink::Clock clock) { m_link.setClock(std::move(clock)); }
+    void setFineClock(BoardLink::FineClock clock) { m_link.setFineClock(std::move(clock)); }
 
     // Opens the port named in the port list ("COM1", resolved through the [Ports] mapping),
     // resynchronises and identifies the board, and starts polling with row 0 at once. False
@@ -62,6 +63,8 @@ public:
     [[nodiscard]] bool PollingEnabled() const { return m_link.PollingEnabled(); }
     [[nodiscard]] bool LinkIdle() const { return m_link.LinkIdle(); }
     [[nodiscard]] int PollRow() const { return m_scheduler.PollRow(); }
+    // What the link has thrown away since the port opened.
+    [[nodiscard]] const LinkCounters &counters() const { return m_link.counters(); }
     void setSlowSpi(bool slow) { m_link.setSlowSpi(slow); }
 
     // What the register editor shows: which rows the cycle holds.
@@ -80,10 +83,13 @@ signals:
     void sendError();
     // The open device has vanished; the port is already closed and polling stopped.
     void deviceLost(const QString &reason);
+    // A reply has come in whole; it is shown once the link trusts it.
     void replyTaken(bool identification);
     void traffic(const kvx::LinkTraffic &event);
+    void countersChanged(const kvx::LinkCounters &counters);
     void pollReplyShown(int row, const kvx::Reply &reply);
     void traceValue(kvx::TraceKind kind, qint64 value, int motor);
+    // The trace recorder's next sample: once per cycle, after the cycle's last reply.
     void nextSample();
 
 private:

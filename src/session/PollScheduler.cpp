@@ -29,8 +29,8 @@ void PollScheduler::TimerActionsTimer()
         m_timerBusy = true;
         m_link.Watchdog();
         m_timerBusy = false;
-        return;
     }
+    // The watchdog may just have ended the quiet after a request it gave up.
     SendNextPoll();
 }
 
@@ -41,9 +41,9 @@ void PollScheduler::SendNextPoll()
     if (m_timerBusy || !m_link.LinkIdle() || !m_link.PollingEnabled())
         return;
     m_timerBusy = true;
-    if (m_pollRow == 1)
-        emit nextSample();
-    m_link.PollRequest(Datagram{m_table.row(m_pollRow).address, {}}, m_pollRow);
+    // The trace recorder's next sample starts with motor 1's position, once every reply of the
+    // cycle before has been shown.
+    m_link.PollRequest(Datagram{m_table.row(m_pollRow).address, {}}, m_pollRow, m_pollRow == 1);
     m_timerBusy = false;
 }
 

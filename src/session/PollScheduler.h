@@ -1,8 +1,9 @@
 #pragma once
 
-// The poll cycle: at each tick of the 1 ms timer, or as soon as a reply has made the link
-// idle, the read request of the current poll-table row goes out; each reply is shown through
-// the table, announced for the status lamps and the trace recorder, and the row advances.
+// The poll cycle: at each tick of the 1 ms timer, or as soon as the link is ready again after
+// a reply, the read request of the current poll-table row goes out; the row advances as each
+// reply comes in, and each reply, once the link trusts it, is shown through the table and
+// announced for the status lamps and the trace recorder.
 // Owns the row counter and the tick guard; follows what the register editor shows, as the
 // editor reports it. User-interface thread only.
 
@@ -46,9 +47,8 @@ public:
 signals:
     // A poll reply has been shown in the fields of its row.
     void pollReplyShown(int row, const kvx::Reply &reply);
-    // A value for the trace recorder, and the start of the next cycle (just before row 1).
+    // A value for the trace recorder.
     void traceValue(kvx::TraceKind kind, qint64 value, int motor);
-    void nextSample();
 
 private:
     BoardLink &m_link;

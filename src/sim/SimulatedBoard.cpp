@@ -65,6 +65,17 @@ std::optional<Variant> parseVariant(std::string_view name)
     return std::nullopt;
 }
 
+std::optional<StrayPosition> parseStrayPosition(std::string_view name)
+{
+    if (name == "before")
+        return StrayPosition::Before;
+    if (name == "inside")
+        return StrayPosition::Inside;
+    if (name == "after")
+        return StrayPosition::After;
+    return std::nullopt;
+}
+
 std::string_view variantName(Variant v)
 {
     switch (v) {
@@ -258,6 +269,7 @@ void SimulatedBoard::completeFrame(Ticks at)
     }
 
     const Faults &faults = m_options.faults;
+    Ticks late = 0;
     if (faults.silent) {
         reply.clear();
         note = "silent";
@@ -270,13 +282,19 @@ void SimulatedBoard::completeFrame(Ticks at)
             reply.chop(1);
             note = "truncated";
         } else if (faultHits(faults.strayEvery)) {
-            reply.append(static_cast<char>(kStrayByte));
+            const qsizetype position = faults.strayAt == StrayPosition::Before   ? 0
+                                       : faults.strayAt == StrayPosition::Inside ? 2
+                                                                                 : reply.size();
+            reply.insert(std::min(position, reply.size()), static_cast<char>(kStrayByte));
             note = "stray byte";
+        } else if (faultHits(faults.lateEvery)) {
+            late = ticksOf(std::chrono::duration_cast<Micros>(faults.lateBy));
+            note = "late";
         }
     }
 
     const Ticks turnaround = ticksOf(std::max(m_options.turnaround, Micros(0)));
-    const Ticks ready = at + turnaround + (slow ? kSlowSpiDelay : 0);
+    const Ticks ready = at + turnaround + (slow ? kSlowSpiDelay : 0) + std::max<Ticks>(late, 0);
     queueReply(reply, ready);
     log(at, request, reply, note);
 }

@@ -30,13 +30,26 @@ enum class Variant : std::uint8_t
 [[nodiscard]] std::optional<Variant> parseVariant(std::string_view name); // "plain", "korve", ...
 [[nodiscard]] std::string_view variantName(Variant v);
 
+// Where the stray byte of the stray fault goes.
+enum class StrayPosition : std::uint8_t
+{
+    Before, // ahead of the reply
+    Inside, // after its second byte
+    After,  // right after it
+};
+
+[[nodiscard]] std::optional<StrayPosition> parseStrayPosition(std::string_view name);
+
 // Faults for reliability tests; every count N applies to the Nth, 2Nth, ... answered frame.
 struct Faults
 {
     int dropEvery = 0;     // no reply at all
-    int strayEvery = 0;    // one extra byte after the reply
+    int strayEvery = 0;    // one extra byte with the reply
     int truncateEvery = 0; // only the first 3 of the 4 reply bytes
     bool silent = false;   // never answers
+    StrayPosition strayAt = StrayPosition::After;
+    int lateEvery = 0; // the reply comes `lateBy` later; the replies after it queue behind it
+    std::chrono::milliseconds lateBy{2100};
 };
 
 struct BoardOptions
@@ -115,8 +128,9 @@ private:
     // - Faults. The counters count answered frames, the identification included; the start-up
     //   sequence, discarded frames and probes are not frames for them, and nothing is counted
     //   while silent. One fault per frame, in this order: silent, drop, truncate (the last
-    //   byte is cut, so 3 of 4 or 9 of 10), stray (kStrayByte, 0x55, after the reply). A dropped or
-    //   silent frame still reaches the chip, as with a dead transmit line.
+    //   byte is cut, so 3 of 4 or 9 of 10), stray (kStrayByte, 0x55, before, inside or after
+    //   the reply), late (the firmware stalls: this reply and every one after it wait). A
+    //   dropped or silent frame still reaches the chip, as with a dead transmit line.
     // - Reply bytes are due at their stop bit, rounded up to the next microsecond; line times
     //   are kept exactly in ticks of 1/192 us (a byte is 100000 ticks), so nothing drifts.
     //   Without line timing replies are still queued in order. The queue keeps the newest

@@ -23,8 +23,9 @@ namespace {
 
 constexpr const char *kUsage =
     "usage: kvx310-sim [--variant plain|korve|pentar] [--link PATH] [--line-timing] "
-    "[--turnaround-us N] [--drop-every N] [--stray-every N] [--truncate-every N] [--silent] "
-    "[--hangup-after S] [--verbose]";
+    "[--turnaround-us N] [--drop-every N] [--stray-every N] [--stray-at before|inside|after] "
+    "[--truncate-every N] [--late-every N] [--late-ms M] [--silent] [--hangup-after S] "
+    "[--verbose]";
 
 struct Arguments
 {
@@ -79,6 +80,16 @@ Arguments parseArguments(int argc, char **argv)
             a.board.faults.dropEvery = int(parseCount("--drop-every", value(), 1));
         } else if (opt == "--stray-every") {
             a.board.faults.strayEvery = int(parseCount("--stray-every", value(), 1));
+        } else if (opt == "--stray-at") {
+            const char *name = value();
+            const auto at = parseStrayPosition(name);
+            if (!at)
+                usageError(std::string("unknown stray position \"") + name + "\"");
+            a.board.faults.strayAt = *at;
+        } else if (opt == "--late-every") {
+            a.board.faults.lateEvery = int(parseCount("--late-every", value(), 1));
+        } else if (opt == "--late-ms") {
+            a.board.faults.lateBy = std::chrono::milliseconds(parseCount("--late-ms", value(), 0));
         } else if (opt == "--truncate-every") {
             a.board.faults.truncateEvery = int(parseCount("--truncate-every", value(), 1));
         } else if (opt == "--silent") {

@@ -229,6 +229,8 @@ void TestFormMain::detection()
         now += 2001;
         m_main->session().TimerActionsTimer(); // the tick that finds the request too old
         QCOMPARE(m_main->StaticInfo1->text(), QStringLiteral("The board does not respond."));
+        now += BoardLink::kLateQuiet.count();
+        m_main->session().TimerActionsTimer(); // the quiet after it is over: row 0 again
     }
     QTRY_COMPARE_WITH_TIMEOUT(m_main->StaticInfo1->text(), QStringLiteral("The board is active."),
                               kEventWait);
@@ -276,10 +278,10 @@ void TestFormMain::statusLamps()
     QVERIFY(m_app->mapCom1(pty.path()));
     createWindows();
     m_main->BtnOpenClick();
-    QVERIFY(pty.send(QByteArray(10, '\0'))); // the identification of a plain board
+    QVERIFY(pty.reply(QByteArray(10, '\0'))); // the identification of a plain board
     QTRY_COMPARE_WITH_TIMEOUT(m_main->StaticInfo1->text(), QStringLiteral("The board is active."),
                               kEventWait);
-    QVERIFY(pty.send(QByteArray("\x41\x00\x00\x00", 4)));
+    QVERIFY(pty.reply(QByteArray("\x41\x00\x00\x00", 4)));
     QTRY_COMPARE_WITH_TIMEOUT(m_main->StatusLeds[0]->LedColor(), TLedLittleColor::lcCyan,
                               kEventWait);
     for (int bit = 0; bit < 8; ++bit) {

@@ -425,28 +425,29 @@ void TestMotion::openScripted(PtyPair &pty, std::int64_t &now,
     m_main->session().setClock([&now] { return now; });
     m_main->BtnOpenClick();
     pty.received(); // the probe and row 0
-    QVERIFY(pty.send(QByteArray("ZAP310v1.0", 10)));
+    QVERIFY(pty.reply(QByteArray("ZAP310v1.0", 10)));
     QTRY_COMPARE_WITH_TIMEOUT(m_main->StaticInfo2->text(), QStringLiteral("Pentar detected!"),
                               kEventWait);
     // Play the board: polls are answered and not kept; of the commands' frames, those the test
-    // does not answer are ended by the watchdog at once.
+    // does not answer are ended by the watchdog at once. The link's clock runs ten times as
+    // fast as the board's ticks, so that the quiet after a watchdog passes quickly.
     auto pending = std::make_shared<QByteArray>();
     board.setInterval(1);
     connect(&board, &QTimer::timeout, this, [&, pending, answer] {
+        now += 10;
         *pending += pty.received();
         while (pending->size() >= 5) {
             const QByteArray f = pending->left(5);
             pending->remove(0, 5);
             m_scripted << f;
-            if (isPoll(f)) {
-                pty.send(QByteArray(4, '\0'));
-                continue;
-            }
-            seen << f;
-            if (answer(f))
-                pty.send(QByteArray(4, '\0'));
-            else
+            if (isPoll(f) || answer(f)) {
+                QTimer::singleShot(PtyPair::kLinePaceMs, this,
+                                   [&pty] { pty.send(QByteArray(4, '\0')); });
+            } else {
                 now += 2001;
+            }
+            if (!isPoll(f))
+                seen << f;
         }
     });
     board.start();
@@ -521,10 +522,15 @@ void TestMotion::clickDuringGoKeepsEachCommandsReplies()
     direct(0x34, 0x000A00); // and of motor 2
     set(0, MotorSettings{3, 0, 0, 0, 0, 0, 7});
     set(1, MotorSettings{3, 0, 0, 0, 0, 0, 9});
-    m_frames.clear();
-    // The second click lands while the first Go waits for its first reply.
-    QTimer::singleShot(0, this, [this] { m_main->BtnGo1Click(m_main->Motors[1].BtnGo); });
-    m_main->BtnGo1Click(m_main->Motors[0].BtnGo);
+    {
+        // The first Go's first request goes out at once, on a free line; the second click
+        // lands while it waits for its reply.
+        const PollPause pause = m_main->session().PausePolling();
+        QTRY_VERIFY_WITH_TIMEOUT(m_main->session().LinkIdle(), kEventWait);
+        m_frames.clear();
+        QTimer::singleShot(0, this, [this] { m_main->BtnGo1Click(m_main->Motors[1].BtnGo); });
+        m_main->BtnGo1Click(m_main->Motors[0].BtnGo);
+    }
     QCOMPARE(commandFrames(), (Frames{frame("#\x15\x00\x00\x00"), frame("#\x35\x00\x00\x00"),
                                       frame("#\x34\x00\x0A\x03"), frame("#\x2A\x00\x00\x09"),
                                       frame("#\x14\x00\x05\x03"), frame("#\x0A\x00\x00\x07")}));

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QTest>
 
 #include <fcntl.h>
 #include <termios.h>
@@ -35,9 +36,20 @@ public:
     [[nodiscard]] bool ok() const { return m_master >= 0 && m_slave >= 0; }
     [[nodiscard]] QString path() const { return m_path; }
 
+    // A board on a real line answers a request no sooner than its request and its own bytes
+    // can cross a 19200 bit/s line: about 3 ms for a 4-byte reply, 8 ms for the 10-byte
+    // identification.
+    static constexpr int kLinePaceMs = 10;
+
     bool send(const QByteArray &bytes)
     {
         return ::write(m_master, bytes.constData(), size_t(bytes.size())) == bytes.size();
+    }
+    // Answers a request that has just gone out, at the pace of a line.
+    bool reply(const QByteArray &bytes)
+    {
+        QTest::qWait(kLinePaceMs);
+        return send(bytes);
     }
     // Everything the component has sent so far, without waiting.
     QByteArray received()

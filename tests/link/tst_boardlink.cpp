@@ -45,6 +45,7 @@ private slots:
     void detectionTakesOnlyTenBytes();
     void korveIdentificationSendsStartUp();
     void trafficNamesEachFrame();
+    void floodEndsCommandsUnanswered();
 
 private:
     void startBoard(BoardOptions options = {});
@@ -106,9 +107,11 @@ void TestBoardLink::identify(PtyPair &pty, const QByteArray &identification)
     QVERIFY(m_link->PollRequest(Datagram{0x01, {}}, 0));
     pty.received();
     QSignalSpy taken(m_link.get(), &BoardLink::replyTaken);
-    QVERIFY(pty.send(identification));
+    QVERIFY(pty.reply(identification));
     QTRY_COMPARE_WITH_TIMEOUT(taken.count(), 1, kEventWait);
     QVERIFY(!m_link->Detecting());
+    // Acted on once it is trusted; then the next request may go out.
+    QTRY_VERIFY_WITH_TIMEOUT(m_link->LinkIdle(), kEventWait);
 }
 
 void TestBoardLink::framesPerVariant_data()
@@ -202,6 +205,7 @@ void TestBoardLink::commandDuringWaitKeepsItsOwnReply()
     const PollPause pause = m_link->PausePolling();
     QVERIFY(m_link->DirectRequest(Datagram{0x04, {0, 0, 111}})); // V_MIN
     QVERIFY(m_link->DirectRequest(Datagram{0x06, {0, 0, 222}})); // V_MAX
+    QTRY_VERIFY_WITH_TIMEOUT(m_link->LinkIdle(), kEventWait);    // the outer request goes first
     m_frames.clear();
 
     bool innerAnswered = false;
@@ -229,7 +233,8 @@ void TestBoardLink::unansweredRequestIsReported()
     PtyPair pty; // the test plays a board that answers once, then falls silent
     openOn(pty.path());
     const PollPause pause = m_link->PausePolling();
-    QTimer::singleShot(0, this, [&pty] { pty.send(QByteArray("\x01\x09\x09\x09", 4)); });
+    QTimer::singleShot(PtyPair::kLinePaceMs, this,
+                       [&pty] { pty.send(QByteArray("\x01\x09\x09\x09", 4)); });
     QVERIFY(m_link->DirectRequest(Datagram{0x01, {}}));
     QTimer::singleShot(10, this, [this] {
         m_now += 2001;
@@ -237,9 +242,14 @@ void TestBoardLink::unansweredRequestIsReported()
     });
     QVERIFY(!m_link->DirectRequest(Datagram{0x01, {}}));
     QCOMPARE(m_link->LastReply(), (Reply{0x01, {9, 9, 9}})); // the stale reply stays visible
-    QVERIFY(m_link->LinkIdle());
+    QVERIFY(!m_link->RequestOutstanding());
     QCOMPARE(m_status.last(), QStringLiteral("The board does not respond.|Please check the cable "
                                              "and power."));
+    // A late reply must not be taken for the next request: the line stays quiet a while.
+    QVERIFY(!m_link->LinkIdle());
+    m_now += BoardLink::kLateQuiet.count();
+    m_link->Watchdog();
+    QVERIFY(m_link->LinkIdle());
 }
 
 void TestBoardLink::closingEndsEveryWait()
@@ -283,7 +293,7 @@ void TestBoardLink::watchdogIgnoresThe32BitWrap()
     QVERIFY(m_status.isEmpty());
     m_now += 2000;
     m_link->Watchdog();
-    QVERIFY(m_link->LinkIdle());
+    QVERIFY(!m_link->RequestOutstanding());
 }
 
 void TestBoardLink::watchdogTextsAndPurges()
@@ -292,18 +302,19 @@ void TestBoardLink::watchdogTextsAndPurges()
     openOn(pty.path());
     identify(pty, QByteArray(10, '\0')); // the board is active
     m_link->StartDetection();            // and detection runs again
-    int counted = 0;
-    m_comm->OnRxChar = [&](QObject *, int count) { counted = count; };
-    QVERIFY(pty.send("\x01\x02\x03\x04\x05")); // a reply and a stray byte: never taken
-    QTRY_COMPARE_WITH_TIMEOUT(counted, 5, kEventWait);
     m_status.clear();
 
     // A direct request that is never answered; the watchdog is run from inside its wait.
-    QTimer::singleShot(0, this, [this] {
+    int counted = 0;
+    QTimer::singleShot(0, this, [&] {
         QVERIFY(!m_link->LinkIdle());
         QVERIFY(m_link->BoardActive());
         QVERIFY(m_link->Detecting());
         QVERIFY(m_link->AwaitingDirectReply());
+        // Bytes that stay in the port's queue until the watchdog.
+        m_comm->OnRxChar = [&](QObject *, int count) { counted = count; };
+        QVERIFY(pty.send("\x01\x02\x03\x04\x05"));
+        QTRY_COMPARE_WITH_TIMEOUT(counted, 5, kEventWait);
         m_now += 2000;
         m_link->Watchdog();
         QVERIFY(!m_link->LinkIdle()); // 2000 ms is not yet "more than 2000"
@@ -312,7 +323,8 @@ void TestBoardLink::watchdogTextsAndPurges()
     });
     const PollPause pause = m_link->PausePolling();
     QVERIFY(!m_link->DirectRequest(Datagram{0x01, {}}));
-    QVERIFY(m_link->LinkIdle());
+    QCOMPARE(counted, 5);
+    QVERIFY(!m_link->RequestOutstanding());
     QVERIFY(!m_link->BoardActive());
     QVERIFY(!m_link->Detecting());
     QVERIFY(m_link->AwaitingDirectReply());
@@ -344,13 +356,13 @@ void TestBoardLink::detectionTakesOnlyTenBytes()
         counted = count;
         m_link->Comm32RxChar(s, count);
     };
-    QSignalSpy polls(m_link.get(), &BoardLink::pollReplyTaken);
+    QSignalSpy polls(m_link.get(), &BoardLink::pollReply);
     QSignalSpy taken(m_link.get(), &BoardLink::replyTaken);
     m_link->StartDetection();
     QVERIFY(m_link->PollRequest(Datagram{0x01, {}}, 0));
     pty.received();
     // A poll reply alone is not the identification.
-    QVERIFY(pty.send(QByteArray("\x41\x00\x00\x00", 4)));
+    QVERIFY(pty.reply(QByteArray("\x41\x00\x00\x00", 4)));
     QTRY_COMPARE_WITH_TIMEOUT(counted, 4, kEventWait);
     QCOMPARE(taken.count(), 0);
     QVERIFY(m_link->Detecting());
@@ -361,7 +373,7 @@ void TestBoardLink::detectionTakesOnlyTenBytes()
     QCOMPARE(polls.count(), 0);
     QVERIFY(!m_link->Detecting());
     QVERIFY(!m_link->KorveBoard());
-    QVERIFY(m_link->LinkIdle());
+    QTRY_VERIFY_WITH_TIMEOUT(m_link->LinkIdle(), kEventWait); // once the reply is trusted
     QCOMPARE(m_status.last(), QStringLiteral("The board is active.|KVX310 evaluation board "
                                              "detected!"));
 }
@@ -373,8 +385,9 @@ void TestBoardLink::korveIdentificationSendsStartUp()
     QList<BoardVariant> identified;
     connect(m_link.get(), &BoardLink::identified, this, [&](BoardVariant v) { identified << v; });
     m_link->StartDetection();
+    QVERIFY(m_link->PollRequest(Datagram{0x01, {}}, 0));
     pty.received();
-    QVERIFY(pty.send(QByteArray("KOR310v1.0", 10)));
+    QVERIFY(pty.reply(QByteArray("KOR310v1.0", 10)));
     QTRY_COMPARE_WITH_TIMEOUT(identified.size(), 1, kEventWait);
     QCOMPARE(identified.first(), BoardVariant::Korve);
     QVERIFY(m_link->KorveBoard());
@@ -392,7 +405,7 @@ void TestBoardLink::trafficNamesEachFrame()
     connect(m_link.get(), &BoardLink::traffic, this, [&](const LinkTraffic &t) { seen << t; });
     identify(pty, QByteArray("KOR310v1.0"));
     QVERIFY(m_link->PollRequest(Datagram{0x03, {}}, 1));
-    QVERIFY(pty.send(QByteArray("\x01\x00\x00\x07", 4)));
+    QVERIFY(pty.reply(QByteArray("\x01\x00\x00\x07", 4)));
     QTRY_VERIFY_WITH_TIMEOUT(m_link->LinkIdle(), kEventWait);
 
     QStringList kinds;
@@ -413,6 +426,33 @@ void TestBoardLink::trafficNamesEachFrame()
             QStringLiteral("sent %1 220000").arg(int(TrafficKind::StartUp)),
             QStringLiteral("sent %1 230403000000").arg(int(TrafficKind::Poll)),
             QStringLiteral("taken %1 01000007").arg(int(TrafficKind::Poll))}));
+}
+
+void TestBoardLink::floodEndsCommandsUnanswered()
+{
+    // A line that never falls quiet: nothing is taken for a reply, and a command ends
+    // unanswered instead of waiting for a quiet that never comes.
+    PtyPair pty;
+    openOn(pty.path());
+    QTimer flood;
+    flood.setInterval(1);
+    connect(&flood, &QTimer::timeout, this, [&pty] { pty.send(QByteArray(8, '\x55')); });
+    flood.start();
+    QSignalSpy taken(m_link.get(), &BoardLink::replyTaken);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_link->LinkIdle(), kEventWait);
+    QTimer::singleShot(20, this, [this] {
+        m_now += BoardLink::kWatchdogTimeout.count() + 1;
+        m_link->Watchdog();
+    });
+    {
+        const PollPause pause = m_link->PausePolling();
+        QVERIFY(!m_link->DirectRequest(Datagram{0x03, {}}));
+    }
+    QCOMPARE(taken.count(), 0);
+    QCOMPARE(m_status.last(), QStringLiteral("The board does not respond.|Please check the cable "
+                                             "and power."));
+    QVERIFY(m_link->counters().strayBytes > 0);
+    flood.stop();
 }
 
 QTEST_GUILESS_MAIN(TestBoardLink)

@@ -51,13 +51,16 @@ private:
     void openOnPty();
     // Answers the outstanding request and waits until its reply has been taken.
     void answer(const QByteArray &reply);
-    // Answers poll requests with zeros until the request of `row` is outstanding; what the
-    // terminal then holds is that request alone.
-    void pollUntil(int row);
+    // Answers the outstanding poll request and waits until its reply is shown.
+    void show(const QByteArray &reply);
+    // Answers poll requests with zeros, each shown, until the request of `row` is outstanding;
+    // returns that request as the terminal got it.
+    QByteArray pollUntil(int row);
     [[nodiscard]] int rowOf(std::uint8_t address) const;
 
     std::int64_t m_now = 5000;
     int m_taken = 0;
+    int m_shown = 0;
     QStringList m_events;
     QStringList m_status;
     QList<int> m_statusBits;
@@ -70,6 +73,7 @@ void TestPollScheduler::init()
 {
     m_now = 5000;
     m_taken = 0;
+    m_shown = 0;
     m_events.clear();
     m_status.clear();
     m_statusBits.clear();
@@ -79,8 +83,10 @@ void TestPollScheduler::init()
             [this](const QString &a, const QString &b) { m_status << a + '|' + b; });
     connect(m_session.get(), &BoardSession::nextSample, this,
             [this] { m_events << QStringLiteral("N"); });
-    connect(m_session.get(), &BoardSession::pollReplyShown, this,
-            [this](int, const Reply &r) { m_statusBits << r.status; });
+    connect(m_session.get(), &BoardSession::pollReplyShown, this, [this](int, const Reply &r) {
+        m_statusBits << r.status;
+        ++m_shown;
+    });
     connect(m_session.get(), &BoardSession::replyTaken, this, [this] { ++m_taken; });
 }
 
@@ -98,21 +104,35 @@ void TestPollScheduler::openOnPty()
     m_pty->received(); // the probe and row 0
     answer(QByteArray(10, '\0'));
     QCOMPARE(m_session->PollRow(), 0);
+    // Row 0 goes out once the identification is trusted.
+    QTRY_VERIFY_WITH_TIMEOUT(m_session->link().RequestOutstanding(), kEventWait);
     m_status.clear();
 }
 
 void TestPollScheduler::answer(const QByteArray &reply)
 {
+    // A reply before its request would be a stray.
+    QTRY_VERIFY_WITH_TIMEOUT(m_session->link().RequestOutstanding(), kEventWait);
     const int taken = m_taken;
-    QVERIFY(m_pty->send(reply));
+    QVERIFY(m_pty->reply(reply));
     QTRY_COMPARE_WITH_TIMEOUT(m_taken, taken + 1, kEventWait);
 }
 
-void TestPollScheduler::pollUntil(int row)
+void TestPollScheduler::show(const QByteArray &reply)
 {
-    while (m_session->PollRow() != row && !QTest::currentTestFailed()) {
-        m_pty->received();
-        answer(QByteArray(4, '\0'));
+    const int shown = m_shown;
+    answer(reply);
+    QTRY_COMPARE_WITH_TIMEOUT(m_shown, shown + 1, kEventWait);
+}
+
+QByteArray TestPollScheduler::pollUntil(int row)
+{
+    for (;;) {
+        [&] { QTRY_VERIFY_WITH_TIMEOUT(m_session->link().RequestOutstanding(), kEventWait); }();
+        const QByteArray request = m_pty->received();
+        if (m_session->PollRow() == row || QTest::currentTestFailed())
+            return request;
+        show(QByteArray(4, '\0'));
     }
 }
 
@@ -149,31 +169,44 @@ void TestPollScheduler::requestOrder()
     pentar.variant = Variant::Pentar;
     m_server = std::make_unique<PtyBoardServer>(pentar);
     QVERIFY(m_server->start());
-    m_server->board().onFrame = [this](const FrameLogEntry &e) {
+    QStringList sent;
+    m_server->board().onFrame = [&](const FrameLogEntry &e) {
         if (e.request.startsWith('#'))
-            m_events << QString::number(rowOf(std::uint8_t(e.request.at(1))));
+            sent << QString::number(rowOf(std::uint8_t(e.request.at(1))));
     };
+    QStringList displayed;
+    connect(m_session.get(), &BoardSession::pollReplyShown, this,
+            [&](int row) { displayed << QString::number(row); });
+    connect(m_session.get(), &BoardSession::nextSample, this,
+            [&] { displayed << QStringLiteral("N"); });
 
     // "Open" sends row 0 at once, answered by the identification; then row 0 comes first,
     // whatever the page, and each reply sends the next request.
     QVERIFY(m_session->Open(m_server->terminalPath(), {}));
     const qsizetype wanted = 2 + 2 * cycle.size();
-    QTRY_VERIFY_WITH_TIMEOUT(m_events.count() - m_events.count(QStringLiteral("N")) > wanted,
+    QTRY_VERIFY_WITH_TIMEOUT(displayed.count() - displayed.count(QStringLiteral("N")) > wanted,
                              kEventWait);
     m_session->Close();
 
     // Row 0 is where the Motor 1 and Global cycles begin anyway.
-    QStringList expected{QStringLiteral("0")};
-    if (cycle.first() != 0)
-        expected << QStringLiteral("0");
+    QStringList expectedSent{QStringLiteral("0")};
+    QStringList expectedShown;
+    if (cycle.first() != 0) {
+        expectedSent << QStringLiteral("0");
+        expectedShown << QStringLiteral("0");
+    }
     for (int round = 0; round < 2; ++round) {
         for (int r : cycle) {
+            expectedSent << QString::number(r);
             if (r == 1)
-                expected << QStringLiteral("N"); // the recorder's tick, just before row 1
-            expected << QString::number(r);
+                expectedShown << QStringLiteral("N"); // the recorder's tick, just before row 1
+            expectedShown << QString::number(r);
         }
     }
-    QCOMPARE(m_events.mid(0, expected.size()), expected);
+    QCOMPARE(sent.mid(0, expectedSent.size()), expectedSent);
+    // Shown are the poll replies, in the order sent and with the recorder's tick in its place;
+    // the identification is no poll reply.
+    QCOMPARE(displayed.mid(0, expectedShown.size()), expectedShown);
 }
 
 void TestPollScheduler::pageChangeTakesEffectAtNextAdvance()
@@ -182,11 +215,11 @@ void TestPollScheduler::pageChangeTakesEffectAtNextAdvance()
     openOnPty();
     QString vMin;
     m_session->table().setEditorField(2, [&](const QString &t) { vMin = t; });
-    pollUntil(2); // V_MIN of motor 1, polled on the Motor 1 page only
-    QCOMPARE(m_pty->received(), QByteArray("#\x05\x00\x00\x00", 5));
+    // V_MIN of motor 1, polled on the Motor 1 page only
+    QCOMPARE(pollUntil(2), QByteArray("#\x05\x00\x00\x00", 5));
     // The user switches to "Motor 2" while the request is out.
     m_session->setEditorView(true, EditorPage::Motor2);
-    answer(QByteArray("\x00\x00\x00\x2A", 4));
+    show(QByteArray("\x00\x00\x00\x2A", 4));
     QCOMPARE(vMin, QStringLiteral("42")); // the row already requested is still shown
     QCOMPARE(m_session->PollRow(), 4);    // and the next one follows the new page
 }
@@ -194,16 +227,19 @@ void TestPollScheduler::pageChangeTakesEffectAtNextAdvance()
 void TestPollScheduler::watchdogRepeatsTheUnansweredRow()
 {
     openOnPty();
-    pollUntil(5);
-    QCOMPARE(m_pty->received(), QByteArray("#\x0B\x00\x00\x00", 5));
+    QCOMPARE(pollUntil(5), QByteArray("#\x0B\x00\x00\x00", 5));
     m_now += 2001;
     m_session->TimerActionsTimer(); // the watchdog gives up on row 5
     QCOMPARE(m_status,
              QStringList{"The board does not respond.|Please check the cable and power."});
     QCOMPARE(m_session->PollRow(), 5);
+    m_now += BoardLink::kLateQuiet.count() - 1;
+    m_session->TimerActionsTimer();
+    QVERIFY(m_pty->received().isEmpty()); // a late reply could still come
+    m_now += 1;
     m_session->TimerActionsTimer();
     QCOMPARE(m_pty->received(), QByteArray("#\x0B\x00\x00\x00", 5)); // asked again
-    answer(QByteArray("\x00\x00\x00\x01", 4));
+    show(QByteArray("\x00\x00\x00\x01", 4));
     QCOMPARE(m_status.last(), QStringLiteral("The board is active.|KVX310 evaluation board "
                                              "detected!"));
     QCOMPARE(m_session->PollRow(), 7);
@@ -223,8 +259,11 @@ void TestPollScheduler::silentBoardIsAskedEvery2000ms()
         if (!m_pty->received().isEmpty())
             sentAt << m_now - start;
     }
-    // Each request waits out the watchdog's 2000 ms, then the next tick asks again.
-    QCOMPARE(sentAt, (QList<std::int64_t>{0, 2002, 4004, 6006, 8008}));
+    // Each request waits out the watchdog's 2000 ms and the quiet after it, then the tick that
+    // ends the quiet asks again.
+    const std::int64_t period =
+        BoardLink::kWatchdogTimeout.count() + 1 + BoardLink::kLateQuiet.count();
+    QCOMPARE(sentAt, (QList<std::int64_t>{0, period, 2 * period, 3 * period}));
     QStringList expected{QStringLiteral("Trying to detect the board.|")};
     for (int i = 0; i < 4; ++i)
         expected << QStringLiteral("The board does not respond.|Please check the cable and power.");
@@ -246,7 +285,7 @@ void TestPollScheduler::repliesFeedTraceAndLamps()
     positions.clear();
     velocities.clear();
     m_statusBits.clear();
-    answer(QByteArray("\x41\x80\x00\x00", 4));
+    show(QByteArray("\x41\x80\x00\x00", 4));
     QCOMPARE(positions, (QList<QPair<qint64, int>>{{-8388608, 1}}));
     QVERIFY(velocities.isEmpty());
     QCOMPARE(m_statusBits, QList<int>{0x41});
@@ -258,7 +297,7 @@ void TestPollScheduler::pausedPollingOnlyRunsTheWatchdog()
     m_events.clear();
     QCOMPARE(m_pty->received(), QByteArray("#\x01\x00\x00\x00", 5));
     // Row 0 is outstanding: the pause waits for its reply.
-    QTimer::singleShot(0, this, [this] { m_pty->send(QByteArray(4, '\0')); });
+    QTimer::singleShot(PtyPair::kLinePaceMs, this, [this] { m_pty->send(QByteArray(4, '\0')); });
     const PollPause pause = m_session->PausePolling();
     QVERIFY(m_session->LinkIdle());
     QVERIFY(m_pty->received().isEmpty()); // nothing went out as the pause began

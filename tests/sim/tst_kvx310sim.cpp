@@ -129,6 +129,8 @@ void TestKvx310Sim::badArguments_data()
     QTest::newRow("unknown variant") << QStringList{"--variant", "turbo"};
     QTest::newRow("missing value") << QStringList{"--drop-every"};
     QTest::newRow("zero count") << QStringList{"--stray-every", "0"};
+    QTest::newRow("unknown stray position") << QStringList{"--stray-at", "middle"};
+    QTest::newRow("negative delay") << QStringList{"--late-ms", "-5"};
     QTest::newRow("not a number") << QStringList{"--turnaround-us", "soon"};
     QTest::newRow("negative seconds") << QStringList{"--hangup-after", "-1"};
 }

@@ -15,6 +15,7 @@ using kvx::sim::BoardOptions;
 using kvx::sim::FrameLogEntry;
 using kvx::sim::Micros;
 using kvx::sim::SimulatedBoard;
+using kvx::sim::StrayPosition;
 using kvx::sim::Variant;
 
 namespace {
@@ -49,6 +50,7 @@ BoardOptions optionsFor(Variant variant, bool lineTiming = false, Micros turnaro
 } // namespace
 
 Q_DECLARE_METATYPE(kvx::sim::Variant)
+Q_DECLARE_METATYPE(kvx::sim::StrayPosition)
 
 class TestSimulatedBoard : public QObject
 {
@@ -249,6 +251,39 @@ private slots:
         QTest::newRow("drop beats truncate") << 2 << 0 << 2 << false << r + r;
         QTest::newRow("truncate beats stray") << 0 << 2 << 2 << false << r + cut + r + cut;
         QTest::newRow("drop beats stray") << 2 << 1 << 0 << false << s + s;
+    }
+
+    void strayPositionsAndLateReplies_data()
+    {
+        QTest::addColumn<StrayPosition>("at");
+        QTest::addColumn<int>("late");
+        QTest::addColumn<QByteArray>("output"); // by 100 ms, for two reads of RAM word 0
+        QTest::addColumn<QByteArray>("later");  // by 1 s
+        const QByteArray r = kWord0Reply;
+        QTest::newRow("stray before")
+            << StrayPosition::Before << 0 << r + QByteArray("\x55") + r << QByteArray();
+        QTest::newRow("stray inside")
+            << StrayPosition::Inside << 0 << r + r.left(2) + '\x55' + r.mid(2) << QByteArray();
+        QTest::newRow("stray after") << StrayPosition::After << 0 << r + r + '\x55' << QByteArray();
+        // The second reply waits 500 ms; nothing overtakes it.
+        QTest::newRow("late") << StrayPosition::After << 2 << r << r;
+    }
+    void strayPositionsAndLateReplies()
+    {
+        QFETCH(StrayPosition, at);
+        QFETCH(int, late);
+        QFETCH(QByteArray, output);
+        QFETCH(QByteArray, later);
+        BoardOptions options;
+        options.faults.strayEvery = late ? 0 : 2;
+        options.faults.strayAt = at;
+        options.faults.lateEvery = late;
+        options.faults.lateBy = std::chrono::milliseconds(500);
+        SimulatedBoard board = makeBoard(options);
+        board.receive(kReadWord0, ms(0));
+        board.receive(kReadWord0, ms(10));
+        QCOMPARE(board.takeDue(ms(100)), output);
+        QCOMPARE(board.takeDue(ms(1000)), later);
     }
     void faults()
     {

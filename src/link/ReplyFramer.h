@@ -1,0 +1,158 @@
+#pragma once
+
+// Decides, from the bytes that arrive and when they arrive, which of them answer the request
+// that is outstanding. The board's replies carry no length, checksum or delimiter, so a stray
+// byte, a lost byte or a late reply would otherwise shift every reply after it onto the wrong
+// request. The rules only ever reject; when unsure, the exchange counts as unanswered:
+//
+// - Count. A reply has exactly the expected number of bytes; one more is a lost step.
+// - Pace. A board on a real line cannot start its reply before it has received the whole
+//   request, nor deliver its bytes faster than the line carries them. Once the board has shown
+//   that pace (its last few replies all came no sooner than a line allows), bytes that come
+//   before a reply could have are strays, and the next request may follow a reply at once. A
+//   peer that answers faster than any line (a program on a pseudo-terminal) is given a quiet
+//   gap after each reply instead, before the next request.
+// - Hold. A complete reply is trusted only after the line has stayed in step for a while after
+//   it, long enough for bytes that an adapter delivers late (USB adapters deliver in batches
+//   every 1 to 16 ms) to show a lost step. Until then the next requests may go out, but
+//   nothing taken from the reply is shown or used; a lost step drops every reply held.
+// - Resync. After a lost step nothing goes out until the line has been quiet for a while.
+// - Unfinished. A reply that stops coming part of the way through is given up after a while.
+//
+// Pure logic: no I/O, no clock; times are microseconds on one monotonic clock, given by the
+// caller. Events come out in order into the caller's list.
+
+#include <QByteArray>
+
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <vector>
+
+namespace kvx {
+
+class ReplyFramer
+{
+public:
+    using Micros = std::int64_t;
+
+    struct Timing
+    {
+        Micros byteTime = 521;      // one character on the line: 10 bits at 19200 bit/s
+        Micros gap = 2'000;         // quiet after a reply from a peer that keeps no line pace
+        Micros hold = 20'000;       // how long the line must stay in step after a reply
+        Micros resync = 20'000;     // quiet needed after a lost step
+        Micros unfinished = 50'000; // silence that ends a reply begun but not complete
+    };
+
+    enum class EventType
+    {
+        Taken,     // a reply has come in whole; not to be used before it is Committed
+        Committed, // the reply of `id` is trusted
+        Dropped,   // the exchange `id` stays unanswered
+        Discarded, // `bytes` answered no request
+        Ready,     // the next request may go out
+    };
+    enum class Reason
+    {
+        None,
+        Stray,      // came while no request was outstanding
+        Early,      // came sooner than the board could have answered
+        Excess,     // more than the reply holds
+        Unfinished, // a reply that stopped part of the way
+        Resync,     // came while the line was being resynchronised
+        GivenUp,    // the exchange was given up by its owner
+    };
+    struct Event
+    {
+        EventType type = EventType::Ready;
+        int id = -1;
+        QByteArray bytes;
+        Reason reason = Reason::None;
+    };
+    using Events = std::vector<Event>;
+
+    struct Request
+    {
+        int id = -1;
+        int frameBytes = 5;      // the request's length on the line
+        int replyBytes = 4;      // the reply's expected length
+        bool holdLine = false;   // nothing more goes out until this reply is trusted
+        bool mayBeShort = false; // the peer may send fewer bytes (no "unfinished" rule)
+    };
+
+    ReplyFramer();
+    explicit ReplyFramer(Timing timing);
+
+    void setTiming(const Timing &timing) { m_timing = timing; }
+    [[nodiscard]] const Timing &timing() const { return m_timing; }
+
+    // A request may go out now: none outstanding, the line in step and quiet enough.
+    [[nodiscard]] bool ready() const;
+    // A request awaits its reply.
+    [[nodiscard]] bool outstanding() const { return m_current.has_value(); }
+    // Replies taken but not yet trusted.
+    [[nodiscard]] std::size_t held() const { return m_held.size(); }
+    // The board has kept the line's pace in its last replies.
+    [[nodiscard]] bool paced() const;
+
+    // `request` has just been written, at `t`; only while ready().
+    void sent(const Request &request, Micros t);
+    // Bytes read at `t`.
+    void received(const QByteArray &bytes, Micros t, Events &out);
+    // Time has passed up to `t` and nothing more waits to be read: held replies whose time has
+    // come are trusted, quiet gaps end, an unfinished reply is given up.
+    void advance(Micros t, Events &out);
+    // When advance() next has something to do.
+    [[nodiscard]] std::optional<Micros> nextDeadline() const;
+    // The owner gives up on the outstanding request (its watchdog): it and every held reply
+    // are dropped. The line counts as ready; the owner keeps it quiet as long as it sees fit.
+    void giveUp(Events &out);
+    // The port has closed: everything is forgotten, without events.
+    void clear();
+
+private:
+    enum class Line
+    {
+        Ready,
+        Gap,    // quiet after a reply from an unpaced peer
+        Resync, // quiet after a lost step
+    };
+    struct Current
+    {
+        Request request;
+        Micros sentAt = 0;
+        bool paced = false;
+        QByteArray bytes;
+        Micros firstAt = 0;
+        Micros lastAt = 0;
+    };
+    struct Held
+    {
+        int id = -1;
+        Micros lastAt = 0;
+        bool holdLine = false;
+    };
+
+    // Sooner than this after a request of `frameBytes`, no reply byte can have arrived.
+    [[nodiscard]] Micros earliest(int frameBytes) const;
+    // How many reply bytes can have arrived by `t` on a paced line.
+    [[nodiscard]] qsizetype allowed(const Current &c, Micros t) const;
+    void take(Micros t, Events &out);
+    void loseStep(QByteArray bytes, Reason reason, Micros t, Events &out);
+    void commitDue(Micros t, Events &out);
+    void becomeReadyIfQuiet(Events &out);
+
+    // How many replies in a row must have kept the line's pace; one slow answer from a fast
+    // peer (the host was busy) must not count as pace.
+    static constexpr int kPaceEvidence = 4;
+
+    Timing m_timing;
+    Line m_line = Line::Ready;
+    Micros m_quietFrom = 0;
+    int m_pacedReplies = 0; // replies in a row that came no sooner than a line allows
+    std::optional<Current> m_current;
+    std::deque<Held> m_held;
+};
+
+} // namespace kvx

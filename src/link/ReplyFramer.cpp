@@ -40,7 +40,7 @@ bool ReplyFramer::paced() const
 
 void ReplyFramer::sent(const Request &request, Micros t)
 {
-    m_current = Current{request, t, paced(), {}, 0, 0};
+    m_current = Current{request, t, paced(), true, {}, 0};
 }
 
 void ReplyFramer::received(const QByteArray &bytes, Micros t, Events &out)
@@ -58,13 +58,15 @@ void ReplyFramer::received(const QByteArray &bytes, Micros t, Events &out)
         return;
     }
     Current &c = *m_current;
-    if (c.bytes.isEmpty())
-        c.firstAt = t;
     c.bytes += bytes;
     c.lastAt = t;
-    if (c.paced && c.bytes.size() > allowed(c, t))
+    if (c.bytes.size() > allowed(c, t))
+        c.keptPace = false;
+    if (c.paced && !c.keptPace) {
+        // The board was faster than a line: a stray, or a board that keeps no line's pace.
+        m_pacedReplies = 0;
         loseStep(c.bytes, Reason::Early, t, out);
-    else if (c.bytes.size() > c.request.replyBytes)
+    } else if (c.bytes.size() > c.request.replyBytes)
         loseStep(c.bytes, Reason::Excess, t, out);
     else if (c.bytes.size() == c.request.replyBytes)
         take(t, out);
@@ -75,9 +77,9 @@ void ReplyFramer::take(Micros t, Events &out)
     const Current c = *m_current;
     m_current.reset();
     out.push_back({EventType::Taken, c.request.id, c.bytes, Reason::None});
-    // A reply no sooner than a line allows: once the board keeps that pace, the next request
-    // may follow at once, and any byte before its reply could come is a stray.
-    if (c.firstAt - c.sentAt >= earliest(c.request.frameBytes))
+    // Every byte no sooner than a line allows: once the board keeps that pace, the next
+    // request may follow at once, and any byte before its reply could come is a stray.
+    if (c.keptPace)
         m_pacedReplies = std::min(m_pacedReplies + 1, kPaceEvidence);
     else
         m_pacedReplies = 0;

@@ -122,9 +122,9 @@ private:
     {
         Request request;
         Micros sentAt = 0;
-        bool paced = false;
+        bool paced = false;   // bytes sooner than the line allows are strays
+        bool keptPace = true; // every byte so far came no sooner than the line allows
         QByteArray bytes;
-        Micros firstAt = 0;
         Micros lastAt = 0;
     };
     struct Held

@@ -91,8 +91,8 @@ QString run(ReplyFramer &framer, const QString &script)
 
 // Four exchanges whose replies kept the line's pace, the last one trusted by 200000 us.
 const QString kPacedHistory =
-    QStringLiteral("s90@0 r01000000@3200 a@5200 s91@5200 r01000000@8400 a@10400 "
-                   "s92@10400 r01000000@13600 a@15600 s93@15600 r01000000@18800 a@200000");
+    QStringLiteral("s90@0 r01@3200 r000000@4700 a@6700 s91@6700 r01000000@11400 a@13400 "
+                   "s92@13400 r01000000@18100 a@20100 s93@20100 r01000000@24800 a@200000");
 
 } // namespace
 
@@ -140,6 +140,14 @@ void TestReplyFramer::timelines_data()
     QTest::newRow("held line: nothing goes out until the reply is trusted")
         << false << "h0@0 r01020304@100 a@2100 a@20100"
         << "T0 C0 R";
+    // Four replies as soon as the request is through, their bytes sooner than a line carries
+    // them: no line's pace, so the quiet gap stays.
+    QTest::newRow("whole replies too soon after each request: never paced")
+        << false
+        << "s0@0 r01020304@3200 a@5200 s1@5200 r01020304@8400 a@10400 s2@10400 "
+           "r01020304@13600 a@15600 s3@15600 r01020304@18800 a@20800 s4@20800 "
+           "r01020304@24000 a@26000"
+        << "T0 R T1 R T2 R T3 R T4 C0 R";
 
     // A board that keeps the line's pace: the next request follows at once.
     QTest::newRow("paced: the next request at once, earlier replies trusted in order")
@@ -154,6 +162,9 @@ void TestReplyFramer::timelines_data()
     QTest::newRow("paced: four bytes sooner than a line can carry them")
         << true << "s0@300000 r01020304@303800 a@330000"
         << "X(Early) D0 R";
+    QTest::newRow("paced: once too fast, the board must show its pace again")
+        << true << "s0@300000 r01020304@303800 a@330000 s1@330000 r01020304@334700"
+        << "X(Early) D0 R T1";
     QTest::newRow("paced: an adapter's late batch shifts the next reply and drops both")
         << true
         << "s0@300000 r010203@304200 r04@304800 s1@304800 r55@312000 r05060708@312100 a@400000"

@@ -2,6 +2,7 @@
 
 #include "app/Ev310Warn.h"
 #include "app/IniFile.h"
+#include "app/OpenFailure.h"
 #include "app/Version.h"
 #include "chip/RegisterMap.h"
 #include "chip/StatusBits.h"
@@ -21,8 +22,6 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QStatusBar>
-
-#include <cerrno>
 
 namespace kvx {
 
@@ -388,48 +387,9 @@ void TFormMain::onDeviceLost(const QString &reason)
 QString TFormMain::openFailureDetail() const
 {
     const TComm32 &comm = m_session.comm();
-    const PortTarget &target = comm.LastTarget();
-    const QString name = ComboCOM->currentText();
-    const QString settings = QDir::toNativeSeparators(m_settingsPath);
-    QString device;
-    switch (target.kind) {
-    case PortTarget::Kind::Simulated:
-        device = tr("the simulated board (%1)").arg(target.variant);
-        break;
-    case PortTarget::Kind::Device:
-    case PortTarget::Kind::Invalid:
-        device = target.path.isEmpty() ? tr("no device") : target.path;
-        break;
-    }
-    QString detail = tr("%1 is %2: %3.")
-                         .arg(name.isEmpty() ? tr("No port was chosen; it") : name, device,
-                              comm.LastErrorText());
-    QString remedy;
-    switch (comm.LastError()) {
-    case EACCES: {
-        QString owner = QFileInfo(comm.OpenedDevice()).group();
-        if (owner.isEmpty())
-            owner = QStringLiteral("dialout");
-        remedy = tr("Add your user to the group that owns the device (%1), for example with "
-                    "\"sudo usermod -aG %1 $USER\", then log in again.")
-                     .arg(owner);
-        break;
-    }
-    case EBUSY:
-        remedy = tr("Another program is using the device. Close it, or choose another port.");
-        break;
-    case EINVAL:
-        remedy = tr("In %1, section [Ports], give %2 a device path, or sim, sim:korve or "
-                    "sim:pentar for the simulated board.")
-                     .arg(settings, name);
-        break;
-    default:
-        remedy = tr("Map the port to a device in %1, section [Ports], for example "
-                    "\"%2=/dev/ttyUSB0\", or \"%2=sim\" for the simulated board.")
-                     .arg(settings, name.isEmpty() ? QStringLiteral("COM1") : name);
-        break;
-    }
-    return detail + QLatin1Char('\n') + remedy;
+    return kvx::openFailureDetail(
+        OpenFailure{ComboCOM->currentText(), comm.LastTarget(), comm.LastError(),
+                    comm.LastErrorText(), QFileInfo(comm.OpenedDevice()).group(), m_settingsPath});
 }
 
 void TFormMain::BtnCmd310Click()

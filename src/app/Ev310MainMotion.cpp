@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace kvx {
@@ -25,6 +26,9 @@ Datagram low16(std::uint8_t address, std::int64_t value)
     const auto v = static_cast<std::uint32_t>(value);
     return Datagram{address, {0, std::uint8_t(v >> 8), std::uint8_t(v)}};
 }
+
+// The largest speed V_MAX holds, and the largest V_TARGET the chip's 12 bits take either way.
+constexpr int kMaxVelocity = 2047;
 
 Datagram full24(std::uint8_t address, std::int64_t value)
 {
@@ -135,9 +139,12 @@ void TFormMain::goMotor(int m)
         m_session.DirectRequest(low16(motorWriteAddress(m, motor::VMin), vMin));
         m_session.DirectRequest(full24(motorWriteAddress(m, motor::XTarget), xTarget));
     } else if (mode == int(RampMode::Velocity)) {
+        // The field takes any 24-bit number, but V_MAX holds 0 .. 2047 and the chip reads
+        // V_TARGET as 12 bits: 3000 would run the motor backwards at -1096.
+        const int v = std::clamp(vTarget, -kMaxVelocity, kMaxVelocity);
         m_session.DirectRequest(full24(motorWriteAddress(m, motor::AMax), a));
-        m_session.DirectRequest(low16(motorWriteAddress(m, motor::VMax), std::llabs(vTarget)));
-        m_session.DirectRequest(low16(motorWriteAddress(m, motor::VTarget), vTarget));
+        m_session.DirectRequest(low16(motorWriteAddress(m, motor::VMax), std::abs(v)));
+        m_session.DirectRequest(low16(motorWriteAddress(m, motor::VTarget), v));
     } else if (mode == int(RampMode::Hold)) {
         m_session.DirectRequest(low16(motorWriteAddress(m, motor::VActual), vActual));
     }

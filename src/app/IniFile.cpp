@@ -1,8 +1,17 @@
 #include "app/IniFile.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QStringDecoder>
+#include <QStringEncoder>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace kvx {
 
@@ -33,31 +42,76 @@ bool keyLine(const QString &line, QString *key, QString *value)
 
 } // namespace
 
+bool IniFile::readBounded(const QString &path, QByteArray *content)
+{
+#ifdef Q_OS_UNIX
+    // Never block (a named pipe), never follow into a device (a link to /dev/zero), never read
+    // more than a settings file can hold.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        m_unreadable = errno != ENOENT && errno != ENOTDIR;
+        return false;
+    }
+    struct stat st
+    {};
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMaxSize;
+    if (ok) {
+        content->resize(kMaxSize + 1);
+        qsizetype got = 0;
+        for (;;) {
+            const ssize_t n = ::read(fd, content->data() + got, size_t(content->size() - got));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                ok = n == 0;
+                break;
+            }
+            got += qsizetype(n);
+            if (got > kMaxSize) {
+                ok = false; // it grew while being read
+                break;
+            }
+        }
+        content->truncate(got);
+    }
+    ::close(fd);
+    m_unreadable = !ok;
+    return ok;
+#else
+    const QFileInfo info(path);
+    if (!info.exists())
+        return false;
+    QFile file(path);
+    if (!info.isFile() || info.size() > kMaxSize || !file.open(QIODevice::ReadOnly)) {
+        m_unreadable = true;
+        return false;
+    }
+    *content = file.read(kMaxSize + 1);
+    m_unreadable = file.error() != QFileDevice::NoError || content->size() > kMaxSize;
+    return !m_unreadable;
+#endif
+}
+
 bool IniFile::load(const QString &path)
 {
     m_lines.clear();
     m_garbled = false;
     m_unreadable = false;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        m_unreadable = file.exists();
+    m_utf8 = true;
+    QByteArray content;
+    if (!readBounded(path, &content))
         return false;
-    }
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        m_unreadable = true;
-        return false;
-    }
-    QStringDecoder utf8(QStringDecoder::Utf8);
-    const QString text = utf8(bytes);
-    if (utf8.hasError() || bytes.contains('\0')) {
+    if (content.contains('\0')) {
         m_garbled = true;
         return false;
     }
-    m_crlf = bytes.contains("\r\n");
-    m_lines = text.split(QLatin1Char('\n'));
-    for (QString &line : m_lines) {
-        if (line.endsWith(QLatin1Char('\r')))
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    [[maybe_unused]] const QString probe = utf8(content);
+    m_utf8 = !utf8.hasError();
+    m_crlf = content.contains("\r\n");
+    m_lines = content.split('\n');
+    for (QByteArray &line : m_lines) {
+        if (line.endsWith('\r'))
             line.chop(1);
     }
     if (!m_lines.isEmpty() && m_lines.last().isEmpty())
@@ -65,11 +119,32 @@ bool IniFile::load(const QString &path)
     return true;
 }
 
+QString IniFile::text(const QByteArray &line) const
+{
+    if (m_utf8)
+        return QString::fromUtf8(line);
+    QStringDecoder ansi("windows-1252");
+    if (ansi.isValid())
+        return ansi(line);
+    return QString::fromLatin1(line);
+}
+
+QByteArray IniFile::bytes(const QString &line) const
+{
+    if (m_utf8)
+        return line.toUtf8();
+    QStringEncoder ansi("windows-1252");
+    if (ansi.isValid())
+        return ansi(line);
+    return line.toLatin1();
+}
+
 qsizetype IniFile::sectionLine(const QString &section) const
 {
     QString name;
     for (qsizetype i = 0; i < m_lines.size(); ++i) {
-        if (isSectionLine(m_lines[i], &name) && name.compare(section, Qt::CaseInsensitive) == 0)
+        if (isSectionLine(text(m_lines[i]), &name) &&
+            name.compare(section, Qt::CaseInsensitive) == 0)
             return i;
     }
     return -1;
@@ -83,8 +158,11 @@ QMap<QString, QString> IniFile::section(const QString &section) const
         return result;
     QString key;
     QString value;
-    for (qsizetype i = start + 1; i < m_lines.size() && !isSectionLine(m_lines[i]); ++i) {
-        if (keyLine(m_lines[i], &key, &value) && !result.contains(key))
+    for (qsizetype i = start + 1; i < m_lines.size(); ++i) {
+        const QString line = text(m_lines[i]);
+        if (isSectionLine(line))
+            break;
+        if (keyLine(line, &key, &value) && !result.contains(key))
             result.insert(key, value);
     }
     return result;
@@ -109,20 +187,23 @@ int IniFile::intValue(const QString &section, const QString &key, int fallback) 
 
 void IniFile::setValue(const QString &section, const QString &key, const QString &value)
 {
-    const QString line = key + QLatin1Char('=') + value;
+    const QByteArray line = bytes(key + QLatin1Char('=') + value);
     const qsizetype start = sectionLine(section);
     if (start < 0) {
         if (!m_lines.isEmpty() && !m_lines.last().trimmed().isEmpty())
-            m_lines.append(QString());
-        m_lines.append(QLatin1Char('[') + section + QLatin1Char(']'));
+            m_lines.append(QByteArray());
+        m_lines.append(bytes(QLatin1Char('[') + section + QLatin1Char(']')));
         m_lines.append(line);
         return;
     }
     qsizetype lastKey = start;
     QString k;
     QString v;
-    for (qsizetype i = start + 1; i < m_lines.size() && !isSectionLine(m_lines[i]); ++i) {
-        if (!keyLine(m_lines[i], &k, &v))
+    for (qsizetype i = start + 1; i < m_lines.size(); ++i) {
+        const QString t = text(m_lines[i]);
+        if (isSectionLine(t))
+            break;
+        if (!keyLine(t, &k, &v))
             continue;
         if (k.compare(key, Qt::CaseInsensitive) == 0) {
             m_lines[i] = line;
@@ -147,11 +228,11 @@ bool IniFile::save(const QString &path)
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;
-    const QString eol = m_crlf ? QStringLiteral("\r\n") : QStringLiteral("\n");
-    QString text;
-    for (const QString &line : m_lines)
-        text += line + eol;
-    file.write(text.toUtf8());
+    const QByteArray eol = m_crlf ? QByteArrayLiteral("\r\n") : QByteArrayLiteral("\n");
+    QByteArray content;
+    for (const QByteArray &line : m_lines)
+        content += line + eol;
+    file.write(content);
     return file.commit();
 }
 

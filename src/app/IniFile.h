@@ -1,12 +1,14 @@
 #pragma once
 
-// A settings file in INI format, kept line by line so that writing one key leaves every other
-// section, key and comment exactly as it was. Sections and keys match without regard to case.
-// Pure file logic; usable from any thread, one object at a time.
+// A settings file in INI format, kept line by line as the bytes it was read as, so that
+// writing one key leaves every other section, key and comment exactly as it was, in whatever
+// encoding the file has (Windows tools write ANSI, not UTF-8). Sections and keys match without
+// regard to case. Pure file logic; usable from any thread, one object at a time.
 
+#include <QByteArray>
+#include <QList>
 #include <QMap>
 #include <QString>
-#include <QStringList>
 
 #include <optional>
 
@@ -15,8 +17,12 @@ namespace kvx {
 class IniFile
 {
 public:
-    // False, with an empty content, when the file is missing, unreadable or garbled (binary
-    // bytes or text that is not UTF-8): such a file counts as missing.
+    // A settings file holds a few hundred bytes; a larger one is not read.
+    static constexpr qsizetype kMaxSize = 64 * 1024;
+
+    // False, with an empty content, when the file is missing, is not a regular file, is too
+    // large, cannot be read, or is plainly not text (it holds NUL bytes): all count as missing.
+    // Text that is not UTF-8 is read as Windows-1252.
     bool load(const QString &path);
 
     [[nodiscard]] std::optional<QString> value(const QString &section, const QString &key) const;
@@ -27,16 +33,20 @@ public:
 
     void setValue(const QString &section, const QString &key, const QString &value);
 
-    // Writes the file whole or not at all. A garbled file found at load is first kept beside
-    // it as "<name>.bad", so that nothing the user had is lost; a file that exists but could
-    // not be read is not written at all, since its content is unknown.
+    // Writes the file whole or not at all. A file that is not text is first kept beside it as
+    // "<name>.bad", so that nothing the user had is lost; a file that exists but could not be
+    // read whole (not a regular file, too large, unreadable) is left as it is.
     bool save(const QString &path);
 
 private:
+    [[nodiscard]] QString text(const QByteArray &line) const;
+    [[nodiscard]] QByteArray bytes(const QString &line) const;
     [[nodiscard]] qsizetype sectionLine(const QString &section) const;
+    [[nodiscard]] bool readBounded(const QString &path, QByteArray *content);
 
-    QStringList m_lines;
+    QList<QByteArray> m_lines; // without line ends
     bool m_crlf = false;
+    bool m_utf8 = true;
     bool m_garbled = false;
     bool m_unreadable = false;
 };

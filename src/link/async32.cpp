@@ -356,7 +356,7 @@ void TCustomComm32::setReadBufferSize(int size)
     // Qt takes 0 for "unlimited"; a board that floods the line must not grow memory.
     m_readBufferSize = std::max(size, 1);
     if (m_port)
-        m_port->setReadBufferSize(size);
+        m_port->setReadBufferSize(m_readBufferSize);
 }
 
 void TCustomComm32::setFlowControl(TFlowControl flow)
@@ -405,7 +405,7 @@ int TCustomComm32::WriteBytes(const void *buffer, int count)
         return count;
     if (n < 0 && errno != EAGAIN && errno != EINTR) {
         if (deviceGone())
-            markLost(QString::fromLocal8Bit(std::strerror(errno)));
+            markLost(tr("The device stopped answering or was unplugged"));
         return -1;
     }
     written = n > 0 ? int(n) : 0;
@@ -609,7 +609,8 @@ void TCustomComm32::onPortError(int error)
         if (m_lost || !m_port)
             return;
         if (deviceGone()) {
-            markLost(m_port->errorString());
+            // Qt's text then is whatever failed last, often nothing to do with the device.
+            markLost(tr("The device stopped answering or was unplugged"));
             return;
         }
         if (e != QSerialPort::WriteError)

@@ -32,6 +32,7 @@ private slots:
 
     void startState();
     void settingsRoundTrip();
+    void settingOutsideTheListSelectsNothing_data();
     void settingOutsideTheListSelectsNothing();
     void openFailureKeepsEveryControl();
     void openAndCloseStates();
@@ -125,14 +126,23 @@ void TestFormMain::settingsRoundTrip()
                                                "COM4=/dev/ttyUSB1\n"));
 }
 
+void TestFormMain::settingOutsideTheListSelectsNothing_data()
+{
+    QTest::addColumn<QByteArray>("value");
+    QTest::newRow("past the last port") << QByteArray("9");
+    QTest::newRow("negative") << QByteArray("-5");
+}
+
 void TestFormMain::settingOutsideTheListSelectsNothing()
 {
-    QVERIFY(m_app->writeSettings("[Settings]\nCOMPort=9\n"));
+    QFETCH(QByteArray, value);
+    QVERIFY(m_app->writeSettings("[Settings]\nCOMPort=" + value + "\n"));
     createWindows();
     QCOMPARE(m_main->ComboCOM->currentIndex(), -1);
     m_main->BtnOpenClick();
     QCOMPARE(m_app->messages.size(), 1);
     QCOMPARE(m_app->messages.first().text, QStringLiteral("Could not open port ."));
+    QVERIFY(m_app->messages.first().informative.startsWith(QLatin1String("No port is selected.")));
     m_main->close();
     QVERIFY(m_app->readSettings().contains("COMPort=-1"));
 }
@@ -302,6 +312,10 @@ void TestFormMain::lostDeviceClosesAndTells()
     pty.hangUp();
     QTRY_COMPARE_WITH_TIMEOUT(m_app->messages.size(), 1, kEventWait);
     QCOMPARE(m_app->messages.first().text, QStringLiteral("The connection to port COM1 was lost."));
+    // Not whatever the system's last error text happened to be.
+    QCOMPARE(m_app->messages.first().informative,
+             QStringLiteral("The device stopped answering or was unplugged. The port has been "
+                            "closed."));
     checkClosedState();
     QTest::qWait(50);
     QCOMPARE(m_app->messages.size(), 1); // told once, not once per failed read

@@ -71,6 +71,8 @@ private slots:
     void closingDuringACommandEndsItAtOnce_data();
     void closingDuringACommandEndsItAtOnce();
     void typedValuesOutsideTheRangeAreBounded();
+    void velocityIsBoundedToTheRegister_data();
+    void velocityIsBoundedToTheRegister();
     void clickDuringGoKeepsEachCommandsReplies();
 
 private:
@@ -513,6 +515,32 @@ void TestMotion::typedValuesOutsideTheRangeAreBounded()
     const Frames sent = commandFrames();
     QVERIFY(sent.contains(frame("#\x00\x80\x00\x00")));
     QVERIFY(sent.contains(frame("#\x0C\x00\x07\xFF")));
+}
+
+void TestMotion::velocityIsBoundedToTheRegister_data()
+{
+    QTest::addColumn<int>("vTarget");
+    QTest::addColumn<Frames>("expected"); // V_MAX, then V_TARGET
+    const QByteArray max = frame("#\x06\x00\x07\xFF");
+    QTest::newRow("3000") << 3000 << Frames{max, frame("#\x08\x00\x07\xFF")};
+    QTest::newRow("-3000") << -3000 << Frames{max, frame("#\x08\x00\xF8\x01")};
+    QTest::newRow("2047") << 2047 << Frames{max, frame("#\x08\x00\x07\xFF")};
+    QTest::newRow("-2048") << -2048 << Frames{max, frame("#\x08\x00\xF8\x01")};
+    QTest::newRow("100, as before")
+        << 100 << Frames{frame("#\x06\x00\x00\x64"), frame("#\x08\x00\x00\x64")};
+}
+
+void TestMotion::velocityIsBoundedToTheRegister()
+{
+    // A Target Velocity of 3000 went out as 0x0BB8, which the chip reads as -1096.
+    QFETCH(int, vTarget);
+    QFETCH(Frames, expected);
+    openBoard();
+    set(0, MotorSettings{2, 50, 0, 0, vTarget, 0, 0});
+    m_frames.clear();
+    m_main->BtnGo1Click(m_main->Motors[0].BtnGo);
+    QCOMPARE(commandFrames().mid(commandFrames().size() - 2), expected);
+    QCOMPARE(m_main->Motors[0].EditVTarget->value(), vTarget); // the field keeps what it holds
 }
 
 void TestMotion::clickDuringGoKeepsEachCommandsReplies()

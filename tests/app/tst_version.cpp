@@ -10,6 +10,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
 using namespace kvx;
 
 class TestVersion : public QObject
@@ -25,6 +27,10 @@ private slots:
     void garbledFileCountsAsMissingAndIsKept();
     void missingFile();
     void unreadableFileIsNotOverwritten();
+    void encodingsAsWindowsToolsWriteThem_data();
+    void encodingsAsWindowsToolsWriteThem();
+    void hostileFilesAreLeftAlone_data();
+    void hostileFilesAreLeftAlone();
 
 private:
     static QString write(const QTemporaryDir &dir, const QByteArray &content);
@@ -139,6 +145,78 @@ void TestVersion::unreadableFileIsNotOverwritten()
     ini.setValue(QStringLiteral("Settings"), QStringLiteral("COMPort"), QStringLiteral("1"));
     QVERIFY(!ini.save(path));
     QVERIFY(QFileInfo(path).isDir());
+    QVERIFY(!QFile::exists(path + QStringLiteral(".bad")));
+}
+
+void TestVersion::encodingsAsWindowsToolsWriteThem_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    // One byte that is not UTF-8 used to make the whole file count as garbled: the [Ports]
+    // mapping was lost at exit.
+    QTest::newRow("ANSI, a comment with \"\\xFC\"")
+        << QByteArray("; Pr\xFC"
+                      "fstand links\r\n[Settings]\r\nCOMPort=2\r\n\r\n[Ports]\r\n"
+                      "COM3=/dev/ttyUSB0\r\n");
+    QTest::newRow("UTF-8, the same comment")
+        << QByteArray("; Pr\xC3\xBC"
+                      "fstand links\n[Settings]\nCOMPort=2\n[Ports]\n"
+                      "COM3=/dev/ttyUSB0\n");
+    QTest::newRow("ANSI value in another section")
+        << QByteArray("[Settings]\nCOMPort=2\n[Ports]\nCOM3=/dev/ttyUSB0\n[Notes]\n"
+                      "Who=J\xFCrgen\n");
+}
+
+void TestVersion::encodingsAsWindowsToolsWriteThem()
+{
+    QFETCH(QByteArray, content);
+    QTemporaryDir dir;
+    const QString path = write(dir, content);
+    IniFile ini;
+    QVERIFY(ini.load(path));
+    QCOMPARE(ini.intValue(QStringLiteral("Settings"), QStringLiteral("COMPort"), 0), 2);
+    QCOMPARE(ini.section(QStringLiteral("Ports")).value(QStringLiteral("COM3")),
+             QStringLiteral("/dev/ttyUSB0"));
+    ini.setValue(QStringLiteral("Settings"), QStringLiteral("COMPort"), QStringLiteral("4"));
+    QVERIFY(ini.save(path));
+    QByteArray expected = content;
+    expected.replace("COMPort=2", "COMPort=4"); // every other byte as it was
+    QCOMPARE(read(path), expected);
+    QVERIFY(!QFile::exists(path + QStringLiteral(".bad")));
+}
+
+void TestVersion::hostileFilesAreLeftAlone_data()
+{
+    QTest::addColumn<QString>("kind");
+    // A named pipe used to hang the program before any window appeared, a link to /dev/zero
+    // to abort it, and a huge file to cost hundreds of megabytes and be rewritten at exit.
+    QTest::newRow("named pipe") << "fifo";
+    QTest::newRow("link to /dev/zero") << "zero";
+    QTest::newRow("larger than a settings file") << "large";
+}
+
+void TestVersion::hostileFilesAreLeftAlone()
+{
+    QFETCH(QString, kind);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Eval310.ini"));
+    QByteArray large;
+    if (kind == QLatin1String("fifo")) {
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    } else if (kind == QLatin1String("zero")) {
+        QVERIFY(QFile::link(QStringLiteral("/dev/zero"), path));
+    } else {
+        large = "[Settings]\nCOMPort=2\n" + QByteArray(IniFile::kMaxSize, ';');
+        write(dir, large);
+    }
+    IniFile ini;
+    QVERIFY(!ini.load(path));
+    QCOMPARE(ini.intValue(QStringLiteral("Settings"), QStringLiteral("COMPort"), 0), 0);
+    ini.setValue(QStringLiteral("Settings"), QStringLiteral("COMPort"), QStringLiteral("1"));
+    QVERIFY(!ini.save(path));
+    if (kind == QLatin1String("large"))
+        QCOMPARE(read(path), large);
+    else
+        QCOMPARE(QFileInfo(path).isFile(), false);
     QVERIFY(!QFile::exists(path + QStringLiteral(".bad")));
 }
 

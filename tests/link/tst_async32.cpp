@@ -40,6 +40,7 @@ private slots:
     void purgeInputDiscardsQueuedBytes();
     void purgeOutputDiscardsBacklog();
     void staleBytesAreClearedAtOpen();
+    void readBufferIsBounded_data();
     void readBufferIsBounded();
     void hangUpIsReportedOnceAndCloses();
     void hangUpEndsTransmitWaitsAtOnce();
@@ -236,20 +237,36 @@ void TestAsync32::staleBytesAreClearedAtOpen()
     QCOMPARE(m_counts.first(), 3);
 }
 
+void TestAsync32::readBufferIsBounded_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::addColumn<bool>("whileOpen");
+    QTest::addColumn<int>("bound");
+    QTest::newRow("4096, set before opening") << 4096 << false << 4096;
+    // 0 is "unlimited" to Qt: it used to be handed on while the port was open.
+    QTest::newRow("0, set while open") << 0 << true << 1;
+}
+
 void TestAsync32::readBufferIsBounded()
 {
-    m_comm->setReadBufferSize(4096);
+    QFETCH(int, size);
+    QFETCH(bool, whileOpen);
+    QFETCH(int, bound);
+    if (!whileOpen)
+        m_comm->setReadBufferSize(size);
     int largest = 0;
     m_comm->OnRxChar = [&](QObject *, int count) { largest = std::max(largest, count); };
     openOnPty();
+    if (whileOpen)
+        m_comm->setReadBufferSize(size);
     const QByteArray flood(512, '\x55');
     int sent = 0;
     for (int i = 0; i < 64; ++i)
         sent += m_pty->send(flood) ? int(flood.size()) : 0;
-    QTRY_VERIFY_WITH_TIMEOUT(largest >= 4096, kEventWait);
+    QTRY_VERIFY_WITH_TIMEOUT(largest >= bound, kEventWait);
     QTest::qWait(50);
     QVERIFY(sent > 4096);
-    QCOMPARE(largest, 4096);
+    QCOMPARE(largest, bound);
 }
 
 void TestAsync32::hangUpIsReportedOnceAndCloses()

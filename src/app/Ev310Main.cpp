@@ -21,7 +21,9 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QStatusBar>
+#include <QVBoxLayout>
 
 namespace kvx {
 
@@ -113,12 +115,23 @@ TFormMain::~TFormMain() = default;
 
 void TFormMain::buildInterface()
 {
-    // It may be made smaller, never larger.
+    // It may be made smaller, never larger; made smaller, it scrolls its client area.
     resize(kClientWidth, kClientHeight);
     setMaximumSize(kClientWidth, kClientHeight);
     move(303, 129);
+    ScrollBox = new QScrollArea(this);
+    ScrollBox->setObjectName(QStringLiteral("ScrollBox"));
+    ScrollBox->setFrameShape(QFrame::NoFrame);
+    ScrollBox->setWidgetResizable(false);
+    Client = new QWidget;
+    Client->setObjectName(QStringLiteral("Client"));
+    Client->setFixedSize(kClientWidth, kClientHeight);
+    ScrollBox->setWidget(Client);
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(ScrollBox);
 
-    GrpCOM = group(this, QStringLiteral("GrpCOM"), tr(" Interface "), {8, 8, 305, 121});
+    GrpCOM = group(Client, QStringLiteral("GrpCOM"), tr(" Interface "), {8, 8, 305, 121});
     ComboCOM = new QComboBox(GrpCOM);
     ComboCOM->setObjectName(QStringLiteral("ComboCOM"));
     ComboCOM->setGeometry(16, 24, 89, 21);
@@ -132,7 +145,7 @@ void TFormMain::buildInterface()
     StaticInfo1 = sunkenField(GrpCOM, QStringLiteral("StaticInfo1"), 16, 56, 265, 17);
     StaticInfo2 = sunkenField(GrpCOM, QStringLiteral("StaticInfo2"), 16, 80, 265, 17);
 
-    GrpMore = group(this, QStringLiteral("GrpMore"), tr(" More "), {8, 136, 305, 145});
+    GrpMore = group(Client, QStringLiteral("GrpMore"), tr(" More "), {8, 136, 305, 145});
     BtnCmd310 = button(GrpMore, QStringLiteral("BtnCmd310"), tr("KVX &310 Registers..."),
                        {16, 24, 145, 25}, tr("Click here to open the advanced register window."));
     BtnGraphics = button(GrpMore, QStringLiteral("BtnGraphics"), tr("&Graphics..."),
@@ -145,7 +158,7 @@ void TFormMain::buildInterface()
     CheckSlow->adjustSize();
 
     GrpStatus =
-        group(this, QStringLiteral("GrpStatus"), tr(" KVX310 Status Bits "), {400, 8, 209, 273});
+        group(Client, QStringLiteral("GrpStatus"), tr(" KVX310 Status Bits "), {400, 8, 209, 273});
     GrpStatus->setToolTip(tr("The KVX310 status bits are being displayed here."));
     GrpStatus->setToolTipDuration(kHintTime);
     for (const LedRow &row : kLedRows) {
@@ -160,14 +173,14 @@ void TFormMain::buildInterface()
     for (int m = 0; m < kMotorCount; ++m)
         buildMotorGroup(m);
 
-    GrpAll = group(this, QStringLiteral("GrpAll"), tr(" All Motors "), {8, 640, 601, 81});
+    GrpAll = group(Client, QStringLiteral("GrpAll"), tr(" All Motors "), {8, 640, 601, 81});
     BtnStopAll = button(GrpAll, QStringLiteral("BtnStopAll"), tr("All &Stop!"), {16, 24, 185, 41},
                         tr("Click this button to stop all motors."));
     BtnGoAll = button(GrpAll, QStringLiteral("BtnGoAll"), tr("All G&o!"), {400, 24, 185, 41},
                       tr("Click this button to run all motors using the parameters specified "
                          "above."));
 
-    StatusBar1 = new QStatusBar(this);
+    StatusBar1 = new QStatusBar(Client);
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
     StatusBar1->setSizeGripEnabled(false);
     StatusBar1->setGeometry(0, kClientHeight - 19, kClientWidth, 19);
@@ -184,7 +197,7 @@ void TFormMain::buildInterface()
 void TFormMain::buildMotorGroup(int m)
 {
     MotorGroup &g = Motors[std::size_t(m)];
-    g.Grp = group(this, withMotor("GrpMot", m), tr(" Motor %1 ").arg(m + 1),
+    g.Grp = group(Client, withMotor("GrpMot", m), tr(" Motor %1 ").arg(m + 1),
                   {8 + 208 * m, 288, 185, 345});
     auto spin = [&](const char *name, int y, int minimum, int maximum) {
         auto *s = new TSpinEdit(g.Grp);

@@ -18,6 +18,7 @@ class QComboBox;
 class QGroupBox;
 class QLabel;
 class QPushButton;
+class QScrollArea;
 class QStatusBar;
 
 namespace kvx {
@@ -65,7 +66,9 @@ public:
     // The windows created after this one.
     void attachWindows(TFormAdvanced *advanced, TFormGraphics *graphics, TFormWarning *warning);
 
-    // Controls.
+    // Controls; all of them lie on the client area, which scrolls when the window is smaller.
+    QScrollArea *ScrollBox = nullptr;
+    QWidget *Client = nullptr;
     QGroupBox *GrpCOM = nullptr;
     QComboBox *ComboCOM = nullptr;
     QPushButton *BtnOpen = nullptr;

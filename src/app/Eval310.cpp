@@ -4,6 +4,7 @@
 
 #include "app/Ev310Main.h"
 #include "app/Ev310Warn.h"
+#include "app/ProgramLook.h"
 #include "editor/Ev310Registers.h"
 #ifdef KVX_SIMULATED_PORTS
 #include "sim/SimulatedPorts.h"
@@ -11,37 +12,12 @@
 #include "graphics/Ev310Graphics.h"
 
 #include <QApplication>
-#include <QFontDatabase>
-#include <QStyle>
-#include <QStyleFactory>
-
-namespace {
-
-// The layouts were drawn for MS Sans Serif 8; where it is missing, the closest sans serif
-// that keeps every caption unclipped.
-QFont programFont()
-{
-    const QStringList families = QFontDatabase::families();
-    for (const char *name : {"MS Sans Serif", "Liberation Sans", "Arimo", "DejaVu Sans"}) {
-        if (families.contains(QLatin1String(name)))
-            return QFont(QLatin1String(name), 8);
-    }
-    QFont font = QApplication::font();
-    font.setPointSize(8);
-    return font;
-}
-
-} // namespace
 
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("KVX310 Evaluation Kit"));
-    // The windows were laid out for the classic Windows look: group captions sit on the
-    // frame line, so the controls' positions inside a group come out where they belong.
-    if (QStyle *style = QStyleFactory::create(QStringLiteral("Windows")))
-        QApplication::setStyle(style);
-    QApplication::setFont(programFont());
+    kvx::applyProgramLook();
 
     kvx::TFormMain formMain;
 #ifdef KVX_SIMULATED_PORTS

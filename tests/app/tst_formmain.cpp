@@ -10,8 +10,11 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTest>
 #include <QTimer>
 
@@ -42,6 +45,7 @@ private slots:
     void statusLamps();
     void lostDeviceClosesAndTells();
     void closingTheWindowEndsAWait();
+    void smallerWindowScrollsToEveryGroup();
 
 private:
     void createWindows();
@@ -332,6 +336,30 @@ void TestFormMain::closingTheWindowEndsAWait()
     const PollPause pause = m_main->session().PausePolling();
     QVERIFY(!m_main->session().DirectRequest(Datagram{0x01, {}}));
     QVERIFY(!m_main->session().Connected());
+}
+
+void TestFormMain::smallerWindowScrollsToEveryGroup()
+{
+    // Made smaller, the window used to cut its content off: "All Motors" could not be reached.
+    createWindows();
+    m_main->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_main));
+    QVERIFY(!m_main->ScrollBox->verticalScrollBar()->isVisible()); // full size: nothing to scroll
+    m_main->resize(400, 400);
+    QTRY_COMPARE(m_main->size(), QSize(400, 400));
+    QTRY_VERIFY(m_main->ScrollBox->verticalScrollBar()->isVisible());
+    QTRY_VERIFY(m_main->ScrollBox->horizontalScrollBar()->isVisible());
+    // "All G&o!" lies at the bottom right of the client area.
+    m_main->ScrollBox->ensureWidgetVisible(m_main->BtnGoAll, 0, 0);
+    const QWidget *viewport = m_main->ScrollBox->viewport();
+    const QRect shown(m_main->BtnGoAll->mapTo(viewport, QPoint(0, 0)), m_main->BtnGoAll->size());
+    QVERIFY2(viewport->rect().contains(shown), qPrintable(QStringLiteral("%1,%2 in %3x%4")
+                                                              .arg(shown.right())
+                                                              .arg(shown.bottom())
+                                                              .arg(viewport->width())
+                                                              .arg(viewport->height())));
+    m_main->resize(2000, 2000);
+    QCOMPARE(m_main->size(), m_main->maximumSize()); // never larger than its client area
 }
 
 QTEST_MAIN(TestFormMain)

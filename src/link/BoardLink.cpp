@@ -169,19 +169,21 @@ bool BoardLink::startExchange(const Datagram &d, Exchange exchange, bool holdLin
         return false;
     exchange.id = m_nextId++;
     exchange.identification = m_detecting;
-    const QByteArray f = frame(d);
     ReplyFramer::Request request;
     request.id = exchange.id;
-    request.frameBytes = int(f.size());
+    request.frameBytes = int(frame(d).size());
     request.replyBytes = m_detecting ? kIdentificationSize : kReplySize;
     // The identification is acted on (the KORVE start-up) before anything else goes out.
     request.holdLine = holdLine || m_detecting;
     // A plain board answers the detection's request with a short reply; the watchdog ends it.
     request.mayBeShort = m_detecting;
+    const TrafficKind kind = exchange.kind;
     m_exchanges.push_back(std::move(exchange));
+    // A request that could not be written gets no reply: it stays outstanding until the
+    // watchdog, and whatever comes meanwhile is a stray. Its time is taken after the write,
+    // which may have waited for the transmit queue.
+    request.expectNothing = !SendDatagram(d, kind);
     m_framer.sent(request, fineNow());
-    // A request that could not be written is caught by the watchdog, as one left unanswered.
-    SendDatagram(d, m_exchanges.back().kind);
     m_lastSendTick = now();
     m_lastProgress = m_lastSendTick;
     armFramerTimer();
@@ -290,6 +292,7 @@ void BoardLink::StartDetection()
 
 void BoardLink::BeginPolling()
 {
+    m_probesLeft = kExtraProbes;
     m_pollingEnabled = true;
     m_boardActive = false;
     m_lateQuiet = false;
@@ -313,6 +316,7 @@ void BoardLink::InitKorveBoard()
 
 void BoardLink::readWaiting()
 {
+    m_comm.FetchInput();
     const int count = m_comm.InQueueCount();
     if (count > 0)
         Comm32RxChar(&m_comm, count);
@@ -425,8 +429,6 @@ void BoardLink::handle(const ReplyFramer::Event &event)
                     x.request = nullptr;
                 }
             }
-            if (x.identification)
-                m_detecting = false;
             emit replyTaken(x.identification);
             break;
         }
@@ -443,6 +445,7 @@ void BoardLink::handle(const ReplyFramer::Event &event)
             finish(x.request, true, x.reply);
         } else if (x.identification) {
             note(false, TrafficKind::Identification, x.bytes);
+            m_detecting = false;
             identify(x.bytes);
         } else {
             note(false, TrafficKind::Poll, x.bytes);
@@ -463,6 +466,12 @@ void BoardLink::handle(const ReplyFramer::Event &event)
             countChanged();
         }
         finish(x.request, false);
+        if (x.identification && m_detecting && m_probesLeft > 0) {
+            // A board that sends its identification only once, after a probe, would pass for a
+            // plain board: it is probed again.
+            --m_probesLeft;
+            StartDetection();
+        }
         return;
     }
     case Type::Discarded:
@@ -509,8 +518,15 @@ void BoardLink::Watchdog()
         return;
     const std::int64_t t = now();
     if (m_lateQuiet) {
-        if (t - m_lateQuietFrom < kLateQuiet.count())
+        if (t - m_lateQuietFrom < kLateQuiet.count()) {
+            if (t - m_lastProgress > kWatchdogTimeout.count()) {
+                // Bytes keep coming after the watchdog: the quiet never comes.
+                m_lastProgress = t;
+                m_lineLost = true;
+                giveUpWaits();
+            }
             return;
+        }
         m_lateQuiet = false;
         m_lastProgress = t;
         if (LinkIdle()) {
@@ -531,6 +547,7 @@ void BoardLink::Watchdog()
         countChanged();
         m_lateQuiet = true;
         m_lateQuietFrom = t;
+        m_lastProgress = t;
         giveUpWaits();
         m_detecting = false;
         handleEvents();

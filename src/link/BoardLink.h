@@ -112,6 +112,8 @@ public:
     // The KORVE firmware needs these pauses after each part of its start-up sequence.
     static constexpr std::chrono::milliseconds kKorvePause{15};
     static constexpr int kProbeZeroCount = 128;
+    // How often a detection whose identification could not be trusted is probed again.
+    static constexpr int kExtraProbes = 2;
     static constexpr int kReplySize = 4;
     static constexpr int kIdentificationSize = 10;
 
@@ -218,8 +220,9 @@ private:
     bool waitFor(const std::function<bool()> &done);
     bool waitForEmptyTransmitQueue();
     void writeRaw(const QByteArray &bytes, TrafficKind kind);
-    // Sends `d` as the next exchange, once bytes that are already waiting have been judged;
-    // false when the line turned out not to be ready.
+    // Sends `d` as the next exchange, once bytes that are already waiting, in the port's
+    // buffer or still in the system's, have been judged; false when the line turned out not
+    // to be ready.
     bool startExchange(const Datagram &d, Exchange exchange, bool holdLine);
     void readWaiting();
     void afterInput();
@@ -260,6 +263,7 @@ private:
     std::int64_t m_lateQuietFrom = 0;
     std::int64_t m_lastProgress = 0; // last request sent or line ready, for a line never quiet
     bool m_lineLost = false;         // given up for never getting quiet, and not ready since
+    int m_probesLeft = 0;
 
     quint64 m_closeCount = 0; // bumped by EndAllWaits; waits started before it end
     quint64 m_giveUps = 0;    // bumped when the watchdog gives up; waiting commands end

@@ -40,7 +40,7 @@ bool ReplyFramer::paced() const
 
 void ReplyFramer::sent(const Request &request, Micros t)
 {
-    m_current = Current{request, t, paced(), true, {}, 0};
+    m_current = Current{request, t, paced(), true, false, {}, 0, 0};
 }
 
 void ReplyFramer::received(const QByteArray &bytes, Micros t, Events &out)
@@ -52,14 +52,18 @@ void ReplyFramer::received(const QByteArray &bytes, Micros t, Events &out)
         m_quietFrom = t;
         return;
     }
-    if (!m_current) {
+    if (!m_current || m_current->request.expectNothing) {
         // Nothing was asked: a stray, or the tail of a reply already taken.
         loseStep(bytes, Reason::Stray, t, out);
         return;
     }
     Current &c = *m_current;
+    if (c.bytes.isEmpty())
+        c.firstAt = t;
     c.bytes += bytes;
     c.lastAt = t;
+    if (bytes.size() > 1)
+        c.batched = true;
     if (c.bytes.size() > allowed(c, t))
         c.keptPace = false;
     if (c.paced && !c.keptPace) {
@@ -77,9 +81,10 @@ void ReplyFramer::take(Micros t, Events &out)
     const Current c = *m_current;
     m_current.reset();
     out.push_back({EventType::Taken, c.request.id, c.bytes, Reason::None});
-    // Every byte no sooner than a line allows: once the board keeps that pace, the next
-    // request may follow at once, and any byte before its reply could come is a stray.
-    if (c.keptPace)
+    // A byte at a time, each no sooner than a line allows: once the board keeps that pace,
+    // the next request may follow at once, and any byte before its reply could come is a
+    // stray.
+    if (c.keptPace && !c.batched)
         m_pacedReplies = std::min(m_pacedReplies + 1, kPaceEvidence);
     else
         m_pacedReplies = 0;
@@ -90,21 +95,26 @@ void ReplyFramer::take(Micros t, Events &out)
         m_line = Line::Ready;
         out.push_back({EventType::Ready, -1, {}, Reason::None});
     } else {
+        // Sooner than any line: a program that writes its replies whole. Otherwise the bytes
+        // may come in an adapter's batches, and the rest of this reply with the next batch.
+        const bool fasterThanLine = c.firstAt - c.sentAt < earliest(c.request.frameBytes);
         m_line = Line::Gap;
         m_quietFrom = t;
+        m_gapLength = fasterThanLine ? m_timing.gap : m_timing.batchQuiet;
     }
 }
 
 void ReplyFramer::loseStep(QByteArray bytes, Reason reason, Micros t, Events &out)
 {
     out.push_back({EventType::Discarded, -1, std::move(bytes), reason});
+    // Oldest first, as the requests went out.
+    for (const Held &h : m_held)
+        out.push_back({EventType::Dropped, h.id, {}, reason});
+    m_held.clear();
     if (m_current) {
         out.push_back({EventType::Dropped, m_current->request.id, {}, reason});
         m_current.reset();
     }
-    for (const Held &h : m_held)
-        out.push_back({EventType::Dropped, h.id, {}, reason});
-    m_held.clear();
     m_line = Line::Resync;
     m_quietFrom = t;
 }
@@ -133,7 +143,7 @@ void ReplyFramer::advance(Micros t, Events &out)
         t - m_current->lastAt >= m_timing.unfinished) {
         loseStep(m_current->bytes, Reason::Unfinished, t, out);
     }
-    if (m_line == Line::Gap && t - m_quietFrom >= m_timing.gap) {
+    if (m_line == Line::Gap && t - m_quietFrom >= m_gapLength) {
         m_line = Line::Ready;
         becomeReadyIfQuiet(out);
     } else if (m_line == Line::Resync && t - m_quietFrom >= m_timing.resync) {
@@ -151,7 +161,7 @@ std::optional<ReplyFramer::Micros> ReplyFramer::nextDeadline() const
     if (m_current && !m_current->request.mayBeShort && !m_current->bytes.isEmpty())
         consider(m_current->lastAt + m_timing.unfinished);
     if (m_line == Line::Gap)
-        consider(m_quietFrom + m_timing.gap);
+        consider(m_quietFrom + m_gapLength);
     else if (m_line == Line::Resync)
         consider(m_quietFrom + m_timing.resync);
     return next;
@@ -159,13 +169,13 @@ std::optional<ReplyFramer::Micros> ReplyFramer::nextDeadline() const
 
 void ReplyFramer::giveUp(Events &out)
 {
+    for (const Held &h : m_held)
+        out.push_back({EventType::Dropped, h.id, {}, Reason::GivenUp});
+    m_held.clear();
     if (m_current) {
         out.push_back({EventType::Dropped, m_current->request.id, {}, Reason::GivenUp});
         m_current.reset();
     }
-    for (const Held &h : m_held)
-        out.push_back({EventType::Dropped, h.id, {}, Reason::GivenUp});
-    m_held.clear();
     m_line = Line::Ready;
 }
 

@@ -6,16 +6,20 @@
 // request. The rules only ever reject; when unsure, the exchange counts as unanswered:
 //
 // - Count. A reply has exactly the expected number of bytes; one more is a lost step.
+// - Quiet after a reply. Before the next request goes out, the line must stay quiet for a
+//   while, so that a byte still belonging to the reply (a stray behind it, or the last byte of
+//   a reply that began with a stray) shows up as one too many instead of starting the next
+//   reply. A peer that answers faster than any line can (a program on a pseudo-terminal)
+//   writes its replies whole: a short gap does. Behind a real line the gap must outlast the
+//   batches in which USB adapters deliver (every 1 to 16 ms).
 // - Pace. A board on a real line cannot start its reply before it has received the whole
-//   request, nor deliver its bytes faster than the line carries them. Once the board has shown
-//   that pace (its last few replies all came no sooner than a line allows), bytes that come
-//   before a reply could have are strays, and the next request may follow a reply at once. A
-//   peer that answers faster than any line (a program on a pseudo-terminal) is given a quiet
-//   gap after each reply instead, before the next request.
+//   request, nor deliver its bytes faster than the line carries them. Once the last few
+//   replies came a byte at a time, each no sooner than the line allows, the next request may
+//   follow a reply at once: a byte still belonging to the reply then comes sooner than any
+//   reply to the next request could, and is caught as early. A reply read in one batch ends
+//   that trust until the board has shown its pace again.
 // - Hold. A complete reply is trusted only after the line has stayed in step for a while after
-//   it, long enough for bytes that an adapter delivers late (USB adapters deliver in batches
-//   every 1 to 16 ms) to show a lost step. Until then the next requests may go out, but
-//   nothing taken from the reply is shown or used; a lost step drops every reply held.
+//   it; until then nothing taken from it is shown, and a lost step drops every reply held.
 // - Resync. After a lost step nothing goes out until the line has been quiet for a while.
 // - Unfinished. A reply that stops coming part of the way through is given up after a while.
 //
@@ -39,7 +43,8 @@ public:
     struct Timing
     {
         Micros byteTime = 521;      // one character on the line: 10 bits at 19200 bit/s
-        Micros gap = 2'000;         // quiet after a reply from a peer that keeps no line pace
+        Micros gap = 2'000;         // quiet after a reply from a peer faster than any line
+        Micros batchQuiet = 20'000; // quiet after a reply from a board not yet paced
         Micros hold = 20'000;       // how long the line must stay in step after a reply
         Micros resync = 20'000;     // quiet needed after a lost step
         Micros unfinished = 50'000; // silence that ends a reply begun but not complete
@@ -75,10 +80,11 @@ public:
     struct Request
     {
         int id = -1;
-        int frameBytes = 5;      // the request's length on the line
-        int replyBytes = 4;      // the reply's expected length
-        bool holdLine = false;   // nothing more goes out until this reply is trusted
-        bool mayBeShort = false; // the peer may send fewer bytes (no "unfinished" rule)
+        int frameBytes = 5;         // the request's length on the line
+        int replyBytes = 4;         // the reply's expected length
+        bool holdLine = false;      // nothing more goes out until this reply is trusted
+        bool mayBeShort = false;    // the peer may send fewer bytes (no "unfinished" rule)
+        bool expectNothing = false; // the request could not be written: any byte is a stray
     };
 
     ReplyFramer();
@@ -93,7 +99,7 @@ public:
     [[nodiscard]] bool outstanding() const { return m_current.has_value(); }
     // Replies taken but not yet trusted.
     [[nodiscard]] std::size_t held() const { return m_held.size(); }
-    // The board has kept the line's pace in its last replies.
+    // The board has kept the line's pace, a byte at a time, in its last replies.
     [[nodiscard]] bool paced() const;
 
     // `request` has just been written, at `t`; only while ready().
@@ -115,7 +121,7 @@ private:
     enum class Line
     {
         Ready,
-        Gap,    // quiet after a reply from an unpaced peer
+        Gap,    // quiet after a reply, before the next request
         Resync, // quiet after a lost step
     };
     struct Current
@@ -124,7 +130,9 @@ private:
         Micros sentAt = 0;
         bool paced = false;   // bytes sooner than the line allows are strays
         bool keptPace = true; // every byte so far came no sooner than the line allows
+        bool batched = false; // some read brought more than one byte
         QByteArray bytes;
+        Micros firstAt = 0;
         Micros lastAt = 0;
     };
     struct Held
@@ -150,7 +158,8 @@ private:
     Timing m_timing;
     Line m_line = Line::Ready;
     Micros m_quietFrom = 0;
-    int m_pacedReplies = 0; // replies in a row that came no sooner than a line allows
+    Micros m_gapLength = 0;
+    int m_pacedReplies = 0; // replies in a row that came a byte at a time at the line's pace
     std::optional<Current> m_current;
     std::deque<Held> m_held;
 };

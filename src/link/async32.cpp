@@ -460,6 +460,19 @@ int TCustomComm32::InQueueCount()
     return queued;
 }
 
+void TCustomComm32::FetchInput()
+{
+    if (!Connected())
+        return;
+#ifdef Q_OS_LINUX
+    int pending = 0;
+    if (::ioctl(int(m_port->handle()), FIONREAD, &pending) != 0 || pending <= 0)
+        return;
+#endif
+    // Qt reads from the device only when its notifier has fired; this reads now.
+    m_port->waitForReadyRead(0);
+}
+
 double TCustomComm32::CharacterTime() const
 {
     static constexpr double kStopBits[] = {1.0, 1.5, 2.0};

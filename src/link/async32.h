@@ -171,6 +171,8 @@ public:
     int OutQueueCount();
     // Bytes received and not yet read: Qt's buffer and what the system still holds.
     int InQueueCount();
+    // Moves what the system holds into the buffer ReadBytes reads from, at once.
+    void FetchInput();
     // How long one character takes on the line with the current settings, in microseconds.
     [[nodiscard]] double CharacterTime() const;
     void PurgeInput();

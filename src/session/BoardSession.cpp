@@ -100,9 +100,10 @@ void BoardSession::scheduleNextTick()
 {
     if (!m_timer->isActive())
         return;
-    // While a request is out nothing can happen before its reply, which sends the next request
-    // itself, or before the watchdog's deadline: waking every millisecond in between would only
-    // cost processor time. Once the link is idle the tick is 1 ms again.
+    // While the link is busy (a request out, or the line keeping quiet after a reply) the next
+    // request goes out when the link says it is ready, and nothing else can happen before the
+    // watchdog's next decision: waking every millisecond in between would only cost processor
+    // time. Once the link is idle the tick is 1 ms again.
     std::int64_t wait = kPollInterval.count();
     if (!m_link.LinkIdle()) {
         wait = std::clamp<std::int64_t>(m_link.nextWatchdogCheck() - m_link.now(),

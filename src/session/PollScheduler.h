@@ -36,7 +36,8 @@ public:
 
     // The port has opened: the cycle starts again at row 0.
     void restart();
-    // The poll timer's tick: the watchdog while a request is outstanding, else the next poll.
+    // The poll timer's tick: the watchdog while the link is busy, then the next poll if the
+    // link is idle.
     void TimerActionsTimer();
     // Sends the next poll request if the link is idle and polling is enabled. Called by the
     // tick and straight after each reply, so that no exchange waits for the next tick.

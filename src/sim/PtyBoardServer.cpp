@@ -131,7 +131,10 @@ void PtyBoardServer::deliverDue()
 {
     if (m_master < 0)
         return;
-    const QByteArray due = m_board.takeDue(now());
+    // An adapter hands over what it has received at its own ticks only.
+    const Micros batch = m_board.options().deliveryBatch;
+    const Micros t = now();
+    const QByteArray due = m_board.takeDue(batch.count() > 0 ? t - t % batch : t);
     if (!due.isEmpty()) {
         m_pending.append(due);
         if (m_pending.size() > kMaxPendingOutput)
@@ -162,7 +165,10 @@ void PtyBoardServer::armTimer()
     if (m_timer < 0)
         return;
     itimerspec expiry{};
-    if (const auto due = m_board.nextDue()) {
+    if (auto due = m_board.nextDue()) {
+        const Micros batch = m_board.options().deliveryBatch;
+        if (batch.count() > 0)
+            due = (*due + batch - Micros(1)) / batch * batch; // the adapter's next tick
         // Absolute expiry on the monotonic clock; a time already past fires at once.
         const long long at = m_startNs + std::max<long long>(due->count(), 0) * 1000LL;
         expiry.it_value.tv_sec = at / 1'000'000'000LL;

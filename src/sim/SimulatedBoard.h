@@ -57,6 +57,9 @@ struct BoardOptions
     Variant variant = Variant::Plain;
     bool lineTiming = false;                 // 19200 bit/s, 10 bits per byte, both directions
     std::chrono::microseconds turnaround{0}; // from a request's last byte to its reply
+    // Reply bytes reach the host only every so often, as a USB adapter delivers them; 0: at
+    // once. Applied by the server that carries the bytes.
+    std::chrono::microseconds deliveryBatch{0};
     Faults faults;
 };
 

@@ -23,7 +23,8 @@ namespace {
 
 constexpr const char *kUsage =
     "usage: kvx310-sim [--variant plain|korve|pentar] [--link PATH] [--line-timing] "
-    "[--turnaround-us N] [--drop-every N] [--stray-every N] [--stray-at before|inside|after] "
+    "[--turnaround-us N] [--batch-ms N] [--drop-every N] [--stray-every N] "
+    "[--stray-at before|inside|after] "
     "[--truncate-every N] [--late-every N] [--late-ms M] [--silent] [--hangup-after S] "
     "[--verbose]";
 
@@ -74,6 +75,8 @@ Arguments parseArguments(int argc, char **argv)
                 usageError("--link needs a path");
         } else if (opt == "--line-timing") {
             a.board.lineTiming = true;
+        } else if (opt == "--batch-ms") {
+            a.board.deliveryBatch = std::chrono::milliseconds(parseCount("--batch-ms", value(), 0));
         } else if (opt == "--turnaround-us") {
             a.board.turnaround = Micros(parseCount("--turnaround-us", value(), 0));
         } else if (opt == "--drop-every") {

@@ -22,22 +22,24 @@ using namespace kvx::sim;
 namespace {
 
 constexpr int kEventWait = 15000; // ms; only reached when a test fails
-constexpr int kShownWanted = 60;  // poll replies shown before the run is judged
+constexpr int kShownWanted = 40;  // poll replies shown before the run is judged
 
 struct FaultRow
 {
     bool lineTiming = true;
+    std::chrono::microseconds batch{0}; // an adapter's delivery ticks
     Faults faults;
 };
 
-// Motors standing at positions that tell them apart, so that a reply shown in another motor's
-// field is seen.
+// Motors standing at positions, with target velocities, that tell them apart, so that a reply
+// shown in another row's or another motor's field is seen.
 void setUpChip(ChipModel &chip)
 {
     for (int m = 0; m < kMotorCount; ++m) {
         const std::uint32_t x = 11111u * std::uint32_t(m + 1);
         chip.exchange(Datagram::make(motorWriteAddress(m, motor::XTarget), x));
         chip.exchange(Datagram::make(motorWriteAddress(m, motor::XActual), x));
+        chip.exchange(Datagram::make(motorWriteAddress(m, motor::VTarget), 100u * (m + 1)));
     }
 }
 
@@ -84,6 +86,7 @@ void TestLinkIntegrity::openFaultyBoard(const FaultRow &row)
     BoardOptions options;
     options.variant = Variant::Pentar;
     options.lineTiming = row.lineTiming;
+    options.deliveryBatch = row.batch;
     options.faults = row.faults;
     PtyBoardServer &board = m_app->startBoard(options);
     QVERIFY(board.serving());
@@ -122,6 +125,14 @@ void TestLinkIntegrity::pollingShowsOnlyWhatTheChipHolds_data()
     QTest::newRow("stray after replies") << stray(11, StrayPosition::After) << false;
     QTest::newRow("stray after replies, in bursts")
         << stray(11, StrayPosition::After, false) << false;
+    // An adapter that hands the bytes over every few milliseconds: a batch may end inside a
+    // reply, so that a reply shifted by a stray keeps arriving exactly four bytes at a time.
+    FaultRow batched = stray(11, StrayPosition::Before);
+    batched.batch = std::chrono::milliseconds(6);
+    QTest::newRow("stray before replies, delivered every 6 ms") << batched << false;
+    batched = stray(11, StrayPosition::Inside);
+    batched.batch = std::chrono::milliseconds(16);
+    QTest::newRow("stray inside replies, delivered every 16 ms") << batched << false;
     FaultRow truncated;
     truncated.faults.truncateEvery = 13;
     QTest::newRow("truncated replies") << truncated << false;

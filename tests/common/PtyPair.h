@@ -37,8 +37,8 @@ public:
     [[nodiscard]] QString path() const { return m_path; }
 
     // A board on a real line answers a request no sooner than its request and its own bytes
-    // can cross a 19200 bit/s line: about 3 ms for a 4-byte reply, 8 ms for the 10-byte
-    // identification.
+    // can cross a 19200 bit/s line: about 4.7 ms for a whole 4-byte reply, 7.8 ms for the
+    // 10-byte identification.
     static constexpr int kLinePaceMs = 10;
 
     bool send(const QByteArray &bytes)

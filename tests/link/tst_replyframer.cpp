@@ -25,14 +25,37 @@ ReplyFramer::Timing timing()
     return t;
 }
 
-// Runs a script of space-separated steps and returns what came out, as "T0 R C0 D1 X(Early)":
+// One event as the tables below write it; ids of 90 and above belong to the history that
+// made the board count as paced and are left out.
+QString describe(const ReplyFramer::Event &e)
+{
+    static const char *const kReasons[] = {"None",       "Stray",  "Early",  "Excess",
+                                           "Unfinished", "Resync", "GivenUp"};
+    if (e.id >= 90)
+        return {};
+    switch (e.type) {
+    case ReplyFramer::EventType::Taken:
+        return QStringLiteral("T%1").arg(e.id);
+    case ReplyFramer::EventType::Committed:
+        return QStringLiteral("C%1").arg(e.id);
+    case ReplyFramer::EventType::Dropped:
+        return QStringLiteral("D%1").arg(e.id);
+    case ReplyFramer::EventType::Discarded:
+        return QStringLiteral("X(%1)").arg(QLatin1String(kReasons[int(e.reason)]));
+    case ReplyFramer::EventType::Ready:
+        return QStringLiteral("R");
+    }
+    return {};
+}
+
+// Runs a script of space-separated steps and returns what came out, as "T0 R C0 D1 X(Early)";
+// "!" marks a request sent while the framer was not ready for it:
 //   s<id>@<t>     a request went out (5 bytes, a 4-byte reply expected)
 //   h<id>@<t>     the same, holding the line until its reply is trusted
 //   i<id>@<t>     the detection's request: 10 bytes expected, may come short
+//   n<id>@<t>     a request that could not be written
 //   r<hex>@<t>    bytes were read
 //   a@<t>         time passed, nothing waits to be read
-// Ids of 90 and above belong to the history that made the board count as paced; their events
-// are left out.
 QString run(ReplyFramer &framer, const QString &script)
 {
     QStringList out;
@@ -41,14 +64,19 @@ QString run(ReplyFramer &framer, const QString &script)
         const qsizetype at = step.indexOf(QLatin1Char('@'));
         const QString what = step.mid(1, at - 1);
         const ReplyFramer::Micros t = step.mid(at + 1).toLongLong();
-        switch (step.at(0).toLatin1()) {
+        const char kind = step.at(0).toLatin1();
+        switch (kind) {
         case 's':
         case 'h':
-        case 'i': {
+        case 'i':
+        case 'n': {
+            if (!framer.ready() && what.toInt() < 90)
+                out << QStringLiteral("!");
             ReplyFramer::Request r;
             r.id = what.toInt();
-            r.holdLine = step.at(0) == QLatin1Char('h');
-            r.mayBeShort = step.at(0) == QLatin1Char('i');
+            r.holdLine = kind == 'h';
+            r.mayBeShort = kind == 'i';
+            r.expectNothing = kind == 'n';
             r.replyBytes = r.mayBeShort ? 10 : 4;
             framer.sent(r, t);
             break;
@@ -62,37 +90,32 @@ QString run(ReplyFramer &framer, const QString &script)
         default:
             return QStringLiteral("bad step ") + step;
         }
-    }
-    static const char *const kReasons[] = {"None",       "Stray",  "Early",  "Excess",
-                                           "Unfinished", "Resync", "GivenUp"};
-    for (const ReplyFramer::Event &e : events) {
-        if (e.id >= 90)
-            continue;
-        switch (e.type) {
-        case ReplyFramer::EventType::Taken:
-            out << QStringLiteral("T%1").arg(e.id);
-            break;
-        case ReplyFramer::EventType::Committed:
-            out << QStringLiteral("C%1").arg(e.id);
-            break;
-        case ReplyFramer::EventType::Dropped:
-            out << QStringLiteral("D%1").arg(e.id);
-            break;
-        case ReplyFramer::EventType::Discarded:
-            out << QStringLiteral("X(%1)").arg(QLatin1String(kReasons[int(e.reason)]));
-            break;
-        case ReplyFramer::EventType::Ready:
-            out << QStringLiteral("R");
-            break;
+        for (const ReplyFramer::Event &e : events) {
+            const QString d = describe(e);
+            if (!d.isEmpty())
+                out << d;
         }
+        events.clear();
     }
     return out.join(QLatin1Char(' '));
 }
 
-// Four exchanges whose replies kept the line's pace, the last one trusted by 200000 us.
-const QString kPacedHistory =
-    QStringLiteral("s90@0 r01@3200 r000000@4700 a@6700 s91@6700 r01000000@11400 a@13400 "
-                   "s92@13400 r01000000@18100 a@20100 s93@20100 r01000000@24800 a@200000");
+// Four exchanges whose replies came a byte at a time at the line's pace; the board counts as
+// paced from then on, and everything of them is trusted by 200000 us.
+QString pacedHistory()
+{
+    QStringList steps;
+    ReplyFramer::Micros t = 0;
+    for (int id = 90; id < 94; ++id) {
+        steps << QStringLiteral("s%1@%2").arg(id).arg(t);
+        for (int b = 0; b < 4; ++b)
+            steps << QStringLiteral("r0%1@%2").arg(b).arg(t + 3200 + 521 * b);
+        t += 3200 + 521 * 3 + 20000; // the long quiet, until the board counts as paced
+        steps << QStringLiteral("a@%1").arg(t);
+    }
+    steps << QStringLiteral("a@200000");
+    return steps.join(QLatin1Char(' '));
+}
 
 } // namespace
 
@@ -112,7 +135,7 @@ void TestReplyFramer::timelines_data()
     QTest::addColumn<QString>("script");
     QTest::addColumn<QString>("events");
 
-    // A peer faster than any line.
+    // A peer faster than any line, writing its replies whole: a short gap after each.
     QTest::newRow("fast peer: a gap, then trusted after the hold")
         << false << "s0@0 r01020304@100 a@1000 a@2100 a@20099 a@20100"
         << "T0 R C0";
@@ -140,38 +163,48 @@ void TestReplyFramer::timelines_data()
     QTest::newRow("held line: nothing goes out until the reply is trusted")
         << false << "h0@0 r01020304@100 a@2100 a@20100"
         << "T0 C0 R";
-    // Four replies as soon as the request is through, their bytes sooner than a line carries
-    // them: no line's pace, so the quiet gap stays.
-    QTest::newRow("whole replies too soon after each request: never paced")
-        << false
-        << "s0@0 r01020304@3200 a@5200 s1@5200 r01020304@8400 a@10400 s2@10400 "
-           "r01020304@13600 a@15600 s3@15600 r01020304@18800 a@20800 s4@20800 "
-           "r01020304@24000 a@26000"
-        << "T0 R T1 R T2 R T3 R T4 C0 R";
+    QTest::newRow("a request that could not be written takes no reply")
+        << false << "n0@0 r01020304@5000 a@40000"
+        << "X(Stray) D0 R";
 
-    // A board that keeps the line's pace: the next request follows at once.
+    // A board behind a line: until it has shown its pace, the long quiet after each reply.
+    QTest::newRow("line: a reply in one batch waits out the long quiet")
+        << false << "s0@0 r01020304@4700 a@6700 s1@6700 a@24700"
+        << "T0 ! C0";
+    // An adapter's batch ends inside a reply that began with a stray: its last byte comes with
+    // the next batch, inside the quiet, instead of starting the next reply.
+    QTest::newRow("line: a batch split inside a shifted reply is caught in the quiet")
+        << false << "s0@0 r55010203@6000 r04@12000 a@40000"
+        << "T0 X(Stray) D0 R";
+
+    // A board that keeps the line's pace a byte at a time: the next request follows at once.
     QTest::newRow("paced: the next request at once, earlier replies trusted in order")
-        << true << "s0@300000 r01020304@304700 s1@304700 r05060708@309400 a@324700 a@329400"
+        << true
+        << "s0@300000 r01@303200 r02@303721 r03@304242 r04@304763 s1@304763 r05@307963 "
+           "r06@308484 r07@309005 r08@309526 a@324763 a@329526"
         << "T0 R T1 R C0 C1";
     QTest::newRow("paced: a stray after a reply is early for the next request")
-        << true << "s0@300000 r01020304@304700 s1@304700 r55@305200 a@360000"
-        << "T0 R X(Early) D1 D0 R";
-    QTest::newRow("paced: a whole reply in one batch, as late as a line allows")
-        << true << "s0@300000 r01020304@304690 a@330000"
-        << "T0 R C0";
+        << true
+        << "s0@300000 r01@303200 r02@303721 r03@304242 r04@304763 s1@304763 r55@305284 "
+           "a@360000"
+        << "T0 R X(Early) D0 D1 R";
+    QTest::newRow("paced: a late reply ahead of its successor's, back to back")
+        << true
+        << "s0@300000 rAA@305000 rAA@305521 rAA@306042 rAA@306563 s1@306563 r01@307084 "
+           "a@360000"
+        << "T0 R X(Early) D0 D1 R";
+    QTest::newRow("paced: a whole reply in one batch, as soon as a line delivers it")
+        << true << "s0@300000 r01020304@304690 a@324690"
+        << "T0 C0 R";
     QTest::newRow("paced: four bytes sooner than a line can carry them")
         << true << "s0@300000 r01020304@303800 a@330000"
         << "X(Early) D0 R";
     QTest::newRow("paced: once too fast, the board must show its pace again")
-        << true << "s0@300000 r01020304@303800 a@330000 s1@330000 r01020304@334700"
-        << "X(Early) D0 R T1";
-    QTest::newRow("paced: an adapter's late batch shifts the next reply and drops both")
-        << true
-        << "s0@300000 r010203@304200 r04@304800 s1@304800 r55@312000 r05060708@312100 a@400000"
-        << "T0 R X(Excess) D1 D0 R";
-    QTest::newRow("paced: a late reply ahead of its successor's, back to back")
-        << true << "s0@300000 rAAAAAAAA@305000 s1@305000 r01020304@307100 a@400000"
-        << "T0 R X(Early) D1 D0 R";
+        << true << "s0@300000 r01020304@303800 a@330000 s1@330000 r01020304@334700 s2@334700"
+        << "X(Early) D0 R T1 !";
+    QTest::newRow("paced: a batch split inside a shifted reply is caught in the quiet")
+        << true << "s0@300000 r55010203@306000 r04050607@312000 a@400000"
+        << "T0 X(Stray) D0 R";
 }
 
 void TestReplyFramer::timelines()
@@ -181,7 +214,7 @@ void TestReplyFramer::timelines()
     QFETCH(QString, events);
     ReplyFramer framer(timing());
     if (paced) {
-        run(framer, kPacedHistory);
+        run(framer, pacedHistory());
         QVERIFY(framer.paced());
     }
     QCOMPARE(run(framer, script), events);

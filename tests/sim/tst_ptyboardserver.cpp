@@ -55,6 +55,7 @@ private slots:
     void survivesTheProgramReopening();
     void lineTimingNeverAnswersEarly();
     void hangUpEndsTheTerminal();
+    void batchedDeliveryHandsOverWholeBatches();
 };
 
 void TestPtyBoardServer::answersThroughTheTerminal()
@@ -122,6 +123,32 @@ void TestPtyBoardServer::hangUpEndsTheTerminal()
     QVERIFY(p.revents & (POLLHUP | POLLERR));
     server.hangUp(); // a second hang-up has nothing left to close
     QCOMPARE(hungUp.count(), 1);
+    ::close(fd);
+}
+
+void TestPtyBoardServer::batchedDeliveryHandsOverWholeBatches()
+{
+    // As a USB adapter: the reply's four bytes, due a byte time apart, come in one batch at
+    // the adapter's tick, not one by one.
+    BoardOptions options;
+    options.lineTiming = true;
+    options.deliveryBatch = 20ms;
+    PtyBoardServer server(options);
+    QVERIFY(server.start());
+    const int fd = openRawTerminal(server.terminalPath());
+    QVERIFY(fd >= 0);
+    QCOMPARE(::write(fd, kReadXActual.constData(), 5), 5);
+    QByteArray first;
+    QElapsedTimer t;
+    t.start();
+    while (first.isEmpty() && t.elapsed() < 2000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+        char buf[64];
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n > 0)
+            first.append(buf, qsizetype(n));
+    }
+    QCOMPARE(first.size(), 4); // one by one, the first read would have found one byte
     ::close(fd);
 }
 

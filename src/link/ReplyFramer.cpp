@@ -84,14 +84,16 @@ void ReplyFramer::take(Micros t, Events &out)
     // A byte at a time, each no sooner than a line allows: once the board keeps that pace,
     // the next request may follow at once, and any byte before its reply could come is a
     // stray.
-    if (c.keptPace && !c.batched)
-        m_pacedReplies = std::min(m_pacedReplies + 1, kPaceEvidence);
-    else
+    // A reply read in one batch says nothing against the board's pace (the host may only have
+    // read late), but the quiet after it must outlast an adapter's batches.
+    if (!c.keptPace)
         m_pacedReplies = 0;
+    else if (!c.batched)
+        m_pacedReplies = std::min(m_pacedReplies + 1, kPaceEvidence);
     m_held.push_back({c.request.id, t, c.request.holdLine});
     if (c.request.holdLine) {
         m_line = Line::Ready; // yet not ready() until the reply is trusted
-    } else if (paced()) {
+    } else if (paced() && !c.batched) {
         m_line = Line::Ready;
         out.push_back({EventType::Ready, -1, {}, Reason::None});
     } else {

@@ -16,8 +16,9 @@
 //   request, nor deliver its bytes faster than the line carries them. Once the last few
 //   replies came a byte at a time, each no sooner than the line allows, the next request may
 //   follow a reply at once: a byte still belonging to the reply then comes sooner than any
-//   reply to the next request could, and is caught as early. A reply read in one batch ends
-//   that trust until the board has shown its pace again.
+//   reply to the next request could, and is caught as early. A reply read in one batch still
+//   gets the long quiet; one faster than the line ends the trust until the board has shown
+//   its pace again.
 // - Hold. A complete reply is trusted only after the line has stayed in step for a while after
 //   it; until then nothing taken from it is shown, and a lost step drops every reply held.
 // - Resync. After a lost step nothing goes out until the line has been quiet for a while.

@@ -9,6 +9,7 @@
 #include "controls/Dialogs.h"
 #include "controls/LuLED.h"
 #include "controls/SpinEdit.h"
+#include "controls/Widgets.h"
 #include "editor/Ev310Registers.h"
 #include "graphics/Ev310Graphics.h"
 
@@ -32,7 +33,6 @@ namespace {
 constexpr int kClientWidth = 628; // the outer 636 x 770 less the window frame
 constexpr int kClientHeight = 743;
 constexpr int kPortCount = 9;
-constexpr int kHintTime = 5000;
 
 const QString kSettingsSection = QStringLiteral("Settings");
 const QString kPortKey = QStringLiteral("COMPort");
@@ -54,43 +54,6 @@ constexpr const char *kLedNames[] = {"LedXReached1",    "LedReference1", "LedXRe
 QString withMotor(const char *name, int m)
 {
     return QLatin1String(name) + QString::number(m + 1);
-}
-
-QLabel *sunkenField(QWidget *parent, const QString &name, int x, int y, int w, int h)
-{
-    auto *l = new QLabel(QStringLiteral("0"), parent);
-    l->setObjectName(name);
-    l->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    l->setGeometry(x, y, w, h);
-    return l;
-}
-
-QLabel *caption(QWidget *parent, const QString &name, const QString &text, int x, int y)
-{
-    auto *l = new QLabel(text, parent);
-    l->setObjectName(name);
-    l->move(x, y);
-    l->adjustSize();
-    return l;
-}
-
-QPushButton *button(QWidget *parent, const QString &name, const QString &text, const QRect &r,
-                    const QString &hint)
-{
-    auto *b = new QPushButton(text, parent);
-    b->setObjectName(name);
-    b->setGeometry(r);
-    b->setToolTip(hint);
-    b->setToolTipDuration(kHintTime);
-    return b;
-}
-
-QGroupBox *group(QWidget *parent, const QString &name, const QString &title, const QRect &r)
-{
-    auto *g = new QGroupBox(title, parent);
-    g->setObjectName(name);
-    g->setGeometry(r);
-    return g;
 }
 
 QString defaultSettingsPath()
@@ -142,8 +105,8 @@ void TFormMain::buildInterface()
                      tr("Clicking this button opens the serial port."));
     BtnClose = button(GrpCOM, QStringLiteral("BtnClose"), tr("&Close"), {208, 22, 75, 25},
                       tr("Clicking this button closes the serial port."));
-    StaticInfo1 = sunkenField(GrpCOM, QStringLiteral("StaticInfo1"), 16, 56, 265, 17);
-    StaticInfo2 = sunkenField(GrpCOM, QStringLiteral("StaticInfo2"), 16, 80, 265, 17);
+    StaticInfo1 = sunkenField(GrpCOM, QStringLiteral("StaticInfo1"), {16, 56, 265, 17});
+    StaticInfo2 = sunkenField(GrpCOM, QStringLiteral("StaticInfo2"), {16, 80, 265, 17});
 
     GrpMore = group(Client, QStringLiteral("GrpMore"), tr(" More "), {8, 136, 305, 145});
     BtnCmd310 = button(GrpMore, QStringLiteral("BtnCmd310"), tr("KVX &310 Registers..."),
@@ -157,17 +120,15 @@ void TFormMain::buildInterface()
     CheckSlow->move(184, 120);
     CheckSlow->adjustSize();
 
-    GrpStatus =
-        group(Client, QStringLiteral("GrpStatus"), tr(" KVX310 Status Bits "), {400, 8, 209, 273});
-    GrpStatus->setToolTip(tr("The KVX310 status bits are being displayed here."));
-    GrpStatus->setToolTipDuration(kHintTime);
+    GrpStatus = group(Client, QStringLiteral("GrpStatus"), tr(" KVX310 Status Bits "),
+                      {400, 8, 209, 273}, tr("The KVX310 status bits are being displayed here."));
     for (const LedRow &row : kLedRows) {
         auto *led = new TLuLedLittle(GrpStatus);
         led->setObjectName(QLatin1String(kLedNames[row.bit]));
         led->move(24, row.y);
         StatusLeds[std::size_t(row.bit)] = led;
         caption(GrpStatus, QStringLiteral("LblStatus%1").arg(row.bit),
-                QString::fromLatin1(kStatusBitNames[std::size_t(row.bit)].data()), 48, row.y + 1);
+                QString::fromLatin1(kStatusBitNames[std::size_t(row.bit)].data()), {48, row.y + 1});
     }
 
     for (int m = 0; m < kMotorCount; ++m)
@@ -208,7 +169,7 @@ void TFormMain::buildMotorGroup(int m)
         return s;
     };
     auto label = [&](const char *name, const QString &text, int y) {
-        return caption(g.Grp, withMotor(name, m), text, 8, y + 3);
+        return caption(g.Grp, withMotor(name, m), text, {8, y + 3});
     };
     g.EditXTarget = spin("EditXTarget", 16, -8388608, 8388607);
     g.LblXTarget = label("LblXTarget", tr("Target Position:"), 16);
@@ -240,13 +201,13 @@ void TFormMain::buildMotorGroup(int m)
     connect(g.BtnGo, &QPushButton::clicked, this, [this, b = g.BtnGo] { BtnGo1Click(b); });
     connect(g.BtnStop, &QPushButton::clicked, this, [this, b = g.BtnStop] { BtnStop1Click(b); });
 
-    g.StaticXAct = sunkenField(g.Grp, withMotor("StaticXAct", m), 104, 248, 73, 17);
+    g.StaticXAct = sunkenField(g.Grp, withMotor("StaticXAct", m), {104, 248, 73, 17});
     label("LblXAct", tr("Actual Position:"), 248 - 2);
-    g.StaticVAct = sunkenField(g.Grp, withMotor("StaticVAct", m), 104, 272, 73, 17);
+    g.StaticVAct = sunkenField(g.Grp, withMotor("StaticVAct", m), {104, 272, 73, 17});
     label("LblVAct", tr("Actual Velocity:"), 272 - 2);
-    g.StaticAAct = sunkenField(g.Grp, withMotor("StaticAAct", m), 104, 296, 73, 17);
+    g.StaticAAct = sunkenField(g.Grp, withMotor("StaticAAct", m), {104, 296, 73, 17});
     label("LblAAct", tr("Actual Accel.:"), 296 - 2);
-    g.StaticVTarget = sunkenField(g.Grp, withMotor("StaticVTarget", m), 104, 320, 73, 17);
+    g.StaticVTarget = sunkenField(g.Grp, withMotor("StaticVTarget", m), {104, 320, 73, 17});
     label("LblVTargetAct", tr("Target Velocity:"), 320 - 2);
 }
 

@@ -1,5 +1,6 @@
 #include "editor/Ev310Registers.h"
 
+#include "editor/MotorPage.h"
 #include "session/BoardSession.h"
 
 #include <QCloseEvent>
@@ -32,11 +33,33 @@ TFormAdvanced::TFormAdvanced(BoardSession &session, QWidget *parent)
     PageControl->setObjectName(QStringLiteral("PageControl"));
     PageControl->setGeometry(0, 0, kClientWidth, kClientHeight);
     for (int i = 0; i < kPageCount; ++i) {
-        Pages[i] = new QWidget;
+        if (i < int(MotorPages.size())) {
+            auto *page = new TMotorPage(i, ComposedTelegram);
+            connect(page, &TMotorPage::sendClicked, this, [this] { BtnSendMot1Click(); });
+            MotorPages[std::size_t(i)] = page;
+            Pages[i] = page;
+        } else {
+            Pages[i] = new QWidget;
+        }
         PageControl->addTab(Pages[i], tr(kPageNames[i]));
     }
     PageControl->setCurrentIndex(0);
     connect(PageControl, &QTabWidget::currentChanged, this, [this] { PageControlChange(); });
+    FormCreate();
+}
+
+TFormAdvanced::~TFormAdvanced()
+{
+    // The session may outlive this window: nothing of it may be called any more.
+    for (TMotorPage *page : MotorPages)
+        page->detach(m_session.table());
+}
+
+void TFormAdvanced::FormCreate()
+{
+    m_editorShown = false;
+    for (TMotorPage *page : MotorPages)
+        page->attach(m_session.table());
     PageControlChange();
 }
 
@@ -55,7 +78,57 @@ void TFormAdvanced::PageControlChange()
     const int page = PageControl->currentIndex();
     if (page >= 0 && page < kPageCount)
         setWindowTitle(tr(kPageCaptions[page]));
+    // The telegram always belongs to the active register page.
+    if (page >= 0 && page < int(MotorPages.size()))
+        MotorPages[std::size_t(page)]->RGMotClick();
     reportView();
+}
+
+void TFormAdvanced::RGMot1Click()
+{
+    MotorPages[0]->RGMotClick();
+}
+void TFormAdvanced::RGMot2Click()
+{
+    MotorPages[1]->RGMotClick();
+}
+void TFormAdvanced::RGMot3Click()
+{
+    MotorPages[2]->RGMotClick();
+}
+void TFormAdvanced::EditXTarg1Change(QObject *sender)
+{
+    MotorPages[0]->EditChange(sender);
+}
+void TFormAdvanced::EditXTarg2Change(QObject *sender)
+{
+    MotorPages[1]->EditChange(sender);
+}
+void TFormAdvanced::EditXTarg3Change(QObject *sender)
+{
+    MotorPages[2]->EditChange(sender);
+}
+void TFormAdvanced::BtnCopyMot1Click()
+{
+    MotorPages[0]->BtnCopyClick();
+}
+void TFormAdvanced::BtnCopyMot2Click()
+{
+    MotorPages[1]->BtnCopyClick();
+}
+void TFormAdvanced::BtnCopyMot3Click()
+{
+    MotorPages[2]->BtnCopyClick();
+}
+
+void TFormAdvanced::BtnSendMot1Click()
+{
+    const PollPause pause = m_session.PausePolling();
+    const bool answered = m_session.DirectRequest(ComposedTelegram).has_value();
+    for (TMotorPage *page : MotorPages)
+        page->showSendAnswered(true);
+    if (auto *page = qobject_cast<TMotorPage *>(PageControl->currentWidget()))
+        page->showSendAnswered(answered);
 }
 
 void TFormAdvanced::reportView()

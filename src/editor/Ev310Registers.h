@@ -2,22 +2,23 @@
 
 // The register editor window "KVX310 Register Set": five tab pages (three motors, the global
 // parameters and the RAM table) over one composed Datagram. Created hidden at program start
-// and kept until the end; closing only hides it. It tells the board session whether it is
-// shown and which page is active, so that the poll cycle holds that page's registers.
-// User-interface thread only.
+// and kept until the end; closing only hides it. It attaches its display fields and decoders
+// to the board session's poll table, tells the session whether it is shown and which page is
+// active, and sends through it with polling paused. User-interface thread only.
 
+#include "chip/Datagram.h"
 #include "session/EditorPage.h"
 
 #include <QWidget>
 
 #include <array>
-#include <cstdint>
 
 class QTabWidget;
 
 namespace kvx {
 
 class BoardSession;
+class TMotorPage;
 
 class TFormAdvanced : public QWidget
 {
@@ -27,24 +28,39 @@ public:
     static constexpr int kPageCount = kEditorPageCount;
 
     explicit TFormAdvanced(BoardSession &session, QWidget *parent = nullptr);
+    ~TFormAdvanced() override;
 
     [[nodiscard]] bool EditorShown() const { return m_editorShown; }
     [[nodiscard]] EditorPage activePage() const;
     void setActivePage(EditorPage page);
 
-    // Address byte, data bits 23..16, 15..8, 7..0; shared by every register page.
-    std::array<std::uint8_t, 4> ComposedTelegram{0xFF, 0xFF, 0xFF, 0xFF};
+    // The one telegram every register page composes into and every send button sends.
+    Datagram ComposedTelegram{0xFF, {0xFF, 0xFF, 0xFF}};
 
     QTabWidget *PageControl = nullptr;
     std::array<QWidget *, kPageCount> Pages{};
+    std::array<TMotorPage *, 3> MotorPages{};
 
+    // Handlers.
     void PageControlChange();
+    void RGMot1Click();
+    void RGMot2Click();
+    void RGMot3Click();
+    void EditXTarg1Change(QObject *sender);
+    void EditXTarg2Change(QObject *sender);
+    void EditXTarg3Change(QObject *sender);
+    void BtnCopyMot1Click();
+    void BtnCopyMot2Click();
+    void BtnCopyMot3Click();
+    // Sends ComposedTelegram with polling paused; its reply is not shown.
+    void BtnSendMot1Click();
 
 protected:
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    void FormCreate();
     void reportView();
 
     BoardSession &m_session;

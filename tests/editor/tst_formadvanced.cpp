@@ -1,12 +1,23 @@
-// The register editor window's frame: its pages, the caption of each, and the shown flag and
-// active page it reports to the board session's poll cycle. The pages' contents are tested
-// with them.
+// The register editor window: its pages and their captions, the shown flag and active page it
+// reports to the board session, and the motor pages as a user meets them: what selecting,
+// typing and "&Copy" compose into the telegram fields, which editors are enabled, and the
+// editors' ranges. The composing rules alone are tst_motoritems'; the pages on a live board
+// are tests/app's.
 
+#include "controls/CheckComboBin.h"
+#include "controls/SpinEdit.h"
 #include "editor/Ev310Registers.h"
+#include "editor/MotorPage.h"
 #include "session/BoardSession.h"
 
+#include <QLabel>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QRegularExpression>
 #include <QTabWidget>
 #include <QTest>
+
+#include <tuple>
 
 using namespace kvx;
 
@@ -18,7 +29,24 @@ private slots:
     void captions_data();
     void captions();
     void shownFlag();
+    void composing_data();
+    void composing();
+    void typedValueIsBoundedWhenTheFocusLeaves();
+    void copyLoadsWhatIsShown();
+    void switchingPagesComposesTheActivePage();
+
+private:
+    // The four telegram fields of `page` as "AA BB CC DD".
+    static QString telegram(const TMotorPage *page);
 };
+
+QString TestFormAdvanced::telegram(const TMotorPage *page)
+{
+    QStringList fields;
+    for (const QLabel *l : page->StaticSPI)
+        fields << l->text();
+    return fields.join(QLatin1Char(' '));
+}
 
 void TestFormAdvanced::captions_data()
 {
@@ -64,6 +92,151 @@ void TestFormAdvanced::shownFlag()
     QVERIFY(!form.EditorShown());
     QVERIFY(!session.scheduler().editorShown());
     QVERIFY(form.isHidden());
+}
+
+void TestFormAdvanced::composing_data()
+{
+    QTest::addColumn<int>("page");
+    QTest::addColumn<int>("item");
+    // "Name=value" set by the program, "Name:text" typed by the user, in this order.
+    QTest::addColumn<QStringList>("input");
+    QTest::addColumn<QString>("telegram");
+    QTest::addColumn<QStringList>("enabled");
+    QTest::newRow("X_LATCHED on page 2: no editor")
+        << 1 << 13 << QStringList{} << "3C 00 00 00" << QStringList{};
+    QTest::newRow("V_TARGET -1 on page 3")
+        << 2 << 4 << QStringList{"EditVTarg3:-1"} << "48 00 0F FF" << QStringList{"EditVTarg3"};
+    QTest::newRow("P_MUL 200, P_DIV 5") << 0 << 8 << QStringList{"EditPMul1=200", "EditPDiv1=5"}
+                                        << "12 00 C8 05" << QStringList{"EditPMul1", "EditPDiv1"};
+    QTest::newRow("7, 3, 5, 2047")
+        << 0 << 7 << QStringList{"EditAgtat1=7", "EditAleat1=3", "EditV01=5", "EditThres1=2047"}
+        << "10 73 57 FF" << QStringList{"EditAgtat1", "EditAleat1", "EditV01", "EditThres1"};
+    QTest::newRow("3000 being typed into V_MAX")
+        << 0 << 3 << QStringList{"EditVMax1:3000"} << "06 00 0B B8" << QStringList{"EditVMax1"};
+    QTest::newRow("only \"-\" in X_TARGET reads as its minimum")
+        << 0 << 0 << QStringList{"EditXTarg1:-"} << "00 80 00 00" << QStringList{"EditXTarg1"};
+    QTest::newRow("another item's editor leaves the telegram")
+        << 0 << 0 << QStringList{"EditVMax1=100"} << "00 00 00 00" << QStringList{"EditXTarg1"};
+    QTest::newRow("REF_CONF selector and ramp mode on page 2")
+        << 1 << 9 << QStringList{"CbRefConf2=2", "EditRampMode2=3"} << "34 00 04 03"
+        << QStringList{"CbRefConf2", "EditRampMode2"};
+}
+
+void TestFormAdvanced::composing()
+{
+    QFETCH(int, page);
+    QFETCH(int, item);
+    QFETCH(QStringList, input);
+    QFETCH(QString, telegram);
+    QFETCH(QStringList, enabled);
+    BoardSession session;
+    TFormAdvanced form(session);
+    form.setActivePage(EditorPage(page));
+    TMotorPage *p = form.MotorPages[std::size_t(page)];
+    p->selectItem(item);
+    for (const QString &step : input) {
+        const qsizetype at = step.indexOf(QRegularExpression(QStringLiteral("[=:]")));
+        const QString name = step.left(at);
+        const QString value = step.mid(at + 1);
+        if (auto *combo = p->findChild<TCheckedComboBinary *>(name)) {
+            combo->SetChecked(value.toInt(), true);
+        } else if (auto *spin = p->findChild<TSpinEdit *>(name)) {
+            if (step.at(at) == QLatin1Char('=')) {
+                spin->setValue(value.toInt());
+            } else {
+                spin->findChild<QLineEdit *>()->selectAll();
+                QTest::keyClicks(spin->findChild<QLineEdit *>(), value);
+            }
+        } else {
+            QFAIL(qPrintable(QStringLiteral("no editor ") + name));
+        }
+    }
+    QCOMPARE(this->telegram(p), telegram);
+    QCOMPARE(QStringLiteral("%1 %2 %3 %4")
+                 .arg(form.ComposedTelegram.address, 2, 16, QLatin1Char('0'))
+                 .arg(form.ComposedTelegram.data.high, 2, 16, QLatin1Char('0'))
+                 .arg(form.ComposedTelegram.data.mid, 2, 16, QLatin1Char('0'))
+                 .arg(form.ComposedTelegram.data.low, 2, 16, QLatin1Char('0'))
+                 .toUpper(),
+             telegram);
+    QStringList on;
+    for (QWidget *w : p->findChildren<QWidget *>()) {
+        if ((qobject_cast<TSpinEdit *>(w) || qobject_cast<TCheckedComboBinary *>(w)) &&
+            w->isEnabled())
+            on << w->objectName();
+    }
+    on.sort();
+    enabled.sort();
+    QCOMPARE(on, enabled);
+}
+
+void TestFormAdvanced::typedValueIsBoundedWhenTheFocusLeaves()
+{
+    BoardSession session;
+    TFormAdvanced form(session);
+    form.show();
+    form.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    TMotorPage *p = form.MotorPages[0];
+    p->selectItem(3);
+    auto *vMax = p->findChild<TSpinEdit *>(QStringLiteral("EditVMax1"));
+    vMax->setFocus();
+    vMax->findChild<QLineEdit *>()->selectAll();
+    QTest::keyClicks(vMax->findChild<QLineEdit *>(), QStringLiteral("3000"));
+    QCOMPARE(telegram(p), QStringLiteral("06 00 0B B8"));
+    QVERIFY(vMax->hasFocus());
+    p->RGMotItems[0]->setFocus(); // the focus leaves
+    QCOMPARE(vMax->text(), QStringLiteral("2047"));
+    QCOMPARE(telegram(p), QStringLiteral("06 00 07 FF"));
+    // Motor 3's velocities stop at -2047; the other motors' at -2048.
+    for (const auto &[page, name, lowest] :
+         {std::tuple{2, "EditVTarg3", -2047}, {2, "EditVAct3", -2047}, {1, "EditVAct2", -2048}}) {
+        auto *spin =
+            form.MotorPages[std::size_t(page)]->findChild<TSpinEdit *>(QLatin1String(name));
+        spin->setValue(-5000);
+        QCOMPARE(spin->value(), lowest);
+    }
+}
+
+void TestFormAdvanced::copyLoadsWhatIsShown()
+{
+    BoardSession session;
+    TFormAdvanced form(session);
+    TMotorPage *p = form.MotorPages[0];
+    auto *pMul = p->findChild<TSpinEdit *>(QStringLiteral("EditPMul1"));
+    auto *refConf = p->findChild<TCheckedComboBinary *>(QStringLiteral("CBRefConf1"));
+    pMul->setValue(200);
+    refConf->SetChecked(3, true);
+    // Before the first poll every field shows "0": P_MUL comes into its range.
+    p->BtnCopyClick();
+    QCOMPARE(pMul->value(), 128);
+    QCOMPARE(refConf->BitText(), QStringLiteral("0000"));
+    p->findChild<QLabel *>(QStringLiteral("StaticRefConf1"))->setText(QStringLiteral("0101"));
+    p->findChild<QLabel *>(QStringLiteral("StaticXTarg1"))->setText(QStringLiteral("-5"));
+    p->selectItem(9);
+    p->BtnCopyClick();
+    QCOMPARE(refConf->BitText(), QStringLiteral("0101"));
+    QCOMPARE(p->findChild<TSpinEdit *>(QStringLiteral("EditXTarg1"))->value(), -5);
+    QCOMPARE(telegram(p), QStringLiteral("14 00 05 00")); // the copy composes
+}
+
+void TestFormAdvanced::switchingPagesComposesTheActivePage()
+{
+    BoardSession session;
+    TFormAdvanced form(session);
+    // Only the active page has composed: page 2 keeps "FF" until it is first visited.
+    QCOMPARE(telegram(form.MotorPages[0]), QStringLiteral("00 00 00 00"));
+    QCOMPARE(telegram(form.MotorPages[1]), QStringLiteral("FF FF FF FF"));
+    form.setActivePage(EditorPage::Motor2);
+    QCOMPARE(telegram(form.MotorPages[1]), QStringLiteral("20 00 00 00"));
+    form.MotorPages[1]->selectItem(6);
+    form.MotorPages[1]->findChild<TSpinEdit *>(QStringLiteral("EditAMax2"))->setValue(9);
+    form.setActivePage(EditorPage::Motor1);
+    QCOMPARE(form.ComposedTelegram.address, std::uint8_t(0x00));
+    form.setActivePage(EditorPage::Ram); // keeps the telegram as it is
+    QCOMPARE(form.ComposedTelegram.address, std::uint8_t(0x00));
+    form.setActivePage(EditorPage::Motor2);
+    QCOMPARE(form.ComposedTelegram, (Datagram{0x2C, {0x00, 0x00, 0x09}}));
 }
 
 QTEST_MAIN(TestFormAdvanced)

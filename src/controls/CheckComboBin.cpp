@@ -1,0 +1,310 @@
+#include "controls/CheckComboBin.h"
+
+#include <QAction>
+#include <QCursor>
+#include <QEvent>
+#include <QGuiApplication>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QPainter>
+#include <QScreen>
+#include <QToolButton>
+
+#include <algorithm>
+
+namespace kvx {
+
+namespace {
+
+// The arrow's picture: a black triangle pointing down, 9 pixels wide at its top, on white.
+QPixmap arrowPicture()
+{
+    QPixmap p(16, 16);
+    p.fill(Qt::white);
+    QPainter painter(&p);
+    painter.setPen(Qt::black);
+    for (int row = 0; row < 5; ++row)
+        painter.drawLine(4 + row, 6 + row, 12 - row, 6 + row);
+    return p;
+}
+
+void setBackground(QWidget *w, const QColor &color)
+{
+    QPalette palette = w->palette();
+    palette.setColor(QPalette::Base, color);
+    w->setPalette(palette);
+}
+
+} // namespace
+
+TCheckedComboBinary::TCheckedComboBinary(QWidget *parent)
+    : QFrame(parent)
+    , CapSelectAll(tr("&Select All"))
+    , CapDeSelectAll(tr("&DeSelect All"))
+{
+    setFrameStyle(QFrame::Panel | QFrame::Sunken);
+
+    TextBox = new QLineEdit(this);
+    TextBox->setObjectName(QStringLiteral("TextBox"));
+    TextBox->setReadOnly(true);
+    setBackground(TextBox, Qt::white);
+    TextBox->installEventFilter(this);
+
+    ArrowButton = new QToolButton(this);
+    ArrowButton->setObjectName(QStringLiteral("ArrowButton"));
+    ArrowButton->setAutoRaise(true);
+    ArrowButton->setIcon(arrowPicture());
+    ArrowButton->setFocusPolicy(Qt::NoFocus);
+    connect(ArrowButton, &QToolButton::clicked, this, &TCheckedComboBinary::ArrowClick);
+
+    // A borderless pop-up that closes when the user clicks anywhere outside it.
+    DropDown = new QFrame(this, Qt::Popup | Qt::FramelessWindowHint);
+    DropDown->setObjectName(QStringLiteral("DropDown"));
+    DropDown->setBackgroundRole(QPalette::Window);
+    DropDown->setAutoFillBackground(true);
+    DropDown->installEventFilter(this);
+    CheckList = new QListWidget(DropDown);
+    CheckList->setObjectName(QStringLiteral("CheckList"));
+    CheckList->setFrameShape(QFrame::NoFrame);
+    CheckList->setFlow(QListView::TopToBottom);
+    connect(CheckList, &QListWidget::itemChanged, this, &TCheckedComboBinary::markFromCheckList);
+
+    ContextMenu = new QMenu(CheckList);
+    ContextMenu->setObjectName(QStringLiteral("ContextMenu"));
+    ContextMenu->addAction(CapSelectAll, this, &TCheckedComboBinary::SelectAll);
+    ContextMenu->addAction(CapDeSelectAll, this, &TCheckedComboBinary::DeSelectAll);
+    CheckList->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(CheckList, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint &at) { ContextMenu->popup(CheckList->mapToGlobal(at)); });
+
+    resize(121, 24);
+    layoutParts();
+    render();
+}
+
+TCheckedComboBinary::~TCheckedComboBinary() = default;
+
+void TCheckedComboBinary::setItems(const QStringList &items)
+{
+    m_items = items;
+    if (m_sorted)
+        m_items.sort();
+    fillCheckList();
+}
+
+void TCheckedComboBinary::setSorted(bool sorted)
+{
+    if (sorted == m_sorted)
+        return;
+    m_sorted = sorted;
+    if (m_sorted) {
+        // The order of the items, and so of the bits, becomes the sorted one.
+        m_items.sort();
+        fillCheckList();
+    }
+}
+
+void TCheckedComboBinary::setColumns(int columns)
+{
+    if (columns == m_columns)
+        return;
+    m_columns = columns;
+    CheckList->setWrapping(m_columns > 1);
+}
+
+void TCheckedComboBinary::setDropDownLines(int lines)
+{
+    if (lines >= kMinDropDownLines && lines <= kMaxDropDownLines)
+        m_dropDownLines = lines;
+}
+
+void TCheckedComboBinary::setNotFocusColor(const QColor &color)
+{
+    if (color == m_notFocusColor)
+        return;
+    m_notFocusColor = color;
+    if (!TextBox->hasFocus())
+        setBackground(TextBox, m_notFocusColor);
+}
+
+QString TCheckedComboBinary::BitText() const
+{
+    const int n = CheckList->count();
+    QString bits(n, QLatin1Char('0'));
+    for (int i = 0; i < n; ++i) {
+        if (CheckList->item(i)->checkState() == Qt::Checked)
+            bits[n - 1 - i] = QLatin1Char('1');
+    }
+    return bits;
+}
+
+bool TCheckedComboBinary::isChecked(int index) const
+{
+    return index >= 0 && index < CheckList->count() &&
+           CheckList->item(index)->checkState() == Qt::Checked;
+}
+
+void TCheckedComboBinary::SetChecked(int index, bool checked)
+{
+    if (index < 0 || index >= CheckList->count())
+        return;
+    m_filling = true;
+    CheckList->item(index)->setCheckState(checked ? Qt::Checked : Qt::Unchecked);
+    m_filling = false;
+    render();
+    emit OnChange();
+}
+
+void TCheckedComboBinary::SelectAll()
+{
+    setAll(true);
+}
+
+void TCheckedComboBinary::DeSelectAll()
+{
+    setAll(false);
+}
+
+void TCheckedComboBinary::setAll(bool checked)
+{
+    m_filling = true;
+    for (int i = 0; i < CheckList->count(); ++i)
+        CheckList->item(i)->setCheckState(checked ? Qt::Checked : Qt::Unchecked);
+    m_filling = false;
+    render();
+    emit OnChange(); // once, whatever the number of items
+}
+
+void TCheckedComboBinary::fillCheckList()
+{
+    m_filling = true;
+    CheckList->clear();
+    for (const QString &name : std::as_const(m_items)) {
+        auto *item = new QListWidgetItem(name, CheckList);
+        item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
+        item->setCheckState(Qt::Unchecked);
+    }
+    m_filling = false;
+    render();
+}
+
+void TCheckedComboBinary::markFromCheckList(QListWidgetItem *)
+{
+    if (m_filling)
+        return;
+    render();
+    emit OnChange();
+}
+
+void TCheckedComboBinary::render()
+{
+    TextBox->setText(BitText());
+}
+
+int TCheckedComboBinary::longestItem() const
+{
+    int longest = 0;
+    for (int i = 1; i < m_items.size(); ++i) {
+        if (m_items[i].size() > m_items[longest].size())
+            longest = i;
+    }
+    return longest;
+}
+
+bool TCheckedComboBinary::isDroppedDown() const
+{
+    return DropDown->isVisible();
+}
+
+void TCheckedComboBinary::closeDropDown()
+{
+    DropDown->hide();
+}
+
+void TCheckedComboBinary::ArrowClick()
+{
+    if (m_closingClick) {
+        // This click only closed the drop-down.
+        m_closingClick = false;
+        return;
+    }
+    emit OnClick();
+    if (m_columns > 1)
+        m_dropDownLines = int(m_items.size()) / m_columns + 1;
+    m_dropDownLines = std::clamp(m_dropDownLines, kMinDropDownLines, kMaxDropDownLines);
+
+    QPoint at = mapToGlobal(QPoint(0, height()));
+    ContextMenu->actions().at(0)->setText(CapSelectAll);
+    ContextMenu->actions().at(1)->setText(CapDeSelectAll);
+    DropDown->setFont(font());
+    CheckList->setFont(font());
+    const QFontMetrics metrics(font());
+    const int width =
+        (m_items.isEmpty() ? 0 : metrics.horizontalAdvance(m_items[longestItem()])) + 25;
+    const int itemHeight = CheckList->count() > 0 ? CheckList->sizeHintForRow(0) : metrics.height();
+    const int height = itemHeight * m_dropDownLines + 4;
+    const QScreen *screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    // Near the bottom of the screen it opens above the control instead.
+    if (screen && at.y() + height > screen->geometry().bottom() + 1 - 20)
+        at.setY(at.y() - height - this->height());
+    if (m_columns > 1)
+        CheckList->setGridSize(QSize(std::max(1, width / m_columns), itemHeight));
+    else
+        CheckList->setGridSize(QSize());
+    DropDown->setGeometry(at.x(), at.y(), width, height);
+    CheckList->setGeometry(0, 0, width, height); // the list fills the drop-down
+    DropDown->show();
+    DropDown->activateWindow();
+    CheckList->setFocus();
+}
+
+void TCheckedComboBinary::droppedDownClosed()
+{
+    // A click on the arrow button that closed the list must not open it again at once.
+    const QPoint p = ArrowButton->mapFromGlobal(QCursor::pos());
+    m_closingClick =
+        p.x() > 0 && p.x() < ArrowButton->width() && p.y() > 0 && p.y() < ArrowButton->height();
+}
+
+bool TCheckedComboBinary::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == DropDown && event->type() == QEvent::Hide) {
+        droppedDownClosed();
+    } else if (watched == TextBox && event->type() == QEvent::FocusIn) {
+        setBackground(TextBox, Qt::white);
+        emit OnEnter();
+    } else if (watched == TextBox && event->type() == QEvent::FocusOut) {
+        setBackground(TextBox, m_notFocusColor);
+        emit OnExit();
+    }
+    return QFrame::eventFilter(watched, event);
+}
+
+void TCheckedComboBinary::resizeEvent(QResizeEvent *event)
+{
+    QFrame::resizeEvent(event);
+    layoutParts();
+}
+
+void TCheckedComboBinary::changeEvent(QEvent *event)
+{
+    QFrame::changeEvent(event);
+    if (event->type() == QEvent::FontChange) {
+        layoutParts();
+        update();
+    }
+}
+
+void TCheckedComboBinary::layoutParts()
+{
+    // As high as a single-line edit box in the control's font, whatever it is given.
+    const int h = fontMetrics().height() + 8;
+    if (height() != h)
+        resize(width(), h); // a hidden control gets its resize event only when shown
+    const int textWidth = std::max(0, width() - kArrowWidth - 3);
+    TextBox->setGeometry(0, 0, textWidth, h);
+    ArrowButton->setGeometry(textWidth + 1, 2, kArrowWidth, h - 2);
+}
+
+} // namespace kvx

@@ -1,0 +1,54 @@
+#include "controls/Widgets.h"
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+
+namespace kvx {
+
+void setHint(QWidget *w, const QString &hint)
+{
+    w->setToolTip(hint);
+    w->setToolTipDuration(kHintTime);
+}
+
+QLabel *sunkenField(QWidget *parent, const QString &name, const QRect &r, const QString &text)
+{
+    auto *l = new QLabel(text, parent);
+    l->setObjectName(name);
+    l->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    l->setGeometry(r);
+    return l;
+}
+
+QLabel *caption(QWidget *parent, const QString &name, const QString &text, QPoint at)
+{
+    auto *l = new QLabel(text, parent);
+    l->setObjectName(name);
+    l->move(at);
+    l->adjustSize();
+    return l;
+}
+
+QPushButton *button(QWidget *parent, const QString &name, const QString &text, const QRect &r,
+                    const QString &hint)
+{
+    auto *b = new QPushButton(text, parent);
+    b->setObjectName(name);
+    b->setGeometry(r);
+    setHint(b, hint);
+    return b;
+}
+
+QGroupBox *group(QWidget *parent, const QString &name, const QString &title, const QRect &r,
+                 const QString &hint)
+{
+    auto *g = new QGroupBox(title, parent);
+    g->setObjectName(name);
+    g->setGeometry(r);
+    if (!hint.isEmpty())
+        setHint(g, hint);
+    return g;
+}
+
+} // namespace kvx

@@ -1,0 +1,150 @@
+// The bit-flag combo control: the bit string and its order, which changes fire OnChange, the
+// drop-down's lines and columns, where it opens, the click that closes it, and the enabled
+// state of its parts. The register pages that use it are tests/editor's.
+
+#include "controls/CheckComboBin.h"
+
+#include <QGuiApplication>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QScreen>
+#include <QSignalSpy>
+#include <QTest>
+#include <QToolButton>
+
+using namespace kvx;
+
+namespace {
+const QStringList kRefConf = {"DISABLE_STOP_L", "DISABLE_STOP_R", "SOFT_STOP", "REF_RnL"};
+const QStringList kEight = {"A", "B", "C", "D", "E", "F", "G", "H"};
+} // namespace
+
+class TestCheckComboBin : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void marks_data();
+    void marks();
+    void dropDownLines_data();
+    void dropDownLines();
+    void opensAboveNearTheScreenBottom();
+    void theClosingClickDoesNotReopen();
+    void disablingDisablesItsParts();
+};
+
+void TestCheckComboBin::marks_data()
+{
+    QTest::addColumn<QStringList>("items");
+    QTest::addColumn<QList<int>>("checked"); // SetChecked(i, true) in this order
+    QTest::addColumn<QString>("bits");
+    QTest::addColumn<int>("changes");
+    QTest::newRow("items 0 and 2 of four") << kRefConf << QList<int>{0, 2} << "0101" << 2;
+    QTest::newRow("none of eight") << kEight << QList<int>{} << "00000000" << 0;
+    QTest::newRow("a mark it already has still reports")
+        << kRefConf << QList<int>{3, 3} << "1000" << 2;
+    QTest::newRow("an index past the items is ignored")
+        << kRefConf << QList<int>{4, -1} << "0000" << 0;
+}
+
+void TestCheckComboBin::marks()
+{
+    QFETCH(QStringList, items);
+    QFETCH(QList<int>, checked);
+    QFETCH(QString, bits);
+    QFETCH(int, changes);
+    TCheckedComboBinary combo;
+    combo.setItems(items);
+    QSignalSpy changed(&combo, &TCheckedComboBinary::OnChange);
+    for (int i : checked)
+        combo.SetChecked(i, true);
+    QCOMPARE(combo.BitText(), bits);
+    QCOMPARE(combo.TextBox->text(), bits);
+    QCOMPARE(changed.count(), changes);
+
+    // Select All once, one report; new items clear every mark without one.
+    combo.SelectAll();
+    QCOMPARE(combo.BitText(), QString(items.size(), QLatin1Char('1')));
+    QCOMPARE(changed.count(), changes + 1);
+    combo.setItems(items);
+    QCOMPARE(combo.BitText(), QString(items.size(), QLatin1Char('0')));
+    QCOMPARE(changed.count(), changes + 1);
+}
+
+void TestCheckComboBin::dropDownLines_data()
+{
+    QTest::addColumn<int>("set");
+    QTest::addColumn<int>("columns");
+    QTest::addColumn<int>("lines"); // when it opens, with eight items
+    QTest::newRow("9 lines") << 9 << 0 << 9;
+    QTest::newRow("1 is refused") << 1 << 0 << 2;
+    QTest::newRow("11 is refused") << 11 << 1 << 2;
+    QTest::newRow("three columns take 8 div 3 + 1 lines") << 9 << 3 << 3;
+}
+
+void TestCheckComboBin::dropDownLines()
+{
+    QFETCH(int, set);
+    QFETCH(int, columns);
+    QFETCH(int, lines);
+    QWidget window;
+    auto *combo = new TCheckedComboBinary(&window);
+    combo->setItems(kEight);
+    combo->setDropDownLines(set);
+    combo->setColumns(columns);
+    window.show();
+    combo->ArrowClick();
+    QVERIFY(combo->isDroppedDown());
+    QCOMPARE(combo->DropDownLines(), lines);
+    QCOMPARE(combo->DropDown->height(), combo->CheckList->sizeHintForRow(0) * lines + 4);
+    combo->closeDropDown();
+}
+
+void TestCheckComboBin::opensAboveNearTheScreenBottom()
+{
+    QWidget window;
+    auto *combo = new TCheckedComboBinary(&window);
+    combo->setItems(kEight);
+    combo->setDropDownLines(9);
+    window.show();
+    const int bottom = QGuiApplication::primaryScreen()->geometry().bottom();
+    window.move(0, bottom - combo->height() - 10);
+    combo->ArrowClick();
+    const QPoint below = combo->mapToGlobal(QPoint(0, combo->height()));
+    QCOMPARE(combo->DropDown->geometry().bottom() + 1, below.y() - combo->height());
+    combo->closeDropDown();
+}
+
+void TestCheckComboBin::theClosingClickDoesNotReopen()
+{
+    QWidget window;
+    auto *combo = new TCheckedComboBinary(&window);
+    combo->setItems(kRefConf);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QSignalSpy clicks(combo, &TCheckedComboBinary::OnClick);
+    combo->ArrowClick();
+    QVERIFY(combo->isDroppedDown());
+    // The click that closes the list lands on the arrow button.
+    QCursor::setPos(combo->ArrowButton->mapToGlobal(combo->ArrowButton->rect().center()));
+    combo->closeDropDown();
+    combo->ArrowClick();
+    QVERIFY(!combo->isDroppedDown());
+    combo->ArrowClick(); // the next click opens it
+    QVERIFY(combo->isDroppedDown());
+    QCOMPARE(clicks.count(), 2);
+    QCursor::setPos(QPoint(0, 0));
+    combo->closeDropDown();
+}
+
+void TestCheckComboBin::disablingDisablesItsParts()
+{
+    TCheckedComboBinary combo;
+    combo.setEnabled(false);
+    QVERIFY(!combo.TextBox->isEnabled());
+    QVERIFY(!combo.ArrowButton->isEnabled());
+    QCOMPARE(combo.height(), combo.fontMetrics().height() + 8);
+}
+
+QTEST_MAIN(TestCheckComboBin)
+#include "tst_checkcombobin.moc"

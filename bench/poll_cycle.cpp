@@ -3,17 +3,10 @@
 // (19200 bit/s, 10 bits a byte, 9 bytes an exchange: 213.3 per second), the mean duration of
 // the 12-request cycle, and this process's CPU time per 1000 exchanges.
 
-#include "app/Ev310Main.h"
-#include "app/Ev310Warn.h"
-#include "editor/Ev310Registers.h"
-#include "graphics/Ev310Graphics.h"
+#include "BenchBoard.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QLabel>
-#include <QProcess>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include <cstdio>
@@ -39,34 +32,11 @@ int main(int argc, char **argv)
     const double seconds =
         argc > 1 ? std::max(1.0, QString::fromLocal8Bit(argv[1]).toDouble()) : 10.0;
 
-    QProcess sim;
-    sim.start(QStringLiteral(KVX310_SIM_PATH), {QStringLiteral("--line-timing")});
-    if (!sim.waitForStarted(5000) || !sim.waitForReadyRead(5000)) {
-        std::fprintf(stderr, "poll_cycle: kvx310-sim did not start\n");
+    bench::Program program("poll_cycle");
+    if (!program.form)
         return 1;
-    }
-    const QByteArray line = sim.readLine().trimmed();
-    if (!line.startsWith("pty: ")) {
-        std::fprintf(stderr, "poll_cycle: unexpected output from kvx310-sim: %s\n",
-                     line.constData());
-        return 1;
-    }
-
-    QTemporaryDir dir;
-    const QString ini = dir.filePath(QStringLiteral("Eval310.ini"));
-    {
-        QFile f(ini);
-        if (!f.open(QIODevice::WriteOnly))
-            return 1;
-        f.write("[Ports]\nCOM1=" + line.mid(5) + "\n");
-    }
-
-    kvx::TFormMain form(ini);
+    kvx::TFormMain &form = *program.form;
     kvx::BoardSession &session = form.session();
-    kvx::TFormAdvanced advanced(session);
-    kvx::TFormGraphics graphics(session);
-    kvx::TFormWarning warning;
-    form.attachWindows(&advanced, &graphics, &warning);
 
     long long exchanges = 0;
     long long cycles = 0;
@@ -83,21 +53,8 @@ int main(int argc, char **argv)
     // KVX_BENCH_SHOW=1 shows the window, so that painting is paid for as in real use.
     if (qEnvironmentVariableIsSet("KVX_BENCH_SHOW"))
         form.show();
-    form.BtnOpenClick();
-    if (!session.Connected()) {
-        std::fprintf(stderr, "poll_cycle: could not open %s\n", line.mid(5).constData());
+    if (!bench::openBoard(form, "poll_cycle"))
         return 1;
-    }
-    // A plain board is recognised once the watchdog has ended detection (2 s).
-    QElapsedTimer wait;
-    wait.start();
-    while (form.StaticInfo1->text() != QLatin1String("The board is active.") &&
-           wait.elapsed() < 10000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-    if (form.StaticInfo1->text() != QLatin1String("The board is active.")) {
-        std::fprintf(stderr, "poll_cycle: the board did not answer\n");
-        return 1;
-    }
 
     QElapsedTimer clock;
     measuring = true;
@@ -108,9 +65,6 @@ int main(int argc, char **argv)
     const double elapsed = double(clock.nsecsElapsed()) / 1e9;
     const double cpu = cpuSeconds() - cpuStart;
     measuring = false;
-    form.BtnCloseClick();
-    sim.terminate();
-    sim.waitForFinished(3000);
 
     const double lineLimit = 19200.0 / (10.0 * 9.0);
     const double rate = double(exchanges) / elapsed;

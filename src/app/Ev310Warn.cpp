@@ -1,5 +1,7 @@
 #include "app/Ev310Warn.h"
 
+#include "controls/Dialogs.h"
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QFrame>
@@ -62,7 +64,7 @@ void TFormWarning::setMinimum(int minimum)
 
 void TFormWarning::FormShow()
 {
-    QApplication::beep();
+    Dialogs::beep();
 }
 
 void TFormWarning::showEvent(QShowEvent *event)

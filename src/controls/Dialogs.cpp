@@ -1,5 +1,6 @@
 #include "controls/Dialogs.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDialog>
 #include <QFileDialog>
@@ -20,6 +21,11 @@ Dialogs::DialogHandler &dialogHandler()
 Dialogs::FileHandler &fileHandler()
 {
     static Dialogs::FileHandler handler;
+    return handler;
+}
+std::function<void()> &beepHandler()
+{
+    static std::function<void()> handler;
     return handler;
 }
 } // namespace
@@ -54,6 +60,14 @@ QString Dialogs::chooseFile(QWidget *parent, const FileRequest &request)
                                                        request.proposedName, request.filter);
 }
 
+void Dialogs::beep()
+{
+    if (beepHandler())
+        beepHandler()();
+    else
+        QApplication::beep();
+}
+
 void Dialogs::setMessageHandler(MessageHandler handler)
 {
     messageHandler() = std::move(handler);
@@ -65,6 +79,10 @@ void Dialogs::setDialogHandler(DialogHandler handler)
 void Dialogs::setFileHandler(FileHandler handler)
 {
     fileHandler() = std::move(handler);
+}
+void Dialogs::setBeepHandler(std::function<void()> handler)
+{
+    beepHandler() = std::move(handler);
 }
 
 } // namespace kvx

@@ -47,11 +47,14 @@ public:
     static int exec(QDialog &dialog);
     // Asks for a file; empty when the user cancels.
     static QString chooseFile(QWidget *parent, const FileRequest &request);
+    // The system's default beep, for a key or an entry refused.
+    static void beep();
 
     // Replaces the real dialogs, for tests; an empty handler restores them.
     static void setMessageHandler(MessageHandler handler);
     static void setDialogHandler(DialogHandler handler);
     static void setFileHandler(FileHandler handler);
+    static void setBeepHandler(std::function<void()> handler);
 };
 
 } // namespace kvx

@@ -1,6 +1,9 @@
 #include "editor/Ev310Registers.h"
 
+#include "editor/GlobalPage.h"
+#include "editor/HexKeyFilter.h"
 #include "editor/MotorPage.h"
+#include "editor/RamPage.h"
 #include "session/BoardSession.h"
 
 #include <QCloseEvent>
@@ -23,6 +26,7 @@ TFormAdvanced::TFormAdvanced(BoardSession &session, QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
     , m_session(session)
+    , m_hexKeys(new HexKeyFilter(this))
 {
     setObjectName(QStringLiteral("FormAdvanced"));
     setWindowTitle(tr("KVX310 Register Set"));
@@ -38,8 +42,13 @@ TFormAdvanced::TFormAdvanced(BoardSession &session, QWidget *parent)
             connect(page, &TMotorPage::sendClicked, this, [this] { BtnSendMot1Click(); });
             MotorPages[std::size_t(i)] = page;
             Pages[i] = page;
+        } else if (i == int(EditorPage::Global)) {
+            GlobalPage = new TGlobalPage(ComposedTelegram, *m_hexKeys);
+            connect(GlobalPage, &TGlobalPage::sendClicked, this, [this] { BtnSendMot1Click(); });
+            Pages[i] = GlobalPage;
         } else {
-            Pages[i] = new QWidget;
+            RamPage = new TRamPage(session, *m_hexKeys);
+            Pages[i] = RamPage;
         }
         PageControl->addTab(Pages[i], tr(kPageNames[i]));
     }
@@ -53,6 +62,7 @@ TFormAdvanced::~TFormAdvanced()
     // The session may outlive this window: nothing of it may be called any more.
     for (TMotorPage *page : MotorPages)
         page->detach(m_session.table());
+    GlobalPage->detach(m_session.table());
 }
 
 void TFormAdvanced::FormCreate()
@@ -60,6 +70,7 @@ void TFormAdvanced::FormCreate()
     m_editorShown = false;
     for (TMotorPage *page : MotorPages)
         page->attach(m_session.table());
+    GlobalPage->attach(m_session.table());
     PageControlChange();
 }
 
@@ -81,6 +92,8 @@ void TFormAdvanced::PageControlChange()
     // The telegram always belongs to the active register page.
     if (page >= 0 && page < int(MotorPages.size()))
         MotorPages[std::size_t(page)]->RGMotClick();
+    else if (page == int(EditorPage::Global))
+        GlobalPage->RGGlobalRegsClick();
     reportView();
 }
 
@@ -121,14 +134,50 @@ void TFormAdvanced::BtnCopyMot3Click()
     MotorPages[2]->BtnCopyClick();
 }
 
+void TFormAdvanced::RGGlobalRegsClick()
+{
+    GlobalPage->RGGlobalRegsClick();
+}
+void TFormAdvanced::EditSPICPChange(QObject *sender)
+{
+    GlobalPage->EditSPICPChange(sender);
+}
+void TFormAdvanced::BtnCopyGlobalClick()
+{
+    GlobalPage->BtnCopyGlobalClick();
+}
+void TFormAdvanced::BtnReadRAMClick()
+{
+    RamPage->BtnReadRAMClick();
+}
+void TFormAdvanced::BtnWriteRAMClick()
+{
+    RamPage->BtnWriteRAMClick();
+}
+void TFormAdvanced::BtnLoadRAMClick()
+{
+    RamPage->BtnLoadRAMClick();
+}
+void TFormAdvanced::BtnSaveRAMClick()
+{
+    RamPage->BtnSaveRAMClick();
+}
+void TFormAdvanced::BtnSendSPIManClick()
+{
+    RamPage->BtnSendSPIManClick();
+}
+
 void TFormAdvanced::BtnSendMot1Click()
 {
+    // A send in the middle of a 64-word transfer would be counted as one of its words.
+    if (RamPage->busy())
+        return;
     const PollPause pause = m_session.PausePolling();
     const bool answered = m_session.DirectRequest(ComposedTelegram).has_value();
+    // Only the page that sent says whether it got an answer.
     for (TMotorPage *page : MotorPages)
-        page->showSendAnswered(true);
-    if (auto *page = qobject_cast<TMotorPage *>(PageControl->currentWidget()))
-        page->showSendAnswered(answered);
+        page->showSendAnswered(page != PageControl->currentWidget() || answered);
+    GlobalPage->showSendAnswered(GlobalPage != PageControl->currentWidget() || answered);
 }
 
 void TFormAdvanced::reportView()

@@ -18,7 +18,10 @@ class QTabWidget;
 namespace kvx {
 
 class BoardSession;
+class HexKeyFilter;
+class TGlobalPage;
 class TMotorPage;
+class TRamPage;
 
 class TFormAdvanced : public QWidget
 {
@@ -40,6 +43,8 @@ public:
     QTabWidget *PageControl = nullptr;
     std::array<QWidget *, kPageCount> Pages{};
     std::array<TMotorPage *, 3> MotorPages{};
+    TGlobalPage *GlobalPage = nullptr;
+    TRamPage *RamPage = nullptr;
 
     // Handlers.
     void PageControlChange();
@@ -52,7 +57,16 @@ public:
     void BtnCopyMot1Click();
     void BtnCopyMot2Click();
     void BtnCopyMot3Click();
-    // Sends ComposedTelegram with polling paused; its reply is not shown.
+    void RGGlobalRegsClick();
+    void EditSPICPChange(QObject *sender);
+    void BtnCopyGlobalClick();
+    void BtnReadRAMClick();
+    void BtnWriteRAMClick();
+    void BtnLoadRAMClick();
+    void BtnSaveRAMClick();
+    void BtnSendSPIManClick();
+    // Sends ComposedTelegram with polling paused; its reply is not shown, only whether there
+    // was one.
     void BtnSendMot1Click();
 
 protected:
@@ -64,6 +78,8 @@ private:
     void reportView();
 
     BoardSession &m_session;
+    // The window's hexadecimal fields share one key filter.
+    HexKeyFilter *m_hexKeys = nullptr;
     bool m_editorShown = false;
 };
 

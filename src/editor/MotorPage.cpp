@@ -5,6 +5,7 @@
 #include "controls/LuLED.h"
 #include "controls/SpinEdit.h"
 #include "controls/Widgets.h"
+#include "editor/TelegramGroup.h"
 #include "session/PollTable.h"
 
 #include <QGroupBox>
@@ -123,16 +124,10 @@ void TMotorPage::buildPage()
     for (int item = 0; item < kMotorItemCount; ++item)
         buildItemRow(item);
 
-    auto *copy = new QToolButton(this);
-    copy->setObjectName(name("BtnCopyMot"));
-    copy->setText(tr("&Copy"));
-    copy->setIcon(style()->standardIcon(QStyle::SP_ArrowLeft));
-    copy->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-    copy->setGeometry(528, 160, 41, 49);
-    setHint(copy, tr("Click here to copy the actual values into the corresponding parameter "
-                     "fields."));
-    connect(copy, &QToolButton::clicked, this, [this] { BtnCopyClick(); });
-    BtnCopy = copy;
+    BtnCopy = copyButton(this, name("BtnCopyMot"), {528, 160, 41, 49},
+                         tr("Click here to copy the actual values into the corresponding "
+                            "parameter fields."));
+    connect(BtnCopy, &QToolButton::clicked, this, [this] { BtnCopyClick(); });
 
     GrpReadOnly = group(this, name("GrpMot") + QStringLiteral("ReadOnly"), tr(" Read Only Values "),
                         {0, 376, 297, 81},
@@ -153,35 +148,16 @@ void TMotorPage::buildPage()
                                           "register is displayed here.")
                                      : tr("The necessary SPI telegram to change the selected "
                                           "register is displayed here."));
-    QFont big = font();
-    big.setPointSize(12);
-    for (int i = 0; i < 4; ++i) {
-        auto *l =
-            sunkenField(GrpTelegram, QStringLiteral("StaticSPI%1%2").arg(i + 1).arg(m_motor + 1),
-                        {16 + 32 * i, 32, 25, 25});
-        l->setFont(big);
-        l->setAlignment(Qt::AlignCenter);
-        l->setText(QStringLiteral("FF"));
-        StaticSPI[std::size_t(i)] = l;
-    }
+    StaticSPI = telegramFields(GrpTelegram, QStringLiteral("StaticSPI"),
+                               QString::number(m_motor + 1), {16, 32});
     auto *send = new QPushButton(tr("&Send SPI Telegram"), GrpTelegram);
     send->setObjectName(name("BtnSendMot"));
     send->setGeometry(160, 28, 129, 33);
     setHint(send, tr("Click here to send the SPI telegram to change the selected register."));
     connect(send, &QPushButton::clicked, this, &TMotorPage::sendClicked);
     BtnSend = send;
-    // Beside the button, in free space: a send the board did not answer does not pass
-    // unnoticed.
-    LblNoAnswer = new QLabel(tr("The last telegram got no answer."), GrpTelegram);
-    LblNoAnswer->setObjectName(name("LblNoAnswer"));
-    LblNoAnswer->move(304, 38);
-    LblNoAnswer->adjustSize();
-    QPalette red = LblNoAnswer->palette();
-    red.setColor(QPalette::WindowText, Qt::red);
-    LblNoAnswer->setPalette(red);
-    setHint(LblNoAnswer, tr("The board did not answer the last telegram sent from this page; it "
-                            "may not have reached the chip."));
-    LblNoAnswer->hide();
+    // Beside the button, in free space.
+    LblNoAnswer = noAnswerNote(GrpTelegram, name("LblNoAnswer"), {304, 38});
 }
 
 void TMotorPage::buildItemRow(int item)
@@ -253,11 +229,7 @@ void TMotorPage::buildItemRow(int item)
 
 int TMotorPage::selectedItem() const
 {
-    for (int item = 0; item < kMotorItemCount; ++item) {
-        if (RGMotItems[std::size_t(item)]->isChecked())
-            return item;
-    }
-    return 0;
+    return checkedItem(RGMotItems);
 }
 
 void TMotorPage::selectItem(int item)
@@ -287,11 +259,7 @@ void TMotorPage::recompose(int item)
 
 void TMotorPage::showTelegram(bool withAddress)
 {
-    if (withAddress)
-        StaticSPI[0]->setText(hexText(m_telegram.address));
-    StaticSPI[1]->setText(hexText(m_telegram.data.high));
-    StaticSPI[2]->setText(hexText(m_telegram.data.mid));
-    StaticSPI[3]->setText(hexText(m_telegram.data.low));
+    kvx::showTelegram(StaticSPI, m_telegram, withAddress);
 }
 
 void TMotorPage::RGMotClick()

@@ -8,6 +8,7 @@
 
 #include "chip/Datagram.h"
 #include "editor/MotorItems.h"
+#include "editor/TelegramGroup.h"
 
 #include <QWidget>
 
@@ -68,7 +69,7 @@ public:
     QGroupBox *GrpTelegram = nullptr;
     QToolButton *BtnCopy = nullptr;
     QPushButton *BtnSend = nullptr;
-    std::array<QLabel *, 4> StaticSPI{}; // address byte, data bits 23..16, 15..8, 7..0
+    TelegramFields StaticSPI{};
     QLabel *StaticAActual = nullptr;
     QLabel *StaticXLatched = nullptr;
     QLabel *LblNoAnswer = nullptr;

@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QTimer>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <thread>
@@ -226,7 +227,7 @@ std::optional<Reply> BoardLink::DirectRequest(const Datagram &d)
     const quint64 giveUps = m_giveUps;
     Request request;
     // A read's value is used: nothing else goes out until it is trusted.
-    request.read = isReadAddress(d.address);
+    request.waitForTrust = isReadAddress(d.address);
     for (;;) {
         // Another command's request may still be outstanding (a click during a long
         // transfer): it keeps its reply, and this one goes out only when the line is free.
@@ -235,7 +236,7 @@ std::optional<Reply> BoardLink::DirectRequest(const Datagram &d)
         Exchange exchange;
         exchange.kind = TrafficKind::Direct;
         exchange.request = &request;
-        if (startExchange(d, std::move(exchange), request.read))
+        if (startExchange(d, std::move(exchange), request.waitForTrust))
             break;
     }
     m_awaitingDirectReply = true;
@@ -251,6 +252,76 @@ std::optional<Reply> BoardLink::DirectRequest(const Datagram &d)
     // its own.
     m_lastReply = request.reply;
     return request.reply;
+}
+
+BoardLink::Batch BoardLink::DirectRequests(std::span<const Datagram> datagrams,
+                                           const std::function<void(int)> &progress,
+                                           bool showsReplies)
+{
+    Batch batch;
+    if (m_pollingEnabled || !m_comm.Connected())
+        return {{}, datagrams.empty() ? -1 : 0};
+    const quint64 giveUps = m_giveUps;
+    // Stable addresses: the exchanges point at them until they are done.
+    std::vector<Request> requests(datagrams.size());
+    for (std::size_t i = 0; i < requests.size(); ++i)
+        requests[i].waitForTrust = showsReplies || isReadAddress(datagrams[i].address);
+    std::size_t sent = 0;
+    std::size_t reported = 0;
+    auto failed = [&] {
+        for (std::size_t i = 0; i < sent; ++i) {
+            if (requests[i].done && !requests[i].answered)
+                return true;
+        }
+        return m_giveUps != giveUps;
+    };
+    auto report = [&] {
+        while (reported < sent && requests[reported].done && requests[reported].answered) {
+            ++reported;
+            if (progress)
+                progress(int(reported));
+        }
+    };
+    // Each request goes out as soon as the line is ready, from the ready event itself as the
+    // poll cycle's do, rather than when the wait below next looks.
+    auto sendNext = [&] {
+        if (sent >= datagrams.size() || failed() || !LinkIdle())
+            return;
+        Exchange exchange;
+        exchange.kind = TrafficKind::Direct;
+        exchange.request = &requests[sent];
+        if (startExchange(datagrams[sent], std::move(exchange), false)) {
+            m_awaitingDirectReply = true;
+            ++sent;
+        }
+    };
+    const QMetaObject::Connection onReady = connect(this, &BoardLink::lineReady, this, sendNext);
+    sendNext();
+    // Ends early when the port closes: every request is then done, unanswered.
+    waitFor([&] {
+        report();
+        sendNext();
+        return (sent == datagrams.size() || failed()) &&
+               std::all_of(requests.begin(), requests.begin() + std::ptrdiff_t(sent),
+                           [](const Request &r) { return r.done; });
+    });
+    disconnect(onReady);
+    // The requests live on this stack only.
+    for (Exchange &x : m_exchanges) {
+        if (x.request >= requests.data() && x.request < requests.data() + requests.size())
+            x.request = nullptr;
+    }
+    report();
+    for (std::size_t i = 0; i < datagrams.size(); ++i) {
+        if (i >= sent || !requests[i].done || !requests[i].answered) {
+            batch.failedAt = int(i);
+            break;
+        }
+        batch.replies.push_back(requests[i].reply);
+    }
+    if (!batch.replies.empty())
+        m_lastReply = batch.replies.back();
+    return batch;
 }
 
 void BoardLink::finish(Request *request, bool answered, const Reply &reply)
@@ -424,7 +495,7 @@ void BoardLink::handle(const ReplyFramer::Event &event)
                 m_awaitingDirectReply = false;
                 // A write's reply is not used: the command goes on at once, and what becomes
                 // of the reply later is no longer its business.
-                if (x.request && !x.request->read) {
+                if (x.request && !x.request->waitForTrust) {
                     finish(x.request, true, x.reply);
                     x.request = nullptr;
                 }

@@ -20,6 +20,8 @@
 #include <deque>
 #include <functional>
 #include <optional>
+#include <span>
+#include <vector>
 
 class QTimer;
 
@@ -162,6 +164,21 @@ public:
     std::optional<Reply> DirectRequest(const Datagram &d);
     [[nodiscard]] PollPause PausePolling() { return PollPause(*this); }
 
+    // Sends the datagrams one after another, each as soon as the line allows (before the reply
+    // to the one before is trusted, as polling does), and waits for every reply: trusted for a
+    // read, or for any request when `showsReplies`; a write's as soon as it has come in whole,
+    // as DirectRequest does. Stops sending at the first exchange without its reply: `failedAt`
+    // is its index and `replies` holds the replies before it. `progress` hears of each reply
+    // waited for, in order.
+    struct Batch
+    {
+        std::vector<Reply> replies;
+        int failedAt = -1;
+    };
+    Batch DirectRequests(std::span<const Datagram> datagrams,
+                         const std::function<void(int done)> &progress = {},
+                         bool showsReplies = false);
+
     // Right after the port opened: sends the probe and starts detection.
     void StartDetection();
     // After detection has started: nothing outstanding, polling enabled, the board not yet
@@ -197,7 +214,7 @@ private:
 
     struct Request
     {
-        bool read = false;
+        bool waitForTrust = false; // done once the reply is trusted, not when it has come
         bool done = false;
         bool answered = false;
         Reply reply;

@@ -58,6 +58,12 @@ public:
     // The board link's operations.
     bool SendDatagram(const Datagram &d) { return m_link.SendDatagram(d); }
     std::optional<Reply> DirectRequest(const Datagram &d) { return m_link.DirectRequest(d); }
+    BoardLink::Batch DirectRequests(std::span<const Datagram> datagrams,
+                                    const std::function<void(int)> &progress = {},
+                                    bool showsReplies = false)
+    {
+        return m_link.DirectRequests(datagrams, progress, showsReplies);
+    }
     [[nodiscard]] PollPause PausePolling() { return m_link.PausePolling(); }
     [[nodiscard]] const Reply &LastReply() const { return m_link.LastReply(); }
     [[nodiscard]] bool PollingEnabled() const { return m_link.PollingEnabled(); }

@@ -270,7 +270,7 @@ void SimulatedBoard::completeFrame(Ticks at)
 
     const Faults &faults = m_options.faults;
     Ticks late = 0;
-    if (faults.silent) {
+    if (faults.silent || faults.silentTo == int(datagram.address)) {
         reply.clear();
         note = "silent";
     } else {

@@ -50,6 +50,7 @@ struct Faults
     StrayPosition strayAt = StrayPosition::After;
     int lateEvery = 0; // the reply comes `lateBy` later; the replies after it queue behind it
     std::chrono::milliseconds lateBy{2100};
+    int silentTo = -1; // no reply to requests of this address byte (the chip still takes them)
 };
 
 struct BoardOptions

@@ -25,7 +25,8 @@ constexpr const char *kUsage =
     "usage: kvx310-sim [--variant plain|korve|pentar] [--link PATH] [--line-timing] "
     "[--turnaround-us N] [--batch-ms N] [--drop-every N] [--stray-every N] "
     "[--stray-at before|inside|after] "
-    "[--truncate-every N] [--late-every N] [--late-ms M] [--silent] [--hangup-after S] "
+    "[--truncate-every N] [--late-every N] [--late-ms M] [--silent] [--silent-to HEX] "
+    "[--hangup-after S] "
     "[--verbose]";
 
 struct Arguments
@@ -95,6 +96,12 @@ Arguments parseArguments(int argc, char **argv)
             a.board.faults.lateBy = std::chrono::milliseconds(parseCount("--late-ms", value(), 0));
         } else if (opt == "--truncate-every") {
             a.board.faults.truncateEvery = int(parseCount("--truncate-every", value(), 1));
+        } else if (opt == "--silent-to") {
+            bool ok = false;
+            const int address = QString::fromLocal8Bit(value()).toInt(&ok, 16);
+            if (!ok || address < 0 || address > 0xFF)
+                usageError("--silent-to takes an address byte in hexadecimal, 00 to FF");
+            a.board.faults.silentTo = address;
         } else if (opt == "--silent") {
             a.board.faults.silent = true;
         } else if (opt == "--hangup-after") {

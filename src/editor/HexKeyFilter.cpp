@@ -1,0 +1,28 @@
+#include "editor/HexKeyFilter.h"
+
+#include "controls/Dialogs.h"
+
+#include <QKeyEvent>
+
+namespace kvx {
+
+bool HexKeyFilter::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() != QEvent::KeyPress)
+        return QObject::eventFilter(watched, event);
+    const auto *key = static_cast<QKeyEvent *>(event);
+    const QString text = key->text();
+    if (text.isEmpty())
+        return false; // arrows, Delete and the like
+    const QChar c = text.front();
+    const bool control = c == QChar(8) || c == QChar(9) || c == QChar(13) || c == QChar(27);
+    const bool hex = (c >= QLatin1Char('0') && c <= QLatin1Char('9')) ||
+                     (c >= QLatin1Char('A') && c <= QLatin1Char('F')) ||
+                     (c >= QLatin1Char('a') && c <= QLatin1Char('f'));
+    if (control || hex)
+        return false;
+    Dialogs::beep();
+    return true;
+}
+
+} // namespace kvx

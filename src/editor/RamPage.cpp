@@ -1,0 +1,358 @@
+#include "editor/RamPage.h"
+
+#include "chip/ValueFormat.h"
+#include "controls/Dialogs.h"
+#include "controls/Widgets.h"
+#include "editor/HexKeyFilter.h"
+#include "session/BoardSession.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QStyledItemDelegate>
+#include <QTableWidget>
+
+#include <algorithm>
+
+namespace kvx {
+
+namespace {
+
+const QString kFilter = QStringLiteral("KVX310 Configuration files (*.310);;All files (*)");
+// Two characters, letters or digits, letters turned to lower case as typed.
+const QString kCellMask = QStringLiteral("<NN");
+
+// The cell editor: the mask and the key filter; a cell merely visited keeps its text.
+class CellDelegate : public QStyledItemDelegate
+{
+public:
+    CellDelegate(HexKeyFilter &keys, QObject *parent)
+        : QStyledItemDelegate(parent)
+        , m_keys(keys)
+    {}
+
+    QWidget *createEditor(QWidget *parent, const QStyleOptionViewItem &,
+                          const QModelIndex &) const override
+    {
+        auto *edit = new QLineEdit(parent);
+        edit->setInputMask(kCellMask);
+        m_keys.watch(edit);
+        return edit;
+    }
+    void setModelData(QWidget *editor, QAbstractItemModel *model,
+                      const QModelIndex &index) const override
+    {
+        auto *edit = static_cast<QLineEdit *>(editor);
+        if (edit->isModified())
+            model->setData(index, edit->text());
+    }
+
+private:
+    HexKeyFilter &m_keys;
+};
+
+QString hexByte(std::uint8_t b)
+{
+    return hexText(b, 2);
+}
+
+} // namespace
+
+TRamPage::TRamPage(BoardSession &session, HexKeyFilter &keys, QWidget *parent)
+    : QWidget(parent)
+    , m_session(session)
+{
+    setObjectName(QStringLiteral("TabRAM"));
+    buildGrid(keys);
+    buildSpiDirect(keys);
+}
+
+void TRamPage::buildGrid(HexKeyFilter &keys)
+{
+    StringGridHex = new QTableWidget(kRamRows, kRamColumns, this);
+    StringGridHex->setObjectName(QStringLiteral("StringGridHex"));
+    StringGridHex->setGeometry(16, 16, 565, 193);
+    setHint(StringGridHex, tr("This is the RAM editor."));
+    QFont courier(QStringLiteral("Courier New"));
+    courier.setStyleHint(QFont::TypeWriter);
+    courier.setPixelSize(16);
+    StringGridHex->setFont(courier);
+    // The headers keep the program's font: " 00" in the cells' font would not fit in 32
+    // pixels. A font made anew, as one merely copied would be inherited from the grid again.
+    const QFont program = QApplication::font();
+    const QFont header(program.family(), program.pointSize());
+    StringGridHex->horizontalHeader()->setFont(header);
+    StringGridHex->verticalHeader()->setFont(header);
+    QStringList columns;
+    for (int c = 0; c < kRamColumns; ++c)
+        columns << QStringLiteral(" %1").arg(c, 0, 16).toUpper();
+    QStringList rows;
+    for (int r = 0; r < kRamRows; ++r)
+        rows << QStringLiteral(" %1").arg(r * kRamColumns, 2, 16, QLatin1Char('0')).toUpper();
+    StringGridHex->setHorizontalHeaderLabels(columns);
+    StringGridHex->setVerticalHeaderLabels(rows);
+    // The minimum first: a default below it would be raised to it.
+    StringGridHex->horizontalHeader()->setMinimumSectionSize(32);
+    StringGridHex->horizontalHeader()->setDefaultSectionSize(32);
+    StringGridHex->verticalHeader()->setMinimumSectionSize(20);
+    StringGridHex->verticalHeader()->setDefaultSectionSize(20);
+    StringGridHex->horizontalHeader()->setFixedHeight(20);
+    StringGridHex->verticalHeader()->setFixedWidth(32);
+    StringGridHex->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    StringGridHex->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    StringGridHex->setItemDelegate(new CellDelegate(keys, StringGridHex));
+    StringGridHex->setEditTriggers(QAbstractItemView::AllEditTriggers);
+    for (int b = 0; b < kRamByteCount; ++b)
+        StringGridHex->setItem(b / kRamColumns, b % kRamColumns, new QTableWidgetItem);
+    keys.watch(StringGridHex);
+
+    ProgressRAMTable = new QProgressBar(this);
+    ProgressRAMTable->setObjectName(QStringLiteral("ProgressRAMTable"));
+    ProgressRAMTable->setGeometry(16, 224, 569, 17);
+    ProgressRAMTable->setRange(0, 127);
+    ProgressRAMTable->setValue(0);
+    ProgressRAMTable->setTextVisible(false);
+
+    BtnReadRAM = button(this, QStringLiteral("BtnReadRAM"), tr("&Read from RAM"), {16, 280, 97, 41},
+                        tr("Click this button to read the contents of the KVX310 RAM (driver "
+                           "configuration and microstepping) into the editor"));
+    BtnWriteRAM =
+        button(this, QStringLiteral("BtnWriteRAM"), tr("&Write to RAM"), {16, 336, 97, 41},
+               tr("Click this button to write the contents of the editor into the "
+                  "KVX310 RAM (driver configuration and microstepping)."));
+    BtnLoadRAM = button(this, QStringLiteral("BtnLoadRAM"), tr("&Load from File..."),
+                        {184, 280, 97, 41}, tr("Load the contens of a file into the RAM editor."));
+    BtnSaveRAM = button(this, QStringLiteral("BtnSaveRAM"), tr("&Save to File..."),
+                        {184, 336, 97, 41}, tr("Save the contents of the RAM editor to a file."));
+    connect(BtnReadRAM, &QPushButton::clicked, this, [this] { BtnReadRAMClick(); });
+    connect(BtnWriteRAM, &QPushButton::clicked, this, [this] { BtnWriteRAMClick(); });
+    connect(BtnLoadRAM, &QPushButton::clicked, this, [this] { BtnLoadRAMClick(); });
+    connect(BtnSaveRAM, &QPushButton::clicked, this, [this] { BtnSaveRAMClick(); });
+}
+
+void TRamPage::buildSpiDirect(HexKeyFilter &keys)
+{
+    GrpSPIMan = group(this, QStringLiteral("GrpSPIMan"), tr(" SPI Direct "), {640, 256, 169, 153},
+                      tr("Here you can send SPI telegrams to the KVX310 directly and watch the "
+                         "results."));
+    QFont big = font();
+    big.setPixelSize(16);
+    for (int i = 0; i < 4; ++i) {
+        auto *edit = new QLineEdit(GrpSPIMan);
+        edit->setObjectName(QStringLiteral("EditSPIMan%1").arg(i + 1));
+        edit->setInputMask(kCellMask);
+        edit->setText(QStringLiteral("00"));
+        edit->setGeometry(24 + 32 * i, 24, 25, 21);
+        setHint(edit, tr("Enter an SPI telegram here."));
+        keys.watch(edit);
+        EditSPIMan[std::size_t(i)] = edit;
+
+        auto *box = new QLineEdit(QStringLiteral("FF"), GrpSPIMan);
+        box->setObjectName(QStringLiteral("StaticSPIMan%1").arg(i + 1));
+        box->setReadOnly(true);
+        box->setFrame(true);
+        box->setFont(big);
+        box->setAlignment(Qt::AlignCenter);
+        box->setGeometry(24 + 32 * i, 104, 25, 25);
+        setHint(box, tr("An SPI telegram from the KVX310 is displayed here."));
+        StaticSPIMan[std::size_t(i)] = box;
+    }
+    BtnSendSPIMan = button(GrpSPIMan, QStringLiteral("BtnSendSPIMan"), tr("Sen&d"),
+                           {48, 60, 75, 33}, tr("Send the SPI telegram to the KVX310."));
+    connect(BtnSendSPIMan, &QPushButton::clicked, this, [this] { BtnSendSPIManClick(); });
+}
+
+RamCells TRamPage::cells() const
+{
+    RamCells cells;
+    for (int b = 0; b < kRamByteCount; ++b)
+        cells[std::size_t(b)] = StringGridHex->item(b / kRamColumns, b % kRamColumns)->text();
+    return cells;
+}
+
+void TRamPage::setCell(int byte, const QString &text)
+{
+    if (byte >= 0 && byte < kRamByteCount)
+        StringGridHex->item(byte / kRamColumns, byte % kRamColumns)->setText(text);
+}
+
+void TRamPage::setCells(const RamCells &cells)
+{
+    for (int b = 0; b < kRamByteCount; ++b)
+        setCell(b, cells[std::size_t(b)]);
+}
+
+void TRamPage::showProgress(int words)
+{
+    // Word w done shows 2w + 3; the bar ignores values beyond its range, so the last ones are
+    // shown as full.
+    ProgressRAMTable->setValue(std::min(2 * words + 1, ProgressRAMTable->maximum()));
+}
+
+void TRamPage::setBusy(bool busy)
+{
+    // One transfer at a time from this page; the windows stay responsive meanwhile.
+    m_busy = busy;
+    for (QPushButton *b : {BtnReadRAM, BtnWriteRAM, BtnLoadRAM, BtnSaveRAM, BtnSendSPIMan})
+        b->setEnabled(!busy);
+}
+
+bool TRamPage::checkCells()
+{
+    if (firstInvalidCell(cells()) < 0)
+        return true;
+    Dialogs::message(this, MessageRequest{QMessageBox::Critical,
+                                          tr("All values in the RAM table must be set\n"
+                                             "to two digit hexadecimal values first!"),
+                                          {}});
+    return false;
+}
+
+BoardLink::Batch TRamPage::transfer(const std::vector<Datagram> &requests)
+{
+    setBusy(true);
+    ProgressRAMTable->setValue(0);
+    BoardLink::Batch batch =
+        m_session.DirectRequests(requests, [this](int words) { showProgress(words); });
+    setBusy(false);
+    return batch;
+}
+
+void TRamPage::reportWord(const QString &text, const QString &detail, int word)
+{
+    Dialogs::message(this, MessageRequest{QMessageBox::Warning, text.arg(word),
+                                          detail.arg(hexByte(std::uint8_t(2 * word)),
+                                                     hexByte(std::uint8_t(2 * word + 1)))});
+}
+
+void TRamPage::BtnReadRAMClick()
+{
+    if (m_busy)
+        return;
+    const PollPause pause = m_session.PausePolling();
+    const BoardLink::Batch batch = transfer(ramReadRequests());
+    if (batch.failedAt >= 0) {
+        // A word without its own answer would fill its cells from another one's: the table is
+        // left as it was rather than half old, half stale.
+        reportWord(tr("The board did not answer the read of RAM word %1."),
+                   tr("Bytes %1 and %2 could not be read; the RAM table is left as it was."),
+                   batch.failedAt);
+        return;
+    }
+    RamCells cells = this->cells();
+    for (int w = 0; w < kRamWordCount; ++w)
+        takeRamWord(cells, w, batch.replies[std::size_t(w)].data);
+    setCells(cells);
+}
+
+void TRamPage::BtnWriteRAMClick()
+{
+    if (m_busy)
+        return;
+    const PollPause pause = m_session.PausePolling();
+    if (!checkCells())
+        return;
+    const BoardLink::Batch batch = transfer(ramWriteRequests(cells()));
+    if (batch.failedAt >= 0) {
+        // The words before it went out: the chip may now hold a mix of old and new bytes.
+        reportWord(tr("The board did not acknowledge the write of RAM word %1."),
+                   tr("Bytes %1 and %2 and the ones after them may not have been written; the "
+                      "RAM may hold a mix of old and new values."),
+                   batch.failedAt);
+    }
+}
+
+void TRamPage::BtnSaveRAMClick()
+{
+    if (!checkCells())
+        return;
+    const QString path = Dialogs::chooseFile(this, FileRequest{true, {}, {}, kFilter});
+    if (path.isEmpty())
+        return;
+    // Written beside the target and renamed into place: an error leaves the old file as it was.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        Dialogs::message(this,
+                         MessageRequest{QMessageBox::Critical, tr("Could not create %1.").arg(path),
+                                        file.errorString()});
+        return;
+    }
+    // Written data reach the system only when flushed, and the save file does not see an error
+    // then: it is checked here, and a file that failed is never renamed into place.
+    const QByteArray text = ramFileText(cells());
+    QString error;
+    if (file.write(text) != text.size() || !file.flush()) {
+        error = file.errorString();
+        file.cancelWriting();
+    }
+    if (!file.commit()) {
+        Dialogs::message(this, MessageRequest{QMessageBox::Critical, tr("File save error!"),
+                                              path + QStringLiteral(": ") +
+                                                  (error.isEmpty() ? file.errorString() : error)});
+    }
+}
+
+void TRamPage::BtnLoadRAMClick()
+{
+    const QString path = Dialogs::chooseFile(this, FileRequest{false, {}, {}, kFilter});
+    if (path.isEmpty())
+        return;
+    // A named pipe or a device would block or never end: only files are read.
+    QFile file(path);
+    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly)) {
+        Dialogs::message(this,
+                         MessageRequest{QMessageBox::Critical, tr("Could not open %1.").arg(path),
+                                        QFileInfo(path).isFile() ? file.errorString()
+                                                                 : tr("It is not a file.")});
+        return;
+    }
+    RamCells cells = this->cells();
+    const bool ok = loadRamFile(file, cells);
+    setCells(cells);
+    if (!ok) {
+        Dialogs::message(this, MessageRequest{QMessageBox::Critical, tr("File load error!"),
+                                              path + QStringLiteral(": ") + file.errorString()});
+    }
+}
+
+void TRamPage::BtnSendSPIManClick()
+{
+    if (m_busy)
+        return;
+    const PollPause pause = m_session.PausePolling();
+    std::array<std::uint8_t, 4> bytes{};
+    for (int i = 0; i < 4; ++i) {
+        const QString text = EditSPIMan[std::size_t(i)]->text();
+        bool ok = false;
+        const uint value = text.toUInt(&ok, 16);
+        if (!ok) {
+            Dialogs::message(this,
+                             MessageRequest{QMessageBox::Critical,
+                                            tr("'%1' is not a valid hexadecimal number.").arg(text),
+                                            {}});
+            return;
+        }
+        bytes[std::size_t(i)] = std::uint8_t(value);
+    }
+    const Datagram d{bytes[0], {bytes[1], bytes[2], bytes[3]}};
+    // Shown only once it is sure to answer this telegram, whatever its address.
+    const BoardLink::Batch batch = m_session.DirectRequests(std::span(&d, 1), {}, true);
+    if (batch.failedAt >= 0) {
+        // No answer: an old one must not look like this telegram's.
+        for (QLineEdit *box : StaticSPIMan)
+            box->setText(QStringLiteral("--"));
+        return;
+    }
+    const Reply &r = batch.replies.front();
+    const std::uint8_t answer[4] = {r.status, r.data.high, r.data.mid, r.data.low};
+    for (int i = 0; i < 4; ++i)
+        StaticSPIMan[std::size_t(i)]->setText(hexByte(answer[i]));
+}
+
+} // namespace kvx

@@ -1,0 +1,51 @@
+#pragma once
+
+// The RAM page's table without a window: which cell holds which RAM byte, the two-digit check,
+// the 64 read and write datagrams, and the configuration file (8 lines of 16 comma-separated
+// fields) written and read by its rules. Cells are texts, as the grid holds them. Pure logic.
+
+#include "chip/Datagram.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <array>
+#include <vector>
+
+class QIODevice;
+
+namespace kvx {
+
+inline constexpr int kRamRows = 8;
+inline constexpr int kRamColumns = 16;
+
+// The grid's cell texts, by RAM byte.
+using RamCells = std::array<QString, kRamByteCount>;
+
+// Exactly two characters, each 0-9, A-F or a-f.
+[[nodiscard]] bool isTwoDigitHex(const QString &text);
+// The first byte whose cell fails the check, or -1.
+[[nodiscard]] int firstInvalidCell(const RamCells &cells);
+
+// The reads of words 0..63, in order.
+[[nodiscard]] std::vector<Datagram> ramReadRequests();
+// The writes of words 0..63 from cells that all pass the check.
+[[nodiscard]] std::vector<Datagram> ramWriteRequests(const RamCells &cells);
+// The two cells a read reply fills: byte 2w from bits 7..0, byte 2w + 1 from bits 15..8.
+void takeRamWord(RamCells &cells, int word, const DataBytes &data);
+
+// The file as the program writes it: each cell's text unchanged, lines ended by CR LF.
+[[nodiscard]] QByteArray ramFileText(const RamCells &cells);
+
+// Reads a configuration file into `cells`: line r fills row r from the left, a field that is
+// a hexadecimal number of at most 8 digits' value becomes its upper-case text (two digits at
+// least), any other "00"; cells after a line's last field keep their text. A line ends at LF
+// (CR is never part of it), 0x1A ends the file, a missing line reads as empty. Only what 8
+// lines of 16 fields of 8 digits can need is kept: a longer line is cut there, and scanning
+// stops after kMaxScan bytes. False when reading failed part of the way; the rows read before
+// keep their new content.
+inline constexpr qsizetype kMaxLineLength = kRamColumns * 8 + (kRamColumns - 1);
+inline constexpr qsizetype kMaxScan = 1024 * 1024;
+bool loadRamFile(QIODevice &file, RamCells &cells);
+
+} // namespace kvx

@@ -1,0 +1,233 @@
+// The RAM page and the manual telegram on the simulated board through the real serial path:
+// the 64 words go out in order and come back into the grid, a word the board does not answer
+// stops the transfer and says which, "Sen&d" shows its own answer or none, and a file is
+// saved whole or not at all. The page's table rules alone are tests/editor's tst_ramtable.
+
+#include "common/AppFixture.h"
+#include "editor/RamPage.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <csignal>
+#include <sys/resource.h>
+
+using namespace kvx;
+using namespace kvx::sim;
+
+class TestRamPage : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanup();
+    void wordsGoOutInOrderAndComeBack();
+    void unansweredWordStopsTheTransfer_data();
+    void unansweredWordStopsTheTransfer();
+    void manualTelegram();
+    void failedSaveKeepsTheOldFile();
+    void loadRefusesWhatIsNoFile();
+
+private:
+    // A board answering nothing to `silentTo`; its watchdog waits are skipped by moving the
+    // session's clock on.
+    void open(int silentTo = -1);
+    [[nodiscard]] TRamPage &page() { return *m_app->advanced().RamPage; }
+
+    std::unique_ptr<AppFixture> m_app;
+    std::int64_t m_clockOffset = 0;
+    QList<QByteArray> m_requests; // RAM requests as the board received them, frames whole
+};
+
+void TestRamPage::cleanup()
+{
+    m_app.reset();
+    m_requests.clear();
+}
+
+void TestRamPage::open(int silentTo)
+{
+    m_app = std::make_unique<AppFixture>();
+    m_clockOffset = 0;
+    BoardOptions options;
+    options.variant = Variant::Pentar;
+    options.faults.silentTo = silentTo;
+    QVERIFY(m_app->startBoard(options).serving());
+    m_app->board().board().onFrame = [this](const FrameLogEntry &e) {
+        if (e.request.size() == 5 && (std::uint8_t(e.request.at(1)) & 0x80))
+            m_requests << e.request;
+        if (e.note != "silent")
+            return;
+        // Past the watchdog, then past the quiet after it; first the replies before it are
+        // trusted, as they would be long before the watchdog.
+        QTimer::singleShot(50, m_app.get()->advanced().RamPage, [this] {
+            m_clockOffset += BoardLink::kWatchdogTimeout.count() + 1;
+            m_app->session().TimerActionsTimer();
+            m_clockOffset += 1000;
+            m_app->session().TimerActionsTimer();
+        });
+    };
+    m_app->createWindows();
+    auto steady = std::make_shared<QElapsedTimer>();
+    steady->start();
+    m_app->session().setClock([this, steady] { return steady->elapsed() + m_clockOffset; });
+    QVERIFY(m_app->openAndWaitFor(QStringLiteral("Pentar detected!")));
+    m_app->advanced().setActivePage(EditorPage::Ram);
+}
+
+void TestRamPage::wordsGoOutInOrderAndComeBack()
+{
+    open();
+    QVERIFY(!QTest::currentTestFailed());
+    for (int b = 0; b < kRamByteCount; ++b)
+        page().setCell(b, QStringLiteral("%1").arg((b * 7 + 3) & 0xFF, 2, 16, QLatin1Char('0')));
+    page().BtnWriteRAM->click();
+    QCOMPARE(m_requests.size(), kRamWordCount);
+    for (int w = 0; w < kRamWordCount; ++w) {
+        const QByteArray expected{"#\0\0\0\0", 5};
+        QByteArray frame = expected;
+        frame[1] = char(0x80 + 2 * w);
+        frame[3] = char(((2 * w + 1) * 7 + 3) & 0xFF);
+        frame[4] = char((2 * w * 7 + 3) & 0xFF);
+        QCOMPARE(m_requests[w].toHex(), frame.toHex());
+    }
+    for (int b = 0; b < kRamByteCount; ++b)
+        QCOMPARE(int(m_app->board().board().chip().ramByte(b)), (b * 7 + 3) & 0xFF);
+    QCOMPARE(page().ProgressRAMTable->value(), 127);
+
+    m_requests.clear();
+    const RamCells written = page().cells();
+    for (int b = 0; b < kRamByteCount; ++b)
+        page().setCell(b, QString());
+    page().BtnReadRAM->click();
+    QCOMPARE(m_requests.size(), kRamWordCount);
+    for (int w = 0; w < kRamWordCount; ++w)
+        QCOMPARE(m_requests[w].toHex(), QByteArray::fromRawData("#\0\0\0\0", 5)
+                                            .toHex()
+                                            .replace(2, 2, QByteArray::number(0x81 + 2 * w, 16)));
+    const RamCells read = page().cells();
+    for (int b = 0; b < kRamByteCount; ++b)
+        QCOMPARE(read[std::size_t(b)], written[std::size_t(b)].toUpper());
+    QVERIFY(m_app->messages.isEmpty());
+    QTRY_VERIFY_WITH_TIMEOUT(m_app->session().PollingEnabled(), AppFixture::kEventWait);
+}
+
+void TestRamPage::unansweredWordStopsTheTransfer_data()
+{
+    QTest::addColumn<bool>("write");
+    QTest::newRow("read") << false;
+    QTest::newRow("write") << true;
+}
+
+void TestRamPage::unansweredWordStopsTheTransfer()
+{
+    // A read used to fill the word from the previous answer, and a write to go on as if it had
+    // been taken.
+    QFETCH(bool, write);
+    constexpr int kWord = 5;
+    open(write ? 0x80 + 2 * kWord : 0x81 + 2 * kWord);
+    QVERIFY(!QTest::currentTestFailed());
+    for (int b = 0; b < kRamByteCount; ++b)
+        page().setCell(b, QStringLiteral("5A"));
+    write ? page().BtnWriteRAMClick() : page().BtnReadRAMClick();
+    QCOMPARE(m_requests.size(), kWord + 1); // nothing after the word without an answer
+    QCOMPARE(m_app->messages.size(), 1);
+    QVERIFY2(m_app->messages[0].text.contains(QStringLiteral("RAM word 5")),
+             qPrintable(m_app->messages[0].text));
+    for (const QString &cell : page().cells()) // a read leaves the grid as it was
+        QCOMPARE(cell, QStringLiteral("5A"));
+    QVERIFY(page().BtnReadRAM->isEnabled());
+    // The chip took the words up to the silent one; none after it.
+    if (write) {
+        QCOMPARE(int(m_app->board().board().chip().ramByte(2 * kWord)), 0x5A);
+        QCOMPARE(int(m_app->board().board().chip().ramByte(2 * kWord + 2)), 0);
+    }
+}
+
+void TestRamPage::manualTelegram()
+{
+    open(0x7F);
+    QVERIFY(!QTest::currentTestFailed());
+    page().BtnSendSPIMan->click(); // "00" x 4: a write of X_TARGET 0 on motor 1
+    QCOMPARE(page().StaticSPIMan[1]->text(), QStringLiteral("00"));
+    QCOMPARE(page().StaticSPIMan[3]->text(), QStringLiteral("00"));
+    m_app->board().board().chip().exchange(Datagram{0x80, {0x00, 0x12, 0x34}});
+    const QStringList typed{"81", "00", "00", "00"};
+    for (int i = 0; i < 4; ++i)
+        page().EditSPIMan[std::size_t(i)]->setText(typed[i]);
+    page().BtnSendSPIMan->click();
+    QCOMPARE(page().StaticSPIMan[2]->text(), QStringLiteral("12"));
+    QCOMPARE(page().StaticSPIMan[3]->text(), QStringLiteral("34"));
+    // No answer: the old one must not pass for this telegram's.
+    page().EditSPIMan[0]->setText(QStringLiteral("7f"));
+    page().BtnSendSPIMan->click();
+    for (const QLineEdit *box : page().StaticSPIMan)
+        QCOMPARE(box->text(), QStringLiteral("--"));
+    QVERIFY(m_app->messages.isEmpty());
+}
+
+void TestRamPage::failedSaveKeepsTheOldFile()
+{
+    // A save that failed half-way used to leave a file that looked complete, or none at all.
+    open();
+    QVERIFY(!QTest::currentTestFailed());
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("kit.310"));
+    m_app->fileAnswer = path;
+    page().BtnSaveRAMClick(); // all cells empty: refused before the dialog
+    QCOMPARE(m_app->fileRequests.size(), 0);
+    QCOMPARE(m_app->messages.size(), 1);
+    QCOMPARE(m_app->messages[0].text, QStringLiteral("All values in the RAM table must be set\n"
+                                                     "to two digit hexadecimal values first!"));
+    for (int b = 0; b < kRamByteCount; ++b)
+        page().setCell(b, QStringLiteral("11"));
+    page().BtnSaveRAMClick();
+    QCOMPARE(m_app->fileRequests.size(), 1);
+    QCOMPARE(m_app->fileRequests[0].filter,
+             QStringLiteral("KVX310 Configuration files (*.310);;All files (*)"));
+    QFile saved(path);
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    const QByteArray old = saved.readAll();
+    saved.close();
+    QCOMPARE(old.size(), 392);
+
+    // The next save runs out of room after 200 bytes.
+    for (int b = 0; b < kRamByteCount; ++b)
+        page().setCell(b, QStringLiteral("22"));
+    rlimit limit{};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    const rlimit before = limit;
+    limit.rlim_cur = 200;
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    page().BtnSaveRAMClick();
+    setrlimit(RLIMIT_FSIZE, &before);
+    std::signal(SIGXFSZ, previous);
+    QCOMPARE(m_app->messages.size(), 2);
+    QCOMPARE(m_app->messages[1].text, QStringLiteral("File save error!"));
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    QCOMPARE(saved.readAll(), old);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"kit.310"});
+}
+
+void TestRamPage::loadRefusesWhatIsNoFile()
+{
+    // A device or a pipe would never end, or block the window: only files are read.
+    open();
+    QVERIFY(!QTest::currentTestFailed());
+    m_app->fileAnswer = QStringLiteral("/dev/zero");
+    page().BtnLoadRAMClick();
+    QCOMPARE(m_app->messages.size(), 1);
+    for (const QString &cell : page().cells())
+        QVERIFY(cell.isEmpty());
+}
+
+QTEST_MAIN(TestRamPage)
+#include "tst_rampage.moc"

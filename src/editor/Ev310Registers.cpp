@@ -166,6 +166,14 @@ void TFormAdvanced::BtnSendSPIManClick()
 {
     RamPage->BtnSendSPIManClick();
 }
+void TFormAdvanced::BtnShapeCalcClick()
+{
+    RamPage->BtnShapeCalcClick();
+}
+void TFormAdvanced::BtnShapeCWClick()
+{
+    RamPage->BtnShapeCWClick();
+}
 
 void TFormAdvanced::BtnSendMot1Click()
 {

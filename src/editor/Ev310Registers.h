@@ -65,6 +65,8 @@ public:
     void BtnLoadRAMClick();
     void BtnSaveRAMClick();
     void BtnSendSPIManClick();
+    void BtnShapeCalcClick();
+    void BtnShapeCWClick();
     // Sends ComposedTelegram with polling paused; its reply is not shown, only whether there
     // was one.
     void BtnSendMot1Click();

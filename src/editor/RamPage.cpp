@@ -2,8 +2,10 @@
 
 #include "chip/ValueFormat.h"
 #include "controls/Dialogs.h"
+#include "controls/FloatSpinEdit.h"
 #include "controls/Widgets.h"
 #include "editor/HexKeyFilter.h"
+#include "editor/MicrostepShape.h"
 #include "session/BoardSession.h"
 
 #include <QApplication>
@@ -70,6 +72,7 @@ TRamPage::TRamPage(BoardSession &session, HexKeyFilter &keys, QWidget *parent)
 {
     setObjectName(QStringLiteral("TabRAM"));
     buildGrid(keys);
+    buildShape();
     buildSpiDirect(keys);
 }
 
@@ -168,6 +171,31 @@ void TRamPage::buildSpiDirect(HexKeyFilter &keys)
     connect(BtnSendSPIMan, &QPushButton::clicked, this, [this] { BtnSendSPIManClick(); });
 }
 
+void TRamPage::buildShape()
+{
+    GrpShape = group(this, QStringLiteral("GrpShape"), tr(" Microstep Shape "), {624, 16, 217, 193},
+                     tr("Calculate a new mircrostepping table here."));
+    caption(GrpShape, QStringLiteral("LblSigma"), tr("Sigma:"), {32, 34});
+    EditSigma = new TFloatSpinEdit(GrpShape);
+    EditSigma->setObjectName(QStringLiteral("EditSigma"));
+    EditSigma->setGeometry(72, 32, 121, 22);
+    EditSigma->setIncrement(0.1);
+    EditSigma->setMinValue(-1);
+    EditSigma->setMaxValue(1);
+    EditSigma->setValue(-1);
+    setHint(EditSigma, tr("Enter the Sigma value here. Any floating point number between -1.0 "
+                          "and +1.0 can be entered."));
+    BtnShapeCalc =
+        button(GrpShape, QStringLiteral("BtnShapeCalc"), tr("&Calculate"), {72, 72, 121, 33},
+               tr("Click here to calculate the new microstepping table."));
+    BtnShapeCW = button(GrpShape, QStringLiteral("BtnShapeCW"), tr("C&alulate && Write to RAM"),
+                        {72, 120, 121, 33},
+                        tr("Click here to calculate the new mircrostepping table and write it to "
+                           "the KVX310 RAM immediately."));
+    connect(BtnShapeCalc, &QPushButton::clicked, this, [this] { BtnShapeCalcClick(); });
+    connect(BtnShapeCW, &QPushButton::clicked, this, [this] { BtnShapeCWClick(); });
+}
+
 RamCells TRamPage::cells() const
 {
     RamCells cells;
@@ -188,18 +216,18 @@ void TRamPage::setCells(const RamCells &cells)
         setCell(b, cells[std::size_t(b)]);
 }
 
-void TRamPage::showProgress(int words)
+void TRamPage::showProgress(int word)
 {
-    // Word w done shows 2w + 3; the bar ignores values beyond its range, so the last ones are
-    // shown as full.
-    ProgressRAMTable->setValue(std::min(2 * words + 1, ProgressRAMTable->maximum()));
+    // The bar ignores values beyond its range: the last ones are shown as full.
+    ProgressRAMTable->setValue(std::min(2 * word + 3, ProgressRAMTable->maximum()));
 }
 
 void TRamPage::setBusy(bool busy)
 {
     // One transfer at a time from this page; the windows stay responsive meanwhile.
     m_busy = busy;
-    for (QPushButton *b : {BtnReadRAM, BtnWriteRAM, BtnLoadRAM, BtnSaveRAM, BtnSendSPIMan})
+    for (QPushButton *b :
+         {BtnReadRAM, BtnWriteRAM, BtnLoadRAM, BtnSaveRAM, BtnSendSPIMan, BtnShapeCalc, BtnShapeCW})
         b->setEnabled(!busy);
 }
 
@@ -214,12 +242,12 @@ bool TRamPage::checkCells()
     return false;
 }
 
-BoardLink::Batch TRamPage::transfer(const std::vector<Datagram> &requests)
+BoardLink::Batch TRamPage::transfer(const std::vector<Datagram> &requests, int firstWord)
 {
     setBusy(true);
     ProgressRAMTable->setValue(0);
-    BoardLink::Batch batch =
-        m_session.DirectRequests(requests, [this](int words) { showProgress(words); });
+    BoardLink::Batch batch = m_session.DirectRequests(
+        requests, [this, firstWord](int done) { showProgress(firstWord + done - 1); });
     setBusy(false);
     return batch;
 }
@@ -353,6 +381,30 @@ void TRamPage::BtnSendSPIManClick()
     const std::uint8_t answer[4] = {r.status, r.data.high, r.data.mid, r.data.low};
     for (int i = 0; i < 4; ++i)
         StaticSPIMan[std::size_t(i)]->setText(hexByte(answer[i]));
+}
+
+void TRamPage::BtnShapeCalcClick()
+{
+    const ShapeTable table = CalcShapeTable(EditSigma->Value());
+    for (int i = 0; i < kShapeSteps; ++i)
+        setCell(kShapeFirstByte + i, hexByte(std::uint8_t(table[std::size_t(i)])));
+}
+
+void TRamPage::BtnShapeCWClick()
+{
+    if (m_busy)
+        return;
+    BtnShapeCalcClick();
+    const PollPause pause = m_session.PausePolling();
+    // Words 32 to 63 hold the table; the bar goes on from half to full.
+    constexpr int kFirstWord = kShapeFirstByte / 2;
+    const BoardLink::Batch batch = transfer(ramWriteRequests(cells(), kFirstWord), kFirstWord);
+    if (batch.failedAt >= 0) {
+        reportWord(tr("The board did not acknowledge the write of RAM word %1."),
+                   tr("Bytes %1 and %2 and the ones after them may not have been written; the "
+                      "RAM may hold a mix of old and new values."),
+                   kFirstWord + batch.failedAt);
+    }
 }
 
 } // namespace kvx

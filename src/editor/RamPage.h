@@ -25,6 +25,7 @@ namespace kvx {
 
 class BoardSession;
 class HexKeyFilter;
+class TFloatSpinEdit;
 
 class TRamPage : public QWidget
 {
@@ -45,6 +46,10 @@ public:
     void BtnLoadRAMClick();
     void BtnSaveRAMClick();
     void BtnSendSPIManClick();
+    // The microstep table for the Sigma shown into rows 5 to 8; and that, then written to the
+    // chip's RAM words 32 to 63.
+    void BtnShapeCalcClick();
+    void BtnShapeCWClick();
 
     QTableWidget *StringGridHex = nullptr;
     QProgressBar *ProgressRAMTable = nullptr;
@@ -56,19 +61,26 @@ public:
     std::array<QLineEdit *, 4> EditSPIMan{};
     QPushButton *BtnSendSPIMan = nullptr;
     std::array<QLineEdit *, 4> StaticSPIMan{};
+    QGroupBox *GrpShape = nullptr;
+    TFloatSpinEdit *EditSigma = nullptr;
+    QPushButton *BtnShapeCalc = nullptr;
+    QPushButton *BtnShapeCW = nullptr;
 
 private:
     void buildGrid(HexKeyFilter &keys);
     void buildSpiDirect(HexKeyFilter &keys);
+    void buildShape();
     // Refuses a table with a cell that is not two hexadecimal digits; true when all are.
     [[nodiscard]] bool checkCells();
     void setCells(const RamCells &cells);
     void setBusy(bool busy);
-    // Runs the 64 requests with the progress shown, the page busy meanwhile.
-    BoardLink::Batch transfer(const std::vector<Datagram> &requests);
+    // Runs the write or read requests of words `firstWord`..63 with the progress shown, the
+    // page busy meanwhile.
+    BoardLink::Batch transfer(const std::vector<Datagram> &requests, int firstWord = 0);
     // Tells which word the board did not answer: `text` takes the word, `detail` its bytes.
     void reportWord(const QString &text, const QString &detail, int word);
-    void showProgress(int words);
+    // Word w done shows 2w + 3.
+    void showProgress(int word);
 
     BoardSession &m_session;
     bool m_busy = false;

@@ -4,6 +4,8 @@
 
 #include <QIODevice>
 
+#include <algorithm>
+
 namespace kvx {
 
 namespace {
@@ -101,10 +103,10 @@ std::vector<Datagram> ramReadRequests()
     return requests;
 }
 
-std::vector<Datagram> ramWriteRequests(const RamCells &cells)
+std::vector<Datagram> ramWriteRequests(const RamCells &cells, int firstWord)
 {
     std::vector<Datagram> requests;
-    for (int w = 0; w < kRamWordCount; ++w) {
+    for (int w = std::max(firstWord, 0); w < kRamWordCount; ++w) {
         const auto even = std::uint8_t(cells[std::size_t(2 * w)].toUInt(nullptr, 16));
         const auto odd = std::uint8_t(cells[std::size_t(2 * w + 1)].toUInt(nullptr, 16));
         requests.push_back(Datagram::make(ramWordAddress(w, false), packRamWord(even, odd)));

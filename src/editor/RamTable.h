@@ -29,8 +29,8 @@ using RamCells = std::array<QString, kRamByteCount>;
 
 // The reads of words 0..63, in order.
 [[nodiscard]] std::vector<Datagram> ramReadRequests();
-// The writes of words 0..63 from cells that all pass the check.
-[[nodiscard]] std::vector<Datagram> ramWriteRequests(const RamCells &cells);
+// The writes of words `firstWord`..63 from cells that all pass the check.
+[[nodiscard]] std::vector<Datagram> ramWriteRequests(const RamCells &cells, int firstWord = 0);
 // The two cells a read reply fills: byte 2w from bits 7..0, byte 2w + 1 from bits 15..8.
 void takeRamWord(RamCells &cells, int word, const DataBytes &data);
 

@@ -4,6 +4,7 @@
 // saved whole or not at all. The page's table rules alone are tests/editor's tst_ramtable.
 
 #include "common/AppFixture.h"
+#include "controls/FloatSpinEdit.h"
 #include "editor/RamPage.h"
 
 #include <QDir>
@@ -31,6 +32,7 @@ private slots:
     void wordsGoOutInOrderAndComeBack();
     void unansweredWordStopsTheTransfer_data();
     void unansweredWordStopsTheTransfer();
+    void shapeCalculateAndWrite();
     void manualTelegram();
     void failedSaveKeepsTheOldFile();
     void loadRefusesWhatIsNoFile();
@@ -121,34 +123,76 @@ void TestRamPage::wordsGoOutInOrderAndComeBack()
 
 void TestRamPage::unansweredWordStopsTheTransfer_data()
 {
-    QTest::addColumn<bool>("write");
-    QTest::newRow("read") << false;
-    QTest::newRow("write") << true;
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<int>("word");
+    QTest::addColumn<int>("sent"); // requests up to the silent one
+    QTest::newRow("read") << "read" << 5 << 6;
+    QTest::newRow("write") << "write" << 5 << 6;
+    QTest::newRow("shape write") << "shape" << 35 << 4;
 }
 
 void TestRamPage::unansweredWordStopsTheTransfer()
 {
     // A read used to fill the word from the previous answer, and a write to go on as if it had
     // been taken.
-    QFETCH(bool, write);
-    constexpr int kWord = 5;
-    open(write ? 0x80 + 2 * kWord : 0x81 + 2 * kWord);
+    QFETCH(QString, action);
+    QFETCH(int, word);
+    QFETCH(int, sent);
+    const bool read = action == QLatin1String("read");
+    open(0x80 + 2 * word + (read ? 1 : 0));
     QVERIFY(!QTest::currentTestFailed());
     for (int b = 0; b < kRamByteCount; ++b)
         page().setCell(b, QStringLiteral("5A"));
-    write ? page().BtnWriteRAMClick() : page().BtnReadRAMClick();
-    QCOMPARE(m_requests.size(), kWord + 1); // nothing after the word without an answer
+    if (read)
+        page().BtnReadRAMClick();
+    else if (action == QLatin1String("write"))
+        page().BtnWriteRAMClick();
+    else
+        page().BtnShapeCWClick();
+    QCOMPARE(m_requests.size(), sent); // nothing after the word without an answer
     QCOMPARE(m_app->messages.size(), 1);
-    QVERIFY2(m_app->messages[0].text.contains(QStringLiteral("RAM word 5")),
+    QVERIFY2(m_app->messages[0].text.contains(QStringLiteral("RAM word %1.").arg(word)),
              qPrintable(m_app->messages[0].text));
-    for (const QString &cell : page().cells()) // a read leaves the grid as it was
-        QCOMPARE(cell, QStringLiteral("5A"));
-    QVERIFY(page().BtnReadRAM->isEnabled());
-    // The chip took the words up to the silent one; none after it.
-    if (write) {
-        QCOMPARE(int(m_app->board().board().chip().ramByte(2 * kWord)), 0x5A);
-        QCOMPARE(int(m_app->board().board().chip().ramByte(2 * kWord + 2)), 0);
+    if (read) { // the grid as it was
+        for (const QString &cell : page().cells())
+            QCOMPARE(cell, QStringLiteral("5A"));
+    } else { // the chip took the words up to the silent one; none after it
+        QVERIFY(m_app->board().board().chip().ramByte(2 * word) != 0);
+        QCOMPARE(int(m_app->board().board().chip().ramByte(2 * word + 2)), 0);
     }
+    QVERIFY(page().BtnReadRAM->isEnabled());
+}
+
+void TestRamPage::shapeCalculateAndWrite()
+{
+    open();
+    QVERIFY(!QTest::currentTestFailed());
+    page().setCell(0, QStringLiteral("ab"));
+    page().setCell(0x3F, QStringLiteral("1FF"));
+    page().EditSigma->setValue(1);
+    page().BtnShapeCalcClick();
+    RamCells cells = page().cells();
+    QCOMPARE(cells[0], QStringLiteral("ab")); // rows 1 to 4 untouched
+    QCOMPARE(cells[0x3F], QStringLiteral("1FF"));
+    QVERIFY(cells[1].isEmpty());
+    QCOMPARE(cells[0x41], QStringLiteral("01"));
+    QCOMPARE(cells[0x7F], QStringLiteral("2D"));
+    QVERIFY(m_requests.isEmpty()); // nothing sent
+
+    page().EditSigma->setValue(-1);
+    page().BtnShapeCW->click();
+    QCOMPARE(m_requests.size(), 32);
+    for (int w = 32; w < 64; ++w) {
+        QByteArray frame("#\0\0\0\0", 5);
+        frame[1] = char(0x80 + 2 * w);
+        frame[3] = char(2 * w + 1 - 0x40); // the triangle: byte 0x40 + i holds i
+        frame[4] = char(2 * w - 0x40);
+        QCOMPARE(m_requests[w - 32].toHex(), frame.toHex());
+    }
+    QCOMPARE(int(m_app->board().board().chip().ramByte(0x7F)), 0x3F);
+    QCOMPARE(page().cells()[0], QStringLiteral("ab"));
+    QCOMPARE(page().ProgressRAMTable->value(), 127);
+    QVERIFY(m_app->messages.isEmpty());
 }
 
 void TestRamPage::manualTelegram()

@@ -69,12 +69,22 @@ TFormMain::TFormMain(const QString &settingsPath, QWidget *parent)
     , m_settingsPath(settingsPath.isEmpty() ? defaultSettingsPath() : settingsPath)
 {
     setObjectName(QStringLiteral("FormMain"));
+    Hint95 = new THint95(this);
+    Hint95->OnShowHint = [this](QString &hint, bool &canShow, THintInfo &info) {
+        Hint95ShowHint(hint, canShow, info);
+    };
     buildInterface();
     wireSession();
     FormCreate();
 }
 
 TFormMain::~TFormMain() = default;
+
+void TFormMain::Hint95ShowHint(QString &, bool &, THintInfo &info)
+{
+    info.HintMaxWidth = 200;
+    info.HideTimeout = 5000;
+}
 
 void TFormMain::buildInterface()
 {

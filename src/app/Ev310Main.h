@@ -6,6 +6,7 @@
 // graphic display are given at creation; those windows and the warning dialog are attached
 // after it so that it can show and close them. User-interface thread only.
 
+#include "controls/Hint95.h"
 #include "session/BoardSession.h"
 
 #include <QWidget>
@@ -26,6 +27,7 @@ namespace kvx {
 class TFormAdvanced;
 class TFormGraphics;
 class TFormWarning;
+class THint95;
 class TLuLedLittle;
 class TSpinEdit;
 
@@ -87,6 +89,8 @@ public:
     QPushButton *BtnStopAll = nullptr;
     QPushButton *BtnGoAll = nullptr;
     QStatusBar *StatusBar1 = nullptr;
+    // The balloon hints of every window of the program.
+    THint95 *Hint95 = nullptr;
 
     QString BaseTitle;
 
@@ -110,6 +114,8 @@ public:
     void CbRampMode2Change() { CbRampModeChange(1); }
     void CbRampMode3Change() { CbRampModeChange(2); }
     void CbRampModeChange(int motor);
+    // Every hint: at most 200 pixels wide, shown for 5 seconds.
+    void Hint95ShowHint(QString &hint, bool &canShow, THintInfo &info);
 
 signals:
     void closed();

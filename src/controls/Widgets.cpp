@@ -8,8 +8,8 @@ namespace kvx {
 
 void setHint(QWidget *w, const QString &hint)
 {
+    // Shown by the program's balloon hints, which also set how long.
     w->setToolTip(hint);
-    w->setToolTipDuration(kHintTime);
 }
 
 QLabel *sunkenField(QWidget *parent, const QString &name, const QRect &r, const QString &text)

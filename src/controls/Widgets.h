@@ -14,9 +14,6 @@ class QWidget;
 
 namespace kvx {
 
-// How long a hint stays up.
-inline constexpr int kHintTime = 5000;
-
 void setHint(QWidget *w, const QString &hint);
 // A sunken display field.
 QLabel *sunkenField(QWidget *parent, const QString &name, const QRect &r,

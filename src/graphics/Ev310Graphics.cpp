@@ -1,6 +1,7 @@
 #include "graphics/Ev310Graphics.h"
 
 #include "controls/Dialogs.h"
+#include "controls/Widgets.h"
 #include "graphics/PaintBox.h"
 #include "graphics/TraceFiles.h"
 #include "graphics/TracePainter.h"
@@ -27,7 +28,6 @@ namespace {
 constexpr int kClientWidth = 657;
 constexpr int kClientHeight = 566;
 constexpr QPoint kScreenPosition{361, 201};
-constexpr int kHintTime = 5000;
 
 // The panels of a page start above its client area; their top rows stay hidden.
 constexpr int kPanelTop = -15;
@@ -56,12 +56,6 @@ QLabel *label(QWidget *parent, const QString &name, const QString &text, QPoint 
     l->move(at);
     l->adjustSize();
     return l;
-}
-
-void setHint(QWidget *w, const QString &hint)
-{
-    w->setToolTip(hint);
-    w->setToolTipDuration(kHintTime);
 }
 
 QString withMotor(const char *name, int m)

@@ -1,6 +1,7 @@
 // Every caption, label, group title, tab and list item of every window, readable in full in
 // the font the program uses here, at the positions of the layouts; the windows' pages are held
-// to it as they are added. The measuring is tests/common/TextFit.h's.
+// to it as they are added. The measuring is tests/common/TextFit.h's. And every hint of every
+// window shown by the main window's balloon hints, within their width and time.
 
 #include "app/ProgramLook.h"
 #include "common/AppFixture.h"
@@ -19,6 +20,8 @@ private slots:
     void initTestCase();
     void everyTextFits_data();
     void everyTextFits();
+    void everyHintIsABalloon_data() { everyTextFits_data(); }
+    void everyHintIsABalloon();
 };
 
 void TestCaptions::initTestCase()
@@ -52,6 +55,30 @@ void TestCaptions::everyTextFits()
     QVERIFY(QTest::qWaitForWindowExposed(w));
     const QStringList clipped = textfit::clippedTexts(w);
     QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join(QLatin1String("\n"))));
+}
+
+void TestCaptions::everyHintIsABalloon()
+{
+    QFETCH(int, window);
+    AppFixture app;
+    app.createWindows();
+    QWidget *const windows[] = {&app.main(), &app.advanced(), &app.graphics(), &app.warning()};
+    QWidget *w = windows[window];
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w));
+    THint95 &hints = *app.main().Hint95;
+    int hinted = 0;
+    for (QWidget *c : w->findChildren<QWidget *>()) {
+        if (c->toolTip().isEmpty())
+            continue;
+        ++hinted;
+        // No control keeps a time of its own.
+        QVERIFY2(c->toolTipDuration() < 0, qPrintable(c->objectName()));
+        QVERIFY2(hints.showHint(c, c->mapToGlobal(QPoint(2, 2))), qPrintable(c->objectName()));
+        QCOMPARE(hints.hintWindow()->text(), c->toolTip());
+        QVERIFY2(hints.hintWindow()->width() <= 200, qPrintable(c->objectName()));
+    }
+    QVERIFY(hinted > 0 || window == 3);
 }
 
 QTEST_MAIN(TestCaptions)

@@ -1,0 +1,127 @@
+// The balloon hints: where a hint window goes (below the cursor image, kept on the screen),
+// how a long hint wraps within the width, and the hint of a control under a resting mouse
+// appearing, replacing Qt's tool tip, and going after its time-out.
+
+#include "controls/Hint95.h"
+
+#include <QBitmap>
+#include <QHelpEvent>
+#include <QPainter>
+#include <QPushButton>
+#include <QTest>
+#include <QToolTip>
+
+using namespace kvx;
+
+class TestHint95 : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void placement_data();
+    void placement();
+    void cursorDepthFromItsImage();
+    void longHintWraps();
+    void restingMouseShowsTheHint();
+};
+
+void TestHint95::placement_data()
+{
+    QTest::addColumn<QPoint>("cursor");
+    QTest::addColumn<bool>("controlIsWindow");
+    QTest::addColumn<int>("style");
+    QTest::addColumn<QRect>("placed");
+    // A 100 x 30 hint, a cursor image 20 deep, a 1024 x 768 screen, the control at y 700..719.
+    const auto win95 = int(THintStyle::hsWindows95);
+    QTest::newRow("below the cursor")
+        << QPoint(100, 100) << false << win95 << QRect(100, 120, 100, 30);
+    QTest::newRow("at the right edge")
+        << QPoint(1000, 100) << false << win95 << QRect(924, 120, 100, 30);
+    QTest::newRow("at the bottom: above the control")
+        << QPoint(100, 740) << false << win95 << QRect(100, 670, 100, 30);
+    QTest::newRow("at the bottom: a window, above the cursor")
+        << QPoint(100, 740) << true << win95 << QRect(100, 708, 100, 30);
+    QTest::newRow("at the bottom: Office 97, above the cursor")
+        << QPoint(100, 740) << false << int(THintStyle::hsOffice97) << QRect(100, 708, 100, 30);
+    QTest::newRow("bottom right corner")
+        << QPoint(1020, 760) << false << win95 << QRect(924, 670, 100, 30);
+}
+
+void TestHint95::placement()
+{
+    QFETCH(QPoint, cursor);
+    QFETCH(bool, controlIsWindow);
+    QFETCH(int, style);
+    QFETCH(QRect, placed);
+    QCOMPARE(placeHint({100, 30}, cursor, 20, QRect(0, 0, 1024, 768), QRect(0, 700, 300, 20),
+                       controlIsWindow, THintStyle(style)),
+             placed);
+}
+
+void TestHint95::cursorDepthFromItsImage()
+{
+    // An arrow 19 rows high in a 32 x 32 image, its hot spot 2 rows down.
+    QPixmap image(32, 32);
+    image.fill(Qt::transparent);
+    QPainter(&image).fillRect(0, 0, 8, 19, Qt::black);
+    QCOMPARE(cursorDepth(QCursor(image, 0, 2)), 16);
+    QBitmap bits(32, 32);
+    bits.clear();
+    QBitmap mask(32, 32);
+    mask.clear();
+    QPainter(&mask).fillRect(0, 0, 4, 11, Qt::color1);
+    QCOMPARE(cursorDepth(QCursor(bits, mask, 0, 0)), 10);
+    QCOMPARE(cursorDepth(QCursor(Qt::ArrowCursor)), 32 - QCursor(Qt::ArrowCursor).hotSpot().y());
+}
+
+void TestHint95::longHintWraps()
+{
+    THintWindow95 window(THintStyle::hsWindows95, QFont());
+    const QString longHint = QStringLiteral(
+        "Click this button to read the contents of the KVX310 RAM (driver configuration and "
+        "microstepping) into the editor");
+    const QRect wrapped = window.CalcHintRect(200, longHint);
+    const QRect single = window.CalcHintRect(200, QStringLiteral("Short"));
+    QVERIFY(wrapped.width() <= 200); // the text within 192, the margins 8
+    QVERIFY(wrapped.height() >= 2 * (single.height() - 4) + 4);
+    const int text = window.fontMetrics().horizontalAdvance(QStringLiteral("Short"));
+    QVERIFY(qAbs(single.width() - (text + 8)) <= 1);
+}
+
+void TestHint95::restingMouseShowsTheHint()
+{
+    THint95 hints;
+    int asked = 0;
+    hints.OnShowHint = [&asked](QString &, bool &, THintInfo &info) {
+        ++asked;
+        info.HintMaxWidth = 200;
+        info.HideTimeout = 100; // stands for the program's 5 s
+    };
+    QWidget window;
+    window.resize(300, 200);
+    auto *button = new QPushButton(QStringLiteral("Go"), &window);
+    button->setGeometry(20, 20, 100, 30);
+    button->setToolTip(QStringLiteral("Start the motor."));
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+    // Qt's own tool tip never shows.
+    QHelpEvent help(QEvent::ToolTip, QPoint(5, 5), button->mapToGlobal(QPoint(5, 5)));
+    QVERIFY(QApplication::sendEvent(button, &help));
+    QVERIFY(!QToolTip::isVisible());
+
+    QTest::mouseMove(button, QPoint(10, 10));
+    QVERIFY(!hints.hintShown()); // not before the mouse has rested
+    QTRY_VERIFY_WITH_TIMEOUT(hints.hintShown(), 2000);
+    QCOMPARE(hints.hintWindow()->text(), QStringLiteral("Start the motor."));
+    QVERIFY(hints.hintWindow()->geometry().top() > button->mapToGlobal(QPoint(10, 10)).y());
+    QTRY_VERIFY_WITH_TIMEOUT(!hints.hintShown(), 2000);
+    QCOMPARE(asked, 1);
+    // Resting on the same control does not bring it back.
+    QTest::mouseMove(button, QPoint(12, 12));
+    QTest::qWait(THint95::kHintPause + 100);
+    QVERIFY(!hints.hintShown());
+}
+
+QTEST_MAIN(TestHint95)
+#include "tst_hint95.moc"

@@ -95,10 +95,13 @@ int main(int argc, char **argv)
     Totals writes;
     for (int i = 0; i < rounds; ++i) {
         measure(writes, [&] { page.BtnWriteRAMClick(); });
+        for (int b = 0; b < kvx::kRamByteCount; ++b)
+            page.setCell(b, QString());
         measure(reads, [&] { page.BtnReadRAMClick(); });
         if (failed)
             return 1;
         if (page.cells()[127] != QLatin1String("A5")) {
+            // Back as written, or the bench measured something else.
             std::fprintf(stderr, "ram_transfer: the RAM did not read back\n");
             return 1;
         }

@@ -62,6 +62,9 @@ QRect placeHint(QSize size, QPoint cursor, int depth, const QRect &screen, const
             r.moveBottom(cursor.y() - 2 - 1);
         else
             r.moveBottom(control.top() - 1);
+        // A control taller than the room above it: the hint stays on the screen all the same.
+        if (r.top() < screen.top())
+            r.moveTop(screen.top());
     }
     return r;
 }

@@ -177,15 +177,18 @@ void TFormAdvanced::BtnShapeCWClick()
 
 void TFormAdvanced::BtnSendMot1Click()
 {
-    // A send in the middle of a 64-word transfer would be counted as one of its words.
+    // The window's sends wait while the RAM page talks to the board.
     if (RamPage->busy())
         return;
+    // The page and its telegram as clicked: the wait lets the user switch pages or edit.
+    QWidget *const sender = PageControl->currentWidget();
+    const Datagram telegram = ComposedTelegram;
     const PollPause pause = m_session.PausePolling();
-    const bool answered = m_session.DirectRequest(ComposedTelegram).has_value();
+    const bool answered = m_session.DirectRequest(telegram).has_value();
     // Only the page that sent says whether it got an answer.
     for (TMotorPage *page : MotorPages)
-        page->showSendAnswered(page != PageControl->currentWidget() || answered);
-    GlobalPage->showSendAnswered(GlobalPage != PageControl->currentWidget() || answered);
+        page->showSendAnswered(page != sender || answered);
+    GlobalPage->showSendAnswered(GlobalPage != sender || answered);
 }
 
 void TFormAdvanced::reportView()

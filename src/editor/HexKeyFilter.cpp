@@ -12,8 +12,12 @@ bool HexKeyFilter::eventFilter(QObject *watched, QEvent *event)
         return QObject::eventFilter(watched, event);
     const auto *key = static_cast<QKeyEvent *>(event);
     const QString text = key->text();
-    if (text.isEmpty())
+    if (text.isEmpty() || text.front() == QChar(0x7F))
         return false; // arrows, Delete and the like
+    // Shortcuts (copy, paste, select all) type control characters too; what they paste still
+    // meets the field's mask and the checks before anything is sent.
+    if (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))
+        return false;
     const QChar c = text.front();
     const bool control = c == QChar(8) || c == QChar(9) || c == QChar(13) || c == QChar(27);
     const bool hex = (c >= QLatin1Char('0') && c <= QLatin1Char('9')) ||

@@ -17,10 +17,19 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QScopeGuard>
 #include <QStyledItemDelegate>
 #include <QTableWidget>
 
 #include <algorithm>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace kvx {
 
@@ -244,33 +253,48 @@ bool TRamPage::checkCells()
 
 BoardLink::Batch TRamPage::transfer(const std::vector<Datagram> &requests, int firstWord)
 {
-    setBusy(true);
     ProgressRAMTable->setValue(0);
-    BoardLink::Batch batch = m_session.DirectRequests(
+    return m_session.DirectRequests(
         requests, [this, firstWord](int done) { showProgress(firstWord + done - 1); });
-    setBusy(false);
-    return batch;
 }
 
-void TRamPage::reportWord(const QString &text, const QString &detail, int word)
+void TRamPage::reportStop(bool write, int word, bool sent)
 {
-    Dialogs::message(this, MessageRequest{QMessageBox::Warning, text.arg(word),
-                                          detail.arg(hexByte(std::uint8_t(2 * word)),
-                                                     hexByte(std::uint8_t(2 * word + 1)))});
+    const QString bytes =
+        tr("Bytes %1 and %2")
+            .arg(hexByte(std::uint8_t(2 * word)), hexByte(std::uint8_t(2 * word + 1)));
+    QString text;
+    QString detail;
+    if (!sent) {
+        text = tr("RAM word %1 could not be sent: the connection to the board is lost.").arg(word);
+        detail = write ? tr("The words before it were written; the RAM may hold a mix of old "
+                            "and new values.")
+                       : tr("The RAM table is left as it was.");
+    } else if (write) {
+        // The words before it went out: the chip may now hold a mix of old and new bytes.
+        text = tr("The board did not acknowledge the write of RAM word %1.").arg(word);
+        detail = tr("%1 and the ones after them may not have been written; the RAM may hold a "
+                    "mix of old and new values.")
+                     .arg(bytes);
+    } else {
+        text = tr("The board did not answer the read of RAM word %1.").arg(word);
+        detail = tr("%1 could not be read; the RAM table is left as it was.").arg(bytes);
+    }
+    Dialogs::message(this, MessageRequest{QMessageBox::Warning, text, detail});
 }
 
 void TRamPage::BtnReadRAMClick()
 {
     if (m_busy)
         return;
+    setBusy(true);
+    const auto done = qScopeGuard([this] { setBusy(false); });
     const PollPause pause = m_session.PausePolling();
     const BoardLink::Batch batch = transfer(ramReadRequests());
     if (batch.failedAt >= 0) {
         // A word without its own answer would fill its cells from another one's: the table is
         // left as it was rather than half old, half stale.
-        reportWord(tr("The board did not answer the read of RAM word %1."),
-                   tr("Bytes %1 and %2 could not be read; the RAM table is left as it was."),
-                   batch.failedAt);
+        reportStop(false, batch.failedAt, batch.failedAt < batch.sent);
         return;
     }
     RamCells cells = this->cells();
@@ -281,24 +305,21 @@ void TRamPage::BtnReadRAMClick()
 
 void TRamPage::BtnWriteRAMClick()
 {
-    if (m_busy)
+    if (m_busy || !checkCells())
         return;
+    setBusy(true);
+    const auto done = qScopeGuard([this] { setBusy(false); });
+    // The cells as they are now: typing while the line is being freed changes nothing sent.
+    const std::vector<Datagram> requests = ramWriteRequests(cells());
     const PollPause pause = m_session.PausePolling();
-    if (!checkCells())
-        return;
-    const BoardLink::Batch batch = transfer(ramWriteRequests(cells()));
-    if (batch.failedAt >= 0) {
-        // The words before it went out: the chip may now hold a mix of old and new bytes.
-        reportWord(tr("The board did not acknowledge the write of RAM word %1."),
-                   tr("Bytes %1 and %2 and the ones after them may not have been written; the "
-                      "RAM may hold a mix of old and new values."),
-                   batch.failedAt);
-    }
+    const BoardLink::Batch batch = transfer(requests);
+    if (batch.failedAt >= 0)
+        reportStop(true, batch.failedAt, batch.failedAt < batch.sent);
 }
 
 void TRamPage::BtnSaveRAMClick()
 {
-    if (!checkCells())
+    if (m_busy || !checkCells())
         return;
     const QString path = Dialogs::chooseFile(this, FileRequest{true, {}, {}, kFilter});
     if (path.isEmpty())
@@ -328,24 +349,54 @@ void TRamPage::BtnSaveRAMClick()
 
 void TRamPage::BtnLoadRAMClick()
 {
+    if (m_busy)
+        return;
     const QString path = Dialogs::chooseFile(this, FileRequest{false, {}, {}, kFilter});
     if (path.isEmpty())
         return;
-    // A named pipe or a device would block or never end: only files are read.
-    QFile file(path);
-    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly)) {
-        Dialogs::message(this,
-                         MessageRequest{QMessageBox::Critical, tr("Could not open %1.").arg(path),
-                                        QFileInfo(path).isFile() ? file.errorString()
-                                                                 : tr("It is not a file.")});
+    // A named pipe or a device would block or never end: only files are read, and what is
+    // opened is checked, not the name, which may stand for something else by then.
+    QFile file;
+    QString why;
+#ifdef Q_OS_UNIX
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat st
+    {};
+    if (fd < 0) {
+        why = QString::fromLocal8Bit(std::strerror(errno));
+    } else if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        why = tr("It is not a file.");
+    } else if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        why = file.errorString();
+    }
+#else
+    file.setFileName(path);
+    if (!QFileInfo(path).isFile())
+        why = tr("It is not a file.");
+    else if (!file.open(QIODevice::ReadOnly))
+        why = file.errorString();
+#endif
+    if (!why.isEmpty()) {
+        Dialogs::message(
+            this, MessageRequest{QMessageBox::Critical, tr("Could not open %1.").arg(path), why});
         return;
     }
     RamCells cells = this->cells();
-    const bool ok = loadRamFile(file, cells);
+    const RamLoad result = loadRamFile(file, cells);
     setCells(cells);
-    if (!ok) {
+    if (result == RamLoad::ReadError) {
         Dialogs::message(this, MessageRequest{QMessageBox::Critical, tr("File load error!"),
                                               path + QStringLiteral(": ") + file.errorString()});
+    } else if (result == RamLoad::Cut) {
+        Dialogs::message(
+            this, MessageRequest{QMessageBox::Warning,
+                                 tr("Only the first part of %1 was read.").arg(path),
+                                 tr("A configuration file has 8 short lines; this one had not "
+                                    "ended them after %1 bytes. The rows not reached are left "
+                                    "as they were.")
+                                     .arg(kMaxScan)});
     }
 }
 
@@ -353,7 +404,6 @@ void TRamPage::BtnSendSPIManClick()
 {
     if (m_busy)
         return;
-    const PollPause pause = m_session.PausePolling();
     std::array<std::uint8_t, 4> bytes{};
     for (int i = 0; i < 4; ++i) {
         const QString text = EditSPIMan[std::size_t(i)]->text();
@@ -369,6 +419,9 @@ void TRamPage::BtnSendSPIManClick()
         bytes[std::size_t(i)] = std::uint8_t(value);
     }
     const Datagram d{bytes[0], {bytes[1], bytes[2], bytes[3]}};
+    setBusy(true);
+    const auto done = qScopeGuard([this] { setBusy(false); });
+    const PollPause pause = m_session.PausePolling();
     // Shown only once it is sure to answer this telegram, whatever its address.
     const BoardLink::Batch batch = m_session.DirectRequests(std::span(&d, 1), {}, true);
     if (batch.failedAt >= 0) {
@@ -395,16 +448,15 @@ void TRamPage::BtnShapeCWClick()
     if (m_busy)
         return;
     BtnShapeCalcClick();
-    const PollPause pause = m_session.PausePolling();
+    setBusy(true);
+    const auto done = qScopeGuard([this] { setBusy(false); });
     // Words 32 to 63 hold the table; the bar goes on from half to full.
     constexpr int kFirstWord = kShapeFirstByte / 2;
-    const BoardLink::Batch batch = transfer(ramWriteRequests(cells(), kFirstWord), kFirstWord);
-    if (batch.failedAt >= 0) {
-        reportWord(tr("The board did not acknowledge the write of RAM word %1."),
-                   tr("Bytes %1 and %2 and the ones after them may not have been written; the "
-                      "RAM may hold a mix of old and new values."),
-                   kFirstWord + batch.failedAt);
-    }
+    const std::vector<Datagram> requests = ramWriteRequests(cells(), kFirstWord);
+    const PollPause pause = m_session.PausePolling();
+    const BoardLink::Batch batch = transfer(requests, kFirstWord);
+    if (batch.failedAt >= 0)
+        reportStop(true, kFirstWord + batch.failedAt, batch.failedAt < batch.sent);
 }
 
 } // namespace kvx

@@ -37,7 +37,8 @@ public:
     // The grid's cell texts, by RAM byte, and setting them (the shape calculation writes rows).
     [[nodiscard]] RamCells cells() const;
     void setCell(int byte, const QString &text);
-    // True while a 64-word transfer runs: the window's other sends wait for its end.
+    // True while this page talks to the board, from the click on: the window's other sends and
+    // the page's other operations wait for its end.
     [[nodiscard]] bool busy() const { return m_busy; }
 
     // Handlers.
@@ -74,11 +75,10 @@ private:
     [[nodiscard]] bool checkCells();
     void setCells(const RamCells &cells);
     void setBusy(bool busy);
-    // Runs the write or read requests of words `firstWord`..63 with the progress shown, the
-    // page busy meanwhile.
+    // Runs the write or read requests of words `firstWord`..63 with the progress shown.
     BoardLink::Batch transfer(const std::vector<Datagram> &requests, int firstWord = 0);
-    // Tells which word the board did not answer: `text` takes the word, `detail` its bytes.
-    void reportWord(const QString &text, const QString &detail, int word);
+    // Tells which word stopped a read or write: unanswered, or never sent.
+    void reportStop(bool write, int word, bool sent);
     // Word w done shows 2w + 3.
     void showProgress(int word);
 

@@ -26,58 +26,63 @@ bool isHexDigit(QChar c)
     return hexValue(c) >= 0;
 }
 
-// A field as the file gives it: its value's text, or "00" for anything that is no number.
-QString fieldText(const QByteArray &field)
+// One line's fields as its bytes stream by, so that a line of any length takes no memory: only
+// the first 16 fields are kept, each as the value of its digits so far.
+class LineFields
 {
-    if (field.isEmpty())
-        return QStringLiteral("00");
-    quint64 value = 0;
-    for (char c : field) {
-        const int digit = hexValue(QLatin1Char(c));
-        if (digit < 0)
-            return QStringLiteral("00");
-        value = value * 16 + quint64(digit);
-        if (value > 0xFFFFFFFFu)
-            return QStringLiteral("00");
-    }
-    return QStringLiteral("%1").arg(value, 2, 16, QLatin1Char('0')).toUpper();
-}
-
-// Reads the file up to 8 lines, each cut at kMaxLineLength; false on a read error.
-bool readLines(QIODevice &file, std::array<QByteArray, kRamRows> &lines, int *count)
-{
-    *count = 0;
-    QByteArray line;
-    bool lineOpen = false;
-    qsizetype scanned = 0;
-    char buffer[4096];
-    while (*count < kRamRows && scanned < kMaxScan) {
-        const qint64 n = file.read(buffer, sizeof buffer);
-        if (n < 0)
-            return false;
-        if (n == 0)
-            break;
-        for (qint64 i = 0; i < n && *count < kRamRows; ++i) {
-            const char c = buffer[i];
-            if (c == '\x1A') { // the end of the file
-                scanned = kMaxScan;
-                break;
-            }
-            lineOpen = true;
-            if (c == '\n') {
-                lines[std::size_t((*count)++)] = line;
-                line.clear();
-                lineOpen = false;
-            } else if (c != '\r' && line.size() < kMaxLineLength) {
-                line.append(c);
-            }
+public:
+    // A byte of the line (never CR, LF or 0x1A).
+    void add(char c)
+    {
+        // The position is still inside the line after a comma: a next field begins.
+        if (!m_open) {
+            m_open = true;
+            m_field = {};
         }
-        scanned += qsizetype(n);
+        if (c == ',') {
+            close();
+            return;
+        }
+        if (m_field.bad)
+            return;
+        const int digit = hexValue(QLatin1Char(c));
+        m_field.digits = true;
+        m_field.value = m_field.value * 16 + quint64(std::max(digit, 0));
+        // Beyond 32 bits, or no digit: no number, whatever follows.
+        m_field.bad = digit < 0 || m_field.value > 0xFFFFFFFFu;
     }
-    if (lineOpen && *count < kRamRows)
-        lines[std::size_t((*count)++)] = line;
-    return true;
-}
+    // The line has ended; the first field is always there, an empty line's included.
+    QStringList finish()
+    {
+        if (m_open)
+            close();
+        QStringList texts = std::move(m_texts);
+        *this = {};
+        return texts;
+    }
+
+private:
+    struct Field
+    {
+        quint64 value = 0;
+        bool digits = false;
+        bool bad = false;
+    };
+
+    void close()
+    {
+        m_open = false;
+        if (m_texts.size() >= kRamColumns)
+            return;
+        m_texts << (m_field.digits && !m_field.bad
+                        ? QStringLiteral("%1").arg(m_field.value, 2, 16, QLatin1Char('0')).toUpper()
+                        : QStringLiteral("00"));
+    }
+
+    QStringList m_texts;
+    Field m_field;
+    bool m_open = true;
+};
 
 } // namespace
 
@@ -135,25 +140,60 @@ QByteArray ramFileText(const RamCells &cells)
     return text;
 }
 
-bool loadRamFile(QIODevice &file, RamCells &cells)
+RamLoad loadRamFile(QIODevice &file, RamCells &cells)
 {
-    std::array<QByteArray, kRamRows> lines;
+    std::array<QStringList, kRamRows> rows;
     int count = 0;
-    const bool ok = readLines(file, lines, &count);
-    // Rows read before an error keep their new content.
-    for (int r = 0; r < (ok ? kRamRows : count); ++r) {
-        const QByteArray &line = lines[std::size_t(r)];
-        qsizetype pos = 0;
-        int j = 0;
-        do {
-            const qsizetype comma = line.indexOf(',', pos);
-            const qsizetype end = comma < 0 ? line.size() : comma;
-            cells[std::size_t(r * kRamColumns + j)] = fieldText(line.mid(pos, end - pos));
-            pos = comma < 0 ? line.size() : comma + 1;
-            ++j;
-        } while (pos < line.size() && j < kRamColumns);
+    LineFields line;
+    bool lineOpen = false;
+    bool ended = false;
+    RamLoad result = RamLoad::Done;
+    qsizetype scanned = 0;
+    char buffer[4096];
+    while (!ended && count < kRamRows) {
+        if (scanned >= kMaxScan) {
+            result = RamLoad::Cut;
+            break;
+        }
+        const qint64 n = file.read(buffer, sizeof buffer);
+        if (n < 0) {
+            result = RamLoad::ReadError;
+            break;
+        }
+        if (n == 0)
+            break;
+        scanned += qsizetype(n);
+        for (qint64 i = 0; i < n && count < kRamRows; ++i) {
+            const char c = buffer[i];
+            if (c == '\x1A') { // the end of the file
+                ended = true;
+                break;
+            }
+            if (c == '\r')
+                continue; // never part of a line
+            if (c == '\n') {
+                rows[std::size_t(count++)] = line.finish();
+                lineOpen = false;
+            } else {
+                line.add(c);
+                lineOpen = true;
+            }
+        }
     }
-    return ok;
+    // A last line without its line end; after an error or a cut, the one read so far.
+    if (lineOpen && count < kRamRows)
+        rows[std::size_t(count++)] = line.finish();
+    // A missing line reads as empty; after an error or a cut, the rows not reached are kept.
+    if (result == RamLoad::Done) {
+        for (; count < kRamRows; ++count)
+            rows[std::size_t(count)] = LineFields().finish();
+    }
+    for (int r = 0; r < count; ++r) {
+        const QStringList &fields = rows[std::size_t(r)];
+        for (int j = 0; j < fields.size(); ++j)
+            cells[std::size_t(r * kRamColumns + j)] = fields[j];
+    }
+    return result;
 }
 
 } // namespace kvx

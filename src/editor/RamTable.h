@@ -38,14 +38,20 @@ void takeRamWord(RamCells &cells, int word, const DataBytes &data);
 [[nodiscard]] QByteArray ramFileText(const RamCells &cells);
 
 // Reads a configuration file into `cells`: line r fills row r from the left, a field that is
-// a hexadecimal number of at most 8 digits' value becomes its upper-case text (two digits at
-// least), any other "00"; cells after a line's last field keep their text. A line ends at LF
-// (CR is never part of it), 0x1A ends the file, a missing line reads as empty. Only what 8
-// lines of 16 fields of 8 digits can need is kept: a longer line is cut there, and scanning
-// stops after kMaxScan bytes. False when reading failed part of the way; the rows read before
-// keep their new content.
-inline constexpr qsizetype kMaxLineLength = kRamColumns * 8 + (kRamColumns - 1);
+// a hexadecimal number of at most FFFFFFFF becomes its upper-case text (two digits at least),
+// any other "00"; the field after a comma is read only while the line goes on, and cells after
+// a line's last field keep their text. A line ends at LF (CR is never part of it), 0x1A ends
+// the file, a missing line reads as empty. Lines of any length take no memory, but scanning
+// stops after kMaxScan bytes: a file that has not given 8 lines by then is Cut, and like one
+// that could not be read to the end (ReadError) it leaves the rows it did not reach as they
+// were.
+enum class RamLoad
+{
+    Done,
+    Cut,
+    ReadError,
+};
 inline constexpr qsizetype kMaxScan = 1024 * 1024;
-bool loadRamFile(QIODevice &file, RamCells &cells);
+RamLoad loadRamFile(QIODevice &file, RamCells &cells);
 
 } // namespace kvx

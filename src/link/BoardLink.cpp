@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QScopeGuard>
 #include <QTimer>
 
 #include <algorithm>
@@ -225,13 +226,19 @@ std::optional<Reply> BoardLink::DirectRequest(const Datagram &d)
     if (m_lineLost && !LinkIdle())
         return std::nullopt;
     const quint64 giveUps = m_giveUps;
+    // The line given up while this waited for it: one that never fell quiet. A watchdog that
+    // gave up another command's request is that command's business; this one still goes out
+    // once the quiet after it has passed.
+    auto lineLost = [&] { return m_giveUps != giveUps && m_lineLost; };
     Request request;
     // A read's value is used: nothing else goes out until it is trusted.
     request.waitForTrust = isReadAddress(d.address);
+    ++m_commandsWaiting;
+    auto stopWaiting = qScopeGuard([this] { --m_commandsWaiting; });
     for (;;) {
         // Another command's request may still be outstanding (a click during a long
         // transfer): it keeps its reply, and this one goes out only when the line is free.
-        if (!waitFor([&] { return LinkIdle() || m_giveUps != giveUps; }) || m_giveUps != giveUps)
+        if (!waitFor([&] { return LinkIdle() || lineLost(); }) || lineLost())
             return std::nullopt;
         Exchange exchange;
         exchange.kind = TrafficKind::Direct;
@@ -239,6 +246,8 @@ std::optional<Reply> BoardLink::DirectRequest(const Datagram &d)
         if (startExchange(d, std::move(exchange), request.waitForTrust))
             break;
     }
+    stopWaiting.dismiss();
+    --m_commandsWaiting;
     m_awaitingDirectReply = true;
     const bool open = waitFor([&request] { return request.done; });
     // The request lives on this stack only: no exchange may point to it once it returns.
@@ -259,8 +268,9 @@ BoardLink::Batch BoardLink::DirectRequests(std::span<const Datagram> datagrams,
                                            bool showsReplies)
 {
     Batch batch;
-    if (m_pollingEnabled || !m_comm.Connected())
-        return {{}, datagrams.empty() ? -1 : 0};
+    // As for a single command: after the port closed or the line was given up, nothing more.
+    if (m_pollingEnabled || !m_comm.Connected() || (m_lineLost && !LinkIdle()))
+        return {{}, datagrams.empty() ? -1 : 0, 0};
     const quint64 giveUps = m_giveUps;
     // Stable addresses: the exchanges point at them until they are done.
     std::vector<Request> requests(datagrams.size());
@@ -268,12 +278,14 @@ BoardLink::Batch BoardLink::DirectRequests(std::span<const Datagram> datagrams,
         requests[i].waitForTrust = showsReplies || isReadAddress(datagrams[i].address);
     std::size_t sent = 0;
     std::size_t reported = 0;
+    // One of its own requests unanswered, or the line lost; another command's request given
+    // up by the watchdog does not end the batch.
     auto failed = [&] {
         for (std::size_t i = 0; i < sent; ++i) {
             if (requests[i].done && !requests[i].answered)
                 return true;
         }
-        return m_giveUps != giveUps;
+        return m_giveUps != giveUps && m_lineLost;
     };
     auto report = [&] {
         while (reported < sent && requests[reported].done && requests[reported].answered) {
@@ -283,9 +295,10 @@ BoardLink::Batch BoardLink::DirectRequests(std::span<const Datagram> datagrams,
         }
     };
     // Each request goes out as soon as the line is ready, from the ready event itself as the
-    // poll cycle's do, rather than when the wait below next looks.
+    // poll cycle's do, rather than when the wait below next looks; single commands waiting
+    // for the line go first.
     auto sendNext = [&] {
-        if (sent >= datagrams.size() || failed() || !LinkIdle())
+        if (sent >= datagrams.size() || failed() || !LinkIdle() || m_commandsWaiting > 0)
             return;
         Exchange exchange;
         exchange.kind = TrafficKind::Direct;
@@ -307,8 +320,10 @@ BoardLink::Batch BoardLink::DirectRequests(std::span<const Datagram> datagrams,
     });
     disconnect(onReady);
     // The requests live on this stack only.
+    const std::less<const Request *> before;
     for (Exchange &x : m_exchanges) {
-        if (x.request >= requests.data() && x.request < requests.data() + requests.size())
+        if (x.request && !before(x.request, requests.data()) &&
+            before(x.request, requests.data() + requests.size()))
             x.request = nullptr;
     }
     report();
@@ -319,6 +334,7 @@ BoardLink::Batch BoardLink::DirectRequests(std::span<const Datagram> datagrams,
         }
         batch.replies.push_back(requests[i].reply);
     }
+    batch.sent = int(sent);
     if (!batch.replies.empty())
         m_lastReply = batch.replies.back();
     return batch;

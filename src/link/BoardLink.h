@@ -174,6 +174,7 @@ public:
     {
         std::vector<Reply> replies;
         int failedAt = -1;
+        int sent = 0; // requests written; failedAt beyond them was never sent
     };
     Batch DirectRequests(std::span<const Datagram> datagrams,
                          const std::function<void(int done)> &progress = {},
@@ -285,6 +286,9 @@ private:
     quint64 m_closeCount = 0; // bumped by EndAllWaits; waits started before it end
     quint64 m_giveUps = 0;    // bumped when the watchdog gives up; waiting commands end
     int m_waitDepth = 0;
+    // Single commands waiting for the line: a batch lets them go first, so that a Stop clicked
+    // during a RAM transfer does not wait for its 64 words.
+    int m_commandsWaiting = 0;
     QTimer *m_waitGuard = nullptr;
     QTimer *m_framerTimer = nullptr;
     std::int64_t m_framerTimerDue = 0; // fine clock

@@ -35,7 +35,7 @@ private slots:
     void shapeCalculateAndWrite();
     void manualTelegram();
     void failedSaveKeepsTheOldFile();
-    void loadRefusesWhatIsNoFile();
+    void loadThroughThePage();
 
 private:
     // A board answering nothing to `silentTo`; its watchdog waits are skipped by moving the
@@ -180,6 +180,12 @@ void TestRamPage::shapeCalculateAndWrite()
     QVERIFY(m_requests.isEmpty()); // nothing sent
 
     page().EditSigma->setValue(-1);
+    // Clicks while it waits for the line or the board are not taken: a read there used to put
+    // the chip's old table into the rows about to be written.
+    QTimer::singleShot(0, this, [this] {
+        page().BtnReadRAMClick();
+        page().BtnSendSPIManClick();
+    });
     page().BtnShapeCW->click();
     QCOMPARE(m_requests.size(), 32);
     for (int w = 32; w < 64; ++w) {
@@ -261,16 +267,41 @@ void TestRamPage::failedSaveKeepsTheOldFile()
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"kit.310"});
 }
 
-void TestRamPage::loadRefusesWhatIsNoFile()
+void TestRamPage::loadThroughThePage()
 {
-    // A device or a pipe would never end, or block the window: only files are read.
     open();
     QVERIFY(!QTest::currentTestFailed());
-    m_app->fileAnswer = QStringLiteral("/dev/zero");
+    QTemporaryDir dir;
+    // A saved grid comes back, letters in upper case.
+    for (int b = 0; b < kRamByteCount; ++b)
+        page().setCell(b, QStringLiteral("3c"));
+    m_app->fileAnswer = dir.filePath(QStringLiteral("kit.310"));
+    page().BtnSaveRAMClick();
+    for (int b = 0; b < kRamByteCount; ++b)
+        page().setCell(b, QString());
+    page().BtnLoadRAMClick();
+    for (const QString &cell : page().cells())
+        QCOMPARE(cell, QStringLiteral("3C"));
+    QVERIFY(m_app->messages.isEmpty());
+
+    // A file far longer than 8 lines could be is read only so far, and says so.
+    QFile big(dir.filePath(QStringLiteral("big.310")));
+    QVERIFY(big.open(QIODevice::WriteOnly));
+    big.write(QByteArray(2 * kMaxScan, '1'));
+    big.close();
+    m_app->fileAnswer = big.fileName();
     page().BtnLoadRAMClick();
     QCOMPARE(m_app->messages.size(), 1);
-    for (const QString &cell : page().cells())
-        QVERIFY(cell.isEmpty());
+    QVERIFY(m_app->messages[0].text.startsWith(QStringLiteral("Only the first part")));
+    QCOMPARE(page().cells()[0], QStringLiteral("00"));
+    QCOMPARE(page().cells()[16], QStringLiteral("3C")); // not reached
+
+    // A device or a pipe would never end, or block the window: only files are read.
+    m_app->fileAnswer = QStringLiteral("/dev/zero");
+    page().BtnLoadRAMClick();
+    QCOMPARE(m_app->messages.size(), 2);
+    QCOMPARE(m_app->messages[1].informative, QStringLiteral("It is not a file."));
+    QCOMPARE(page().cells()[16], QStringLiteral("3C"));
 }
 
 QTEST_MAIN(TestRamPage)

@@ -16,6 +16,7 @@ class TestFloatSpinEdit : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase() { QLocale::setDefault(QLocale::c()); } // the separator is a point
     void init();
     void cleanup();
     void steps();

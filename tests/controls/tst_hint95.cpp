@@ -31,20 +31,26 @@ void TestHint95::placement_data()
     QTest::addColumn<bool>("controlIsWindow");
     QTest::addColumn<int>("style");
     QTest::addColumn<QRect>("placed");
+    QTest::addColumn<QRect>("control");
     // A 100 x 30 hint, a cursor image 20 deep, a 1024 x 768 screen, the control at y 700..719.
     const auto win95 = int(THintStyle::hsWindows95);
+    const QRect control(0, 700, 300, 20);
     QTest::newRow("below the cursor")
-        << QPoint(100, 100) << false << win95 << QRect(100, 120, 100, 30);
+        << QPoint(100, 100) << false << win95 << QRect(100, 120, 100, 30) << control;
     QTest::newRow("at the right edge")
-        << QPoint(1000, 100) << false << win95 << QRect(924, 120, 100, 30);
+        << QPoint(1000, 100) << false << win95 << QRect(924, 120, 100, 30) << control;
     QTest::newRow("at the bottom: above the control")
-        << QPoint(100, 740) << false << win95 << QRect(100, 670, 100, 30);
+        << QPoint(100, 740) << false << win95 << QRect(100, 670, 100, 30) << control;
     QTest::newRow("at the bottom: a window, above the cursor")
-        << QPoint(100, 740) << true << win95 << QRect(100, 708, 100, 30);
+        << QPoint(100, 740) << true << win95 << QRect(100, 708, 100, 30) << control;
     QTest::newRow("at the bottom: Office 97, above the cursor")
-        << QPoint(100, 740) << false << int(THintStyle::hsOffice97) << QRect(100, 708, 100, 30);
+        << QPoint(100, 740) << false << int(THintStyle::hsOffice97) << QRect(100, 708, 100, 30)
+        << control;
     QTest::newRow("bottom right corner")
-        << QPoint(1020, 760) << false << win95 << QRect(924, 670, 100, 30);
+        << QPoint(1020, 760) << false << win95 << QRect(924, 670, 100, 30) << control;
+    // No room above a tall control: the hint stays on the screen.
+    QTest::newRow("at the bottom: a tall control")
+        << QPoint(100, 760) << false << win95 << QRect(100, 0, 100, 30) << QRect(0, 10, 300, 758);
 }
 
 void TestHint95::placement()
@@ -53,8 +59,9 @@ void TestHint95::placement()
     QFETCH(bool, controlIsWindow);
     QFETCH(int, style);
     QFETCH(QRect, placed);
-    QCOMPARE(placeHint({100, 30}, cursor, 20, QRect(0, 0, 1024, 768), QRect(0, 700, 300, 20),
-                       controlIsWindow, THintStyle(style)),
+    QFETCH(QRect, control);
+    QCOMPARE(placeHint({100, 30}, cursor, 20, QRect(0, 0, 1024, 768), control, controlIsWindow,
+                       THintStyle(style)),
              placed);
 }
 

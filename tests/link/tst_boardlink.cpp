@@ -48,6 +48,9 @@ private slots:
     void trafficNamesEachFrame();
     void floodEndsCommandsUnanswered_data();
     void floodEndsCommandsUnanswered();
+    void batchLetsACommandGoFirst();
+    void anotherCommandsGiveUpDoesNotEndABatch();
+    void batchEndsWhenThePortCloses();
 
 private:
     void startBoard(BoardOptions options = {});
@@ -496,6 +499,92 @@ void TestBoardLink::floodEndsCommandsUnanswered()
     QCOMPARE(taken.count(), 0);
     QCOMPARE(m_status, QStringList{"The board does not respond.|Please check the cable and "
                                    "power."});
+}
+
+namespace {
+std::vector<Datagram> ramReads(int words)
+{
+    std::vector<Datagram> reads;
+    for (int w = 0; w < words; ++w)
+        reads.push_back(Datagram{std::uint8_t(0x81 + 2 * w), {}});
+    return reads;
+}
+} // namespace
+
+void TestBoardLink::batchLetsACommandGoFirst()
+{
+    // A batch used to take the line every time it fell free: a Stop clicked during a RAM
+    // transfer waited for all its words.
+    startBoard();
+    const PollPause pause = m_link->PausePolling();
+    QVERIFY(m_link->DirectRequest(Datagram{0x80, {0, 0x12, 0x34}})); // RAM word 0
+    m_frames.clear();
+    std::optional<Reply> command;
+    QTimer::singleShot(0, this, [&] { command = m_link->DirectRequest(Datagram{0x03, {}}); });
+    const BoardLink::Batch batch = m_link->DirectRequests(ramReads(20));
+    QCOMPARE(batch.failedAt, -1);
+    QCOMPARE(batch.sent, 20);
+    QCOMPARE(batch.replies.front().data, (DataBytes{0, 0x12, 0x34}));
+    QTRY_VERIFY_WITH_TIMEOUT(command.has_value(), kEventWait);
+    QCOMPARE(m_frames.size(), 21);
+    int at = -1;
+    for (int i = 0; i < m_frames.size(); ++i) {
+        if (m_frames[i].request.at(1) == '\x03')
+            at = i;
+    }
+    QVERIFY2(at >= 0 && at <= 2, qPrintable(QString::number(at)));
+}
+
+void TestBoardLink::anotherCommandsGiveUpDoesNotEndABatch()
+{
+    // The watchdog giving up another command's request ended the batch at a word it never
+    // sent; it now goes on once the quiet after the give-up has passed.
+    BoardOptions options;
+    options.faults.silentTo = 0x03;
+    startBoard(options);
+    m_server->board().onFrame = [this](const FrameLogEntry &e) {
+        m_frames << e;
+        if (e.note != "silent")
+            return;
+        // After the batch's replies before it have been trusted, as they would be long before
+        // a real watchdog.
+        QTimer::singleShot(50, this, [this] {
+            m_now += BoardLink::kWatchdogTimeout.count() + 1;
+            m_link->Watchdog();
+            m_now += BoardLink::kLateQuiet.count() + 1;
+            m_link->Watchdog();
+        });
+    };
+    const PollPause pause = m_link->PausePolling();
+    bool commandDone = false;
+    std::optional<Reply> command;
+    QTimer::singleShot(0, this, [&] {
+        command = m_link->DirectRequest(Datagram{0x03, {}});
+        commandDone = true;
+    });
+    const BoardLink::Batch batch = m_link->DirectRequests(ramReads(10));
+    QTRY_VERIFY_WITH_TIMEOUT(commandDone, kEventWait);
+    QVERIFY(!command);
+    QCOMPARE(batch.failedAt, -1);
+    QCOMPARE(int(batch.replies.size()), 10);
+}
+
+void TestBoardLink::batchEndsWhenThePortCloses()
+{
+    BoardOptions silent;
+    silent.faults.silent = true;
+    startBoard(silent);
+    const PollPause pause = m_link->PausePolling();
+    QTimer::singleShot(10, this, [this] {
+        m_link->EndAllWaits();
+        m_comm->Close();
+    });
+    const BoardLink::Batch batch = m_link->DirectRequests(ramReads(3));
+    QCOMPARE(batch.failedAt, 0);
+    QCOMPARE(batch.sent, 1);
+    QVERIFY(batch.replies.empty());
+    // Nothing more goes out on a closed port.
+    QCOMPARE(m_link->DirectRequests(ramReads(3)).sent, 0);
 }
 
 QTEST_GUILESS_MAIN(TestBoardLink)

@@ -1,25 +1,91 @@
-// poll_cycle [seconds]: the main window's real poll cycle, offscreen, against kvx310-sim with
-// line timing in its own process. Reports exchanges per second against the line's limit
-// (19200 bit/s, 10 bits a byte, 9 bytes an exchange: 213.3 per second), the mean duration of
-// the 12-request cycle, and this process's CPU time per 1000 exchanges.
+// poll_cycle [seconds per case]: what the program spends to keep the line busy, case by case,
+// in one table. The program runs offscreen against kvx310-sim with line timing in its own
+// process; one exchange is 9 bytes, so the line carries at most 213.3 a second (19200 bit/s,
+// 10 bits a byte).
+//
+//   main     the main window alone, the board standing still
+//   plot     the graphic display shown as well, all three motors running
+//   editor   the register editor's Motor 1 page shown instead (its 23-row cycle), motors running
+//   ram      64-word RAM writes and reads and the 32-word shape write, back to back
+//   all      every window shown, motors running; the peak resident memory is read after it
+//
+// For each case: exchanges a second and their share of the line's limit, the processor time
+// this process spent (all its threads) as a share of one core, how often it was woken (the
+// voluntary context switches) per exchange, and its peak resident memory so far. The RAM case
+// counts from a transfer's first request to its last reply, as a user's transfer would.
 
 #include "BenchBoard.h"
+#include "controls/Dialogs.h"
+#include "controls/SpinEdit.h"
+#include "editor/RamPage.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QTimer>
 
 #include <cstdio>
+#include <functional>
 #include <sys/resource.h>
 
 namespace {
 
-double cpuSeconds()
+constexpr double kLineLimit = 19200.0 / (10.0 * 9.0);
+
+struct Usage
 {
-    rusage u{};
-    ::getrusage(RUSAGE_SELF, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-           double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+    double cpu = 0;   // s
+    long wakeUps = 0; // voluntary context switches
+    long peakKiB = 0; // resident
+    static Usage now()
+    {
+        rusage u{};
+        ::getrusage(RUSAGE_SELF, &u);
+        return {double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+                    double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6,
+                u.ru_nvcsw, u.ru_maxrss};
+    }
+};
+
+struct Row
+{
+    const char *name;
+    double seconds = 0;   // measured
+    double exchanges = 0; // in `seconds`
+    Usage used;           // during the case; peak as it stood at its end
+};
+
+void printTable(const std::vector<Row> &rows)
+{
+    std::printf("%-8s %10s %7s %8s %12s %10s\n", "case", "exch/s", "line", "CPU %", "wakes/exch",
+                "peak MiB");
+    for (const Row &r : rows) {
+        const double rate = r.exchanges / r.seconds;
+        std::printf("%-8s %10.1f %7.3f %8.2f %12.2f %10.1f\n", r.name, rate, rate / kLineLimit,
+                    100.0 * r.used.cpu / r.seconds,
+                    r.exchanges > 0 ? double(r.used.wakeUps) / r.exchanges : 0.0,
+                    double(r.used.peakKiB) / 1024.0);
+    }
+}
+
+// Runs the event loop as the program's own would, asleep while nothing happens.
+void runFor(double seconds)
+{
+    QEventLoop loop;
+    QTimer::singleShot(int(seconds * 1000.0), Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// All three motors in VELOCITY mode at a middling speed: every value the displays show keeps
+// changing, and the position curve rescales now and then.
+void startMotors(kvx::TFormMain &form)
+{
+    for (kvx::MotorGroup &g : form.Motors) {
+        g.CbRampMode->setCurrentIndex(2);
+        g.EditVTarget->setValue(600);
+    }
+    form.BtnGoAllClick();
 }
 
 } // namespace
@@ -31,49 +97,120 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     const double seconds =
         argc > 1 ? std::max(1.0, QString::fromLocal8Bit(argv[1]).toDouble()) : 10.0;
+    // A message means a command failed: it is reported, not waited on.
+    bool failed = false;
+    kvx::Dialogs::setMessageHandler([&failed](QWidget *, const kvx::MessageRequest &r) {
+        std::fprintf(stderr, "poll_cycle: %s %s\n", qPrintable(r.text), qPrintable(r.informative));
+        failed = true;
+    });
 
     bench::Program program("poll_cycle");
     if (!program.form)
         return 1;
     kvx::TFormMain &form = *program.form;
     kvx::BoardSession &session = form.session();
-
     long long exchanges = 0;
-    long long cycles = 0;
-    bool measuring = false;
-    QObject::connect(&session, &kvx::BoardSession::replyTaken, [&] {
-        if (measuring)
-            ++exchanges;
-    });
-    QObject::connect(&session, &kvx::BoardSession::nextSample, [&] {
-        if (measuring)
-            ++cycles;
-    });
+    QObject::connect(&session, &kvx::BoardSession::replyTaken, [&] { ++exchanges; });
 
-    // KVX_BENCH_SHOW=1 shows the window, so that painting is paid for as in real use.
-    if (qEnvironmentVariableIsSet("KVX_BENCH_SHOW"))
-        form.show();
+    form.show();
     if (!bench::openBoard(form, "poll_cycle"))
         return 1;
+    runFor(1.0); // the first cycles fill the displays
 
-    QElapsedTimer clock;
-    measuring = true;
-    const double cpuStart = cpuSeconds();
-    clock.start();
-    QTimer::singleShot(int(seconds * 1000), Qt::PreciseTimer, &app, &QApplication::quit);
-    app.exec();
-    const double elapsed = double(clock.nsecsElapsed()) / 1e9;
-    const double cpu = cpuSeconds() - cpuStart;
-    measuring = false;
+    std::vector<Row> rows;
+    auto measure = [&](const char *name, const std::function<double()> &work) {
+        const Usage before = Usage::now();
+        const long long exchangesBefore = exchanges;
+        QElapsedTimer clock;
+        clock.start();
+        double counted = work(); // exchanges that count, or -1 for all of them
+        const double elapsed = double(clock.nsecsElapsed()) / 1e9;
+        const Usage after = Usage::now();
+        if (counted < 0)
+            counted = double(exchanges - exchangesBefore);
+        Row row{name,
+                elapsed,
+                counted,
+                {after.cpu - before.cpu, after.wakeUps - before.wakeUps, after.peakKiB}};
+        rows.push_back(row);
+    };
 
-    const double lineLimit = 19200.0 / (10.0 * 9.0);
-    const double rate = double(exchanges) / elapsed;
-    std::printf("measured:            %.1f s\n", elapsed);
-    std::printf("exchanges:           %lld (%.1f per second)\n", exchanges, rate);
-    std::printf("ratio to line limit: %.3f (limit %.1f per second)\n", rate / lineLimit, lineLimit);
-    std::printf("cycles:              %lld, mean %.2f ms per 12-request cycle\n", cycles,
-                cycles > 0 ? elapsed * 1000.0 / double(cycles) : 0.0);
-    std::printf("CPU:                 %.3f s, %.4f s per 1000 exchanges, %.2f %% of one core\n",
-                cpu, exchanges > 0 ? cpu * 1000.0 / double(exchanges) : 0.0, 100.0 * cpu / elapsed);
-    return 0;
+    measure("main", [&] {
+        runFor(seconds);
+        return -1.0;
+    });
+
+    startMotors(form);
+    runFor(0.5);
+    form.BtnGraphicsClick();
+    runFor(0.5);
+    measure("plot", [&] {
+        runFor(seconds);
+        return -1.0;
+    });
+    program.graphics->hide();
+
+    kvx::TFormAdvanced &advanced = *program.advanced;
+    form.BtnCmd310Click();
+    advanced.setActivePage(kvx::EditorPage::Motor1);
+    runFor(0.5);
+    measure("editor", [&] {
+        runFor(seconds);
+        return -1.0;
+    });
+
+    // The transfers' own time: from the first request written to the last reply taken.
+    form.BtnStopAllClick();
+    advanced.setActivePage(kvx::EditorPage::Ram);
+    kvx::TRamPage &page = *advanced.RamPage;
+    QElapsedTimer transferClock;
+    transferClock.start();
+    qint64 firstRequest = -1;
+    qint64 lastReply = 0;
+    QObject::connect(&session, &kvx::BoardSession::replyTaken,
+                     [&] { lastReply = transferClock.nsecsElapsed(); });
+    QObject::connect(&session, &kvx::BoardSession::traffic, [&](const kvx::LinkTraffic &e) {
+        if (e.sent && e.kind == kvx::TrafficKind::Direct && firstRequest < 0)
+            firstRequest = transferClock.nsecsElapsed();
+    });
+    double transferSeconds = 0;
+    auto transfer = [&](const std::function<void()> &click) {
+        runFor(0.05); // the poll cycle runs between a user's clicks
+        firstRequest = -1;
+        click();
+        transferSeconds += double(lastReply - firstRequest) / 1e9;
+    };
+    for (int b = 0; b < kvx::kRamByteCount; ++b)
+        page.setCell(b, QStringLiteral("A5"));
+    measure("ram", [&] {
+        double words = 0;
+        QElapsedTimer clock;
+        clock.start();
+        while (double(clock.elapsed()) < seconds * 1000.0 && !failed) {
+            transfer([&] { page.BtnWriteRAMClick(); });
+            transfer([&] { page.BtnReadRAMClick(); });
+            transfer([&] { page.BtnShapeCWClick(); });
+            words += 64 + 64 + 32;
+        }
+        // The rate as the transfers saw it, not diluted by the polling between them.
+        return words / transferSeconds * double(clock.nsecsElapsed()) / 1e9;
+    });
+    if (failed || page.cells()[0] != QLatin1String("A5")) {
+        std::fprintf(stderr, "poll_cycle: the RAM transfers failed\n");
+        return 1;
+    }
+
+    advanced.setActivePage(kvx::EditorPage::Motor1);
+    startMotors(form);
+    form.BtnGraphicsClick();
+    program.warning.show();
+    runFor(0.5);
+    measure("all", [&] {
+        runFor(seconds);
+        return -1.0;
+    });
+    form.BtnStopAllClick();
+
+    printTable(rows);
+    return failed ? 1 : 0;
 }

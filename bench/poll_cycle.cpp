@@ -1,5 +1,5 @@
-// poll_cycle [seconds per case]: what the program spends to keep the line busy, case by case,
-// in one table. The program runs offscreen against kvx310-sim with line timing in its own
+// poll_cycle [seconds per case] [case...]: what the program spends to keep the line busy, case by
+// case, in one table. The program runs offscreen against kvx310-sim with line timing in its own
 // process; one exchange is 9 bytes, so the line carries at most 213.3 a second (19200 bit/s,
 // 10 bits a byte).
 //
@@ -9,10 +9,11 @@
 //   ram      64-word RAM writes and reads and the 32-word shape write, back to back
 //   all      every window shown, motors running; the peak resident memory is read after it
 //
-// For each case: exchanges a second and their share of the line's limit, the processor time
-// this process spent (all its threads) as a share of one core, how often it was woken (the
-// voluntary context switches) per exchange, and its peak resident memory so far. The RAM case
-// counts from a transfer's first request to its last reply, as a user's transfer would.
+// Naming cases measures only those (the others are still set up, briefly). For each case: exchanges
+// a second and their share of the line's limit, the processor time this process spent (all its
+// threads) as a share of one core, how often it was woken (the voluntary context switches) per
+// exchange, and its peak resident memory so far. The RAM case counts from a transfer's first
+// request to its last reply, as a user's transfer would.
 
 #include "BenchBoard.h"
 #include "controls/Dialogs.h"
@@ -118,7 +119,12 @@ int main(int argc, char **argv)
     runFor(1.0); // the first cycles fill the displays
 
     std::vector<Row> rows;
+    QStringList wanted;
+    for (int i = 2; i < argc; ++i)
+        wanted << QString::fromLocal8Bit(argv[i]);
     auto measure = [&](const char *name, const std::function<double()> &work) {
+        if (!wanted.isEmpty() && !wanted.contains(QLatin1String(name)))
+            return;
         const Usage before = Usage::now();
         const long long exchangesBefore = exchanges;
         QElapsedTimer clock;

@@ -23,6 +23,9 @@ constexpr auto kWaitGuardInterval = 50ms;
 // Bytes that wait to be read are read before the framer's time moves on; this is how soon
 // the framer looks again.
 constexpr auto kReadFirst = 1ms;
+// A poll reply is trusted at the next read after its hold has passed rather than at a wake-up
+// of its own; at most this much later when no read comes (the next reply is lost).
+constexpr ReplyFramer::Micros kCommitSlack = 10'000;
 
 constexpr char kFrameStart = '#';
 constexpr char kSlowFrameStart = '!';
@@ -406,10 +409,16 @@ void BoardLink::readWaiting()
     m_comm.FetchInput();
     const int count = m_comm.InQueueCount();
     if (count > 0)
-        Comm32RxChar(&m_comm, count);
+        receive(count, 1);
 }
 
 void BoardLink::Comm32RxChar(QObject *, int count)
+{
+    // The port reports bytes once as many as it was told to gather have come.
+    receive(count, m_comm.ReadThreshold());
+}
+
+void BoardLink::receive(int count, int gathered)
 {
     if (count <= 0)
         return;
@@ -427,7 +436,7 @@ void BoardLink::Comm32RxChar(QObject *, int count)
         countChanged();
         return;
     }
-    m_framer.received(bytes, fineNow(), m_newEvents);
+    m_framer.received(bytes, fineNow(), m_newEvents, gathered);
     afterInput();
 }
 
@@ -439,6 +448,8 @@ void BoardLink::afterInput()
         m_framer.advance(fineNow(), m_newEvents);
     handleEvents();
     armFramerTimer();
+    // The rest of a reply begun wakes the program once; anything else, byte by byte.
+    m_comm.setReadThreshold(m_framer.gatherable());
 }
 
 void BoardLink::runFramerTimer()
@@ -446,7 +457,8 @@ void BoardLink::runFramerTimer()
     if (!m_comm.Connected())
         return;
     if (m_comm.InQueueCount() > 0) {
-        // Read first: the port's own notification delivers them.
+        // Read first: the port's own notification delivers them, now whatever has come.
+        m_comm.setReadThreshold(1);
         m_framerTimerDue = fineNow();
         m_framerTimer->start(kReadFirst);
         return;
@@ -456,7 +468,7 @@ void BoardLink::runFramerTimer()
 
 void BoardLink::armFramerTimer()
 {
-    const std::optional<ReplyFramer::Micros> due = m_framer.nextDeadline();
+    const std::optional<ReplyFramer::Micros> due = m_framer.nextDeadline(kCommitSlack);
     if (!due || !m_comm.Connected()) {
         m_framerTimer->stop();
         return;
@@ -639,6 +651,7 @@ void BoardLink::Watchdog()
         m_detecting = false;
         handleEvents();
         armFramerTimer();
+        m_comm.setReadThreshold(1);
         return;
     }
     if (!LinkIdle() && t - m_lastProgress > kWatchdogTimeout.count()) {

@@ -243,6 +243,9 @@ private:
     // to be ready.
     bool startExchange(const Datagram &d, Exchange exchange, bool holdLine);
     void readWaiting();
+    // Reads `count` bytes; `gathered`: how many the port was told to gather before it
+    // reported them (1 when they were fetched without waiting).
+    void receive(int count, int gathered);
     void afterInput();
     void runFramerTimer();
     void armFramerTimer();

@@ -43,7 +43,23 @@ void ReplyFramer::sent(const Request &request, Micros t)
     m_current = Current{request, t, paced(), true, false, {}, 0, 0};
 }
 
-void ReplyFramer::received(const QByteArray &bytes, Micros t, Events &out)
+int ReplyFramer::gatherable() const
+{
+    if (m_line == Line::Resync || !m_current || m_current->request.expectNothing ||
+        m_current->request.mayBeShort || m_current->bytes.isEmpty())
+        return 1;
+    return int(std::max<qsizetype>(1, m_current->request.replyBytes - m_current->bytes.size()));
+}
+
+bool ReplyFramer::gatheredAtPace(qsizetype n, int gathered, Micros gap) const
+{
+    if (gathered <= 1 || n != gathered)
+        return false;
+    const Micros byteTime = std::max<Micros>(m_timing.byteTime, 1);
+    return gap >= (n - 1) * byteTime * 9 / 10 && gap <= (n + 1) * byteTime;
+}
+
+void ReplyFramer::received(const QByteArray &bytes, Micros t, Events &out, int gathered)
 {
     if (bytes.isEmpty())
         return;
@@ -58,11 +74,17 @@ void ReplyFramer::received(const QByteArray &bytes, Micros t, Events &out)
         return;
     }
     Current &c = *m_current;
+    // A gathered read can only follow a byte read on its own: the first byte's time is what
+    // tells a stray or a reply's tail from this reply.
+    const Micros prevAt = c.lastAt;
+    (void)prevAt;
+    const bool gatheredRest =
+        !c.bytes.isEmpty() && gatheredAtPace(bytes.size(), gathered, t - c.lastAt);
     if (c.bytes.isEmpty())
         c.firstAt = t;
     c.bytes += bytes;
     c.lastAt = t;
-    if (bytes.size() > 1)
+    if (bytes.size() > 1 && !gatheredRest)
         c.batched = true;
     if (c.bytes.size() > allowed(c, t))
         c.keptPace = false;
@@ -154,12 +176,12 @@ void ReplyFramer::advance(Micros t, Events &out)
     }
 }
 
-std::optional<ReplyFramer::Micros> ReplyFramer::nextDeadline() const
+std::optional<ReplyFramer::Micros> ReplyFramer::nextDeadline(Micros commitSlack) const
 {
     std::optional<Micros> next;
     auto consider = [&next](Micros at) { next = next ? std::min(*next, at) : at; };
     if (!m_held.empty())
-        consider(m_held.front().lastAt + m_timing.hold);
+        consider(m_held.front().lastAt + m_timing.hold + (m_current ? commitSlack : 0));
     if (m_current && !m_current->request.mayBeShort && !m_current->bytes.isEmpty())
         consider(m_current->lastAt + m_timing.unfinished);
     if (m_line == Line::Gap)

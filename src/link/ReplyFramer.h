@@ -105,13 +105,21 @@ public:
 
     // `request` has just been written, at `t`; only while ready().
     void sent(const Request &request, Micros t);
-    // Bytes read at `t`.
-    void received(const QByteArray &bytes, Micros t, Events &out);
+    // Bytes read at `t`. `gathered`: how many bytes the system was told to gather before it
+    // reported them (see gatherable()); 1 when each byte is reported as it comes.
+    void received(const QByteArray &bytes, Micros t, Events &out, int gathered = 1);
+    // How many bytes the host may let the system gather before it looks: the rest of a reply
+    // once its first byte has been read on its own, 1 otherwise. The first byte's time tells
+    // whether it belongs to this reply at all; the rest, gathered, still shows its pace by
+    // the time it took.
+    [[nodiscard]] int gatherable() const;
     // Time has passed up to `t` and nothing more waits to be read: held replies whose time has
     // come are trusted, quiet gaps end, an unfinished reply is given up.
     void advance(Micros t, Events &out);
-    // When advance() next has something to do.
-    [[nodiscard]] std::optional<Micros> nextDeadline() const;
+    // When advance() next has something to do. While a request is outstanding, the read of
+    // its reply advances the framer anyway: trusting a held reply may then wait up to
+    // `commitSlack` longer, so that a steady exchange needs no wake-up of its own for it.
+    [[nodiscard]] std::optional<Micros> nextDeadline(Micros commitSlack = 0) const;
     // The owner gives up on the outstanding request (its watchdog): it and every held reply
     // are dropped. The line counts as ready; the owner keeps it quiet as long as it sees fit.
     void giveUp(Events &out);
@@ -147,6 +155,10 @@ private:
     [[nodiscard]] Micros earliest(int frameBytes) const;
     // How many reply bytes can have arrived by `t` on a paced line.
     [[nodiscard]] qsizetype allowed(const Current &c, Micros t) const;
+    // A read of `n` bytes, `gap` after the previous read of the same reply, that brought
+    // exactly what the system was told to gather, no sooner than the line could carry them and
+    // no later than a character after: the bytes came one at a time, as a line delivers them.
+    [[nodiscard]] bool gatheredAtPace(qsizetype n, int gathered, Micros gap) const;
     void take(Micros t, Events &out);
     void loseStep(QByteArray bytes, Reason reason, Micros t, Events &out);
     void commitDue(Micros t, Events &out);

@@ -207,6 +207,8 @@ void TCustomComm32::Open()
         return;
     }
     applyFlowControl();
+    m_readThreshold = 0; // unknown: Qt's own setting
+    setReadThreshold(1);
     applyNativeOptions();
     // Qt keeps whatever the device received before it was opened; a stale reply would be
     // taken for the answer to the first request.
@@ -230,6 +232,7 @@ void TCustomComm32::Close()
     m_rtsRaised = false;
     m_eventsPosted = false;
     m_postedMask = 0;
+    m_readThreshold = 1;
     if (!m_port)
         return;
     ++m_generation;
@@ -468,9 +471,37 @@ void TCustomComm32::FetchInput()
     int pending = 0;
     if (::ioctl(int(m_port->handle()), FIONREAD, &pending) != 0 || pending <= 0)
         return;
+    // Qt reads only what the system reports as readable, and that waits for the threshold.
+    if (pending < m_readThreshold)
+        setReadThreshold(1);
 #endif
     // Qt reads from the device only when its notifier has fired; this reads now.
     m_port->waitForReadyRead(0);
+}
+
+void TCustomComm32::setReadThreshold(int bytes)
+{
+    bytes = std::clamp(bytes, 1, 255);
+    if (bytes == m_readThreshold || !Connected())
+        return;
+#ifdef Q_OS_LINUX
+    // In raw mode with no inter-byte time the terminal reports itself readable only once
+    // VMIN bytes wait (the line discipline is the same for every serial driver, USB ones
+    // included); a non-blocking read still returns whatever has come. Drivers act on changes
+    // of the line settings only, so a change of VMIN alone reaches no hardware.
+    const int fd = int(m_port->handle());
+    termios tio{};
+    if (::tcgetattr(fd, &tio) == 0) {
+        tio.c_cc[VMIN] = static_cast<cc_t>(bytes);
+        tio.c_cc[VTIME] = 0;
+        if (::tcsetattr(fd, TCSANOW, &tio) == 0) {
+            m_readThreshold = bytes;
+            return;
+        }
+    }
+#endif
+    // Every byte is reported at once, as a threshold of one.
+    m_readThreshold = 1;
 }
 
 double TCustomComm32::CharacterTime() const

@@ -173,6 +173,13 @@ public:
     int InQueueCount();
     // Moves what the system holds into the buffer ReadBytes reads from, at once.
     void FetchInput();
+    // Lets the system gather up to `bytes` received bytes (1..255) before it reports them, so
+    // that a reply whose length is known wakes the program once rather than once per byte. It
+    // only delays the notification: FetchInput and a smaller threshold still hand over what
+    // has come. Where the system cannot be told, every byte is reported as before.
+    void setReadThreshold(int bytes);
+    // What the system gathers now before it reports received bytes; 1 where it cannot.
+    [[nodiscard]] int ReadThreshold() const { return m_readThreshold; }
     // How long one character takes on the line with the current settings, in microseconds.
     [[nodiscard]] double CharacterTime() const;
     void PurgeInput();
@@ -245,6 +252,7 @@ private:
     bool m_eventsPosted = false;
     bool m_lost = false; // the device vanished; it counts as closed until Close runs
     int m_lastPortError = 0;
+    int m_readThreshold = 1;
     std::optional<std::array<std::uint32_t, 8>> m_savedRs485; // the driver's RS-485 settings
     bool m_modemLines = true;       // false on devices without RTS/DTR, such as a pseudo-terminal
     bool m_driverRtsToggle = false; // the driver raises RTS around each transmission

@@ -38,6 +38,7 @@ private slots:
     void writeReachesSystemWithoutEventLoop();
     void secondWriteWhilePendingSendsNothing();
     void purgeInputDiscardsQueuedBytes();
+    void readThresholdGathersBytes();
     void purgeOutputDiscardsBacklog();
     void staleBytesAreClearedAtOpen();
     void readBufferIsBounded_data();
@@ -200,6 +201,33 @@ void TestAsync32::secondWriteWhilePendingSendsNothing()
     }
     QCOMPARE(got.size(), big.size());
     QVERIFY(!got.contains('#'));
+}
+
+void TestAsync32::readThresholdGathersBytes()
+{
+    m_comm->OnRxChar = [&](QObject *, int count) { m_counts << count; };
+    openOnPty();
+    m_comm->setReadThreshold(3);
+    QCOMPARE(m_comm->ReadThreshold(), 3);
+    QVERIFY(m_pty->send("a"));
+    QTest::qWait(30); // time enough for a notification that must not come
+    QVERIFY(m_counts.isEmpty());
+    QVERIFY(m_pty->send("bc"));
+    QTRY_COMPARE_WITH_TIMEOUT(m_counts, (QList<int>{3}), kEventWait);
+    char buf[8] = {};
+    QCOMPARE(m_comm->ReadBytes(buf, 3), 3);
+
+    // What has come is still handed over on request, below the threshold.
+    QVERIFY(m_pty->send("x"));
+    QTRY_COMPARE_WITH_TIMEOUT(m_comm->InQueueCount(), 1, kEventWait);
+    m_comm->FetchInput();
+    QCOMPARE(m_comm->ReadBytes(buf, 8), 1);
+    QCOMPARE(buf[0], 'x');
+    QCOMPARE(m_comm->ReadThreshold(), 1);
+
+    m_comm->setReadThreshold(4);
+    m_comm->Close();
+    QCOMPARE(m_comm->ReadThreshold(), 1); // each open starts byte by byte
 }
 
 void TestAsync32::purgeInputDiscardsQueuedBytes()

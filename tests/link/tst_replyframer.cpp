@@ -55,6 +55,7 @@ QString describe(const ReplyFramer::Event &e)
 //   i<id>@<t>     the detection's request: 10 bytes expected, may come short
 //   n<id>@<t>     a request that could not be written
 //   r<hex>@<t>    bytes were read
+//   g<hex>@<t>    bytes were read that the system had been told to gather, as many as these
 //   a@<t>         time passed, nothing waits to be read
 QString run(ReplyFramer &framer, const QString &script)
 {
@@ -82,8 +83,11 @@ QString run(ReplyFramer &framer, const QString &script)
             break;
         }
         case 'r':
-            framer.received(QByteArray::fromHex(what.toLatin1()), t, events);
+        case 'g': {
+            const QByteArray bytes = QByteArray::fromHex(what.toLatin1());
+            framer.received(bytes, t, events, kind == 'g' ? int(bytes.size()) : 1);
             break;
+        }
         case 'a':
             framer.advance(t, events);
             break;
@@ -127,6 +131,8 @@ private slots:
     void timelines_data();
     void timelines();
     void readyFollowsTheRules();
+    void gatheringFollowsTheReply();
+    void aHeldReplyWaitsForTheNextRead();
 };
 
 void TestReplyFramer::timelines_data()
@@ -205,6 +211,30 @@ void TestReplyFramer::timelines_data()
     QTest::newRow("paced: a batch split inside a shifted reply is caught in the quiet")
         << true << "s0@300000 r55010203@306000 r04050607@312000 a@400000"
         << "T0 X(Stray) D0 R";
+
+    // The first byte read on its own, the rest gathered by the system: the time the rest took
+    // stands for the bytes' own times.
+    QTest::newRow("line: replies whose rest was gathered at the line's pace make it paced")
+        << false
+        << "s0@0 r01@3200 g020304@4763 a@24763 s1@24763 r01@27963 g020304@29526 a@49526 "
+           "s2@49526 r01@52726 g020304@54289 a@74289 s3@74289 r01@77489 g020304@79052 "
+           "s4@79052"
+        << "T0 C0 R T1 C1 R T2 C2 R T3 R";
+    QTest::newRow("paced: the rest gathered at the line's pace, the next request at once")
+        << true << "s0@300000 r01@303200 g020304@304763 s1@304763 a@330000"
+        << "T0 R C0";
+    QTest::newRow("paced: the rest gathered sooner than a line carries it is a batch")
+        << true << "s0@300000 r01@305000 g020304@305200 s1@305200"
+        << "T0 !";
+    QTest::newRow("paced: the rest gathered a character too late is a batch")
+        << true << "s0@300000 r01@303200 g020304@305800 s1@305800"
+        << "T0 !";
+    QTest::newRow("paced: a whole reply gathered at once is a batch")
+        << true << "s0@300000 g01020304@304763 s1@304763"
+        << "T0 !";
+    QTest::newRow("paced: a stray ahead of a gathered rest is early")
+        << true << "s0@300000 r55@303200 g01020304@304763 a@360000"
+        << "X(Early) D0 R";
 }
 
 void TestReplyFramer::timelines()
@@ -239,6 +269,35 @@ void TestReplyFramer::readyFollowsTheRules()
     QCOMPARE(events.front().type, ReplyFramer::EventType::Dropped);
     QVERIFY(framer.ready());
     QCOMPARE(framer.held(), std::size_t(0));
+}
+
+void TestReplyFramer::gatheringFollowsTheReply()
+{
+    ReplyFramer framer(timing());
+    QCOMPARE(framer.gatherable(), 1); // nothing asked: each stray counts
+    run(framer, QStringLiteral("s0@0"));
+    QCOMPARE(framer.gatherable(), 1); // the first byte's own time matters
+    run(framer, QStringLiteral("r01@3200"));
+    QCOMPARE(framer.gatherable(), 3);
+    run(framer, QStringLiteral("r02@3721"));
+    QCOMPARE(framer.gatherable(), 2);
+    run(framer, QStringLiteral("g0304@4763"));
+    QCOMPARE(framer.gatherable(), 1);
+    run(framer, QStringLiteral("a@24763 i1@24763 r01@28000"));
+    QCOMPARE(framer.gatherable(), 1); // the identification may come short
+}
+
+void TestReplyFramer::aHeldReplyWaitsForTheNextRead()
+{
+    ReplyFramer framer(timing());
+    run(framer, pacedHistory());
+    run(framer, QStringLiteral("s0@300000 r01@303200 r02@303721 r03@304242 r04@304763"));
+    QCOMPARE(framer.nextDeadline(10000), std::optional<ReplyFramer::Micros>(324763));
+    run(framer, QStringLiteral("s1@304763"));
+    // The next reply's read trusts it; a lost reply leaves it 10 ms later than its hold.
+    QCOMPARE(framer.nextDeadline(10000), std::optional<ReplyFramer::Micros>(334763));
+    QCOMPARE(framer.nextDeadline(), std::optional<ReplyFramer::Micros>(324763));
+    QCOMPARE(run(framer, QStringLiteral("r05@325000 a@325000")), QStringLiteral("C0"));
 }
 
 QTEST_APPLESS_MAIN(TestReplyFramer)

@@ -237,11 +237,10 @@ void TFormMain::wireSession()
     PollTable &table = m_session.table();
     for (int m = 0; m < kMotorCount; ++m) {
         const MotorGroup &g = Motors[std::size_t(m)];
-        auto field = [](QLabel *l) { return [l](const QString &t) { l->setText(t); }; };
-        table.setMainField(PollTable::motorRow(m, motor::XActual), field(g.StaticXAct));
-        table.setMainField(PollTable::motorRow(m, motor::VTarget), field(g.StaticVTarget));
-        table.setMainField(PollTable::motorRow(m, motor::VActual), field(g.StaticVAct));
-        table.setMainField(PollTable::motorRow(m, motor::AActual), field(g.StaticAAct));
+        table.setMainField(PollTable::motorRow(m, motor::XActual), textTarget(g.StaticXAct));
+        table.setMainField(PollTable::motorRow(m, motor::VTarget), textTarget(g.StaticVTarget));
+        table.setMainField(PollTable::motorRow(m, motor::VActual), textTarget(g.StaticVAct));
+        table.setMainField(PollTable::motorRow(m, motor::AActual), textTarget(g.StaticAAct));
     }
 }
 

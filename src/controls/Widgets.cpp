@@ -51,4 +51,15 @@ QGroupBox *group(QWidget *parent, const QString &name, const QString &title, con
     return g;
 }
 
+void showText(QLabel *field, const QString &text)
+{
+    if (field->text() != text)
+        field->setText(text);
+}
+
+std::function<void(const QString &)> textTarget(QLabel *field)
+{
+    return [field](const QString &text) { showText(field, text); };
+}
+
 } // namespace kvx

@@ -7,6 +7,8 @@
 #include <QRect>
 #include <QString>
 
+#include <functional>
+
 class QGroupBox;
 class QLabel;
 class QPushButton;
@@ -24,5 +26,11 @@ QPushButton *button(QWidget *parent, const QString &name, const QString &text, c
                     const QString &hint);
 QGroupBox *group(QWidget *parent, const QString &name, const QString &title, const QRect &r,
                  const QString &hint = {});
+
+// Shows `text` in a display field only when it differs from what the field shows: the poll
+// cycle rewrites every field many times a second, mostly with the text it already holds.
+void showText(QLabel *field, const QString &text);
+// The same, as the target a poll table row writes its field through.
+[[nodiscard]] std::function<void(const QString &)> textTarget(QLabel *field);
 
 } // namespace kvx

@@ -332,8 +332,8 @@ void TGlobalPage::ShowSPICoverPosLen(const DataBytes &data)
 {
     const std::vector<std::int64_t> v =
         unpack(*commonRegister(common::SpiCoverPosLen), data.value());
-    StaticSPICP->setText(QString::number(v[field::CoverPosLen_Pos]));
-    StaticSPICL->setText(QString::number(v[field::CoverPosLen_Len]));
+    showText(StaticSPICP, QString::number(v[field::CoverPosLen_Pos]));
+    showText(StaticSPICL, QString::number(v[field::CoverPosLen_Len]));
 }
 
 void TGlobalPage::ShowRefSwitches(const DataBytes &data)
@@ -351,8 +351,8 @@ void TGlobalPage::ShowGlobalParameters(const DataBytes &data)
 {
     const RegisterDef &reg = *commonRegister(common::GlobalParameters);
     const std::vector<std::int64_t> v = unpack(reg, data.value());
-    StaticClkDiv->setText(QString::number(v[global::SpiClkDiv]));
-    StaticLSMD->setText(QString::number(v[global::Lsmd]));
+    showText(StaticClkDiv, QString::number(v[global::SpiClkDiv]));
+    showText(StaticLSMD, QString::number(v[global::Lsmd]));
     for (int i = 0; i < kFlagCount; ++i) {
         FlagLeds[std::size_t(i)]->setLedColor(v[std::size_t(kFlags[i].field)] != 0
                                                   ? TLedLittleColor::lcCyan
@@ -362,10 +362,9 @@ void TGlobalPage::ShowGlobalParameters(const DataBytes &data)
 
 void TGlobalPage::attach(PollTable &table)
 {
-    auto field = [](QLabel *l) { return [l](const QString &t) { l->setText(t); }; };
-    table.setEditorField(PollTable::commonRow(common::SpiTelegramLow), field(StaticSPILow));
-    table.setEditorField(PollTable::commonRow(common::SpiTelegramHigh), field(StaticSPIHigh));
-    table.setEditorField(PollTable::commonRow(common::SpiCoverTelegram), field(StaticSPICT));
+    table.setEditorField(PollTable::commonRow(common::SpiTelegramLow), textTarget(StaticSPILow));
+    table.setEditorField(PollTable::commonRow(common::SpiTelegramHigh), textTarget(StaticSPIHigh));
+    table.setEditorField(PollTable::commonRow(common::SpiCoverTelegram), textTarget(StaticSPICT));
     const auto decoder = [this](void (TGlobalPage::*show)(const DataBytes &)) {
         return [this, show](const DataBytes &d) { (this->*show)(d); };
     };

@@ -336,7 +336,7 @@ void TMotorPage::showRegister(int item, const DataBytes &data)
     const std::vector<Slot> &fields = m_slots[std::size_t(item)];
     for (std::size_t i = 0; i < fields.size() && i < std::size_t(texts.size()); ++i) {
         if (fields[i].display)
-            fields[i].display->setText(texts[qsizetype(i)]);
+            showText(fields[i].display, texts[qsizetype(i)]);
         else if (fields[i].field->kind == FieldKind::Flag && LedLP)
             LedLP->setLedColor(texts[qsizetype(i)] == QLatin1String("1")
                                    ? TLedLittleColor::lcCyan
@@ -367,14 +367,13 @@ void TMotorPage::ShowPulsdivRampdivMStepres(const DataBytes &data)
 
 void TMotorPage::attach(PollTable &table)
 {
-    auto field = [](QLabel *l) { return [l](const QString &t) { l->setText(t); }; };
     // The registers shown in one display field, by their row.
     for (int item : {0, 1, 2, 3, 4, 5, 6, 12}) {
         table.setEditorField(PollTable::motorRow(m_motor, motorItemRegister(item)),
-                             field(m_slots[std::size_t(item)].front().display));
+                             textTarget(m_slots[std::size_t(item)].front().display));
     }
-    table.setEditorField(PollTable::motorRow(m_motor, motor::AActual), field(StaticAActual));
-    table.setEditorField(PollTable::motorRow(m_motor, motor::XLatched), field(StaticXLatched));
+    table.setEditorField(PollTable::motorRow(m_motor, motor::AActual), textTarget(StaticAActual));
+    table.setEditorField(PollTable::motorRow(m_motor, motor::XLatched), textTarget(StaticXLatched));
     const auto decoder = [this](void (TMotorPage::*show)(const DataBytes &)) {
         return [this, show](const DataBytes &d) { (this->*show)(d); };
     };

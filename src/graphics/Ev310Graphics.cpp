@@ -251,18 +251,27 @@ void TFormGraphics::AddAcceleration(std::int32_t value, int motor)
 
 void TFormGraphics::NextSample()
 {
+    const int filledBefore = m_recorder.fill();
     const TraceTick tick = m_recorder.NextSample(CheckStop->isChecked());
     if (!tick.advanced)
         return; // frozen: the interval label keeps its text
-    if (m_shown) {
+    // A window nobody sees paints nothing; it repaints whole when it is shown again. Only the
+    // page on top paints at all: the others are hidden.
+    if (m_shown && !isMinimized()) {
+        // While the curves still grow to the right, only their newest segment is new; once
+        // they scroll, or a scale changed, the whole plot is.
+        const int fill = m_recorder.fill();
+        const bool grew = fill == filledBefore + 1 && fill >= 2;
         for (std::size_t m = 0; m < 3; ++m) {
             if (tick.rescaled[m]) {
                 PaintBoxLeft[m]->update();
                 PaintBoxRight[m]->update();
             }
+            if (grew && !tick.rescaled[m])
+                PaintBox[m]->update(QRect(fill - 2, 0, 2, PaintBox[m]->height()));
+            else
+                PaintBox[m]->update();
         }
-        for (TPaintBox *b : PaintBox)
-            b->update();
     }
     showInterval();
 }
@@ -270,7 +279,7 @@ void TFormGraphics::NextSample()
 void TFormGraphics::showInterval()
 {
     const std::optional<std::int32_t> ms = m_recorder.shownInterval();
-    LblXTiming->setText(ms ? QString::number(*ms) : kNoInterval);
+    showText(LblXTiming, ms ? QString::number(*ms) : kNoInterval);
 }
 
 void TFormGraphics::BtnClearClick()

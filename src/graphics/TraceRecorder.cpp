@@ -176,9 +176,12 @@ bool TraceRecorder::rescaleIfNeeded(int motor)
         next.upperPosition = std::max(kPositionStep, next.upperPosition);
     if (positionMax % kPositionStep != 0)
         next.upperPosition += kPositionStep;
+    // The rows are worked out again in any case; only limits that changed (or a scale not yet
+    // taken from them) change what the strips and the curves look like.
+    const bool changed = !m_scaled[m] || next != m_limits[m];
     m_limits[m] = next;
     RescaleMotor(motor);
-    return true;
+    return changed;
 }
 
 void TraceRecorder::RescaleMotor(int motor)

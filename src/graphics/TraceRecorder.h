@@ -50,7 +50,9 @@ struct TraceLimits
 struct TraceTick
 {
     bool advanced = false;          // false when the stop test froze the plot
-    std::array<bool, 3> rescaled{}; // per motor: new limits, so its scale strips change
+    // Per motor: its limits changed (its scale strips and every row of its curves with them);
+    // a rescale that ends on the limits in force changes nothing that is seen.
+    std::array<bool, 3> rescaled{};
 };
 
 class TraceRecorder

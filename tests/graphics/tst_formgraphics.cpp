@@ -18,6 +18,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QMenu>
+#include <QPaintEvent>
 #include <QPushButton>
 #include <QStyle>
 #include <QStyleFactory>
@@ -43,10 +44,15 @@ public:
 protected:
     bool eventFilter(QObject *, QEvent *e) override
     {
-        if (e->type() == QEvent::Paint)
+        if (e->type() == QEvent::Paint) {
             ++count;
+            area |= static_cast<QPaintEvent *>(e)->region();
+        }
         return false;
     }
+
+public:
+    QRegion area; // all that was painted
 };
 
 bool hasPixel(const QImage &image, QColor color, int column)
@@ -77,6 +83,7 @@ private slots:
     void clearButton();
     void repaintsOnlyWhileShown();
     void showingPaintsTheHistory();
+    void growingCurvesRepaintTheirNewSegment();
     void frozenTickKeepsTheLabel();
     void menuOffersPictureAndData();
     void exportReadsBackTheRecording();
@@ -269,6 +276,47 @@ void TestFormGraphics::repaintsOnlyWhileShown()
     QCoreApplication::processEvents();
     QCOMPARE(plot.count, 0);
     QCOMPARE(m_form->Recorder().fill(), 6);
+}
+
+void TestFormGraphics::growingCurvesRepaintTheirNewSegment()
+{
+    PaintCounter plot(m_form->PaintBox[0]);
+    m_form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+    feed(3); // the scales settle on the first cycles
+    QTRY_VERIFY_WITH_TIMEOUT(plot.count > 0, kEventWait);
+    auto still = [this](int cycles) {
+        for (int i = 0; i < cycles; ++i) {
+            for (int m = 0; m < 3; ++m) {
+                m_form->AddPosition(1000, m);
+                m_form->AddVelocity(-10, m);
+                m_form->AddTargetVelocity(20, m);
+                m_form->AddAcceleration(1, m);
+            }
+            m_form->NextSample();
+        }
+    };
+    still(5);
+    QCoreApplication::processEvents();
+    plot.count = 0;
+    plot.area = {};
+    still(1);
+    QTRY_VERIFY_WITH_TIMEOUT(plot.count > 0, kEventWait);
+    // The segment from the last slot to the new one (less what lies under the panel's edge).
+    const int fill = m_form->Recorder().fill();
+    QCOMPARE(plot.area.boundingRect().left(), fill - 2);
+    QCOMPARE(plot.area.boundingRect().width(), 2);
+
+    // Minimised, nothing is painted; restored, the whole history is.
+    m_form->showMinimized();
+    QCoreApplication::processEvents();
+    plot.count = 0;
+    still(3);
+    QCoreApplication::processEvents();
+    QCOMPARE(plot.count, 0);
+    m_form->showNormal();
+    m_form->NextSample();
+    QTRY_VERIFY_WITH_TIMEOUT(plot.count > 0, kEventWait);
 }
 
 void TestFormGraphics::showingPaintsTheHistory()

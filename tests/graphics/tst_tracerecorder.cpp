@@ -463,6 +463,16 @@ void TestTraceRecorder::rowsFitTheScaleWhenFirstExtremesEqualLimits()
     const TraceTick again = m_r.NextSample(false);
     QVERIFY(!again.rescaled[0]);
     QCOMPARE(m_r.sample(TraceCurve::Velocity, 0, 0).row, TraceRecorder::kLimitRow);
+    // New extremes within the same rounded limits: the rows are worked out again, but nothing
+    // that is seen changes.
+    storeCycle(m_r, 0, position - 1, 99, 99, 99);
+    const TraceTick within = m_r.NextSample(false);
+    QVERIFY(!within.rescaled[0]);
+    QCOMPARE(m_r.limits(0).velocity, 100);
+    // Beyond them, the motor's scale changes.
+    storeCycle(m_r, 0, position, 101, 99, 99);
+    QVERIFY(m_r.NextSample(false).rescaled[0]);
+    QCOMPARE(m_r.limits(0).velocity, 200);
 }
 
 void TestTraceRecorder::motorOutsideRangeIsIgnored()

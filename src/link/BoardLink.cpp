@@ -448,8 +448,11 @@ void BoardLink::afterInput()
         m_framer.advance(fineNow(), m_newEvents);
     handleEvents();
     armFramerTimer();
-    // The rest of a reply begun wakes the program once; anything else, byte by byte.
-    m_comm.setReadThreshold(m_framer.gatherable());
+    // The rest of a poll reply begun wakes the program once; anything else, byte by byte. A
+    // command's transfer keeps reading byte by byte: a read delayed by its window's updates
+    // would cost it the long quiet, and its few exchanges cost little either way.
+    const bool polling = !m_exchanges.empty() && m_exchanges.back().kind == TrafficKind::Poll;
+    m_comm.setReadThreshold(polling ? m_framer.gatherable() : 1);
 }
 
 void BoardLink::runFramerTimer()

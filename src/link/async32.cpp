@@ -487,8 +487,8 @@ void TCustomComm32::setReadThreshold(int bytes)
 #ifdef Q_OS_LINUX
     // In raw mode with no inter-byte time the terminal reports itself readable only once
     // VMIN bytes wait (the line discipline is the same for every serial driver, USB ones
-    // included); a non-blocking read still returns whatever has come. Drivers act on changes
-    // of the line settings only, so a change of VMIN alone reaches no hardware.
+    // included); a non-blocking read still returns whatever has come. VMIN is no line
+    // setting: baud rate, framing and modem lines stay as they are.
     const int fd = int(m_port->handle());
     termios tio{};
     if (::tcgetattr(fd, &tio) == 0) {

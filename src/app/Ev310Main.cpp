@@ -51,11 +51,6 @@ constexpr const char *kLedNames[] = {"LedXReached1",    "LedReference1", "LedXRe
                                      "LedReference2",   "LedXReached3",  "LedReference3",
                                      "LedCoverWaiting", "LedInterrupt"};
 
-QString withMotor(const char *name, int m)
-{
-    return QLatin1String(name) + QString::number(m + 1);
-}
-
 QString defaultSettingsPath()
 {
     return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("Eval310.ini"));

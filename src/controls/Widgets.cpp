@@ -12,6 +12,11 @@ void setHint(QWidget *w, const QString &hint)
     w->setToolTip(hint);
 }
 
+QString withMotor(const char *name, int motor)
+{
+    return QLatin1String(name) + QString::number(motor + 1);
+}
+
 QLabel *sunkenField(QWidget *parent, const QString &name, const QRect &r, const QString &text)
 {
     auto *l = new QLabel(text, parent);

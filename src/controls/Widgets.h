@@ -17,6 +17,8 @@ class QWidget;
 namespace kvx {
 
 void setHint(QWidget *w, const QString &hint);
+// A control's design name for motor `motor` (0..2): "BtnGo" gives "BtnGo1".
+[[nodiscard]] QString withMotor(const char *name, int motor);
 // A sunken display field.
 QLabel *sunkenField(QWidget *parent, const QString &name, const QRect &r,
                     const QString &text = QStringLiteral("0"));

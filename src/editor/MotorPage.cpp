@@ -91,7 +91,7 @@ TMotorPage::TMotorPage(int motor, Datagram &telegram, QWidget *parent)
 
 QString TMotorPage::name(const char *base) const
 {
-    return QLatin1String(base) + QString::number(m_motor + 1);
+    return withMotor(base, m_motor);
 }
 
 void TMotorPage::buildPage()

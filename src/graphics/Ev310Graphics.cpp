@@ -49,20 +49,6 @@ QFrame *panel(QWidget *parent, const QString &name, const QRect &r)
     return f;
 }
 
-QLabel *label(QWidget *parent, const QString &name, const QString &text, QPoint at)
-{
-    auto *l = new QLabel(text, parent);
-    l->setObjectName(name);
-    l->move(at);
-    l->adjustSize();
-    return l;
-}
-
-QString withMotor(const char *name, int m)
-{
-    return QLatin1String(name) + QString::number(m + 1);
-}
-
 } // namespace
 
 TFormGraphics::TFormGraphics(BoardSession &session, QWidget *parent)
@@ -165,8 +151,8 @@ void TFormGraphics::buildPanels()
         {"LblBlue", QT_TR_NOOP("Blue: Acceleration (absolute value)"), trace_colors::kAcceleration},
     };
     for (std::size_t k = 0; k < LblLegend.size(); ++k) {
-        QLabel *l = label(PnlLegend, QLatin1String(entries[k].name), tr(entries[k].text),
-                          {6, 8 + 16 * int(k)});
+        QLabel *l = caption(PnlLegend, QLatin1String(entries[k].name), tr(entries[k].text),
+                            {6, 8 + 16 * int(k)});
         QPalette p = l->palette();
         p.setColor(QPalette::WindowText, entries[k].color);
         l->setPalette(p);
@@ -175,9 +161,9 @@ void TFormGraphics::buildPanels()
 
     PnlXAxis = panel(this, QStringLiteral("PnlXAxis"), {256, 472, 185, 65});
     setHint(PnlXAxis, tr("The x axis time interval is shown here."));
-    LblXAxis = label(PnlXAxis, QStringLiteral("LblXAxis"), tr("Time interval (ms): "), {16, 26});
-    LblXTiming = label(PnlXAxis, QStringLiteral("LblXTiming"), QStringLiteral("500"),
-                       {LblXAxis->geometry().right() + 1, 26});
+    LblXAxis = caption(PnlXAxis, QStringLiteral("LblXAxis"), tr("Time interval (ms): "), {16, 26});
+    LblXTiming = caption(PnlXAxis, QStringLiteral("LblXTiming"), QStringLiteral("500"),
+                         {LblXAxis->geometry().right() + 1, 26});
     // Room up to the panel's border for the long intervals of a stalled link.
     LblXTiming->resize(PnlXAxis->width() - 2 - LblXTiming->x(), LblXTiming->height());
 

@@ -214,6 +214,17 @@ inline constexpr int Lsmd = 0, SpiCs = 1, SpiClk = 2, PoPH = 3, PoFD = 4, PoDAC 
 // SPI_COVER_TELEGRAM typed as six hexadecimal digits: each pair is read on its own, and a pair
 // that is not a hexadecimal number gives 0 for its byte only.
 [[nodiscard]] std::uint32_t packHexText(std::string_view text);
+// The value of a hexadecimal digit, either case; -1 for anything else.
+[[nodiscard]] constexpr int hexDigit(char32_t c)
+{
+    if (c >= U'0' && c <= U'9')
+        return int(c - U'0');
+    if (c >= U'A' && c <= U'F')
+        return int(c - U'A') + 10;
+    if (c >= U'a' && c <= U'f')
+        return int(c - U'a') + 10;
+    return -1;
+}
 
 // RAM word w carries table byte 2w in bits 7..0 and byte 2w + 1 in bits 15..8.
 [[nodiscard]] constexpr std::uint32_t packRamWord(std::uint8_t evenByte, std::uint8_t oddByte)

@@ -1,5 +1,6 @@
 #include "editor/HexKeyFilter.h"
 
+#include "chip/RegisterMap.h"
 #include "controls/Dialogs.h"
 
 #include <QKeyEvent>
@@ -20,10 +21,7 @@ bool HexKeyFilter::eventFilter(QObject *watched, QEvent *event)
         return false;
     const QChar c = text.front();
     const bool control = c == QChar(8) || c == QChar(9) || c == QChar(13) || c == QChar(27);
-    const bool hex = (c >= QLatin1Char('0') && c <= QLatin1Char('9')) ||
-                     (c >= QLatin1Char('A') && c <= QLatin1Char('F')) ||
-                     (c >= QLatin1Char('a') && c <= QLatin1Char('f'));
-    if (control || hex)
+    if (control || hexDigit(c.unicode()) >= 0)
         return false;
     Dialogs::beep();
     return true;

@@ -68,11 +68,6 @@ private:
     HexKeyFilter &m_keys;
 };
 
-QString hexByte(std::uint8_t b)
-{
-    return hexText(b, 2);
-}
-
 } // namespace
 
 TRamPage::TRamPage(BoardSession &session, HexKeyFilter &keys, QWidget *parent)
@@ -262,7 +257,7 @@ void TRamPage::reportStop(bool write, int word, bool sent)
 {
     const QString bytes =
         tr("Bytes %1 and %2")
-            .arg(hexByte(std::uint8_t(2 * word)), hexByte(std::uint8_t(2 * word + 1)));
+            .arg(hexText(std::uint8_t(2 * word)), hexText(std::uint8_t(2 * word + 1)));
     QString text;
     QString detail;
     if (!sent) {
@@ -433,14 +428,14 @@ void TRamPage::BtnSendSPIManClick()
     const Reply &r = batch.replies.front();
     const std::uint8_t answer[4] = {r.status, r.data.high, r.data.mid, r.data.low};
     for (int i = 0; i < 4; ++i)
-        StaticSPIMan[std::size_t(i)]->setText(hexByte(answer[i]));
+        StaticSPIMan[std::size_t(i)]->setText(hexText(answer[i]));
 }
 
 void TRamPage::BtnShapeCalcClick()
 {
     const ShapeTable table = CalcShapeTable(EditSigma->Value());
     for (int i = 0; i < kShapeSteps; ++i)
-        setCell(kShapeFirstByte + i, hexByte(std::uint8_t(table[std::size_t(i)])));
+        setCell(kShapeFirstByte + i, hexText(std::uint8_t(table[std::size_t(i)])));
 }
 
 void TRamPage::BtnShapeCWClick()

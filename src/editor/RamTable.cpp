@@ -1,6 +1,7 @@
 #include "editor/RamTable.h"
 
 #include "chip/RegisterMap.h"
+#include "chip/ValueFormat.h"
 
 #include <QIODevice>
 
@@ -10,20 +11,9 @@ namespace kvx {
 
 namespace {
 
-int hexValue(QChar c)
-{
-    if (c >= QLatin1Char('0') && c <= QLatin1Char('9'))
-        return c.unicode() - '0';
-    if (c >= QLatin1Char('A') && c <= QLatin1Char('F'))
-        return c.unicode() - 'A' + 10;
-    if (c >= QLatin1Char('a') && c <= QLatin1Char('f'))
-        return c.unicode() - 'a' + 10;
-    return -1;
-}
-
 bool isHexDigit(QChar c)
 {
-    return hexValue(c) >= 0;
+    return hexDigit(c.unicode()) >= 0;
 }
 
 // One line's fields as its bytes stream by, so that a line of any length takes no memory: only
@@ -45,7 +35,7 @@ public:
         }
         if (m_field.bad)
             return;
-        const int digit = hexValue(QLatin1Char(c));
+        const int digit = hexDigit(static_cast<unsigned char>(c));
         m_field.digits = true;
         m_field.value = m_field.value * 16 + quint64(std::max(digit, 0));
         // Beyond 32 bits, or no digit: no number, whatever follows.
@@ -74,9 +64,7 @@ private:
         m_open = false;
         if (m_texts.size() >= kRamColumns)
             return;
-        m_texts << (m_field.digits && !m_field.bad
-                        ? QStringLiteral("%1").arg(m_field.value, 2, 16, QLatin1Char('0')).toUpper()
-                        : QStringLiteral("00"));
+        m_texts << (m_field.digits && !m_field.bad ? hexText(m_field.value) : QStringLiteral("00"));
     }
 
     QStringList m_texts;
@@ -122,10 +110,8 @@ std::vector<Datagram> ramWriteRequests(const RamCells &cells, int firstWord)
 void takeRamWord(RamCells &cells, int word, const DataBytes &data)
 {
     const auto [even, odd] = unpackRamWord(data.value());
-    cells[std::size_t(2 * word)] =
-        QStringLiteral("%1").arg(even, 2, 16, QLatin1Char('0')).toUpper();
-    cells[std::size_t(2 * word + 1)] =
-        QStringLiteral("%1").arg(odd, 2, 16, QLatin1Char('0')).toUpper();
+    cells[std::size_t(2 * word)] = hexText(even);
+    cells[std::size_t(2 * word + 1)] = hexText(odd);
 }
 
 QByteArray ramFileText(const RamCells &cells)

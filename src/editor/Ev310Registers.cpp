@@ -177,9 +177,7 @@ void TFormAdvanced::BtnShapeCWClick()
 
 void TFormAdvanced::BtnSendMot1Click()
 {
-    // The window's sends wait while the RAM page talks to the board.
-    if (RamPage->busy())
-        return;
+    // During a RAM transfer the send goes out between two of its words.
     // The page and its telegram as clicked: the wait lets the user switch pages or edit.
     QWidget *const sender = PageControl->currentWidget();
     const Datagram telegram = ComposedTelegram;

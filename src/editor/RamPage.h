@@ -39,7 +39,6 @@ public:
     void setCell(int byte, const QString &text);
     // True while this page talks to the board, from the click on: the window's other sends and
     // the page's other operations wait for its end.
-    [[nodiscard]] bool busy() const { return m_busy; }
 
     // Handlers.
     void BtnReadRAMClick();

@@ -180,11 +180,14 @@ void TestRamPage::shapeCalculateAndWrite()
     QVERIFY(m_requests.isEmpty()); // nothing sent
 
     page().EditSigma->setValue(-1);
-    // Clicks while it waits for the line or the board are not taken: a read there used to put
-    // the chip's old table into the rows about to be written.
+    // The page's own clicks while it waits for the line or the board are not taken: a read
+    // there used to put the chip's old table into the rows about to be written. A register
+    // page's send goes out between two of its words (it used to be dropped without a word).
+    m_app->advanced().ComposedTelegram = Datagram{0x00, {0x00, 0x12, 0x34}}; // X_TARGET 1
     QTimer::singleShot(0, this, [this] {
         page().BtnReadRAMClick();
         page().BtnSendSPIManClick();
+        m_app->advanced().BtnSendMot1Click();
     });
     page().BtnShapeCW->click();
     QCOMPARE(m_requests.size(), 32);
@@ -199,6 +202,8 @@ void TestRamPage::shapeCalculateAndWrite()
     QCOMPARE(page().cells()[0], QStringLiteral("ab"));
     QCOMPARE(page().ProgressRAMTable->value(), 127);
     QVERIFY(m_app->messages.isEmpty());
+    const Reply target = m_app->board().board().chip().exchange(Datagram{0x01, {0, 0, 0}});
+    QCOMPARE(target.data.value(), 0x1234u);
 }
 
 void TestRamPage::manualTelegram()

@@ -154,7 +154,11 @@ bool BoardLink::waitForEmptyTransmitQueue()
 
 bool BoardLink::SendDatagram(const Datagram &d, TrafficKind kind)
 {
-    const QByteArray f = frame(d);
+    return sendFrame(frame(d), kind);
+}
+
+bool BoardLink::sendFrame(const QByteArray &f, TrafficKind kind)
+{
     if (!waitForEmptyTransmitQueue() || m_comm.WriteBytes(f.constData(), int(f.size())) < 0) {
         // A port that has just been lost is reported as such by the window; a "Send error!"
         // on top of it would only repeat the news.
@@ -176,18 +180,23 @@ bool BoardLink::startExchange(const Datagram &d, Exchange exchange, bool holdLin
     exchange.identification = m_detecting;
     ReplyFramer::Request request;
     request.id = exchange.id;
-    request.frameBytes = int(frame(d).size());
+    const QByteArray f = frame(d);
+    request.frameBytes = int(f.size());
     request.replyBytes = m_detecting ? kIdentificationSize : kReplySize;
     // The identification is acted on (the KORVE start-up) before anything else goes out.
     request.holdLine = holdLine || m_detecting;
     // A plain board answers the detection's request with a short reply; the watchdog ends it.
     request.mayBeShort = m_detecting;
+    // The rest of a poll reply begun wakes the program once. A command's transfer reads byte
+    // by byte: a read delayed by its window's updates would cost it the long quiet, and its
+    // few exchanges cost little either way.
+    request.gather = exchange.kind == TrafficKind::Poll && !m_detecting;
     const TrafficKind kind = exchange.kind;
     m_exchanges.push_back(std::move(exchange));
     // A request that could not be written gets no reply: it stays outstanding until the
     // watchdog, and whatever comes meanwhile is a stray. Its time is taken after the write,
     // which may have waited for the transmit queue.
-    request.expectNothing = !SendDatagram(d, kind);
+    request.expectNothing = !sendFrame(f, kind);
     m_framer.sent(request, fineNow());
     m_lastSendTick = now();
     m_lastProgress = m_lastSendTick;
@@ -448,11 +457,7 @@ void BoardLink::afterInput()
         m_framer.advance(fineNow(), m_newEvents);
     handleEvents();
     armFramerTimer();
-    // The rest of a poll reply begun wakes the program once; anything else, byte by byte. A
-    // command's transfer keeps reading byte by byte: a read delayed by its window's updates
-    // would cost it the long quiet, and its few exchanges cost little either way.
-    const bool polling = !m_exchanges.empty() && m_exchanges.back().kind == TrafficKind::Poll;
-    m_comm.setReadThreshold(polling ? m_framer.gatherable() : 1);
+    m_comm.setReadThreshold(m_framer.gatherable());
 }
 
 void BoardLink::runFramerTimer()

@@ -126,8 +126,6 @@ public:
     void setFineClock(FineClock clock) { m_fineClock = std::move(clock); }
     [[nodiscard]] std::int64_t now() const { return m_clock(); }
     [[nodiscard]] std::int64_t fineNow() const { return m_fineClock(); }
-    // The framing rules' times; the character time follows the port's settings at each open.
-    void setFramerTiming(const ReplyFramer::Timing &timing) { m_framer.setTiming(timing); }
 
     // Link state; written only here.
     [[nodiscard]] bool PollingEnabled() const { return m_pollingEnabled; }
@@ -238,6 +236,8 @@ private:
     bool waitFor(const std::function<bool()> &done);
     bool waitForEmptyTransmitQueue();
     void writeRaw(const QByteArray &bytes, TrafficKind kind);
+    // SendDatagram of a frame already built.
+    bool sendFrame(const QByteArray &frame, TrafficKind kind);
     // Sends `d` as the next exchange, once bytes that are already waiting, in the port's
     // buffer or still in the system's, have been judged; false when the line turned out not
     // to be ready.

@@ -45,8 +45,8 @@ void ReplyFramer::sent(const Request &request, Micros t)
 
 int ReplyFramer::gatherable() const
 {
-    if (m_line == Line::Resync || !m_current || m_current->request.expectNothing ||
-        m_current->request.mayBeShort || m_current->bytes.isEmpty())
+    if (m_line == Line::Resync || !m_current || !m_current->request.gather ||
+        m_current->request.expectNothing || m_current->bytes.isEmpty())
         return 1;
     return int(std::max<qsizetype>(1, m_current->request.replyBytes - m_current->bytes.size()));
 }
@@ -76,8 +76,6 @@ void ReplyFramer::received(const QByteArray &bytes, Micros t, Events &out, int g
     Current &c = *m_current;
     // A gathered read can only follow a byte read on its own: the first byte's time is what
     // tells a stray or a reply's tail from this reply.
-    const Micros prevAt = c.lastAt;
-    (void)prevAt;
     const bool gatheredRest =
         !c.bytes.isEmpty() && gatheredAtPace(bytes.size(), gathered, t - c.lastAt);
     if (c.bytes.isEmpty())

@@ -86,6 +86,7 @@ public:
         bool holdLine = false;      // nothing more goes out until this reply is trusted
         bool mayBeShort = false;    // the peer may send fewer bytes (no "unfinished" rule)
         bool expectNothing = false; // the request could not be written: any byte is a stray
+        bool gather = false;        // the rest of the reply may be gathered (gatherable())
     };
 
     ReplyFramer();
@@ -109,9 +110,9 @@ public:
     // reported them (see gatherable()); 1 when each byte is reported as it comes.
     void received(const QByteArray &bytes, Micros t, Events &out, int gathered = 1);
     // How many bytes the host may let the system gather before it looks: the rest of a reply
-    // once its first byte has been read on its own, 1 otherwise. The first byte's time tells
-    // whether it belongs to this reply at all; the rest, gathered, still shows its pace by
-    // the time it took.
+    // that allows it once its first byte has been read on its own, 1 otherwise. The first byte's
+    // time tells whether it belongs to this reply at all; the rest, gathered, still shows its pace
+    // by the time it took.
     [[nodiscard]] int gatherable() const;
     // Time has passed up to `t` and nothing more waits to be read: held replies whose time has
     // come are trusted, quiet gaps end, an unfinished reply is given up.

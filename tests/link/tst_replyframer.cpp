@@ -50,8 +50,9 @@ QString describe(const ReplyFramer::Event &e)
 
 // Runs a script of space-separated steps and returns what came out, as "T0 R C0 D1 X(Early)";
 // "!" marks a request sent while the framer was not ready for it:
-//   s<id>@<t>     a request went out (5 bytes, a 4-byte reply expected)
-//   h<id>@<t>     the same, holding the line until its reply is trusted
+//   s<id>@<t>     a poll request went out (5 bytes, a 4-byte reply expected, its rest may be
+//                 gathered)
+//   h<id>@<t>     a command's request, holding the line until its reply is trusted
 //   i<id>@<t>     the detection's request: 10 bytes expected, may come short
 //   n<id>@<t>     a request that could not be written
 //   r<hex>@<t>    bytes were read
@@ -78,6 +79,7 @@ QString run(ReplyFramer &framer, const QString &script)
             r.holdLine = kind == 'h';
             r.mayBeShort = kind == 'i';
             r.expectNothing = kind == 'n';
+            r.gather = kind == 's';
             r.replyBytes = r.mayBeShort ? 10 : 4;
             framer.sent(r, t);
             break;
@@ -285,6 +287,8 @@ void TestReplyFramer::gatheringFollowsTheReply()
     QCOMPARE(framer.gatherable(), 1);
     run(framer, QStringLiteral("a@24763 i1@24763 r01@28000"));
     QCOMPARE(framer.gatherable(), 1); // the identification may come short
+    run(framer, QStringLiteral("a@300000 h2@300000 r01@303200"));
+    QCOMPARE(framer.gatherable(), 1); // a command's reply is read byte by byte
 }
 
 void TestReplyFramer::aHeldReplyWaitsForTheNextRead()

@@ -241,8 +241,8 @@ void TFormGraphics::NextSample()
     const TraceTick tick = m_recorder.NextSample(CheckStop->isChecked());
     if (!tick.advanced)
         return; // frozen: the interval label keeps its text
-    // A window nobody sees paints nothing; it repaints whole when it is shown again. Only the
-    // page on top paints at all: the others are hidden.
+    // A window nobody sees paints nothing; it repaints whole when it is shown or restored
+    // again. Only the page on top paints at all: the others are hidden.
     if (m_shown && !isMinimized()) {
         // While the curves still grow to the right, only their newest segment is new; once
         // they scroll, or a scale changed, the whole plot is.
@@ -272,13 +272,24 @@ void TFormGraphics::BtnClearClick()
 {
     m_recorder.Clear();
     showInterval();
-    if (!m_shown)
-        return;
+    if (m_shown)
+        repaintAll();
+}
+
+void TFormGraphics::repaintAll()
+{
     for (std::size_t m = 0; m < 3; ++m) {
         PaintBoxLeft[m]->update();
         PaintBox[m]->update();
         PaintBoxRight[m]->update();
     }
+}
+
+void TFormGraphics::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && m_shown && !isMinimized())
+        repaintAll();
 }
 
 void TFormGraphics::PaintBox1Paint(TPaintBox &sender, QPainter &painter)

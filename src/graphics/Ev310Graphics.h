@@ -80,6 +80,8 @@ public:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    // Restored from a minimised state: the ticks meanwhile painted nothing.
+    void changeEvent(QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
 private:
@@ -90,6 +92,8 @@ private:
     void buildPage(int motor);
     void buildPanels();
     void showInterval();
+    // Every paint area of the three pages.
+    void repaintAll();
     [[nodiscard]] static bool validMotor(int motor) { return motor >= 0 && motor < 3; }
     // Writes the file the user names; cancel writes nothing, a failure is reported.
     void saveToChosenFile(const QString &caption, const QString &proposedName,

@@ -176,12 +176,13 @@ bool TraceRecorder::rescaleIfNeeded(int motor)
         next.upperPosition = std::max(kPositionStep, next.upperPosition);
     if (positionMax % kPositionStep != 0)
         next.upperPosition += kPositionStep;
-    // The rows are worked out again in any case; only limits that changed (or a scale not yet
-    // taken from them) change what the strips and the curves look like.
-    const bool changed = !m_scaled[m] || next != m_limits[m];
+    // Limits that come out as they were (the raw extremes rarely equal the rounded limits)
+    // leave every factor, and so every row, as it is.
+    if (m_scaled[m] && next == m_limits[m])
+        return false;
     m_limits[m] = next;
     RescaleMotor(motor);
-    return changed;
+    return true;
 }
 
 void TraceRecorder::RescaleMotor(int motor)

@@ -49,7 +49,7 @@ struct TraceLimits
 // What one tick did, so that the window knows what to repaint.
 struct TraceTick
 {
-    bool advanced = false;          // false when the stop test froze the plot
+    bool advanced = false; // false when the stop test froze the plot
     // Per motor: its limits changed (its scale strips and every row of its curves with them);
     // a rescale that ends on the limits in force changes nothing that is seen.
     std::array<bool, 3> rescaled{};

@@ -314,9 +314,10 @@ void TestFormGraphics::growingCurvesRepaintTheirNewSegment()
     still(3);
     QCoreApplication::processEvents();
     QCOMPARE(plot.count, 0);
+    plot.area = {};
     m_form->showNormal();
-    m_form->NextSample();
-    QTRY_VERIFY_WITH_TIMEOUT(plot.count > 0, kEventWait);
+    QTRY_VERIFY_WITH_TIMEOUT(plot.area.contains(m_form->PaintBox[0]->rect().center()), kEventWait);
+    QCOMPARE(plot.area.boundingRect().width(), m_form->PaintBox[0]->width());
 }
 
 void TestFormGraphics::showingPaintsTheHistory()

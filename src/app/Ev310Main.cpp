@@ -105,7 +105,7 @@ void TFormMain::buildInterface()
     ComboCOM->setGeometry(16, 24, 89, 21);
     for (int i = 1; i <= kPortCount; ++i)
         ComboCOM->addItem(QStringLiteral("COM%1").arg(i));
-    ComboCOM->setToolTip(tr("Select the serial port to which the evaluation board is connected."));
+    setHint(ComboCOM, tr("Select the serial port to which the evaluation board is connected."));
     BtnOpen = button(GrpCOM, QStringLiteral("BtnOpen"), tr("&Open"), {120, 22, 75, 25},
                      tr("Clicking this button opens the serial port."));
     BtnClose = button(GrpCOM, QStringLiteral("BtnClose"), tr("&Close"), {208, 22, 75, 25},

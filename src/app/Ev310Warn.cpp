@@ -1,6 +1,7 @@
 #include "app/Ev310Warn.h"
 
 #include "controls/Dialogs.h"
+#include "controls/Widgets.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -21,16 +22,9 @@ TFormWarning::TFormWarning(QWidget *parent)
     move(396, 234);
     setModal(true);
 
-    PnlText = new QFrame(this);
-    PnlText->setObjectName(QStringLiteral("PnlText"));
-    PnlText->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    PnlText->setGeometry(16, 16, 337, 65);
+    PnlText = panel(this, QStringLiteral("PnlText"), {16, 16, 337, 65});
     auto label = [this](const char *name, const QString &text, int x, int y) {
-        auto *l = new QLabel(text, PnlText);
-        l->setObjectName(QLatin1String(name));
-        l->move(x, y);
-        l->adjustSize();
-        return l;
+        return caption(PnlText, QLatin1String(name), text, {x, y});
     };
     LblText1 =
         label("LblText1", tr("The \"Max. Accel.\" Parameter should not be less than "), 16, 8);

@@ -105,9 +105,7 @@ bool IniFile::load(const QString &path)
         m_garbled = true;
         return false;
     }
-    QStringDecoder utf8(QStringDecoder::Utf8);
-    [[maybe_unused]] const QString probe = utf8(content);
-    m_utf8 = !utf8.hasError();
+    m_utf8 = QUtf8StringView(content).isValidUtf8();
     m_crlf = content.contains("\r\n");
     m_lines = content.split('\n');
     for (QByteArray &line : m_lines) {

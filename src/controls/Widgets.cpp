@@ -1,5 +1,6 @@
 #include "controls/Widgets.h"
 
+#include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
@@ -24,6 +25,16 @@ QLabel *sunkenField(QWidget *parent, const QString &name, const QRect &r, const 
     l->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     l->setGeometry(r);
     return l;
+}
+
+QFrame *panel(QWidget *parent, const QString &name, const QRect &r)
+{
+    auto *f = new QFrame(parent);
+    f->setObjectName(name);
+    f->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    f->setLineWidth(1);
+    f->setGeometry(r);
+    return f;
 }
 
 QLabel *caption(QWidget *parent, const QString &name, const QString &text, QPoint at)

@@ -9,6 +9,7 @@
 
 #include <functional>
 
+class QFrame;
 class QGroupBox;
 class QLabel;
 class QPushButton;
@@ -22,6 +23,8 @@ void setHint(QWidget *w, const QString &hint);
 // A sunken display field.
 QLabel *sunkenField(QWidget *parent, const QString &name, const QRect &r,
                     const QString &text = QStringLiteral("0"));
+// A sunken panel that holds other controls.
+QFrame *panel(QWidget *parent, const QString &name, const QRect &r);
 // A label as wide as its text.
 QLabel *caption(QWidget *parent, const QString &name, const QString &text, QPoint at);
 QPushButton *button(QWidget *parent, const QString &name, const QString &text, const QRect &r,

@@ -39,16 +39,6 @@ constexpr QRect kRightStrip{567, kPanelTop, 65, kPanelHeight};
 
 const QString kNoInterval = QStringLiteral("---");
 
-QFrame *panel(QWidget *parent, const QString &name, const QRect &r)
-{
-    auto *f = new QFrame(parent);
-    f->setObjectName(name);
-    f->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    f->setLineWidth(1);
-    f->setGeometry(r);
-    return f;
-}
-
 } // namespace
 
 TFormGraphics::TFormGraphics(BoardSession &session, QWidget *parent)

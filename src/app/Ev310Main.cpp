@@ -302,8 +302,7 @@ void TFormMain::showStatusBits(std::uint8_t status)
 {
     const auto bits = decodeStatus(status);
     for (int bit : kLedUpdateOrder) {
-        StatusLeds[std::size_t(bit)]->setLedColor(
-            bits[std::size_t(bit)] ? TLedLittleColor::lcCyan : TLedLittleColor::lcDarkCyan);
+        StatusLeds[std::size_t(bit)]->setLedColor(bitLedColor(bits[std::size_t(bit)]));
     }
 }
 

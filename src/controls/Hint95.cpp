@@ -225,6 +225,11 @@ void THint95::cancelHint()
 
 void THint95::mouseAt(QPoint global)
 {
+    // One move of the mouse reaches the filter once for its window and once for each widget it
+    // passes up through; finding the widget under it once is enough.
+    if (m_lastMove == global)
+        return;
+    m_lastMove = global;
     QWidget *under = QApplication::widgetAt(global);
     if (under && under->window() == m_window)
         under = nullptr;

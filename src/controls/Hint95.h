@@ -9,6 +9,8 @@
 // that tests drive without a screen. User-interface thread only.
 
 #include <QPointer>
+
+#include <optional>
 #include <QWidget>
 
 #include <functional>
@@ -110,6 +112,7 @@ private:
     QTimer *m_hideTimer = nullptr;
     QPointer<QWidget> m_control; // the control under the mouse whose hint is due or shown
     QPoint m_cursor;
+    std::optional<QPoint> m_lastMove; // where mouseAt last looked
 };
 
 } // namespace kvx

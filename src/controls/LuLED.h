@@ -36,6 +36,12 @@ enum class TLedLittleColor : std::uint8_t
 };
 
 inline constexpr int kLedColorCount = 14;
+
+// How a lamp shows one bit: cyan when it is set, dark cyan when it is clear.
+[[nodiscard]] constexpr TLedLittleColor bitLedColor(bool set)
+{
+    return set ? TLedLittleColor::lcCyan : TLedLittleColor::lcDarkCyan;
+}
 inline constexpr int kLedSize = 16;
 inline constexpr std::chrono::milliseconds kDefaultBlinkInterval{250};
 

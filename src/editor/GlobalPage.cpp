@@ -1,7 +1,6 @@
 #include "editor/GlobalPage.h"
 
 #include "chip/RegisterMap.h"
-#include "chip/ValueFormat.h"
 #include "controls/LuLED.h"
 #include "controls/SpinEdit.h"
 #include "controls/Widgets.h"
@@ -15,14 +14,11 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QStyle>
 #include <QToolButton>
 
 namespace kvx {
 
 namespace {
-
-constexpr const char *kTag = "Tag";
 
 constexpr int kCoverItem = 0;
 constexpr int kCoverTelegramItem = 1;
@@ -72,15 +68,9 @@ const FlagDef kFlags[TGlobalPage::kFlagCount] = {
      global::SpiContinuousUpd},
 };
 
-int tagOf(const QObject *o)
-{
-    const QVariant tag = o ? o->property(kTag) : QVariant();
-    return tag.isValid() ? tag.toInt() : -1;
-}
-
 TLedLittleColor bitColor(std::uint32_t data, int bit)
 {
-    return (data >> bit) & 1 ? TLedLittleColor::lcCyan : TLedLittleColor::lcDarkCyan;
+    return bitLedColor((data >> bit) & 1);
 }
 
 TLuLedLittle *led(QWidget *parent, const char *name, QPoint at)
@@ -164,7 +154,7 @@ void TGlobalPage::buildRegisters(HexKeyFilter &keys)
         s->setRange(0, maximum);
         s->setValue(0);
         s->setGeometry(r);
-        s->setProperty(kTag, tag);
+        setItemTag(s, tag);
         connect(s, &TSpinEdit::valueEdited, this, [this, s] { EditSPICPChange(s); });
         return s;
     };
@@ -176,27 +166,27 @@ void TGlobalPage::buildRegisters(HexKeyFilter &keys)
     EditSPICT->setInputMask(QStringLiteral("<NNNNNN"));
     EditSPICT->setText(QStringLiteral("000000"));
     EditSPICT->setGeometry(8, 46, 65, 21);
-    EditSPICT->setProperty(kTag, kCoverTelegramItem);
+    setItemTag(EditSPICT, kCoverTelegramItem);
     keys.watch(EditSPICT);
     connect(EditSPICT, &QLineEdit::textChanged, this, [this] { EditSPICPChange(EditSPICT); });
 
     EditClkDiv = spin("EditClkDiv", 255, {8, 106, 57, 21}, kGlobalItem);
     LblClkDiv = caption(GrpGlobalNew, QStringLiteral("LblClkDiv"), QStringLiteral("SPI_CLK_DIV"),
                         {72, 109});
-    LblClkDiv->setProperty(kTag, kGlobalItem);
+    setItemTag(LblClkDiv, kGlobalItem);
     for (int i = 0; i < kFlagCount; ++i) {
         const FlagDef &f = kFlags[i];
         auto *box = new QCheckBox(QLatin1String(f.boxText), GrpGlobalNew);
         box->setObjectName(QLatin1String(f.box));
         box->move(f.boxAt);
         box->adjustSize();
-        box->setProperty(kTag, kGlobalItem);
+        setItemTag(box, kGlobalItem);
         connect(box, &QCheckBox::toggled, this, [this, box] { EditSPICPChange(box); });
         Flags[std::size_t(i)] = box;
     }
     EditLSMD = spin("EditLSMD", 3, {8, 262, 41, 21}, kGlobalItem);
     LblLSMD = caption(GrpGlobalNew, QStringLiteral("LblLSMD"), QStringLiteral("LSMD"), {56, 265});
-    LblLSMD->setProperty(kTag, kGlobalItem);
+    setItemTag(LblLSMD, kGlobalItem);
 
     BtnCopyGlobal = copyButton(GrpRegGlobal, QStringLiteral("BtnCopyGlobal"), {400, 128, 41, 49},
                                tr("Click here to copy the actual contents of the registers into "
@@ -354,9 +344,7 @@ void TGlobalPage::ShowGlobalParameters(const DataBytes &data)
     showText(StaticClkDiv, QString::number(v[global::SpiClkDiv]));
     showText(StaticLSMD, QString::number(v[global::Lsmd]));
     for (int i = 0; i < kFlagCount; ++i) {
-        FlagLeds[std::size_t(i)]->setLedColor(v[std::size_t(kFlags[i].field)] != 0
-                                                  ? TLedLittleColor::lcCyan
-                                                  : TLedLittleColor::lcDarkCyan);
+        FlagLeds[std::size_t(i)]->setLedColor(bitLedColor(v[std::size_t(kFlags[i].field)] != 0));
     }
 }
 

@@ -12,7 +12,6 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QStyle>
 #include <QToolButton>
 
 #include <algorithm>
@@ -20,8 +19,6 @@
 namespace kvx {
 
 namespace {
-
-constexpr const char *kTag = "Tag";
 
 // The rows of the items inside " New Value " and " Actual Values ".
 constexpr int kRowY[kMotorItemCount] = {16,  40,  64,  88,  112, 136, 160,
@@ -69,12 +66,6 @@ int editorWidth(const FieldDef &f)
         return 89;
     const int largest = std::max(std::abs(f.minimum), std::abs(f.maximum));
     return largest >= 100000 ? 89 : largest >= 1000 ? 57 : 41;
-}
-
-int tagOf(const QObject *o)
-{
-    const QVariant tag = o ? o->property(kTag) : QVariant();
-    return tag.isValid() ? tag.toInt() : -1;
 }
 
 } // namespace
@@ -205,7 +196,7 @@ void TMotorPage::buildItemRow(int item)
                 slot.spin = s;
             }
             QWidget *editor = slot.spin ? static_cast<QWidget *>(slot.spin) : slot.flags;
-            editor->setProperty(kTag, item);
+            setItemTag(editor, item);
             editorX += w + 4;
         }
         if (const char *d = names.displays[i]) {
@@ -338,9 +329,7 @@ void TMotorPage::showRegister(int item, const DataBytes &data)
         if (fields[i].display)
             showText(fields[i].display, texts[qsizetype(i)]);
         else if (fields[i].field->kind == FieldKind::Flag && LedLP)
-            LedLP->setLedColor(texts[qsizetype(i)] == QLatin1String("1")
-                                   ? TLedLittleColor::lcCyan
-                                   : TLedLittleColor::lcDarkCyan);
+            LedLP->setLedColor(bitLedColor(texts[qsizetype(i)] == QLatin1String("1")));
     }
 }
 

@@ -68,4 +68,19 @@ int checkedItem(std::span<QRadioButton *const> items)
     return 0;
 }
 
+namespace {
+constexpr const char *kTag = "Tag";
+} // namespace
+
+void setItemTag(QObject *editor, int item)
+{
+    editor->setProperty(kTag, item);
+}
+
+int tagOf(const QObject *editor)
+{
+    const QVariant tag = editor ? editor->property(kTag) : QVariant();
+    return tag.isValid() ? tag.toInt() : -1;
+}
+
 } // namespace kvx

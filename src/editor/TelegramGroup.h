@@ -14,6 +14,7 @@
 #include <span>
 
 class QLabel;
+class QObject;
 class QRadioButton;
 class QToolButton;
 class QWidget;
@@ -37,5 +38,10 @@ QToolButton *copyButton(QWidget *parent, const QString &name, const QRect &r, co
 
 // The index of the checked item, or 0 when none is.
 [[nodiscard]] int checkedItem(std::span<QRadioButton *const> items);
+
+// An editor's register item, so that a change can tell whether it concerns the item shown.
+void setItemTag(QObject *editor, int item);
+// The item `setItemTag` gave, or -1.
+[[nodiscard]] int tagOf(const QObject *editor);
 
 } // namespace kvx

@@ -247,51 +247,45 @@ void TGlobalPage::RGGlobalRegsClick()
 {
     const int item = selectedItem();
     m_telegram.address = commonWriteAddress(kItems[item].commonIndex);
-    switch (item) {
-    case kCoverItem:
-        EditSPICPChange(EditSPICP);
-        break;
-    case kCoverTelegramItem:
-        EditSPICPChange(EditSPICT);
-        break;
-    case kGetWordItem:
+    if (item == kGetWordItem)
         m_telegram.data = DataBytes{};
-        showTelegram(false);
-        break;
-    default:
-        EditSPICPChange(EditClkDiv);
-        break;
-    }
+    else
+        compose(item);
     showTelegram(true);
     UpdateEnabledEditors();
 }
 
 void TGlobalPage::EditSPICPChange(QObject *sender)
 {
+    const int item = selectedItem();
+    if (tagOf(sender) == item)
+        compose(item);
+    showTelegram(false);
+}
+
+void TGlobalPage::compose(int item)
+{
     // Each register is composed by the register map, so that a value typed beyond its range
     // (before the focus brings it back) cannot spill into a neighbouring field.
-    const int item = selectedItem();
-    if (tagOf(sender) == item) {
-        std::uint32_t data = 0;
-        if (item == kCoverItem) {
-            const std::int64_t values[] = {EditSPICP->Value(), EditSPICL->Value()};
-            data = pack(*commonRegister(common::SpiCoverPosLen), values);
-        } else if (item == kCoverTelegramItem) {
-            // The text as shown: an unfilled position stays in its place as a blank, so it
-            // spoils only its own pair.
-            data = packHexText(EditSPICT->displayText().toStdString());
-        } else if (item == kGlobalItem) {
-            std::vector<std::int64_t> values(
-                commonRegister(common::GlobalParameters)->fields.size());
-            values[global::Lsmd] = EditLSMD->Value();
-            values[global::SpiClkDiv] = EditClkDiv->Value();
-            for (int i = 0; i < kFlagCount; ++i)
-                values[std::size_t(kFlags[i].field)] = Flags[std::size_t(i)]->isChecked() ? 1 : 0;
-            data = pack(*commonRegister(common::GlobalParameters), values);
-        }
-        m_telegram.data = DataBytes::fromValue(data);
+    std::uint32_t data = 0;
+    if (item == kCoverItem) {
+        const std::int64_t values[] = {EditSPICP->Value(), EditSPICL->Value()};
+        data = pack(*commonRegister(common::SpiCoverPosLen), values);
+    } else if (item == kCoverTelegramItem) {
+        // The text as shown: an unfilled position stays in its place as a blank, so it spoils
+        // only its own pair.
+        data = packHexText(EditSPICT->displayText().toStdString());
+    } else if (item == kGlobalItem) {
+        std::vector<std::int64_t> values(commonRegister(common::GlobalParameters)->fields.size());
+        values[global::Lsmd] = EditLSMD->Value();
+        values[global::SpiClkDiv] = EditClkDiv->Value();
+        for (int i = 0; i < kFlagCount; ++i)
+            values[std::size_t(kFlags[i].field)] = Flags[std::size_t(i)]->isChecked() ? 1 : 0;
+        data = pack(*commonRegister(common::GlobalParameters), values);
+    } else {
+        return; // the read of a word carries no data of its own
     }
-    showTelegram(false);
+    m_telegram.data = DataBytes::fromValue(data);
 }
 
 void TGlobalPage::UpdateEnabledEditors()

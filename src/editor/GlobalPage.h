@@ -104,6 +104,8 @@ private:
     void buildRegisters(HexKeyFilter &keys);
     void buildTelegram();
     void showTelegram(bool withAddress);
+    // The data bits of register item `item` from its editors; the address is left alone.
+    void compose(int item);
 
     Datagram &m_telegram;
 };

@@ -53,7 +53,8 @@ struct Row
 {
     const char *name;
     double seconds = 0;   // measured
-    double exchanges = 0; // in `seconds`
+    double exchanges = 0; // replies taken in `seconds`, transfers and polling alike
+    double rate = 0;      // exchanges a second as the case counts them
     Usage used;           // during the case; peak as it stood at its end
 };
 
@@ -62,8 +63,7 @@ void printTable(const std::vector<Row> &rows)
     std::printf("%-8s %10s %7s %8s %12s %10s\n", "case", "exch/s", "line", "CPU %", "wakes/exch",
                 "peak MiB");
     for (const Row &r : rows) {
-        const double rate = r.exchanges / r.seconds;
-        std::printf("%-8s %10.1f %7.3f %8.2f %12.2f %10.1f\n", r.name, rate, rate / kLineLimit,
+        std::printf("%-8s %10.1f %7.3f %8.2f %12.2f %10.1f\n", r.name, r.rate, r.rate / kLineLimit,
                     100.0 * r.used.cpu / r.seconds,
                     r.exchanges > 0 ? double(r.used.wakeUps) / r.exchanges : 0.0,
                     double(r.used.peakKiB) / 1024.0);
@@ -129,16 +129,15 @@ int main(int argc, char **argv)
         const long long exchangesBefore = exchanges;
         QElapsedTimer clock;
         clock.start();
-        double counted = work(); // exchanges that count, or -1 for all of them
+        const double ownRate = work(); // the case's own rate, or -1 for every reply taken
         const double elapsed = double(clock.nsecsElapsed()) / 1e9;
         const Usage after = Usage::now();
-        if (counted < 0)
-            counted = double(exchanges - exchangesBefore);
-        Row row{name,
-                elapsed,
-                counted,
-                {after.cpu - before.cpu, after.wakeUps - before.wakeUps, after.peakKiB}};
-        rows.push_back(row);
+        const double taken = double(exchanges - exchangesBefore);
+        rows.push_back({name,
+                        elapsed,
+                        taken,
+                        ownRate < 0 ? taken / elapsed : ownRate,
+                        {after.cpu - before.cpu, after.wakeUps - before.wakeUps, after.peakKiB}});
     };
 
     measure("main", [&] {
@@ -199,7 +198,7 @@ int main(int argc, char **argv)
             words += 64 + 64 + 32;
         }
         // The rate as the transfers saw it, not diluted by the polling between them.
-        return words / transferSeconds * double(clock.nsecsElapsed()) / 1e9;
+        return words / transferSeconds;
     });
     if (failed || page.cells()[0] != QLatin1String("A5")) {
         std::fprintf(stderr, "poll_cycle: the RAM transfers failed\n");

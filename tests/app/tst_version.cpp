@@ -26,11 +26,10 @@ private slots:
     void keyAddedToMissingSection();
     void garbledFileCountsAsMissingAndIsKept();
     void missingFile();
+    void unreadableFileIsNotOverwritten_data();
     void unreadableFileIsNotOverwritten();
     void encodingsAsWindowsToolsWriteThem_data();
     void encodingsAsWindowsToolsWriteThem();
-    void hostileFilesAreLeftAlone_data();
-    void hostileFilesAreLeftAlone();
 
 private:
     static QString write(const QTemporaryDir &dir, const QByteArray &content);
@@ -134,20 +133,6 @@ void TestVersion::missingFile()
     QVERIFY(ini.section(QStringLiteral("Ports")).isEmpty());
 }
 
-void TestVersion::unreadableFileIsNotOverwritten()
-{
-    // What cannot be read is unknown: writing our one key would have replaced all of it.
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("Eval310.ini"));
-    QVERIFY(QDir().mkdir(path)); // exists, cannot be read as a file, whatever the user's rights
-    IniFile ini;
-    QVERIFY(!ini.load(path));
-    ini.setValue(QStringLiteral("Settings"), QStringLiteral("COMPort"), QStringLiteral("1"));
-    QVERIFY(!ini.save(path));
-    QVERIFY(QFileInfo(path).isDir());
-    QVERIFY(!QFile::exists(path + QStringLiteral(".bad")));
-}
-
 void TestVersion::encodingsAsWindowsToolsWriteThem_data()
 {
     QTest::addColumn<QByteArray>("content");
@@ -184,23 +169,27 @@ void TestVersion::encodingsAsWindowsToolsWriteThem()
     QVERIFY(!QFile::exists(path + QStringLiteral(".bad")));
 }
 
-void TestVersion::hostileFilesAreLeftAlone_data()
+void TestVersion::unreadableFileIsNotOverwritten_data()
 {
     QTest::addColumn<QString>("kind");
-    // A named pipe used to hang the program before any window appeared, a link to /dev/zero
-    // to abort it, and a huge file to cost hundreds of megabytes and be rewritten at exit.
+    // What cannot be read is unknown: writing our one key would have replaced all of it. A
+    // named pipe used to hang the program before any window appeared, a link to /dev/zero to
+    // abort it, and a huge file to cost hundreds of megabytes and be rewritten at exit.
+    QTest::newRow("directory") << "dir";
     QTest::newRow("named pipe") << "fifo";
     QTest::newRow("link to /dev/zero") << "zero";
     QTest::newRow("larger than a settings file") << "large";
 }
 
-void TestVersion::hostileFilesAreLeftAlone()
+void TestVersion::unreadableFileIsNotOverwritten()
 {
     QFETCH(QString, kind);
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("Eval310.ini"));
     QByteArray large;
-    if (kind == QLatin1String("fifo")) {
+    if (kind == QLatin1String("dir")) {
+        QVERIFY(QDir().mkdir(path)); // exists, cannot be read as a file, whatever the rights
+    } else if (kind == QLatin1String("fifo")) {
         QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
     } else if (kind == QLatin1String("zero")) {
         QVERIFY(QFile::link(QStringLiteral("/dev/zero"), path));
@@ -213,7 +202,9 @@ void TestVersion::hostileFilesAreLeftAlone()
     QCOMPARE(ini.intValue(QStringLiteral("Settings"), QStringLiteral("COMPort"), 0), 0);
     ini.setValue(QStringLiteral("Settings"), QStringLiteral("COMPort"), QStringLiteral("1"));
     QVERIFY(!ini.save(path));
-    if (kind == QLatin1String("large"))
+    if (kind == QLatin1String("dir"))
+        QVERIFY(QFileInfo(path).isDir());
+    else if (kind == QLatin1String("large"))
         QCOMPARE(read(path), large);
     else
         QCOMPARE(QFileInfo(path).isFile(), false);

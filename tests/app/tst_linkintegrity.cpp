@@ -65,14 +65,12 @@ private:
     void openFaultyBoard(const FaultRow &row);
 
     std::unique_ptr<AppFixture> m_app;
-    std::int64_t m_clockOffset = 0;
     int m_lateReplies = 0;
 };
 
 void TestLinkIntegrity::init()
 {
     m_app = std::make_unique<AppFixture>();
-    m_clockOffset = 0;
     m_lateReplies = 0;
 }
 
@@ -96,15 +94,10 @@ void TestLinkIntegrity::openFaultyBoard(const FaultRow &row)
             return;
         // Waiting out the watchdog's 2 s would make the test slow: its clock jumps instead.
         ++m_lateReplies;
-        QTimer::singleShot(0, this, [this] {
-            m_clockOffset += BoardLink::kWatchdogTimeout.count() + 1;
-            m_app->session().TimerActionsTimer();
-        });
+        QTimer::singleShot(0, this, [this] { m_app->skipWatchdog(); });
     };
     m_app->createWindows();
-    auto steady = std::make_shared<QElapsedTimer>();
-    steady->start();
-    m_app->session().setClock([this, steady] { return steady->elapsed() + m_clockOffset; });
+    m_app->useSkippingClock();
     m_app->main().BtnOpenClick();
     QTRY_VERIFY_WITH_TIMEOUT(m_app->session().Connected(), kEventWait);
 }

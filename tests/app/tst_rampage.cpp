@@ -44,7 +44,6 @@ private:
     [[nodiscard]] TRamPage &page() { return *m_app->advanced().RamPage; }
 
     std::unique_ptr<AppFixture> m_app;
-    std::int64_t m_clockOffset = 0;
     QList<QByteArray> m_requests; // RAM requests as the board received them, frames whole
 };
 
@@ -57,7 +56,6 @@ void TestRamPage::cleanup()
 void TestRamPage::open(int silentTo)
 {
     m_app = std::make_unique<AppFixture>();
-    m_clockOffset = 0;
     BoardOptions options;
     options.variant = Variant::Pentar;
     options.faults.silentTo = silentTo;
@@ -69,17 +67,11 @@ void TestRamPage::open(int silentTo)
             return;
         // Past the watchdog, then past the quiet after it; first the replies before it are
         // trusted, as they would be long before the watchdog.
-        QTimer::singleShot(50, m_app.get()->advanced().RamPage, [this] {
-            m_clockOffset += BoardLink::kWatchdogTimeout.count() + 1;
-            m_app->session().TimerActionsTimer();
-            m_clockOffset += 1000;
-            m_app->session().TimerActionsTimer();
-        });
+        QTimer::singleShot(50, m_app.get()->advanced().RamPage,
+                           [this] { m_app->skipWatchdog(true); });
     };
     m_app->createWindows();
-    auto steady = std::make_shared<QElapsedTimer>();
-    steady->start();
-    m_app->session().setClock([this, steady] { return steady->elapsed() + m_clockOffset; });
+    m_app->useSkippingClock();
     QVERIFY(m_app->openAndWaitFor(QStringLiteral("Pentar detected!")));
     m_app->advanced().setActivePage(EditorPage::Ram);
 }

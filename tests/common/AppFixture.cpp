@@ -4,8 +4,11 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
+
+#include <memory>
 
 namespace kvx {
 
@@ -75,6 +78,24 @@ bool AppFixture::openAndWaitFor(const QString &detected)
     while (m_main->StaticInfo2->text() != detected && !deadline.hasExpired())
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     return m_main->StaticInfo2->text() == detected;
+}
+
+void AppFixture::useSkippingClock()
+{
+    m_clockSkipped = 0;
+    auto steady = std::make_shared<QElapsedTimer>();
+    steady->start();
+    session().setClock([this, steady] { return steady->elapsed() + m_clockSkipped; });
+}
+
+void AppFixture::skipWatchdog(bool pastLateQuiet)
+{
+    m_clockSkipped += BoardLink::kWatchdogTimeout.count() + 1;
+    session().TimerActionsTimer();
+    if (!pastLateQuiet)
+        return;
+    m_clockSkipped += BoardLink::kLateQuiet.count() + 1;
+    session().TimerActionsTimer();
 }
 
 void AppFixture::destroyWindows()

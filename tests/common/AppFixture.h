@@ -51,6 +51,12 @@ public:
     [[nodiscard]] bool openAndWaitFor(const QString &detected);
     void destroyWindows();
 
+    // From here on the session's clock runs with real time, and skipWatchdog() moves it on.
+    void useSkippingClock();
+    // Moves the session's clock past the watchdog (and, with `pastLateQuiet`, past the quiet
+    // after it) and lets the poll tick see it, instead of waiting seconds for it.
+    void skipWatchdog(bool pastLateQuiet = false);
+
     [[nodiscard]] TFormMain &main() { return *m_main; }
     [[nodiscard]] BoardSession &session() { return m_main->session(); }
     [[nodiscard]] TFormAdvanced &advanced() { return *m_advanced; }
@@ -72,6 +78,7 @@ private:
     std::unique_ptr<TFormAdvanced> m_advanced;
     std::unique_ptr<TFormGraphics> m_graphics;
     std::unique_ptr<TFormWarning> m_warning;
+    std::int64_t m_clockSkipped = 0; // ms the session's clock is ahead of real time
 };
 
 } // namespace kvx

@@ -4,6 +4,7 @@
 // editors' ranges. The composing rules alone are tst_motoritems'; the pages on a live board
 // are tests/app's.
 
+#include "common/TelegramText.h"
 #include "controls/CheckComboBin.h"
 #include "controls/SpinEdit.h"
 #include "editor/Ev310Registers.h"
@@ -42,10 +43,7 @@ private:
 
 QString TestFormAdvanced::telegram(const TMotorPage *page)
 {
-    QStringList fields;
-    for (const QLabel *l : page->StaticSPI)
-        fields << l->text();
-    return fields.join(QLatin1Char(' '));
+    return test::telegramText(page->StaticSPI);
 }
 
 void TestFormAdvanced::captions_data()
@@ -152,13 +150,7 @@ void TestFormAdvanced::composing()
         }
     }
     QCOMPARE(this->telegram(p), telegram);
-    QCOMPARE(QStringLiteral("%1 %2 %3 %4")
-                 .arg(form.ComposedTelegram.address, 2, 16, QLatin1Char('0'))
-                 .arg(form.ComposedTelegram.data.high, 2, 16, QLatin1Char('0'))
-                 .arg(form.ComposedTelegram.data.mid, 2, 16, QLatin1Char('0'))
-                 .arg(form.ComposedTelegram.data.low, 2, 16, QLatin1Char('0'))
-                 .toUpper(),
-             telegram);
+    QCOMPARE(test::telegramText(form.ComposedTelegram), telegram);
     QStringList on;
     for (QWidget *w : p->findChildren<QWidget *>()) {
         if ((qobject_cast<TSpinEdit *>(w) || qobject_cast<TCheckedComboBinary *>(w)) &&

@@ -3,6 +3,7 @@
 // and the key filter of the window's hexadecimal fields. The page on a live board is
 // tests/app's tst_rampage.
 
+#include "common/TelegramText.h"
 #include "controls/Dialogs.h"
 #include "controls/LuLED.h"
 #include "controls/SpinEdit.h"
@@ -39,10 +40,7 @@ private:
 
 QString TestGlobalPage::telegram(const TGlobalPage *page)
 {
-    QStringList fields;
-    for (const QLabel *l : page->StaticSPIG)
-        fields << l->text();
-    return fields.join(QLatin1Char(' '));
+    return test::telegramText(page->StaticSPIG);
 }
 
 void TestGlobalPage::composing_data()

@@ -2,23 +2,14 @@
 // values, the texts a polled register shows field by field, and the marks "Copy" reads from a
 // bit string. The page that shows and edits them is tst_formadvanced's.
 
+#include "common/TelegramText.h"
 #include "editor/MotorItems.h"
 
 #include <QTest>
 
 using namespace kvx;
 
-namespace {
-QString bytes(const Datagram &d)
-{
-    return QStringLiteral("%1 %2 %3 %4")
-        .arg(d.address, 2, 16, QLatin1Char('0'))
-        .arg(d.data.high, 2, 16, QLatin1Char('0'))
-        .arg(d.data.mid, 2, 16, QLatin1Char('0'))
-        .arg(d.data.low, 2, 16, QLatin1Char('0'))
-        .toUpper();
-}
-} // namespace
+using test::telegramText;
 
 class TestMotorItems : public QObject
 {
@@ -64,7 +55,7 @@ void TestMotorItems::compose()
     QFETCH(QList<qint64>, values);
     QFETCH(QString, telegram);
     const std::vector<std::int64_t> v(values.begin(), values.end());
-    QCOMPARE(bytes(composeMotorItem(motor, item, v)), telegram);
+    QCOMPARE(telegramText(composeMotorItem(motor, item, v)), telegram);
 }
 
 void TestMotorItems::fieldTexts_data()

@@ -27,9 +27,13 @@ QString permissionRemedy(const QString &group)
                   "\"sudo usermod -aG %1 $USER\", then log in again.")
             .arg(group);
     }
-    if (group.isEmpty() || group == QLatin1String("root")) {
+    if (group == QLatin1String("root")) {
         return tr("The device is reserved to root. A udev rule, or the administrator, can "
                   "open it up to your user.");
+    }
+    if (group.isEmpty()) {
+        return tr("Its owner could not be found out. Ask the administrator to give your user "
+                  "access to it, for example with a udev rule.");
     }
     return tr("The device belongs to the group %1. Ask the administrator to give your user "
               "access to it, for example with a udev rule.")

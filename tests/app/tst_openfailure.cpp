@@ -35,6 +35,10 @@ void TestOpenFailure::detail_data()
     QTest::newRow("owned by root") << "COM2" << EACCES << "root"
                                    << "The device is reserved to root. A udev rule"
                                    << "usermod";
+    // Unknown is not root: the message used to say the device was reserved to root.
+    QTest::newRow("owner unknown") << "COM2" << EACCES << ""
+                                   << "Its owner could not be found out."
+                                   << "root";
     QTest::newRow("another group") << "COM2" << EACCES << "plugdev"
                                    << "belongs to the group plugdev"
                                    << "usermod";

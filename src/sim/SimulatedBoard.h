@@ -91,6 +91,8 @@ public:
     void advance(Micros now);
 
     [[nodiscard]] const BoardOptions &options() const { return m_options; }
+    // Faults change between frames; the counters go on counting answered frames.
+    void setFaults(const Faults &faults) { m_options.faults = faults; }
     [[nodiscard]] ChipModel &chip() { return m_chip; }
     [[nodiscard]] const ChipModel &chip() const { return m_chip; }
     // True once a KORVE board has taken its start-up sequence and expects 6-byte frames.

@@ -16,6 +16,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <random>
 
@@ -26,6 +27,7 @@ struct SoakOptions
     std::int64_t exchanges = 0; // stop after this many exchanges; 0: after `seconds`
     int seconds = 60;
     int hangUpEvery = 30; // seconds between unplugging and plugging in the board
+    int faultPeriod = 97; // each fault hits about one frame in this many
     std::uint32_t seed = 1;
 };
 
@@ -34,10 +36,13 @@ struct SoakFigures
     std::int64_t exchanges = 0;
     std::int64_t faults = 0;
     std::int64_t recovered = 0;
+    std::int64_t cutByHangUp = 0; // faults whose recovery the board's unplugging cut short
+    std::int64_t openAtEnd = 0;
     std::int64_t worstRecoveryMs = 0;
     std::int64_t commands = 0;
     std::int64_t shownChecked = 0;
     std::int64_t reconnects = 0;
+    std::int64_t detectedAsPlain = 0;   // detections whose identification was lost
     std::int64_t stalls = 0;            // waits for the watchdog the run cut short
     std::int64_t unexplainedStalls = 0; // of them, with no injected fault before them
     std::int64_t mismatches = 0;
@@ -47,8 +52,9 @@ struct SoakFigures
 class SoakRun : public QObject
 {
 public:
-    // Recovery may take the watchdog, the quiet after it and a few exchanges.
-    static constexpr std::int64_t kRecoveryBoundMs = 2000 + 500 + 100;
+    // Recovery may take the watchdog, the quiet after it and a few exchanges, on a loaded
+    // machine.
+    static constexpr std::int64_t kRecoveryBoundMs = 2000 + 500 + 200;
 
     explicit SoakRun(const SoakOptions &options);
     ~SoakRun() override;
@@ -70,7 +76,7 @@ private:
     [[nodiscard]] std::int64_t clock() const { return m_steady.elapsed() + m_skipped; }
     void skip(bool pastQuiet);
     void onFrame(const sim::FrameLogEntry &e);
-    void onReplyTaken();
+    void onReplyTaken(bool identification);
     void onShown(int row, const Reply &reply);
     void tick();
     bool connect();
@@ -108,9 +114,17 @@ private:
     std::int64_t m_lastTaken = 0; // real ms of the last reply taken
     std::int64_t m_faultAt = -1;  // program clock of the newest fault not yet recovered from
     std::int64_t m_faultBoundMs = kRecoveryBoundMs;
-    std::int64_t m_faultsOpen = 0;                  // faults since the last reply taken
-    bool m_skipPending = false;                     // a fault's jump to the watchdog is on its way
-    std::map<std::uint8_t, QByteArray> m_lastReply; // by address byte
+    std::string_view m_faultNote;
+    std::int64_t m_faultsOpen = 0; // faults since the last reply taken
+    bool m_skipPending = false;    // a fault's jump to the watchdog is on its way
+    struct Sent
+    {
+        std::uint8_t address = 0;
+        QByteArray reply; // empty: the board sent none whole
+        std::string_view note;
+    };
+    Sent m_newest;                // the request the board took last, and its reply
+    std::deque<Sent> m_taken;     // the board's replies to the requests whose replies were taken
     QList<Taken> m_commandFrames; // what the board took during the command being checked
     std::atomic<std::int64_t> m_heartbeat{0};
 };

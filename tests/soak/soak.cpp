@@ -1,5 +1,6 @@
 // The fault soak: the program against a faulty simulated board under random commands.
-//   kvx_soak [--seconds N | --exchanges N] [--hang-up-every SECONDS] [--seed N]
+//   kvx_soak [--seconds N | --exchanges N] [--hang-up-every SECONDS] [--fault-period N]
+//            [--seed N]
 // Prints its figures; exits 1 on any mismatch, 2 when the program hangs, 3 when it cannot
 // start.
 
@@ -7,6 +8,7 @@
 
 #include <QApplication>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -29,6 +31,8 @@ bool parse(int argc, char **argv, kvx::SoakOptions &o)
             o.exchanges = v;
         else if (std::strcmp(argv[i], "--hang-up-every") == 0)
             o.hangUpEvery = int(v);
+        else if (std::strcmp(argv[i], "--fault-period") == 0)
+            o.faultPeriod = std::max(2, int(v));
         else if (std::strcmp(argv[i], "--seed") == 0)
             o.seed = std::uint32_t(v);
         else
@@ -44,7 +48,7 @@ int main(int argc, char **argv)
     kvx::SoakOptions options;
     if (!parse(argc, argv, options)) {
         std::fprintf(stderr, "usage: kvx_soak [--seconds N | --exchanges N] "
-                             "[--hang-up-every SECONDS] [--seed N]\n");
+                             "[--hang-up-every SECONDS] [--fault-period N] [--seed N]\n");
         return 3;
     }
     qputenv("QT_QPA_PLATFORM",
@@ -80,9 +84,12 @@ int main(int argc, char **argv)
     const kvx::SoakFigures &f = soak.figures();
     std::printf("exchanges          %lld\n", static_cast<long long>(f.exchanges));
     std::printf("faults injected    %lld\n", static_cast<long long>(f.faults));
-    std::printf("faults recovered   %lld\n", static_cast<long long>(f.recovered));
+    std::printf("faults recovered   %lld (%lld cut short by unplugging, %lld open at the end)\n",
+                static_cast<long long>(f.recovered), static_cast<long long>(f.cutByHangUp),
+                static_cast<long long>(f.openAtEnd));
     std::printf("worst recovery     %lld ms\n", static_cast<long long>(f.worstRecoveryMs));
-    std::printf("reconnects         %lld\n", static_cast<long long>(f.reconnects));
+    std::printf("reconnects         %lld (%lld detected as a plain board)\n",
+                static_cast<long long>(f.reconnects), static_cast<long long>(f.detectedAsPlain));
     std::printf("commands checked   %lld\n", static_cast<long long>(f.commands));
     std::printf("replies shown      %lld checked\n", static_cast<long long>(f.shownChecked));
     std::printf("watchdog waits     %lld cut short, %lld after no injected fault\n",

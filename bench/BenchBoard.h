@@ -6,6 +6,7 @@
 
 #include "app/Ev310Main.h"
 #include "app/Ev310Warn.h"
+#include "app/TrafficView.h"
 #include "editor/Ev310Registers.h"
 #include "graphics/Ev310Graphics.h"
 
@@ -62,7 +63,7 @@ inline bool openBoard(kvx::TFormMain &form, const char *who)
     return true;
 }
 
-// The board and the program's four windows as its entry builds them, COM1 not yet open.
+// The board and the program's five windows as its entry builds them, COM1 not yet open.
 struct Program
 {
     explicit Program(const char *who)
@@ -73,12 +74,14 @@ struct Program
         form = std::make_unique<kvx::TFormMain>(ini);
         advanced = std::make_unique<kvx::TFormAdvanced>(form->session());
         graphics = std::make_unique<kvx::TFormGraphics>(form->session());
-        form->attachWindows(advanced.get(), graphics.get(), &warning);
+        traffic = std::make_unique<kvx::TFormTraffic>(form->session());
+        form->attachWindows(advanced.get(), graphics.get(), &warning, traffic.get());
     }
     ~Program()
     {
         if (form)
             form->BtnCloseClick();
+        traffic.reset();
         sim.terminate();
         sim.waitForFinished(3000);
     }
@@ -89,6 +92,7 @@ struct Program
     std::unique_ptr<kvx::TFormMain> form; // none when the board did not start
     std::unique_ptr<kvx::TFormAdvanced> advanced;
     std::unique_ptr<kvx::TFormGraphics> graphics;
+    std::unique_ptr<kvx::TFormTraffic> traffic;
 };
 
 } // namespace bench

@@ -4,10 +4,12 @@
 // 10 bits a byte).
 //
 //   main     the main window alone, the board standing still
+//   traffic  the traffic view shown as well, following the newest
 //   plot     the graphic display shown as well, all three motors running
 //   editor   the register editor's Motor 1 page shown instead (its 23-row cycle), motors running
 //   ram      64-word RAM writes and reads and the 32-word shape write, back to back
-//   all      every window shown, motors running; the peak resident memory is read after it
+//   all      every window shown (the traffic view too), motors running; the peak resident
+//            memory is read after it
 //
 // Naming cases measures only those (the others are still set up, briefly). For each case: exchanges
 // a second and their share of the line's limit, the processor time this process spent (all its
@@ -145,6 +147,14 @@ int main(int argc, char **argv)
         return -1.0;
     });
 
+    form.BtnTrafficClick();
+    runFor(0.5);
+    measure("traffic", [&] {
+        runFor(seconds);
+        return -1.0;
+    });
+    program.traffic->hide();
+
     startMotors(form);
     runFor(0.5);
     form.BtnGraphicsClick();
@@ -208,6 +218,7 @@ int main(int argc, char **argv)
     advanced.setActivePage(kvx::EditorPage::Motor1);
     startMotors(form);
     form.BtnGraphicsClick();
+    form.BtnTrafficClick();
     program.warning.show();
     runFor(0.5);
     measure("all", [&] {

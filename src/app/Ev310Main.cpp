@@ -3,6 +3,7 @@
 #include "app/Ev310Warn.h"
 #include "app/IniFile.h"
 #include "app/OpenFailure.h"
+#include "app/TrafficView.h"
 #include "app/Version.h"
 #include "chip/RegisterMap.h"
 #include "chip/StatusBits.h"
@@ -118,6 +119,8 @@ void TFormMain::buildInterface()
                        {16, 24, 145, 25}, tr("Click here to open the advanced register window."));
     BtnGraphics = button(GrpMore, QStringLiteral("BtnGraphics"), tr("&Graphics..."),
                          {16, 56, 145, 25}, tr("Click here to open the graphics window."));
+    BtnTraffic = button(GrpMore, QStringLiteral("BtnTraffic"), tr("&Traffic..."), {16, 88, 145, 25},
+                        tr("Click here to watch every datagram on the link, decoded."));
     BtnKVX620 = button(GrpMore, QStringLiteral("BtnKVX620"), tr("KVX &620 Registers"),
                        {184, 24, 113, 25}, QString());
     CheckSlow = new QCheckBox(tr("Use Slow SPI"), GrpMore);
@@ -155,6 +158,7 @@ void TFormMain::buildInterface()
     connect(BtnClose, &QPushButton::clicked, this, [this] { BtnCloseClick(); });
     connect(BtnCmd310, &QPushButton::clicked, this, [this] { BtnCmd310Click(); });
     connect(BtnGraphics, &QPushButton::clicked, this, [this] { BtnGraphicsClick(); });
+    connect(BtnTraffic, &QPushButton::clicked, this, [this] { BtnTrafficClick(); });
     connect(BtnKVX620, &QPushButton::clicked, this, [this] { BtnKVX620Click(); });
     connect(BtnGoAll, &QPushButton::clicked, this, [this] { BtnGoAllClick(); });
     connect(BtnStopAll, &QPushButton::clicked, this, [this] { BtnStopAllClick(); });
@@ -240,11 +244,12 @@ void TFormMain::wireSession()
 }
 
 void TFormMain::attachWindows(TFormAdvanced *advanced, TFormGraphics *graphics,
-                              TFormWarning *warning)
+                              TFormWarning *warning, TFormTraffic *traffic)
 {
     m_advanced = advanced;
     m_graphics = graphics;
     m_warning = warning;
+    m_traffic = traffic;
 }
 
 void TFormMain::FormCreate()
@@ -382,6 +387,15 @@ void TFormMain::BtnGraphicsClick()
     if (m_graphics) {
         m_graphics->show();
         m_graphics->raise();
+    }
+}
+
+void TFormMain::BtnTrafficClick()
+{
+    // Open or not: what went over the link before a fault is worth a look afterwards.
+    if (m_traffic) {
+        m_traffic->show();
+        m_traffic->raise();
     }
 }
 

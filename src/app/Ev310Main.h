@@ -26,6 +26,7 @@ namespace kvx {
 
 class TFormAdvanced;
 class TFormGraphics;
+class TFormTraffic;
 class TFormWarning;
 class THint95;
 class TLuLedLittle;
@@ -66,7 +67,8 @@ public:
     ~TFormMain() override;
 
     // The windows created after this one.
-    void attachWindows(TFormAdvanced *advanced, TFormGraphics *graphics, TFormWarning *warning);
+    void attachWindows(TFormAdvanced *advanced, TFormGraphics *graphics, TFormWarning *warning,
+                       TFormTraffic *traffic = nullptr);
 
     // Controls; all of them lie on the client area, which scrolls when the window is smaller.
     QScrollArea *ScrollBox = nullptr;
@@ -80,6 +82,7 @@ public:
     QGroupBox *GrpMore = nullptr;
     QPushButton *BtnCmd310 = nullptr;
     QPushButton *BtnGraphics = nullptr;
+    QPushButton *BtnTraffic = nullptr;
     QCheckBox *CheckSlow = nullptr;
     QPushButton *BtnKVX620 = nullptr;
     QGroupBox *GrpStatus = nullptr;
@@ -104,6 +107,7 @@ public:
     void BtnCloseClick();
     void BtnCmd310Click();
     void BtnGraphicsClick();
+    void BtnTrafficClick();
     void BtnKVX620Click() {}
     // Motion commands; the clicked button (or list) tells the motor.
     void BtnGo1Click(QObject *sender);
@@ -145,6 +149,7 @@ private:
     QString m_settingsPath;
     TFormAdvanced *m_advanced = nullptr;
     TFormGraphics *m_graphics = nullptr;
+    TFormTraffic *m_traffic = nullptr;
     TFormWarning *m_warning = nullptr;
     bool m_closing = false;
 };

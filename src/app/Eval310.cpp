@@ -5,6 +5,7 @@
 #include "app/Ev310Main.h"
 #include "app/Ev310Warn.h"
 #include "app/ProgramLook.h"
+#include "app/TrafficView.h"
 #include "editor/Ev310Registers.h"
 #ifdef KVX_SIMULATED_PORTS
 #include "sim/SimulatedPorts.h"
@@ -26,7 +27,8 @@ int main(int argc, char **argv)
     kvx::TFormAdvanced formAdvanced(formMain.session());
     kvx::TFormGraphics formGraphics(formMain.session());
     kvx::TFormWarning formWarning;
-    formMain.attachWindows(&formAdvanced, &formGraphics, &formWarning);
+    kvx::TFormTraffic formTraffic(formMain.session());
+    formMain.attachWindows(&formAdvanced, &formGraphics, &formWarning, &formTraffic);
     QObject::connect(&formMain, &kvx::TFormMain::closed, &app, &QApplication::quit);
 
     formMain.show();

@@ -192,6 +192,7 @@ bool BoardLink::startExchange(const Datagram &d, Exchange exchange, bool holdLin
     // few exchanges cost little either way.
     request.gather = exchange.kind == TrafficKind::Poll && !m_detecting;
     const TrafficKind kind = exchange.kind;
+    exchange.frame = f;
     m_exchanges.push_back(std::move(exchange));
     // A request that could not be written gets no reply: it stays outstanding until the
     // watchdog, and whatever comes meanwhile is a stray. Its time is taken after the write,
@@ -527,6 +528,13 @@ void BoardLink::handle(const ReplyFramer::Event &event)
             x.taken = true;
             x.bytes = event.bytes;
             x.reply = replyOf(event.bytes);
+            // Shown where it came, right after its request; should the line lose step before
+            // it is trusted, an untrusted reply follows it.
+            note(false,
+                 x.identification                ? TrafficKind::Identification
+                 : x.kind == TrafficKind::Direct ? TrafficKind::Direct
+                                                 : TrafficKind::Poll,
+                 x.bytes, DiscardReason::None, x.frame);
             if (x.kind == TrafficKind::Direct) {
                 m_awaitingDirectReply = false;
                 // A write's reply is not used: the command goes on at once, and what becomes
@@ -548,14 +556,11 @@ void BoardLink::handle(const ReplyFramer::Event &event)
         if (x.startsCycle)
             emit pollCycleStart();
         if (x.kind == TrafficKind::Direct) {
-            note(false, TrafficKind::Direct, x.bytes);
             finish(x.request, true, x.reply);
         } else if (x.identification) {
-            note(false, TrafficKind::Identification, x.bytes);
             m_detecting = false;
             identify(x.bytes);
         } else {
-            note(false, TrafficKind::Poll, x.bytes);
             emit pollReply(x.row, x.reply);
         }
         reportActive();
@@ -569,7 +574,7 @@ void BoardLink::handle(const ReplyFramer::Event &event)
             emit pollCycleStart();
         if (x.taken) {
             ++m_counters.untrustedReplies;
-            note(false, TrafficKind::Discarded, x.bytes, DiscardReason::Untrusted);
+            note(false, TrafficKind::Discarded, x.bytes, DiscardReason::Untrusted, x.frame);
             countChanged();
         }
         finish(x.request, false);
@@ -647,7 +652,8 @@ void BoardLink::Watchdog()
         // fired without cause.
         if (std::abs(t - m_lastSendTick) <= kWatchdogTimeout.count())
             return;
-        m_comm.PurgeInput();
+        note(false, TrafficKind::Unanswered, {});
+        purgeInput();
         m_comm.PurgeOutput();
         m_framer.giveUp(m_newEvents);
         ++m_counters.unanswered;
@@ -664,7 +670,7 @@ void BoardLink::Watchdog()
     }
     if (!LinkIdle() && t - m_lastProgress > kWatchdogTimeout.count()) {
         // The line never gets quiet enough for a request: as good as no answer.
-        m_comm.PurgeInput();
+        purgeInput();
         m_lastProgress = t;
         m_lineLost = true;
         giveUpWaits();
@@ -693,9 +699,20 @@ void BoardLink::EndAllWaits()
     m_lineLost = false;
 }
 
-void BoardLink::note(bool sent, TrafficKind kind, const QByteArray &bytes, DiscardReason reason)
+void BoardLink::purgeInput()
 {
-    emit traffic(LinkTraffic{sent, kind, bytes, now(), reason});
+    const int pending = m_comm.InQueueCount();
+    m_comm.PurgeInput();
+    if (pending > 0) {
+        emit traffic(LinkTraffic{
+            false, TrafficKind::Purged, {}, now(), DiscardReason::None, fineNow(), pending, {}});
+    }
+}
+
+void BoardLink::note(bool sent, TrafficKind kind, const QByteArray &bytes, DiscardReason reason,
+                     const QByteArray &request)
+{
+    emit traffic(LinkTraffic{sent, kind, bytes, now(), reason, fineNow(), 0, request});
 }
 
 } // namespace kvx

@@ -46,6 +46,8 @@ enum class TrafficKind
     Direct,         // a user command's request or its reply
     Identification, // the 10-byte identification taken during detection
     Discarded,      // received bytes that answered no request, or a reply not trusted
+    Unanswered,     // the watchdog gave the outstanding request up (no bytes)
+    Purged,         // received bytes thrown away unread when the queues were purged
 };
 
 // Why received bytes were thrown away.
@@ -68,6 +70,9 @@ struct LinkTraffic
     QByteArray bytes;
     std::int64_t time = 0; // the link's clock, milliseconds
     DiscardReason reason = DiscardReason::None;
+    std::int64_t micros = 0; // the link's fine clock
+    int purged = 0;          // Purged: how many bytes (they are not read, so not known)
+    QByteArray request;      // a reply's (taken or untrusted): the request frame it answers
 };
 
 // What the link has thrown away since the port was opened.
@@ -227,6 +232,7 @@ private:
         bool identification = false; // sent while detecting: 10 bytes expected
         Request *request = nullptr;  // a direct request that waits for this exchange
         bool taken = false;
+        QByteArray frame; // the request as written, for the traffic view
         QByteArray bytes;
         Reply reply;
     };
@@ -256,8 +262,10 @@ private:
     void identify(const QByteArray &bytes);
     void reportActive();
     void giveUpWaits();
+    // Purges the receive queue, telling the traffic view how many bytes went unread.
+    void purgeInput();
     void note(bool sent, TrafficKind kind, const QByteArray &bytes,
-              DiscardReason reason = DiscardReason::None);
+              DiscardReason reason = DiscardReason::None, const QByteArray &request = {});
     void countChanged() { emit countersChanged(m_counters); }
 
     TCustomComm32 &m_comm;

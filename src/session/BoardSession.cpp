@@ -32,7 +32,11 @@ BoardSession::BoardSession(QObject *parent)
     connect(&m_link, &BoardLink::statusChanged, this, &BoardSession::statusChanged);
     connect(&m_link, &BoardLink::identified, this, &BoardSession::identified);
     connect(&m_link, &BoardLink::sendError, this, &BoardSession::sendError);
-    connect(&m_link, &BoardLink::traffic, this, &BoardSession::traffic);
+    // Recorded whether or not the traffic view is open: it shows what led up to a fault.
+    connect(&m_link, &BoardLink::traffic, this, [this](const LinkTraffic &t) {
+        m_traffic.append(t);
+        emit traffic(t);
+    });
     connect(&m_link, &BoardLink::countersChanged, this, &BoardSession::countersChanged);
     connect(&m_link, &BoardLink::pollReply, &m_scheduler, &PollScheduler::ShowPollReply);
     connect(&m_link, &BoardLink::pollCycleStart, this, &BoardSession::nextSample);
@@ -66,6 +70,7 @@ bool BoardSession::Open(const QString &portName, const QMap<QString, QString> &p
     m_comm.Open();
     if (!m_comm.Connected())
         return false;
+    m_traffic.restartClock(m_link.fineNow());
     m_link.StartDetection();
     m_link.BeginPolling();
     m_scheduler.restart();

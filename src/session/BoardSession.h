@@ -9,6 +9,7 @@
 
 #include "link/async32.h"
 #include "link/BoardLink.h"
+#include "link/TrafficLog.h"
 #include "session/EditorPage.h"
 #include "session/PollScheduler.h"
 #include "session/PollTable.h"
@@ -39,6 +40,8 @@ public:
     [[nodiscard]] const BoardLink &link() const { return m_link; }
     [[nodiscard]] PollTable &table() { return m_table; }
     [[nodiscard]] const PollScheduler &scheduler() const { return m_scheduler; }
+    // Everything that went over the link, the newest last; times count from the last open.
+    [[nodiscard]] TrafficLog &trafficLog() { return m_traffic; }
 
     // Where "sim" ports find their simulated board; the program's entry provides it.
     void setSimulatedPortProvider(SimulatedPortProvider provider);
@@ -105,6 +108,7 @@ private:
     BoardLink m_link;
     PollTable m_table;
     PollScheduler m_scheduler;
+    TrafficLog m_traffic;
     QTimer *m_timer = nullptr; // TimerActions
 };
 

@@ -38,6 +38,7 @@ void TestCaptions::everyTextFits_data()
     QTest::newRow("register editor") << 1;
     QTest::newRow("graphic display") << 2;
     QTest::newRow("warning") << 3;
+    QTest::newRow("traffic view") << 4;
 }
 
 void TestCaptions::everyTextFits()
@@ -45,7 +46,8 @@ void TestCaptions::everyTextFits()
     QFETCH(int, window);
     AppFixture app;
     app.createWindows();
-    QWidget *const windows[] = {&app.main(), &app.advanced(), &app.graphics(), &app.warning()};
+    QWidget *const windows[] = {&app.main(), &app.advanced(), &app.graphics(), &app.warning(),
+                                &app.traffic()};
     QWidget *w = windows[window];
     w->show();
     QVERIFY(QTest::qWaitForWindowExposed(w));
@@ -63,7 +65,8 @@ void TestCaptions::everyHintIsABalloon()
     QFETCH(int, window);
     AppFixture app;
     app.createWindows();
-    QWidget *const windows[] = {&app.main(), &app.advanced(), &app.graphics(), &app.warning()};
+    QWidget *const windows[] = {&app.main(), &app.advanced(), &app.graphics(), &app.warning(),
+                                &app.traffic()};
     QWidget *w = windows[window];
     w->show();
     QVERIFY(QTest::qWaitForWindowExposed(w));

@@ -68,7 +68,8 @@ void AppFixture::createWindows()
     m_advanced = std::make_unique<TFormAdvanced>(session());
     m_graphics = std::make_unique<TFormGraphics>(session());
     m_warning = std::make_unique<TFormWarning>();
-    m_main->attachWindows(m_advanced.get(), m_graphics.get(), m_warning.get());
+    m_traffic = std::make_unique<TFormTraffic>(session());
+    m_main->attachWindows(m_advanced.get(), m_graphics.get(), m_warning.get(), m_traffic.get());
 }
 
 bool AppFixture::openAndWaitFor(const QString &detected)
@@ -101,6 +102,7 @@ void AppFixture::skipWatchdog(bool pastLateQuiet)
 void AppFixture::destroyWindows()
 {
     // The windows given the session go before the main window that owns it.
+    m_traffic.reset();
     m_warning.reset();
     m_graphics.reset();
     m_advanced.reset();

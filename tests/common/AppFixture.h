@@ -8,6 +8,7 @@
 
 #include "app/Ev310Main.h"
 #include "app/Ev310Warn.h"
+#include "app/TrafficView.h"
 #include "controls/Dialogs.h"
 #include "editor/Ev310Registers.h"
 #include "graphics/Ev310Graphics.h"
@@ -45,7 +46,8 @@ public:
     [[nodiscard]] sim::PtyBoardServer &board() { return *m_board; }
     [[nodiscard]] bool hasBoard() const { return m_board != nullptr; }
 
-    // The main window, then the register editor, the graphic display and the warning dialog.
+    // The main window, then the register editor, the graphic display, the warning dialog and
+    // the traffic view.
     void createWindows();
     // Opens COM1 and waits until status line 2 shows `detected`; false if it never does.
     [[nodiscard]] bool openAndWaitFor(const QString &detected);
@@ -62,6 +64,7 @@ public:
     [[nodiscard]] TFormAdvanced &advanced() { return *m_advanced; }
     [[nodiscard]] TFormGraphics &graphics() { return *m_graphics; }
     [[nodiscard]] TFormWarning &warning() { return *m_warning; }
+    [[nodiscard]] TFormTraffic &traffic() { return *m_traffic; }
 
     // What the dialog seam saw and how it answers.
     QList<MessageRequest> messages;
@@ -78,6 +81,7 @@ private:
     std::unique_ptr<TFormAdvanced> m_advanced;
     std::unique_ptr<TFormGraphics> m_graphics;
     std::unique_ptr<TFormWarning> m_warning;
+    std::unique_ptr<TFormTraffic> m_traffic;
     std::int64_t m_clockSkipped = 0; // ms the session's clock is ahead of real time
 };
 

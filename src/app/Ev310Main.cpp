@@ -3,6 +3,8 @@
 #include "app/Ev310Warn.h"
 #include "app/IniFile.h"
 #include "app/OpenFailure.h"
+#include "app/PortsDialog.h"
+#include "app/SettingsLocation.h"
 #include "app/TrafficView.h"
 #include "app/Version.h"
 #include "chip/RegisterMap.h"
@@ -51,11 +53,6 @@ constexpr int kLedUpdateOrder[] = {0, 1, 2, 3, 4, 5, 7, 6};
 constexpr const char *kLedNames[] = {"LedXReached1",    "LedReference1", "LedXReached2",
                                      "LedReference2",   "LedXReached3",  "LedReference3",
                                      "LedCoverWaiting", "LedInterrupt"};
-
-QString defaultSettingsPath()
-{
-    return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("Eval310.ini"));
-}
 
 } // namespace
 
@@ -119,6 +116,8 @@ void TFormMain::buildInterface()
                        {16, 24, 145, 25}, tr("Click here to open the advanced register window."));
     BtnGraphics = button(GrpMore, QStringLiteral("BtnGraphics"), tr("&Graphics..."),
                          {16, 56, 145, 25}, tr("Click here to open the graphics window."));
+    BtnPorts = button(GrpMore, QStringLiteral("BtnPorts"), tr("&Ports..."), {184, 56, 113, 25},
+                      tr("Click here to choose the devices COM1 to COM9 stand for."));
     BtnTraffic = button(GrpMore, QStringLiteral("BtnTraffic"), tr("&Traffic..."), {16, 88, 145, 25},
                         tr("Click here to watch every datagram on the link, decoded."));
     BtnKVX620 = button(GrpMore, QStringLiteral("BtnKVX620"), tr("KVX &620 Registers"),
@@ -159,6 +158,7 @@ void TFormMain::buildInterface()
     connect(BtnCmd310, &QPushButton::clicked, this, [this] { BtnCmd310Click(); });
     connect(BtnGraphics, &QPushButton::clicked, this, [this] { BtnGraphicsClick(); });
     connect(BtnTraffic, &QPushButton::clicked, this, [this] { BtnTrafficClick(); });
+    connect(BtnPorts, &QPushButton::clicked, this, [this] { BtnPortsClick(); });
     connect(BtnKVX620, &QPushButton::clicked, this, [this] { BtnKVX620Click(); });
     connect(BtnGoAll, &QPushButton::clicked, this, [this] { BtnGoAllClick(); });
     connect(BtnStopAll, &QPushButton::clicked, this, [this] { BtnStopAllClick(); });
@@ -399,6 +399,23 @@ void TFormMain::BtnTrafficClick()
     }
 }
 
+void TFormMain::BtnPortsClick()
+{
+    IniFile ini;
+    ini.load(m_settingsPath);
+    TFormPorts dialog(readPortTargets(ini),
+                      m_deviceSource ? m_deviceSource : DeviceSource(&systemSerialDevices), this);
+    if (Dialogs::exec(dialog) != QDialog::Accepted)
+        return;
+    // The file as it is now, with only the port lines changed.
+    ini.load(m_settingsPath);
+    writePortTargets(ini, dialog.targets());
+    if (!ensureSettingsFolder(m_settingsPath) || !ini.save(m_settingsPath))
+        Dialogs::message(this, MessageRequest{QMessageBox::Warning,
+                                              tr("Could not write %1.").arg(m_settingsPath),
+                                              tr("The port choices were not kept.")});
+}
+
 void TFormMain::CbRampModeChange(int m)
 {
     MotorGroup &g = Motors[std::size_t(m)];
@@ -422,6 +439,7 @@ void TFormMain::FormClose()
     IniFile ini;
     ini.load(m_settingsPath);
     ini.setValue(kSettingsSection, kPortKey, QString::number(ComboCOM->currentIndex()));
+    ensureSettingsFolder(m_settingsPath); // the configuration folder on first use
     ini.save(m_settingsPath); // a settings file that cannot be written is not worth a message
 }
 

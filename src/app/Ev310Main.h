@@ -6,6 +6,7 @@
 // graphic display are given at creation; those windows and the warning dialog are attached
 // after it so that it can show and close them. User-interface thread only.
 
+#include "app/PortCatalog.h"
 #include "controls/Hint95.h"
 #include "session/BoardSession.h"
 
@@ -62,7 +63,8 @@ class TFormMain : public QWidget
     Q_OBJECT
 
 public:
-    // `settingsPath` is the INI file; by default "Eval310.ini" beside the program file.
+    // `settingsPath` is the INI file; by default "Eval310.ini" beside the program file, or in
+    // the user's configuration folder where the program's folder may not be written.
     explicit TFormMain(const QString &settingsPath = {}, QWidget *parent = nullptr);
     ~TFormMain() override;
 
@@ -83,6 +85,7 @@ public:
     QPushButton *BtnCmd310 = nullptr;
     QPushButton *BtnGraphics = nullptr;
     QPushButton *BtnTraffic = nullptr;
+    QPushButton *BtnPorts = nullptr;
     QCheckBox *CheckSlow = nullptr;
     QPushButton *BtnKVX620 = nullptr;
     QGroupBox *GrpStatus = nullptr;
@@ -108,6 +111,10 @@ public:
     void BtnCmd310Click();
     void BtnGraphicsClick();
     void BtnTrafficClick();
+    // The "Ports" dialog; OK writes [Ports], which the next "&Open" reads.
+    void BtnPortsClick();
+    // Where the "Ports" dialog finds serial devices; the system's by default.
+    void setDeviceSource(DeviceSource source) { m_deviceSource = std::move(source); }
     void BtnKVX620Click() {}
     // Motion commands; the clicked button (or list) tells the motor.
     void BtnGo1Click(QObject *sender);
@@ -150,6 +157,7 @@ private:
     TFormAdvanced *m_advanced = nullptr;
     TFormGraphics *m_graphics = nullptr;
     TFormTraffic *m_traffic = nullptr;
+    DeviceSource m_deviceSource;
     TFormWarning *m_warning = nullptr;
     bool m_closing = false;
 };

@@ -212,6 +212,24 @@ void IniFile::setValue(const QString &section, const QString &key, const QString
     m_lines.insert(lastKey + 1, line);
 }
 
+void IniFile::removeKey(const QString &section, const QString &key)
+{
+    const qsizetype start = sectionLine(section);
+    if (start < 0)
+        return;
+    QString k;
+    QString v;
+    for (qsizetype i = start + 1; i < m_lines.size();) {
+        const QString t = text(m_lines[i]);
+        if (isSectionLine(t))
+            break;
+        if (keyLine(t, &k, &v) && k.compare(key, Qt::CaseInsensitive) == 0)
+            m_lines.removeAt(i);
+        else
+            ++i;
+    }
+}
+
 bool IniFile::save(const QString &path)
 {
     if (m_unreadable)

@@ -32,6 +32,8 @@ public:
     [[nodiscard]] QMap<QString, QString> section(const QString &section) const;
 
     void setValue(const QString &section, const QString &key, const QString &value);
+    // Every line of `key` in `section`; other lines stay as they are.
+    void removeKey(const QString &section, const QString &key);
 
     // Writes the file whole or not at all. A file that is not text is first kept beside it as
     // "<name>.bad", so that nothing the user had is lost; a file that exists but could not be

@@ -1,0 +1,18 @@
+#pragma once
+
+// Where "Eval310.ini" lives: beside the program file when its folder may be written (a build
+// or a portable copy, as the program has always kept it), otherwise in the user's
+// configuration folder, which is created when the file is first written.
+
+#include <QString>
+
+namespace kvx {
+
+// The rule itself: the file in `programDir` when it is a writable folder, else in `configDir`.
+[[nodiscard]] QString settingsPathFor(const QString &programDir, const QString &configDir);
+// The rule for this program: its own folder, or Qt's application configuration location.
+[[nodiscard]] QString defaultSettingsPath();
+// Creates the folder of `path` if it is missing; false when it cannot be created.
+bool ensureSettingsFolder(const QString &path);
+
+} // namespace kvx

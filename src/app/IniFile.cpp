@@ -98,6 +98,7 @@ bool IniFile::load(const QString &path)
     m_garbled = false;
     m_unreadable = false;
     m_utf8 = true;
+    m_bom = false;
     QByteArray content;
     if (!readBounded(path, &content))
         return false;
@@ -105,6 +106,11 @@ bool IniFile::load(const QString &path)
         m_garbled = true;
         return false;
     }
+    // A byte-order mark is no part of the first line (it would hide a section there); it is
+    // written back as it was.
+    m_bom = content.startsWith("\xEF\xBB\xBF");
+    if (m_bom)
+        content.remove(0, 3);
     m_utf8 = QUtf8StringView(content).isValidUtf8();
     m_crlf = content.contains("\r\n");
     m_lines = content.split('\n');
@@ -168,10 +174,18 @@ QMap<QString, QString> IniFile::section(const QString &section) const
 
 std::optional<QString> IniFile::value(const QString &section, const QString &key) const
 {
-    const QMap<QString, QString> keys = this->section(section);
-    for (auto it = keys.cbegin(); it != keys.cend(); ++it) {
-        if (it.key().compare(key, Qt::CaseInsensitive) == 0)
-            return it.value();
+    // The first line of the key in file order: the one setValue replaces.
+    const qsizetype start = sectionLine(section);
+    if (start < 0)
+        return std::nullopt;
+    QString k;
+    QString v;
+    for (qsizetype i = start + 1; i < m_lines.size(); ++i) {
+        const QString line = text(m_lines[i]);
+        if (isSectionLine(line))
+            break;
+        if (keyLine(line, &k, &v) && k.compare(key, Qt::CaseInsensitive) == 0)
+            return v;
     }
     return std::nullopt;
 }
@@ -245,7 +259,7 @@ bool IniFile::save(const QString &path)
     if (!file.open(QIODevice::WriteOnly))
         return false;
     const QByteArray eol = m_crlf ? QByteArrayLiteral("\r\n") : QByteArrayLiteral("\n");
-    QByteArray content;
+    QByteArray content = m_bom ? QByteArrayLiteral("\xEF\xBB\xBF") : QByteArray();
     for (const QByteArray &line : m_lines)
         content += line + eol;
     file.write(content);

@@ -76,7 +76,7 @@ void TrafficModel::clear()
     endResetModel();
 }
 
-TrafficEvent TrafficModel::event(int row) const
+TrafficEvent TrafficModel::eventAt(int row) const
 {
     const std::uint64_t serial = m_rows[std::size_t(row)];
     const std::uint64_t first = firstSerial();
@@ -110,7 +110,7 @@ QVariant TrafficModel::data(const QModelIndex &index, int role) const
         return {};
     // A view draws a row's cells one after another: the row is described once for them.
     if (index.row() != m_cachedRow || m_rows[std::size_t(index.row())] != m_cachedSerial) {
-        m_cached = describeTraffic(event(index.row()));
+        m_cached = describeTraffic(eventAt(index.row()));
         m_cachedRow = index.row();
         m_cachedSerial = m_rows[std::size_t(index.row())];
     }

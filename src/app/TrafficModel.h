@@ -37,7 +37,7 @@ public:
     // Empties the log and the view.
     void clear();
     // The event shown in `row`.
-    [[nodiscard]] TrafficEvent event(int row) const;
+    [[nodiscard]] TrafficEvent eventAt(int row) const;
 
     [[nodiscard]] int rowCount(const QModelIndex &parent = {}) const override;
     [[nodiscard]] int columnCount(const QModelIndex &parent = {}) const override;

@@ -78,7 +78,7 @@ TFormTraffic::TFormTraffic(BoardSession &session, QWidget *parent)
     resize(980, 440);
 
     // Laid out in a row, so each control needs only its name, caption and hint.
-    auto control = [this]<typename T>(T *w, const char *name, const QString &hint) {
+    auto control = []<typename T>(T *w, const char *name, const QString &hint) {
         w->setObjectName(QLatin1String(name));
         setHint(w, hint);
         return w;
@@ -228,7 +228,7 @@ void TFormTraffic::BtnSaveClick()
     auto events = std::make_shared<std::vector<TrafficEvent>>();
     events->reserve(std::size_t(m_model->rowCount()));
     for (int r = 0; r < m_model->rowCount(); ++r)
-        events->push_back(m_model->event(r));
+        events->push_back(m_model->eventAt(r));
     auto error = std::make_shared<QString>();
     auto ok = std::make_shared<bool>(false);
     m_saver = QThread::create(

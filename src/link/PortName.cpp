@@ -28,7 +28,15 @@ PortTarget resolvePortName(const QString &name, const QMap<QString, QString> &po
         return {PortTarget::Kind::Device, name, {}};
 
     const QString key = QStringLiteral("COM") + match.captured(1);
-    const QString mapped = ports.value(key).trimmed();
+    // Settings keys match without regard to case ("com1=sim" is COM1's), the first one
+    // written winning, as the settings file reads them.
+    QString mapped;
+    for (auto it = ports.cbegin(); it != ports.cend(); ++it) {
+        if (it.key().compare(key, Qt::CaseInsensitive) == 0) {
+            mapped = it.value().trimmed();
+            break;
+        }
+    }
     if (!mapped.isEmpty())
         return parsePortValue(mapped);
 

@@ -149,6 +149,16 @@ void TestVersion::encodingsAsWindowsToolsWriteThem_data()
     QTest::newRow("ANSI value in another section")
         << QByteArray("[Settings]\nCOMPort=2\n[Ports]\nCOM3=/dev/ttyUSB0\n[Notes]\n"
                       "Who=J\xFCrgen\n");
+    // A byte-order mark used to hide the first section, in either reading.
+    QTest::newRow("byte-order mark, ANSI")
+        << QByteArray("\xEF\xBB\xBF[Settings]\r\nCOMPort=2\r\n[Ports]\r\nCOM3=/dev/ttyUSB0\r\n"
+                      "; J\xFCrgen\r\n");
+    QTest::newRow("byte-order mark, UTF-8")
+        << QByteArray("\xEF\xBB\xBF[Settings]\nCOMPort=2\n[Ports]\nCOM3=/dev/ttyUSB0\n");
+    // The value read is the line written: the port chosen used to be read back from the
+    // other spelling.
+    QTest::newRow("two spellings of a key")
+        << QByteArray("[Settings]\nCOMPort=2\nCOMPoRt=0\n[Ports]\nCOM3=/dev/ttyUSB0\n");
 }
 
 void TestVersion::encodingsAsWindowsToolsWriteThem()

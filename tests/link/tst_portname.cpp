@@ -42,6 +42,10 @@ void TestPortName::resolve_data()
     QTest::newRow("mapped device") << "COM2"
                                    << "/dev/ttyUSB0" << Kind::Device << "/dev/ttyUSB0"
                                    << "";
+    // The settings file's keys match without regard to case: "com2=" maps COM2.
+    QTest::newRow("key in small letters") << "com2"
+                                          << "/dev/ttyUSB0" << Kind::Device << "/dev/ttyUSB0"
+                                          << "";
     QTest::newRow("sim") << "COM1"
                          << "sim" << Kind::Simulated << ""
                          << "plain";

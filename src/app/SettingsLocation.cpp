@@ -14,12 +14,21 @@ const QString kFileName = QStringLiteral("Eval310.ini");
 
 } // namespace
 
+bool installed(const QString &programDir)
+{
+    // An install tree has the desktop entry beside bin/; a build or a portable copy has not.
+    return QFileInfo::exists(
+        QDir(programDir)
+            .filePath(QStringLiteral("../share/applications/org.kvx310.EvalKit.desktop")));
+}
+
 QString settingsPathFor(const QString &programDir, const QString &configDir)
 {
-    // Permission bits do not tell it all (a read-only file system, access lists, root): a
-    // file that can be created there can be kept there.
+    // Permission bits do not tell it all (a read-only file system, access lists): a file that
+    // can be created there can be kept there. An installed program's folder is the system's,
+    // even for root, who may write it.
     QTemporaryFile probe(QDir(programDir).filePath(QStringLiteral("Eval310.XXXXXX")));
-    if (QFileInfo(programDir).isDir() && probe.open())
+    if (QFileInfo(programDir).isDir() && !installed(programDir) && probe.open())
         return QDir(programDir).filePath(kFileName);
     return QDir(configDir).filePath(kFileName);
 }

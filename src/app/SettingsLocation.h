@@ -1,14 +1,18 @@
 #pragma once
 
 // Where "Eval310.ini" lives: beside the program file when its folder may be written (a build
-// or a portable copy, as the program has always kept it), otherwise in the user's
-// configuration folder, which is created when the file is first written.
+// or a portable copy, as the program has always kept it), otherwise, and always for an
+// installed program, in the user's configuration folder, which is created when the file is
+// first written.
 
 #include <QString>
 
 namespace kvx {
 
-// The rule itself: the file in `programDir` when it is a writable folder, else in `configDir`.
+// True when `programDir` is the bin/ of an install tree (the desktop entry lies beside it).
+[[nodiscard]] bool installed(const QString &programDir);
+// The rule itself: the file in `programDir` when it is a writable folder of no install tree,
+// else in `configDir`.
 [[nodiscard]] QString settingsPathFor(const QString &programDir, const QString &configDir);
 // The rule for this program: its own folder, or Qt's application configuration location.
 [[nodiscard]] QString defaultSettingsPath();

@@ -32,6 +32,7 @@ void TestSettingsLocation::chosenFolder_data()
     QTest::newRow("a read-only folder") << "bin" << 0555 << (::geteuid() == 0);
     QTest::newRow("no such folder") << "missing/bin" << 0 << false;
     QTest::newRow("a file, not a folder") << "file" << 0 << false;
+    QTest::newRow("an install tree") << "usr/bin" << 0 << false;
 }
 
 void TestSettingsLocation::chosenFolder()
@@ -44,6 +45,14 @@ void TestSettingsLocation::chosenFolder()
     const QString program = root.filePath(programDir);
     if (programDir == QStringLiteral("bin"))
         QVERIFY(QDir().mkpath(program));
+    if (programDir == QStringLiteral("usr/bin")) {
+        // Writable, even without root: its desktop entry tells it is installed.
+        QVERIFY(QDir().mkpath(program));
+        QVERIFY(QDir().mkpath(root.filePath(QStringLiteral("usr/share/applications"))));
+        QFile entry(
+            root.filePath(QStringLiteral("usr/share/applications/org.kvx310.EvalKit.desktop")));
+        QVERIFY(entry.open(QIODevice::WriteOnly));
+    }
     if (programDir == QStringLiteral("file")) {
         QFile f(program);
         QVERIFY(f.open(QIODevice::WriteOnly));

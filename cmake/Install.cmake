@@ -1,0 +1,30 @@
+# Installs like a Linux desktop program: the program and the simulated board in bin, the
+# desktop entry, the AppStream metainfo and the icon where desktops look for them. An installed
+# program keeps its settings in the user's configuration folder (its own is not writable).
+include(GNUInstallDirs)
+
+set(KVX_APP_ID org.kvx310.EvalKit)
+install(TARGETS Eval310 RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+if(TARGET kvx310-sim)
+    install(TARGETS kvx310-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/${KVX_APP_ID}.desktop
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/${KVX_APP_ID}.metainfo.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/${KVX_APP_ID}.svg
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+
+# cpack -G DEB: the libraries the programs link are found by dpkg-shlibdeps; Qt's platform
+# plugins (the window system) and the fonts the windows are laid out for are named.
+set(CPACK_PACKAGE_NAME kvx310-evalkit)
+set(CPACK_PACKAGE_VENDOR "KVX310 Evaluation Kit developers")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Front end of the KVX310 stepper motor evaluation kit")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_CONTACT "KVX310 Evaluation Kit developers <kvx310-evalkit@localhost>")
+set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-dejavu-core, fonts-liberation2")
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+include(CPack)

@@ -10,7 +10,10 @@ if(TARGET kvx310-sim)
 endif()
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/${KVX_APP_ID}.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-install(FILES ${PROJECT_SOURCE_DIR}/packaging/${KVX_APP_ID}.metainfo.xml
+# The release named in the metainfo is the project's version.
+configure_file(${PROJECT_SOURCE_DIR}/packaging/${KVX_APP_ID}.metainfo.xml.in
+               ${PROJECT_BINARY_DIR}/${KVX_APP_ID}.metainfo.xml @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/${KVX_APP_ID}.metainfo.xml
         DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/${KVX_APP_ID}.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)

@@ -7,6 +7,7 @@
 #include <QStringEncoder>
 
 #ifdef Q_OS_UNIX
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -166,7 +167,11 @@ QMap<QString, QString> IniFile::section(const QString &section) const
         const QString line = text(m_lines[i]);
         if (isSectionLine(line))
             break;
-        if (keyLine(line, &key, &value) && !result.contains(key))
+        // Keys match without regard to case: the first spelling in the file is the key's.
+        if (keyLine(line, &key, &value) &&
+            std::none_of(result.keyBegin(), result.keyEnd(), [&key](const QString &k) {
+                return k.compare(key, Qt::CaseInsensitive) == 0;
+            }))
             result.insert(key, value);
     }
     return result;

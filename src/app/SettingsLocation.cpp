@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QTemporaryFile>
@@ -33,10 +34,22 @@ QString settingsPathFor(const QString &programDir, const QString &configDir)
     return QDir(configDir).filePath(kFileName);
 }
 
+bool adoptProgramSettings(const QString &programDir, const QString &path)
+{
+    const QString beside = QDir(programDir).filePath(kFileName);
+    if (QFileInfo(path) == QFileInfo(beside) || QFileInfo::exists(path) ||
+        !QFileInfo(beside).isReadable())
+        return false;
+    return ensureSettingsFolder(path) && QFile::copy(beside, path);
+}
+
 QString defaultSettingsPath()
 {
-    return settingsPathFor(QCoreApplication::applicationDirPath(),
-                           QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation));
+    const QString programDir = QCoreApplication::applicationDirPath();
+    const QString path = settingsPathFor(
+        programDir, QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation));
+    adoptProgramSettings(programDir, path);
+    return path;
 }
 
 bool ensureSettingsFolder(const QString &path)

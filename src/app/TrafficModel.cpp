@@ -108,6 +108,10 @@ QVariant TrafficModel::data(const QModelIndex &index, int role) const
         return m_fixedFont;
     if (role != Qt::DisplayRole)
         return {};
+    // A paused view keeps rows whose events the ring has since let go: they show nothing
+    // rather than an event that never was.
+    if (m_rows[std::size_t(index.row())] < firstSerial())
+        return QString();
     // A view draws a row's cells one after another: the row is described once for them.
     if (index.row() != m_cachedRow || m_rows[std::size_t(index.row())] != m_cachedSerial) {
         m_cached = describeTraffic(eventAt(index.row()));

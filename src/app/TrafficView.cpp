@@ -29,7 +29,8 @@ namespace {
 
 QString csvField(const QString &text)
 {
-    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')))
+    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) &&
+        !text.contains(QLatin1Char('\n')) && !text.contains(QLatin1Char('\r')))
         return text;
     QString quoted = text;
     quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
@@ -134,7 +135,7 @@ TFormTraffic::TFormTraffic(BoardSession &session, QWidget *parent)
     connect(m_timer, &QTimer::timeout, this, [this] { TimerRefresh(); });
     connect(&session, &BoardSession::traffic, this, [this](const LinkTraffic &t) {
         // Once the link has noted the request's time: just after it is written.
-        if (m_refreshDue && t.sent &&
+        if (m_refreshDue && m_timer->isActive() && t.sent &&
             (t.kind == TrafficKind::Poll || t.kind == TrafficKind::Direct)) {
             m_refreshDue = false;
             QTimer::singleShot(0, this, [this] { refreshNow(); });
@@ -150,8 +151,10 @@ TFormTraffic::TFormTraffic(BoardSession &session, QWidget *parent)
 
 TFormTraffic::~TFormTraffic()
 {
-    if (m_saver)
+    if (m_saver) {
         m_saver->wait();
+        delete m_saver;
+    }
 }
 
 void TFormTraffic::updateTimer()
@@ -162,6 +165,7 @@ void TFormTraffic::updateTimer()
         TimerRefresh();
     } else if (!live) {
         m_timer->stop();
+        m_refreshDue = false;
     }
 }
 

@@ -652,6 +652,9 @@ void BoardLink::Watchdog()
         // fired without cause.
         if (std::abs(t - m_lastSendTick) <= kWatchdogTimeout.count())
             return;
+        // What came of the reply is shown before the give-up, not lost with it.
+        if (const QByteArray partial = m_framer.unfinished(); !partial.isEmpty())
+            note(false, TrafficKind::Discarded, partial, DiscardReason::Unfinished);
         note(false, TrafficKind::Unanswered, {});
         purgeInput();
         m_comm.PurgeOutput();

@@ -28,8 +28,8 @@ PortTarget resolvePortName(const QString &name, const QMap<QString, QString> &po
         return {PortTarget::Kind::Device, name, {}};
 
     const QString key = QStringLiteral("COM") + match.captured(1);
-    // Settings keys match without regard to case ("com1=sim" is COM1's), the first one
-    // written winning, as the settings file reads them.
+    // Settings keys match without regard to case ("com1=sim" is COM1's); the settings file
+    // gives each key once, in its first spelling.
     QString mapped;
     for (auto it = ports.cbegin(); it != ports.cend(); ++it) {
         if (it.key().compare(key, Qt::CaseInsensitive) == 0) {

@@ -124,6 +124,12 @@ public:
     // The owner gives up on the outstanding request (its watchdog): it and every held reply
     // are dropped. The line counts as ready; the owner keeps it quiet as long as it sees fit.
     void giveUp(Events &out);
+    // The bytes of a reply begun and not complete (a plain board's short answer to the
+    // identification, a truncated reply), for whoever shows the traffic.
+    [[nodiscard]] QByteArray unfinished() const
+    {
+        return m_current ? m_current->bytes : QByteArray();
+    }
     // The port has closed: everything is forgotten, without events.
     void clear();
 

@@ -132,6 +132,21 @@ QString reasonText(DiscardReason r)
     return {};
 }
 
+// The board's bytes as text, anything but printable ASCII as \xNN: a line in a saved file or
+// a row of the view must not be split or cut by what the board sent.
+QString printable(const QByteArray &bytes)
+{
+    QString text;
+    for (const char c : bytes) {
+        const auto b = std::uint8_t(c);
+        if (b >= 0x20 && b < 0x7F && b != '\\')
+            text += QLatin1Char(c);
+        else
+            text += QStringLiteral("\\x") + hexText(b);
+    }
+    return text;
+}
+
 QString kindText(const TrafficEvent &e)
 {
     switch (e.kind) {
@@ -248,7 +263,7 @@ TrafficRow describeTraffic(const TrafficEvent &e)
         }
         break;
     case TrafficKind::Identification:
-        row.meaning = QStringLiteral("identification \"%1\"").arg(QString::fromLatin1(e.bytes));
+        row.meaning = QStringLiteral("identification \"%1\"").arg(printable(e.bytes));
         break;
     case TrafficKind::Discarded:
         row.meaning = reasonText(e.reason);

@@ -20,6 +20,7 @@ private slots:
     void chosenFolder_data();
     void chosenFolder();
     void configFolderCreatedOnFirstUse();
+    void preparedFileAdopted();
 };
 
 void TestSettingsLocation::chosenFolder_data()
@@ -82,6 +83,26 @@ void TestSettingsLocation::configFolderCreatedOnFirstUse()
     QFile blocker(root.filePath(QStringLiteral("a/file")));
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     QVERIFY(!ensureSettingsFolder(root.filePath(QStringLiteral("a/file/Eval310.ini"))));
+}
+
+void TestSettingsLocation::preparedFileAdopted()
+{
+    // An installed program with a file prepared beside it: the user's file starts as its copy,
+    // once; what the user has then is never overwritten.
+    QTemporaryDir root;
+    const QString program = root.filePath(QStringLiteral("usr/bin"));
+    QVERIFY(QDir().mkpath(program));
+    QFile prepared(QDir(program).filePath(QStringLiteral("Eval310.ini")));
+    QVERIFY(prepared.open(QIODevice::WriteOnly));
+    prepared.write("[Ports]\nCOM1=/dev/ttyUSB0\n");
+    prepared.close();
+    const QString user = root.filePath(QStringLiteral("config/Eval310.ini"));
+    QVERIFY(adoptProgramSettings(program, user));
+    QFile copy(user);
+    QVERIFY(copy.open(QIODevice::ReadOnly));
+    QCOMPARE(copy.readAll(), QByteArray("[Ports]\nCOM1=/dev/ttyUSB0\n"));
+    QVERIFY(!adoptProgramSettings(program, user));
+    QVERIFY(!adoptProgramSettings(program, QDir(program).filePath(QStringLiteral("Eval310.ini"))));
 }
 
 QTEST_GUILESS_MAIN(TestSettingsLocation)

@@ -47,6 +47,7 @@ private slots:
 
     void goInRampModeDecoded();
     void unansweredRequestShown();
+    void plainBoardsShortAnswerShown();
     void pauseStopsTheViewOnly();
     void savesWhatTheViewLists_data();
     void savesWhatTheViewLists();
@@ -140,6 +141,30 @@ void TestTrafficView::unansweredRequestShown()
     while (request > 0 && kinds.at(request) != QStringLiteral("poll"))
         --request;
     QCOMPARE(meanings.at(request), QStringLiteral("read X_ACTUAL motor 2"));
+}
+
+void TestTrafficView::plainBoardsShortAnswerShown()
+{
+    // A plain board answers the identification's request with 4 bytes; they used to vanish
+    // with the give-up, and the view said nothing came.
+    QVERIFY(m_app->startBoard().serving());
+    m_app->createWindows();
+    m_app->main().BtnTrafficClick();
+    m_app->useSkippingClock();
+    m_app->main().BtnOpenClick();
+    TrafficModel &model = m_app->traffic().model();
+    QTRY_VERIFY_WITH_TIMEOUT(m_app->session().link().LinkIdle() || model.rowCount() > 0,
+                             kEventWait);
+    QTest::qWait(50); // the 4 bytes are in
+    m_app->skipWatchdog(true);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        column(model, TrafficModel::Kind).contains(QStringLiteral("unanswered")), kEventWait);
+    const QStringList kinds = column(model, TrafficModel::Kind);
+    const QStringList meanings = column(model, TrafficModel::Meaning);
+    const int at = int(kinds.indexOf(QStringLiteral("unanswered")));
+    QCOMPARE(kinds.at(at - 1), QStringLiteral("stray"));
+    QCOMPARE(meanings.at(at - 1), QStringLiteral("a reply that stopped part of the way"));
+    QCOMPARE(column(model, TrafficModel::Bytes).at(at - 1).split(QLatin1Char(' ')).size(), 4);
 }
 
 void TestTrafficView::pauseStopsTheViewOnly()

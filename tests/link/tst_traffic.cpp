@@ -129,6 +129,16 @@ void TestTraffic::decodes_data()
     QTest::newRow("identification")
         << QByteArray() << taken(TrafficKind::Identification, "KOR310v1.0") << "identification"
         << "identification \"KOR310v1.0\"" << kNoMotor;
+    // What the board sends is shown, never passed on: a row or a saved line stays one line.
+    QTest::newRow("identification with control bytes")
+        << QByteArray() << taken(TrafficKind::Identification, QByteArray("KOR\n\t\x00\\v1.", 10))
+        << "identification"
+        << "identification \"KOR\\x0A\\x09\\x00\\x5Cv1.\"" << kNoMotor;
+    QTest::newRow("a reply cut short")
+        << QByteArray()
+        << taken(TrafficKind::Discarded, QByteArray("\x01\x00", 2), 0, DiscardReason::Unfinished)
+        << "stray"
+        << "a reply that stopped part of the way" << kNoMotor;
     QTest::newRow("late bytes") << QByteArray()
                                 << taken(TrafficKind::Discarded, QByteArray("\x00\x01", 2), 0,
                                          DiscardReason::Late)

@@ -262,8 +262,12 @@ void SoakRun::tick()
     if (m_app.session().Connected() && !m_skipPending && now - m_lastTaken > kStallMs) {
         // Land on the watchdog of the request sent after the last reply, not beyond it.
         ++m_figures.stalls;
-        if (m_faultsOpen == 0)
+        if (m_faultsOpen == 0) {
+            // The board answered; the program stopped taking its replies.
             ++m_figures.unexplainedStalls;
+            mismatch(QStringLiteral("no reply was taken for %1 ms with no fault injected")
+                         .arg(now - m_lastTaken));
+        }
         m_skipped += std::max<std::int64_t>(0, BoardLink::kWatchdogTimeout.count() + 1 -
                                                    (now - m_lastTaken));
         m_lastTaken = now;
@@ -480,7 +484,7 @@ void SoakRun::registerSend()
                                 "never came whole"));
 }
 
-int SoakRun::stoppedWord(qsizetype messagesBefore, const QString &pattern) const
+int SoakRun::stoppedWord(qsizetype messagesBefore, const QString &pattern)
 {
     const QRegularExpression re(pattern);
     for (qsizetype i = messagesBefore; i < m_app.messages.size(); ++i) {
@@ -488,6 +492,9 @@ int SoakRun::stoppedWord(qsizetype messagesBefore, const QString &pattern) const
         if (match.hasMatch())
             return match.captured(1).toInt();
     }
+    // The board is unplugged only between commands: any other message is one too many.
+    for (qsizetype i = messagesBefore; i < m_app.messages.size(); ++i)
+        mismatch(QStringLiteral("unexpected message: %1").arg(m_app.messages.at(i).text));
     return m_app.messages.size() > messagesBefore ? -2 : -1; // -2: some other message
 }
 

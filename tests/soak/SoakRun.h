@@ -91,7 +91,7 @@ private:
     void shapeWrite();
     void manualTelegram();
     void checkWrites(const std::map<std::uint8_t, DataBytes> &expected, const char *what);
-    [[nodiscard]] int stoppedWord(qsizetype messagesBefore, const QString &pattern) const;
+    [[nodiscard]] int stoppedWord(qsizetype messagesBefore, const QString &pattern);
     [[nodiscard]] bool ramMatches(int fromWord, int toWord);
     void mismatch(const QString &what);
     [[nodiscard]] int random(int lo, int hi)

@@ -155,24 +155,36 @@ qsizetype IniFile::sectionLine(const QString &section) const
     return -1;
 }
 
-QMap<QString, QString> IniFile::section(const QString &section) const
+QList<IniFile::KeyLine> IniFile::keyLines(const QString &section, qsizetype *at) const
 {
-    QMap<QString, QString> result;
+    QList<KeyLine> lines;
     const qsizetype start = sectionLine(section);
+    if (at)
+        *at = start;
     if (start < 0)
-        return result;
-    QString key;
-    QString value;
+        return lines;
+    KeyLine k;
     for (qsizetype i = start + 1; i < m_lines.size(); ++i) {
         const QString line = text(m_lines[i]);
         if (isSectionLine(line))
             break;
+        if (keyLine(line, &k.key, &k.value)) {
+            k.line = i;
+            lines << k;
+        }
+    }
+    return lines;
+}
+
+QMap<QString, QString> IniFile::section(const QString &section) const
+{
+    QMap<QString, QString> result;
+    for (const KeyLine &k : keyLines(section)) {
         // Keys match without regard to case: the first spelling in the file is the key's.
-        if (keyLine(line, &key, &value) &&
-            std::none_of(result.keyBegin(), result.keyEnd(), [&key](const QString &k) {
-                return k.compare(key, Qt::CaseInsensitive) == 0;
+        if (std::none_of(result.keyBegin(), result.keyEnd(), [&k](const QString &known) {
+                return known.compare(k.key, Qt::CaseInsensitive) == 0;
             }))
-            result.insert(key, value);
+            result.insert(k.key, k.value);
     }
     return result;
 }
@@ -180,17 +192,9 @@ QMap<QString, QString> IniFile::section(const QString &section) const
 std::optional<QString> IniFile::value(const QString &section, const QString &key) const
 {
     // The first line of the key in file order: the one setValue replaces.
-    const qsizetype start = sectionLine(section);
-    if (start < 0)
-        return std::nullopt;
-    QString k;
-    QString v;
-    for (qsizetype i = start + 1; i < m_lines.size(); ++i) {
-        const QString line = text(m_lines[i]);
-        if (isSectionLine(line))
-            break;
-        if (keyLine(line, &k, &v) && k.compare(key, Qt::CaseInsensitive) == 0)
-            return v;
+    for (const KeyLine &k : keyLines(section)) {
+        if (k.key.compare(key, Qt::CaseInsensitive) == 0)
+            return k.value;
     }
     return std::nullopt;
 }
@@ -205,7 +209,8 @@ int IniFile::intValue(const QString &section, const QString &key, int fallback) 
 void IniFile::setValue(const QString &section, const QString &key, const QString &value)
 {
     const QByteArray line = bytes(key + QLatin1Char('=') + value);
-    const qsizetype start = sectionLine(section);
+    qsizetype start = -1;
+    const QList<KeyLine> keys = keyLines(section, &start);
     if (start < 0) {
         if (!m_lines.isEmpty() && !m_lines.last().trimmed().isEmpty())
             m_lines.append(QByteArray());
@@ -213,39 +218,22 @@ void IniFile::setValue(const QString &section, const QString &key, const QString
         m_lines.append(line);
         return;
     }
-    qsizetype lastKey = start;
-    QString k;
-    QString v;
-    for (qsizetype i = start + 1; i < m_lines.size(); ++i) {
-        const QString t = text(m_lines[i]);
-        if (isSectionLine(t))
-            break;
-        if (!keyLine(t, &k, &v))
-            continue;
-        if (k.compare(key, Qt::CaseInsensitive) == 0) {
-            m_lines[i] = line;
+    for (const KeyLine &k : keys) {
+        if (k.key.compare(key, Qt::CaseInsensitive) == 0) {
+            m_lines[k.line] = line;
             return;
         }
-        lastKey = i;
     }
-    m_lines.insert(lastKey + 1, line);
+    m_lines.insert((keys.isEmpty() ? start : keys.last().line) + 1, line);
 }
 
 void IniFile::removeKey(const QString &section, const QString &key)
 {
-    const qsizetype start = sectionLine(section);
-    if (start < 0)
-        return;
-    QString k;
-    QString v;
-    for (qsizetype i = start + 1; i < m_lines.size();) {
-        const QString t = text(m_lines[i]);
-        if (isSectionLine(t))
-            break;
-        if (keyLine(t, &k, &v) && k.compare(key, Qt::CaseInsensitive) == 0)
-            m_lines.removeAt(i);
-        else
-            ++i;
+    const QList<KeyLine> keys = keyLines(section);
+    // From the last, so that the earlier lines keep their places.
+    for (auto k = keys.crbegin(); k != keys.crend(); ++k) {
+        if (k->key.compare(key, Qt::CaseInsensitive) == 0)
+            m_lines.removeAt(k->line);
     }
 }
 

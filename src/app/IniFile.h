@@ -44,6 +44,14 @@ private:
     [[nodiscard]] QString text(const QByteArray &line) const;
     [[nodiscard]] QByteArray bytes(const QString &line) const;
     [[nodiscard]] qsizetype sectionLine(const QString &section) const;
+    struct KeyLine
+    {
+        qsizetype line = -1;
+        QString key;
+        QString value;
+    };
+    // The key lines of `section` in file order; `at` gets the section's line, -1 when none.
+    [[nodiscard]] QList<KeyLine> keyLines(const QString &section, qsizetype *at = nullptr) const;
     [[nodiscard]] bool readBounded(const QString &path, QByteArray *content);
 
     QList<QByteArray> m_lines; // without line ends

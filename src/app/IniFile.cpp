@@ -1,8 +1,9 @@
 #include "app/IniFile.h"
 
+#include "controls/FileSave.h"
+
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStringDecoder>
 #include <QStringEncoder>
 
@@ -17,6 +18,8 @@
 namespace kvx {
 
 namespace {
+
+const QByteArray kByteOrderMark("\xEF\xBB\xBF");
 
 bool isSectionLine(const QString &line, QString *name = nullptr)
 {
@@ -99,7 +102,7 @@ bool IniFile::load(const QString &path)
     m_garbled = false;
     m_unreadable = false;
     m_utf8 = true;
-    m_bom = false;
+    m_marks.clear();
     QByteArray content;
     if (!readBounded(path, &content))
         return false;
@@ -107,11 +110,13 @@ bool IniFile::load(const QString &path)
         m_garbled = true;
         return false;
     }
-    // A byte-order mark is no part of the first line (it would hide a section there); it is
-    // written back as it was.
-    m_bom = content.startsWith("\xEF\xBB\xBF");
-    if (m_bom)
-        content.remove(0, 3);
+    // Byte-order marks are no part of the first line (they would hide a section there, in one
+    // encoding and not in the other); they are written back as they were. An editor that
+    // added its own to a file that had one leaves two.
+    while (content.startsWith(kByteOrderMark)) {
+        m_marks += kByteOrderMark;
+        content.remove(0, kByteOrderMark.size());
+    }
     m_utf8 = QUtf8StringView(content).isValidUtf8();
     m_crlf = content.contains("\r\n");
     m_lines = content.split('\n');
@@ -126,8 +131,11 @@ bool IniFile::load(const QString &path)
 
 QString IniFile::text(const QByteArray &line) const
 {
+    // A mark at the start of a later line is text, as it is in Windows-1252: fromUtf8 would
+    // drop it and show a section there that the other reading does not.
     if (m_utf8)
-        return QString::fromUtf8(line);
+        return QStringDecoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom |
+                                                        QStringDecoder::Flag::Stateless)(line);
     QStringDecoder ansi("windows-1252");
     if (ansi.isValid())
         return ansi(line);
@@ -248,15 +256,11 @@ bool IniFile::save(const QString &path)
             return false;
         m_garbled = false;
     }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
     const QByteArray eol = m_crlf ? QByteArrayLiteral("\r\n") : QByteArrayLiteral("\n");
-    QByteArray content = m_bom ? QByteArrayLiteral("\xEF\xBB\xBF") : QByteArray();
+    QByteArray content = m_marks;
     for (const QByteArray &line : m_lines)
         content += line + eol;
-    file.write(content);
-    return file.commit();
+    return saveWholeFile(path, content).isEmpty();
 }
 
 } // namespace kvx

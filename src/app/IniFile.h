@@ -57,7 +57,7 @@ private:
     QList<QByteArray> m_lines; // without line ends
     bool m_crlf = false;
     bool m_utf8 = true;
-    bool m_bom = false; // the file began with a UTF-8 byte-order mark
+    QByteArray m_marks; // the UTF-8 byte-order marks the file began with
     bool m_garbled = false;
     bool m_unreadable = false;
 };

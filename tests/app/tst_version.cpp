@@ -26,6 +26,8 @@ private slots:
     void keyAddedToMissingSection();
     void garbledFileCountsAsMissingAndIsKept();
     void missingFile();
+    void markedFilesKeepTheirPorts_data();
+    void markedFilesKeepTheirPorts();
     void unreadableFileIsNotOverwritten_data();
     void unreadableFileIsNotOverwritten();
     void encodingsAsWindowsToolsWriteThem_data();
@@ -177,6 +179,41 @@ void TestVersion::encodingsAsWindowsToolsWriteThem()
     expected.replace("COMPort=2", "COMPort=4"); // every other byte as it was
     QCOMPARE(read(path), expected);
     QVERIFY(!QFile::exists(path + QStringLiteral(".bad")));
+}
+
+void TestVersion::markedFilesKeepTheirPorts_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QByteArray>("withPort"); // after COM3 is set to "sim:korve"
+    const QByteArray mark("\xEF\xBB\xBF");
+    // Written back unchanged, a file of only a mark used to gain a line end.
+    QTest::newRow("only a mark") << mark << mark + "[Ports]\nCOM3=sim:korve\n";
+    QTest::newRow("two marks, UTF-8") << mark + mark + "[Ports]\nCOM3=/dev/ttyUSB0\n"
+                                      << mark + mark + "[Ports]\nCOM3=sim:korve\n";
+    // Read as Windows-1252 the second mark hid the first [Ports]; once the rewrite made the
+    // file UTF-8, it no longer did, and the port written was not the one read back.
+    QTest::newRow("two marks, ANSI, the section twice")
+        << mark + mark + "[Ports]\nCOM3=/dev/ttyS2\n[Ports]\nCOM3=x\xAF\n"
+        << mark + mark + "[Ports]\nCOM3=sim:korve\n[Ports]\nCOM3=x\xAF\n";
+}
+
+void TestVersion::markedFilesKeepTheirPorts()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QByteArray, withPort);
+    QTemporaryDir dir;
+    const QString path = write(dir, content);
+    IniFile ini;
+    QVERIFY(ini.load(path));
+    QVERIFY(ini.save(path));
+    QCOMPARE(read(path), content);
+    ini.setValue(QStringLiteral("Ports"), QStringLiteral("COM3"), QStringLiteral("sim:korve"));
+    QVERIFY(ini.save(path));
+    QCOMPARE(read(path), withPort);
+    IniFile again;
+    QVERIFY(again.load(path));
+    QCOMPARE(again.value(QStringLiteral("Ports"), QStringLiteral("COM3")),
+             std::optional<QString>(QStringLiteral("sim:korve")));
 }
 
 void TestVersion::unreadableFileIsNotOverwritten_data()

@@ -74,11 +74,17 @@ QList<QByteArray> lines(const QByteArray &content)
     return result;
 }
 
-// The file as it is written back unchanged: its lines, each ended alike.
-QByteArray rewritten(const QByteArray &content)
+// The file as it is written back unchanged: the byte-order marks it began with, then its
+// lines, each ended alike.
+QByteArray rewritten(QByteArray content)
 {
-    const QByteArray eol = content.contains("\r\n") ? "\r\n" : "\n";
+    const QByteArray mark("\xEF\xBB\xBF");
     QByteArray result;
+    while (content.startsWith(mark)) {
+        result += mark;
+        content.remove(0, mark.size());
+    }
+    const QByteArray eol = content.contains("\r\n") ? "\r\n" : "\n";
     for (const QByteArray &line : lines(content))
         result += line + eol;
     return result;

@@ -87,7 +87,9 @@ int main(int argc, char **argv)
     std::printf("faults recovered   %lld (%lld cut short by unplugging, %lld open at the end)\n",
                 static_cast<long long>(f.recovered), static_cast<long long>(f.cutByHangUp),
                 static_cast<long long>(f.openAtEnd));
-    std::printf("worst recovery     %lld ms\n", static_cast<long long>(f.worstRecoveryMs));
+    std::printf("worst recovery     %lld requests, %lld ms\n",
+                static_cast<long long>(f.worstRecoveryRequests),
+                static_cast<long long>(f.worstRecoveryMs));
     std::printf("reconnects         %lld (%lld detected as a plain board)\n",
                 static_cast<long long>(f.reconnects), static_cast<long long>(f.detectedAsPlain));
     std::printf("commands checked   %lld\n", static_cast<long long>(f.commands));

@@ -3,6 +3,7 @@
 #include "app/TrafficDelegate.h"
 #include "app/TrafficModel.h"
 #include "controls/Dialogs.h"
+#include "controls/FileSave.h"
 #include "controls/Widgets.h"
 #include "link/TrafficDecoder.h"
 #include "session/BoardSession.h"
@@ -13,7 +14,6 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QScrollBar>
 #include <QTableView>
 #include <QThread>
@@ -37,21 +37,16 @@ QString csvField(const QString &text)
     return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
 
-// Writes the events as the view lists them; runs on its own thread with its own copy.
-bool writeTraffic(const QString &path, const std::vector<TrafficEvent> &events, QString *error)
+// The events as the view lists them; runs on its own thread with its own copy.
+QByteArray trafficText(const std::vector<TrafficEvent> &events, bool csv)
 {
-    const bool csv = path.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive);
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
-        *error = file.errorString();
-        return false;
-    }
     const QString separator = csv ? QStringLiteral(",") : QStringLiteral("\t");
+    QByteArray text;
     auto line = [&](const QStringList &fields) {
         QStringList out;
         for (const QString &f : fields)
             out << (csv ? csvField(f) : f);
-        file.write((out.join(separator) + QLatin1Char('\n')).toUtf8());
+        text += (out.join(separator) + QLatin1Char('\n')).toUtf8();
     };
     line({QStringLiteral("time_ms"), QStringLiteral("direction"), QStringLiteral("kind"),
           QStringLiteral("bytes"), QStringLiteral("meaning")});
@@ -59,11 +54,7 @@ bool writeTraffic(const QString &path, const std::vector<TrafficEvent> &events, 
         const TrafficRow r = describeTraffic(e);
         line({r.time, r.direction, r.kind, r.bytes, r.meaning});
     }
-    if (!file.commit()) {
-        *error = file.errorString();
-        return false;
-    }
-    return true;
+    return text;
 }
 
 } // namespace
@@ -234,16 +225,16 @@ void TFormTraffic::BtnSaveClick()
     for (int r = 0; r < m_model->rowCount(); ++r)
         events->push_back(m_model->eventAt(r));
     auto error = std::make_shared<QString>();
-    auto ok = std::make_shared<bool>(false);
-    m_saver = QThread::create(
-        [path, events, error, ok] { *ok = writeTraffic(path, *events, error.get()); });
-    connect(m_saver, &QThread::finished, this, [this, path, error, ok] {
+    m_saver = QThread::create([path, events, error] {
+        const bool csv = path.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive);
+        *error = saveWholeFile(path, trafficText(*events, csv));
+    });
+    connect(m_saver, &QThread::finished, this, [this, path, error] {
         m_saver->deleteLater();
         m_saver = nullptr;
-        if (!*ok)
-            Dialogs::message(this, MessageRequest{QMessageBox::Critical,
-                                                  tr("Could not write %1.").arg(path), *error});
-        emit saved(*ok);
+        if (!error->isEmpty())
+            reportSaveFailure(this, path, *error);
+        emit saved(error->isEmpty());
     });
     m_saver->start();
 }

@@ -2,6 +2,7 @@
 
 #include "chip/ValueFormat.h"
 #include "controls/Dialogs.h"
+#include "controls/FileSave.h"
 #include "controls/FloatSpinEdit.h"
 #include "controls/Widgets.h"
 #include "editor/HexKeyFilter.h"
@@ -16,7 +17,6 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QScopeGuard>
 #include <QStyledItemDelegate>
 #include <QTableWidget>
@@ -319,27 +319,8 @@ void TRamPage::BtnSaveRAMClick()
     const QString path = Dialogs::chooseFile(this, FileRequest{true, {}, {}, kFilter});
     if (path.isEmpty())
         return;
-    // Written beside the target and renamed into place: an error leaves the old file as it was.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        Dialogs::message(this,
-                         MessageRequest{QMessageBox::Critical, tr("Could not create %1.").arg(path),
-                                        file.errorString()});
-        return;
-    }
-    // Written data reach the system only when flushed, and the save file does not see an error
-    // then: it is checked here, and a file that failed is never renamed into place.
-    const QByteArray text = ramFileText(cells());
-    QString error;
-    if (file.write(text) != text.size() || !file.flush()) {
-        error = file.errorString();
-        file.cancelWriting();
-    }
-    if (!file.commit()) {
-        Dialogs::message(this, MessageRequest{QMessageBox::Critical, tr("File save error!"),
-                                              path + QStringLiteral(": ") +
-                                                  (error.isEmpty() ? file.errorString() : error)});
-    }
+    // An error leaves the old file as it was.
+    saveFileOrReport(this, path, ramFileText(cells()), tr("File save error!"));
 }
 
 void TRamPage::BtnLoadRAMClick()

@@ -1,6 +1,7 @@
 #include "graphics/Ev310Graphics.h"
 
 #include "controls/Dialogs.h"
+#include "controls/FileSave.h"
 #include "controls/Widgets.h"
 #include "graphics/PaintBox.h"
 #include "graphics/TraceFiles.h"
@@ -351,12 +352,7 @@ void TFormGraphics::saveToChosenFile(const QString &caption, const QString &prop
         Dialogs::chooseFile(this, FileRequest{true, caption, proposedName, filter});
     if (path.isEmpty())
         return;
-    const QString reason = writeWholeFile(path, content);
-    if (!reason.isEmpty()) {
-        Dialogs::message(
-            this, MessageRequest{QMessageBox::Warning, tr("File save error!"),
-                                 QDir::toNativeSeparators(path) + QStringLiteral(": ") + reason});
-    }
+    saveFileOrReport(this, path, content, tr("File save error!"));
 }
 
 } // namespace kvx

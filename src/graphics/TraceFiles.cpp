@@ -1,7 +1,5 @@
 #include "graphics/TraceFiles.h"
 
-#include <QSaveFile>
-
 namespace kvx {
 
 QByteArray traceCsv(const TraceRecorder &recorder, int motor)
@@ -18,21 +16,6 @@ QByteArray traceCsv(const TraceRecorder &recorder, int motor)
         out += '\n';
     }
     return out;
-}
-
-QString writeWholeFile(const QString &path, const QByteArray &data)
-{
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return file.errorString();
-    if (file.write(data) != data.size()) {
-        const QString reason = file.errorString();
-        file.cancelWriting();
-        return reason;
-    }
-    if (!file.commit())
-        return file.errorString();
-    return {};
 }
 
 } // namespace kvx

@@ -144,9 +144,15 @@ private:
     void showStatus(const QString &first, const QString &second);
     void showStatusBits(std::uint8_t status);
     void showIdentified(BoardVariant variant);
+    // No board known: the plain caption, no "Use Slow SPI", no status bits.
+    void showNoBoard();
     void onDeviceLost(const QString &reason);
     void closeConnection();
-    void goMotor(int motor);
+    // Empty when the command went out whole; else why it stopped before its writes, and what
+    // of it was written.
+    [[nodiscard]] QString goMotor(int motor);
+    // Tells the user of the motors whose Go stopped; `stopped` holds goMotor's answers.
+    void reportGoStopped(const std::array<QString, kMotorCount> &stopped);
     void stopMotor(int motor);
     [[nodiscard]] bool confirmLowAcceleration(int minimum);
     [[nodiscard]] int motorOf(QObject *sender) const;

@@ -52,8 +52,12 @@ void TFormMain::BtnGo1Click(QObject *sender)
     const int m = motorOf(sender);
     if (m < 0)
         return;
-    const PollPause pause = m_session.PausePolling();
-    goMotor(m);
+    std::array<QString, kMotorCount> stopped;
+    {
+        const PollPause pause = m_session.PausePolling();
+        stopped[std::size_t(m)] = goMotor(m);
+    }
+    reportGoStopped(stopped);
 }
 
 void TFormMain::BtnStop1Click(QObject *sender)
@@ -67,9 +71,32 @@ void TFormMain::BtnStop1Click(QObject *sender)
 
 void TFormMain::BtnGoAllClick()
 {
-    const PollPause pause = m_session.PausePolling();
-    for (int m = 0; m < kMotorCount; ++m)
-        goMotor(m);
+    std::array<QString, kMotorCount> stopped;
+    {
+        const PollPause pause = m_session.PausePolling();
+        for (int m = 0; m < kMotorCount; ++m)
+            stopped[std::size_t(m)] = goMotor(m);
+    }
+    // One message for the whole command, after polling has resumed.
+    reportGoStopped(stopped);
+}
+
+void TFormMain::reportGoStopped(const std::array<QString, kMotorCount> &stopped)
+{
+    QStringList motors;
+    QStringList why;
+    for (int m = 0; m < kMotorCount; ++m) {
+        if (stopped[std::size_t(m)].isEmpty())
+            continue;
+        motors << QString::number(m + 1);
+        why << tr("Motor %1: %2").arg(m + 1).arg(stopped[std::size_t(m)]);
+    }
+    if (motors.isEmpty())
+        return;
+    const QString text = motors.size() == 1
+                             ? tr("Motor %1 was not started.").arg(motors.first())
+                             : tr("Motors %1 were not started.").arg(motors.join(tr(", ")));
+    Dialogs::message(this, MessageRequest{QMessageBox::Warning, text, why.join(QLatin1Char('\n'))});
 }
 
 void TFormMain::BtnStopAllClick()
@@ -90,8 +117,14 @@ bool TFormMain::confirmLowAcceleration(int minimum)
     return Dialogs::exec(*m_warning) == TFormWarning::mrYes;
 }
 
-void TFormMain::goMotor(int m)
+QString TFormMain::goMotor(int m)
 {
+    auto unanswered = [](int reg, const QString &written) {
+        return tr("The board did not answer the read of %1. %2")
+            .arg(QString::fromUtf8(motorRegister(reg).name.data(),
+                                   qsizetype(motorRegister(reg).name.size())),
+                 written);
+    };
     const MotorGroup &g = Motors[std::size_t(m)];
     const int a = g.EditAMax->boundedValue();
     const int vMax = g.EditVMax->boundedValue();
@@ -109,7 +142,7 @@ void TFormMain::goMotor(int m)
         const std::optional<Reply> dividers =
             m_session.DirectRequest(Datagram{motorReadAddress(m, motor::Dividers), {}});
         if (!dividers)
-            return;
+            return unanswered(motor::Dividers, tr("None of its parameters were written."));
         const RegisterDef &reg = motorRegister(motor::Dividers);
         const int pulsDiv =
             int(unpackField(reg.fields[field::Dividers_PulsDiv], dividers->data.value()));
@@ -128,8 +161,13 @@ void TFormMain::goMotor(int m)
     // so a missing reply would write stale bytes into REF_CONF.
     const std::optional<Reply> refConf =
         m_session.DirectRequest(Datagram{motorReadAddress(m, motor::RefConfRampMode), {}});
-    if (!refConf)
-        return;
+    if (!refConf) {
+        return unanswered(motor::RefConfRampMode,
+                          positioning && goOn
+                              ? tr("Only P_MUL / P_DIV were written; the ramp mode and the ramp "
+                                   "parameters were not.")
+                              : tr("None of its parameters were written."));
+    }
     m_session.DirectRequest(Datagram{motorWriteAddress(m, motor::RefConfRampMode),
                                      {refConf->data.high, refConf->data.mid, std::uint8_t(mode)}});
 
@@ -148,6 +186,7 @@ void TFormMain::goMotor(int m)
     } else if (mode == int(RampMode::Hold)) {
         m_session.DirectRequest(low16(motorWriteAddress(m, motor::VActual), vActual));
     }
+    return {};
 }
 
 void TFormMain::stopMotor(int m)

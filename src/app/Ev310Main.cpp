@@ -222,7 +222,10 @@ void TFormMain::buildMotorGroup(int m)
 
 void TFormMain::wireSession()
 {
-    connect(&m_session, &BoardSession::opened, this, [this] { setConnectedControls(true); });
+    connect(&m_session, &BoardSession::opened, this, [this] {
+        setConnectedControls(true);
+        showNoBoard(); // until this board has told what it is
+    });
     connect(&m_session, &BoardSession::statusChanged, this, &TFormMain::showStatus);
     connect(&m_session, &BoardSession::identified, this, &TFormMain::showIdentified);
     connect(&m_session, &BoardSession::sendError, this,
@@ -311,6 +314,15 @@ void TFormMain::showStatusBits(std::uint8_t status)
     }
 }
 
+void TFormMain::showNoBoard()
+{
+    setWindowTitle(BaseTitle);
+    CheckSlow->setEnabled(false);
+    CheckSlow->hide();
+    for (TLuLedLittle *led : StatusLeds)
+        led->setLedColor(TLedLittleColor::lcBlack);
+}
+
 void TFormMain::showIdentified(BoardVariant variant)
 {
     if (variant == BoardVariant::Korve) {
@@ -346,6 +358,7 @@ void TFormMain::closeConnection()
     m_session.Close();
     setConnectedControls(false);
     BtnKVX620->setEnabled(false);
+    showNoBoard();
     showStatus(tr("No port opened."), tr("Select a port, then click \"Open\"."));
 }
 

@@ -653,18 +653,30 @@ void BoardLink::Watchdog()
         if (std::abs(t - m_lastSendTick) <= kWatchdogTimeout.count())
             return;
         // What came of the reply is shown before the give-up, not lost with it.
-        if (const QByteArray partial = m_framer.unfinished(); !partial.isEmpty())
-            note(false, TrafficKind::Discarded, partial, DiscardReason::Unfinished);
-        note(false, TrafficKind::Unanswered, {});
+        const QByteArray partial = m_framer.unfinished();
+        // A plain board answers the identification request with an ordinary reply, and the
+        // watchdog is what ends its detection: that is the detection's outcome, not a board
+        // that does not respond.
+        const bool plainAnswer = m_detecting && partial.size() == kReplySize;
+        if (plainAnswer) {
+            const auto x = std::find_if(m_exchanges.begin(), m_exchanges.end(),
+                                        [](const Exchange &e) { return e.identification; });
+            note(false, TrafficKind::Identification, partial, DiscardReason::None,
+                 x == m_exchanges.end() ? QByteArray() : x->frame);
+        } else {
+            if (!partial.isEmpty())
+                note(false, TrafficKind::Discarded, partial, DiscardReason::Unfinished);
+            note(false, TrafficKind::Unanswered, {});
+            ++m_counters.unanswered;
+        }
         purgeInput();
         m_comm.PurgeOutput();
         m_framer.giveUp(m_newEvents);
-        ++m_counters.unanswered;
         countChanged();
         m_lateQuiet = true;
         m_lateQuietFrom = t;
         m_lastProgress = t;
-        giveUpWaits();
+        giveUpWaits(!plainAnswer);
         m_detecting = false;
         handleEvents();
         armFramerTimer();
@@ -680,9 +692,11 @@ void BoardLink::Watchdog()
     }
 }
 
-void BoardLink::giveUpWaits()
+void BoardLink::giveUpWaits(bool report)
 {
-    emit statusChanged(tr("The board does not respond."), tr("Please check the cable and power."));
+    if (report)
+        emit statusChanged(tr("The board does not respond."),
+                           tr("Please check the cable and power."));
     m_boardActive = false;
     ++m_giveUps;
 }

@@ -261,7 +261,8 @@ private:
     void finish(Request *request, bool answered, const Reply &reply = {});
     void identify(const QByteArray &bytes);
     void reportActive();
-    void giveUpWaits();
+    // Ends the waits of commands; `report`: tells that the board does not respond.
+    void giveUpWaits(bool report = true);
     // Purges the receive queue, telling the traffic view how many bytes went unread.
     void purgeInput();
     void note(bool sent, TrafficKind kind, const QByteArray &bytes,

@@ -263,7 +263,10 @@ TrafficRow describeTraffic(const TrafficEvent &e)
         }
         break;
     case TrafficKind::Identification:
-        row.meaning = QStringLiteral("identification \"%1\"").arg(printable(e.bytes));
+        // A plain board has no identification: it answers the request as any other.
+        row.meaning = e.bytes.size() == BoardLink::kReplySize
+                          ? QStringLiteral("a plain board's answer to the identification request")
+                          : QStringLiteral("identification \"%1\"").arg(printable(e.bytes));
         break;
     case TrafficKind::Discarded:
         row.meaning = reasonText(e.reason);

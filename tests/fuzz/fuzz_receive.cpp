@@ -31,12 +31,12 @@
 //   15 open      a closed port opens again, with detection
 // A command, batch or pause waits as the program does, in a nested event loop; the script goes
 // on inside it, op by op; once it has ended, every wait is ended as closing the port does.
-// Checked: a reply handed over is exactly 4 bytes, an identification 10, and both are bytes
-// that came on the line; a poll reply, a command's and a batch's came after their request;
-// poll replies come once each, in the order of their requests; request frames have their
-// variant's length; a board is identified only by its name; the counters never count more
-// than came or went; no more bytes wait in the port than arrived. KVX_FUZZ_TRACE=1 prints the
-// traffic, to see what a seed does.
+// Checked: a reply handed over is exactly 4 bytes, an identification 10 (a plain board's answer
+// to it 4), and both are bytes that came on the line; a poll reply, a command's and a batch's
+// came after their request; poll replies come once each, in the order of their requests;
+// request frames have their variant's length; a board is identified only by its name; the
+// counters never count more than came or went; no more bytes wait in the port than arrived.
+// KVX_FUZZ_TRACE=1 prints the traffic, to see what a seed does.
 
 #include "FuzzInput.h"
 #include "link/async32.h"
@@ -541,8 +541,11 @@ private:
         if (t.kind == TrafficKind::Poll || t.kind == TrafficKind::Direct)
             require(t.bytes.size() == BoardLink::kReplySize, "a reply handed over is 4 bytes");
         if (t.kind == TrafficKind::Identification) {
-            require(t.bytes.size() == BoardLink::kIdentificationSize,
-                    "an identification handed over is 10 bytes");
+            // Or a plain board's 4-byte answer to the identification request, shown when the
+            // watchdog ends its detection; it names no board.
+            require(t.bytes.size() == BoardLink::kIdentificationSize ||
+                        t.bytes.size() == BoardLink::kReplySize,
+                    "an identification handed over is 10 bytes, a plain board's answer 4");
             m_lastIdentification = t.bytes;
         }
         if (t.kind == TrafficKind::Discarded)

@@ -133,6 +133,11 @@ void TraceRecorder::advance()
 {
     if (m_fill < kMaxFill) {
         ++m_fill;
+        // The new cycle starts from the one before, as slot 480 does below: a row whose reply
+        // the link could not trust keeps its last value rather than a 0 the board never had.
+        const auto n = static_cast<std::size_t>(m_fill);
+        for (Curve &c : m_curves)
+            c[n] = c[n - 1];
         return;
     }
     // Slot 480 keeps its contents until the new cycle overwrites it.

@@ -1,7 +1,5 @@
 #include "link/BoardLink.h"
 
-#include "link/async32.h"
-
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QScopeGuard>
@@ -10,7 +8,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <thread>
 
 namespace kvx {
 
@@ -23,16 +20,10 @@ constexpr auto kWaitGuardInterval = 50ms;
 // Bytes that wait to be read are read before the framer's time moves on; this is how soon
 // the framer looks again.
 constexpr auto kReadFirst = 1ms;
-// A poll reply is trusted at the next read after its hold has passed rather than at a wake-up
-// of its own; at most this much later when no read comes (the next reply is lost).
-constexpr ReplyFramer::Micros kCommitSlack = 10'000;
 
 constexpr char kFrameStart = '#';
 constexpr char kSlowFrameStart = '!';
-constexpr char kKorveDatagramLength = 4;
-
-const QByteArray kKorveStartText(" 0132");
-const QByteArray kKorveStartCommand("\x22\x00\x00", 3);
+constexpr std::uint8_t kKorveDatagramLength = 4;
 
 BoardLink::Clock steadyClock()
 {
@@ -46,26 +37,6 @@ BoardLink::FineClock steadyFineClock()
     auto timer = std::make_shared<QElapsedTimer>();
     timer->start();
     return [timer] { return timer->nsecsElapsed() / 1000; };
-}
-
-DiscardReason discardReason(ReplyFramer::Reason r)
-{
-    switch (r) {
-    case ReplyFramer::Reason::Stray:
-        return DiscardReason::Stray;
-    case ReplyFramer::Reason::Early:
-        return DiscardReason::Early;
-    case ReplyFramer::Reason::Excess:
-        return DiscardReason::Excess;
-    case ReplyFramer::Reason::Unfinished:
-        return DiscardReason::Unfinished;
-    case ReplyFramer::Reason::Resync:
-        return DiscardReason::Resync;
-    case ReplyFramer::Reason::None:
-    case ReplyFramer::Reason::GivenUp:
-        break;
-    }
-    return DiscardReason::None;
 }
 
 Reply replyOf(const QByteArray &bytes)
@@ -94,11 +65,18 @@ PollPause::~PollPause()
     m_link.m_pollingEnabled = m_wasEnabled;
 }
 
-BoardLink::BoardLink(TCustomComm32 &comm, QObject *parent)
+BoardLink::BoardLink(ByteTransport &line, QObject *parent)
     : QObject(parent)
-    , m_comm(comm)
+    , m_comm(line)
     , m_clock(steadyClock())
     , m_fineClock(steadyFineClock())
+    , m_detection(
+          line, [this] { return now(); },
+          [this](BoardDetection::Kind kind, const QByteArray &bytes) {
+              note(true,
+                   kind == BoardDetection::Kind::Probe ? TrafficKind::Probe : TrafficKind::StartUp,
+                   bytes);
+          })
     , m_waitGuard(new QTimer(this))
     , m_framerTimer(new QTimer(this))
 {
@@ -109,7 +87,7 @@ BoardLink::BoardLink(TCustomComm32 &comm, QObject *parent)
     });
     m_framerTimer->setSingleShot(true);
     m_framerTimer->setTimerType(Qt::PreciseTimer);
-    connect(m_framerTimer, &QTimer::timeout, this, &BoardLink::runFramerTimer);
+    connect(m_framerTimer, &QTimer::timeout, this, &BoardLink::serviceFramer);
 }
 
 BoardLink::~BoardLink()
@@ -120,9 +98,9 @@ BoardLink::~BoardLink()
 QByteArray BoardLink::frame(const Datagram &d) const
 {
     QByteArray f;
-    if (m_korveBoard) {
+    if (KorveBoard()) {
         f.append(m_slowSpi ? kSlowFrameStart : kFrameStart);
-        f.append(kKorveDatagramLength);
+        f.append(char(kKorveDatagramLength));
     } else {
         f.append(kFrameStart);
     }
@@ -135,31 +113,26 @@ QByteArray BoardLink::frame(const Datagram &d) const
 
 std::int64_t BoardLink::nextWatchdogCheck() const
 {
-    if (m_lateQuiet)
+    if (m_line == Line::LateQuiet || m_line == Line::LostQuiet)
         return m_lateQuietFrom + kLateQuiet.count();
     if (RequestOutstanding())
         return m_lastSendTick + kWatchdogTimeout.count() + 1;
     return m_lastProgress + kWatchdogTimeout.count() + 1;
 }
 
-bool BoardLink::waitForEmptyTransmitQueue()
-{
-    const std::int64_t start = now();
-    while (m_comm.OutQueueCount() != 0) {
-        if (now() - start > kTransmitDrainTimeout.count())
-            return false;
-    }
-    return true;
-}
-
 bool BoardLink::SendDatagram(const Datagram &d, TrafficKind kind)
 {
-    return sendFrame(frame(d), kind);
+    if (!m_detection.waitForEmptyTransmitQueue()) {
+        if (m_comm.Connected())
+            emit sendError();
+        return false;
+    }
+    return writeFrame(frame(d), kind);
 }
 
-bool BoardLink::sendFrame(const QByteArray &f, TrafficKind kind)
+bool BoardLink::writeFrame(const QByteArray &f, TrafficKind kind)
 {
-    if (!waitForEmptyTransmitQueue() || m_comm.WriteBytes(f.constData(), int(f.size())) < 0) {
+    if (m_comm.WriteBytes(f.constData(), int(f.size())) < 0) {
         // A port that has just been lost is reported as such by the window; a "Send error!"
         // on top of it would only repeat the news.
         if (m_comm.Connected())
@@ -177,28 +150,36 @@ bool BoardLink::startExchange(const Datagram &d, Exchange exchange, bool holdLin
     if (!LinkIdle() || !m_comm.Connected())
         return false;
     exchange.id = m_nextId++;
-    exchange.identification = m_detecting;
+    exchange.identification = Detecting();
     ReplyFramer::Request request;
     request.id = exchange.id;
     const QByteArray f = frame(d);
     request.frameBytes = int(f.size());
-    request.replyBytes = m_detecting ? kIdentificationSize : kReplySize;
+    request.replyBytes = Detecting() ? kIdentificationSize : kReplySize;
     // The identification is acted on (the KORVE start-up) before anything else goes out.
-    request.holdLine = holdLine || m_detecting;
+    request.holdLine = holdLine || Detecting();
     // A plain board answers the detection's request with a short reply; the watchdog ends it.
-    request.mayBeShort = m_detecting;
+    request.mayBeShort = Detecting();
     // The rest of a poll reply begun wakes the program once. A command's transfer reads byte
     // by byte: a read delayed by its window's updates would cost it the long quiet, and its
     // few exchanges cost little either way.
-    request.gather = exchange.kind == TrafficKind::Poll && !m_detecting;
+    request.gather = exchange.kind == TrafficKind::Poll && !Detecting();
     const TrafficKind kind = exchange.kind;
     exchange.frame = f;
     m_exchanges.push_back(std::move(exchange));
-    // A request that could not be written gets no reply: it stays outstanding until the
-    // watchdog, and whatever comes meanwhile is a stray. Its time is taken after the write,
-    // which may have waited for the transmit queue.
-    request.expectNothing = !sendFrame(f, kind);
+    // The request's time is taken once its queue is empty and before it is written: a host
+    // slow to write makes the reply look later, never sooner than it can come. A request that
+    // could not be written gets no reply: it stays outstanding until the watchdog, and
+    // whatever comes meanwhile is a stray.
+    const bool drained = m_detection.waitForEmptyTransmitQueue();
+    request.expectNothing = !drained;
     m_framer.sent(request, fineNow());
+    if (!drained) {
+        if (m_comm.Connected())
+            emit sendError();
+    } else if (!writeFrame(f, kind)) {
+        m_framer.cannotBeAnswered();
+    }
     m_lastSendTick = now();
     m_lastProgress = m_lastSendTick;
     armFramerTimer();
@@ -236,13 +217,13 @@ std::optional<Reply> BoardLink::DirectRequest(const Datagram &d)
         return std::nullopt;
     // A line that never got quiet has been given up: the rest of the command ends at once
     // rather than waiting out the watchdog once more for each request.
-    if (m_lineLost && !LinkIdle())
+    if (lineLost() && !LinkIdle())
         return std::nullopt;
     const quint64 giveUps = m_giveUps;
     // The line given up while this waited for it: one that never fell quiet. A watchdog that
     // gave up another command's request is that command's business; this one still goes out
     // once the quiet after it has passed.
-    auto lineLost = [&] { return m_giveUps != giveUps && m_lineLost; };
+    auto givenUp = [&] { return m_giveUps != giveUps && lineLost(); };
     Request request;
     // A read's value is used: nothing else goes out until it is trusted.
     request.waitForTrust = isReadAddress(d.address);
@@ -251,7 +232,7 @@ std::optional<Reply> BoardLink::DirectRequest(const Datagram &d)
     for (;;) {
         // Another command's request may still be outstanding (a click during a long
         // transfer): it keeps its reply, and this one goes out only when the line is free.
-        if (!waitFor([&] { return LinkIdle() || lineLost(); }) || lineLost())
+        if (!waitFor([&] { return LinkIdle() || givenUp(); }) || givenUp())
             return std::nullopt;
         Exchange exchange;
         exchange.kind = TrafficKind::Direct;
@@ -282,7 +263,7 @@ BoardLink::Batch BoardLink::DirectRequests(std::span<const Datagram> datagrams,
 {
     Batch batch;
     // As for a single command: after the port closed or the line was given up, nothing more.
-    if (m_pollingEnabled || !m_comm.Connected() || (m_lineLost && !LinkIdle()))
+    if (m_pollingEnabled || !m_comm.Connected() || (lineLost() && !LinkIdle()))
         return {{}, datagrams.empty() ? -1 : 0, 0};
     const quint64 giveUps = m_giveUps;
     // Stable addresses: the exchanges point at them until they are done.
@@ -298,7 +279,7 @@ BoardLink::Batch BoardLink::DirectRequests(std::span<const Datagram> datagrams,
             if (requests[i].done && !requests[i].answered)
                 return true;
         }
-        return m_giveUps != giveUps && m_lineLost;
+        return m_giveUps != giveUps && lineLost();
     };
     auto report = [&] {
         while (reported < sent && requests[reported].done && requests[reported].answered) {
@@ -364,29 +345,14 @@ void BoardLink::finish(Request *request, bool answered, const Reply &reply)
         m_lastReply = reply;
 }
 
-void BoardLink::writeRaw(const QByteArray &bytes, TrafficKind kind)
-{
-    if (m_comm.WriteBytes(bytes.constData(), int(bytes.size())) >= 0)
-        note(true, kind, bytes);
-}
-
 void BoardLink::StartDetection()
 {
-    m_comm.PurgeOutput();
-    const QByteArray zero(1, '\0');
-    for (int i = 0; i < kProbeZeroCount; ++i) {
-        writeRaw(zero, TrafficKind::Probe);
-        if (!waitForEmptyTransmitQueue()) {
-            // A stalled device: one message, not one per probe byte.
-            emit sendError();
-            break;
-        }
-    }
-    writeRaw(QByteArray(1, char(0xFF)), TrafficKind::Probe);
+    // A stalled device: one message, not one per probe byte.
+    if (!m_detection.sendProbe())
+        emit sendError();
     m_detecting = true;
     m_lastSendTick = now();
-    m_korveBoard = false;
-    m_pentarBoard = false;
+    m_variant = BoardVariant::Plain;
     emit statusChanged(tr("Trying to detect the board."), QString());
 }
 
@@ -395,10 +361,10 @@ void BoardLink::BeginPolling()
     m_probesLeft = kExtraProbes;
     m_pollingEnabled = true;
     m_boardActive = false;
-    m_lateQuiet = false;
+    m_line = Line::InStep;
     m_lastProgress = now();
     ReplyFramer::Timing timing = m_framer.timing();
-    timing.byteTime = std::max<ReplyFramer::Micros>(1, std::lround(m_comm.CharacterTime()));
+    timing.byteTime = std::max<ReplyFramer::Micros>(1, std::lround(m_comm.characterTime()));
     m_framer.setTiming(timing);
     m_counters = {};
     countChanged();
@@ -406,17 +372,12 @@ void BoardLink::BeginPolling()
 
 void BoardLink::InitKorveBoard()
 {
-    m_comm.PurgeOutput();
-    writeRaw(kKorveStartText, TrafficKind::StartUp);
-    std::this_thread::sleep_for(kKorvePause);
-    waitForEmptyTransmitQueue();
-    writeRaw(kKorveStartCommand, TrafficKind::StartUp);
-    std::this_thread::sleep_for(kKorvePause);
+    m_detection.sendKorveStartUp();
 }
 
 void BoardLink::readWaiting()
 {
-    m_comm.FetchInput();
+    m_comm.fetchInput();
     const int count = m_comm.InQueueCount();
     if (count > 0)
         receive(count, 1);
@@ -425,7 +386,7 @@ void BoardLink::readWaiting()
 void BoardLink::Comm32RxChar(QObject *, int count)
 {
     // The port reports bytes once as many as it was told to gather have come.
-    receive(count, m_comm.ReadThreshold());
+    receive(count, m_comm.readThreshold());
 }
 
 void BoardLink::receive(int count, int gathered)
@@ -437,7 +398,7 @@ void BoardLink::receive(int count, int gathered)
     if (n <= 0)
         return;
     bytes.truncate(n);
-    if (m_lateQuiet) {
+    if (m_line == Line::LateQuiet || m_line == Line::LostQuiet) {
         // The answer to a request the watchdog has given up: it must not be taken for the
         // next one. The quiet starts again.
         m_lateQuietFrom = now();
@@ -461,7 +422,12 @@ void BoardLink::afterInput()
     m_comm.setReadThreshold(m_framer.gatherable());
 }
 
-void BoardLink::runFramerTimer()
+std::optional<std::int64_t> BoardLink::nextFramerDeadline() const
+{
+    return m_framer.nextDeadline();
+}
+
+void BoardLink::serviceFramer()
 {
     if (!m_comm.Connected())
         return;
@@ -477,7 +443,7 @@ void BoardLink::runFramerTimer()
 
 void BoardLink::armFramerTimer()
 {
-    const std::optional<ReplyFramer::Micros> due = m_framer.nextDeadline(kCommitSlack);
+    const std::optional<ReplyFramer::Micros> due = m_framer.nextDeadline();
     if (!due || !m_comm.Connected()) {
         m_framerTimer->stop();
         return;
@@ -578,7 +544,7 @@ void BoardLink::handle(const ReplyFramer::Event &event)
             countChanged();
         }
         finish(x.request, false);
-        if (x.identification && m_detecting && m_probesLeft > 0) {
+        if (x.identification && Detecting() && m_probesLeft > 0) {
             // A board that sends its identification only once, after a probe, would pass for a
             // plain board: it is probed again.
             --m_probesLeft;
@@ -588,14 +554,15 @@ void BoardLink::handle(const ReplyFramer::Event &event)
     }
     case Type::Discarded:
         m_counters.strayBytes += quint64(event.bytes.size());
-        if (event.reason != ReplyFramer::Reason::Resync)
+        if (event.reason != DiscardReason::Resync)
             ++m_counters.resyncs;
-        note(false, TrafficKind::Discarded, event.bytes, discardReason(event.reason));
+        note(false, TrafficKind::Discarded, event.bytes, event.reason);
         countChanged();
         return;
     case Type::Ready:
         m_lastProgress = now();
-        m_lineLost = false;
+        if (m_line == Line::Lost)
+            m_line = Line::InStep;
         emit lineReady();
         return;
     }
@@ -603,14 +570,12 @@ void BoardLink::handle(const ReplyFramer::Event &event)
 
 void BoardLink::identify(const QByteArray &bytes)
 {
-    if (bytes.startsWith("KOR")) {
+    const BoardVariant variant = BoardDetection::identify(bytes);
+    if (variant == BoardVariant::Korve)
         InitKorveBoard();
-        m_korveBoard = true;
-        emit identified(BoardVariant::Korve);
-    } else if (bytes.startsWith("ZAP")) {
-        m_pentarBoard = true;
-        emit identified(BoardVariant::Pentar);
-    }
+    m_variant = variant;
+    if (variant != BoardVariant::Plain)
+        emit identified(variant);
 }
 
 void BoardLink::reportActive()
@@ -618,8 +583,8 @@ void BoardLink::reportActive()
     if (m_boardActive)
         return;
     m_boardActive = true;
-    const QString second = m_korveBoard    ? tr("KORVE detected!")
-                           : m_pentarBoard ? tr("Pentar detected!")
+    const QString second = KorveBoard()    ? tr("KORVE detected!")
+                           : PentarBoard() ? tr("Pentar detected!")
                                            : tr("KVX310 evaluation board detected!");
     emit statusChanged(tr("The board is active."), second);
 }
@@ -629,22 +594,21 @@ void BoardLink::Watchdog()
     if (!m_comm.Connected())
         return;
     const std::int64_t t = now();
-    if (m_lateQuiet) {
+    if (m_line == Line::LateQuiet || m_line == Line::LostQuiet) {
         if (t - m_lateQuietFrom < kLateQuiet.count()) {
             if (t - m_lastProgress > kWatchdogTimeout.count()) {
                 // Bytes keep coming after the watchdog: the quiet never comes.
                 m_lastProgress = t;
-                m_lineLost = true;
+                m_line = Line::LostQuiet;
                 giveUpWaits();
             }
             return;
         }
-        m_lateQuiet = false;
         m_lastProgress = t;
-        if (LinkIdle()) {
-            m_lineLost = false;
+        // Still lost until the next request can go out.
+        m_line = m_framer.ready() ? Line::InStep : Line::Lost;
+        if (LinkIdle())
             emit lineReady();
-        }
         return;
     }
     if (RequestOutstanding()) {
@@ -657,7 +621,7 @@ void BoardLink::Watchdog()
         // A plain board answers the identification request with an ordinary reply, and the
         // watchdog is what ends its detection: that is the detection's outcome, not a board
         // that does not respond.
-        const bool plainAnswer = m_detecting && partial.size() == kReplySize;
+        const bool plainAnswer = Detecting() && partial.size() == kReplySize;
         if (plainAnswer) {
             const auto x = std::find_if(m_exchanges.begin(), m_exchanges.end(),
                                         [](const Exchange &e) { return e.identification; });
@@ -673,7 +637,7 @@ void BoardLink::Watchdog()
         m_comm.PurgeOutput();
         m_framer.giveUp(m_newEvents);
         countChanged();
-        m_lateQuiet = true;
+        m_line = Line::LateQuiet;
         m_lateQuietFrom = t;
         m_lastProgress = t;
         giveUpWaits(!plainAnswer);
@@ -687,7 +651,7 @@ void BoardLink::Watchdog()
         // The line never gets quiet enough for a request: as good as no answer.
         purgeInput();
         m_lastProgress = t;
-        m_lineLost = true;
+        m_line = Line::Lost;
         giveUpWaits();
     }
 }
@@ -712,8 +676,7 @@ void BoardLink::EndAllWaits()
     m_framer.clear();
     m_framerTimer->stop();
     m_awaitingDirectReply = false;
-    m_lateQuiet = false;
-    m_lineLost = false;
+    m_line = Line::InStep;
 }
 
 void BoardLink::purgeInput()

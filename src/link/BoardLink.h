@@ -1,14 +1,18 @@
 #pragma once
 
 // The path to the KVX310: frames each Datagram for the attached board variant, sends it over
-// the serial-port component, keeps one request outstanding at a time, resynchronises and
-// identifies the board, and gives up on a request after 2000 ms. Which bytes answer which
-// request is decided by the ReplyFramer: a reply is used only once it is sure to answer its
-// own request, and bytes that answer none are counted and thrown away. Sole owner and writer
-// of the link state; everyone else reads it and listens to the signals. User-interface thread
-// only; both clocks are injectable so that tests control time.
+// a byte transport (the serial-port component, or a simulated line), keeps one request
+// outstanding at a time, resynchronises and identifies the board (BoardDetection), and gives
+// up on a request after 2000 ms. Which bytes answer which request is decided by the
+// ReplyFramer: a reply is used only once it is sure to answer its own request, and bytes that
+// answer none are counted and thrown away. Sole owner and writer of the link state; everyone
+// else reads it and listens to the signals. User-interface thread only; both clocks are
+// injectable so that tests control time.
 
 #include "chip/Datagram.h"
+#include "link/BoardDetection.h"
+#include "link/ByteTransport.h"
+#include "link/DiscardReason.h"
 #include "link/ReplyFramer.h"
 
 #include <QByteArray>
@@ -27,15 +31,7 @@ class QTimer;
 
 namespace kvx {
 
-class TCustomComm32;
 class BoardLink;
-
-enum class BoardVariant
-{
-    Plain,
-    Korve,
-    Pentar,
-};
 
 // What travelled on the link, for anyone who shows or counts the traffic.
 enum class TrafficKind
@@ -48,19 +44,6 @@ enum class TrafficKind
     Discarded,      // received bytes that answered no request, or a reply not trusted
     Unanswered,     // the watchdog gave the outstanding request up (no bytes)
     Purged,         // received bytes thrown away unread when the queues were purged
-};
-
-// Why received bytes were thrown away.
-enum class DiscardReason
-{
-    None,
-    Stray,      // nothing was asked: a stray byte, or the tail of a reply
-    Early,      // sooner than the board could have answered
-    Excess,     // more bytes than the reply holds
-    Unfinished, // a reply that stopped part of the way
-    Resync,     // while the line was being resynchronised
-    Late,       // after the watchdog had given the request up
-    Untrusted,  // a whole reply, but the line lost step before it could be trusted
 };
 
 struct LinkTraffic
@@ -114,17 +97,12 @@ public:
     // After the watchdog, the line must stay quiet this long before the next request, so that
     // a reply that comes late is not taken for the next request's.
     static constexpr std::chrono::milliseconds kLateQuiet{500};
-    // A stalled device never empties its transmit queue; the wait for it ends here.
-    static constexpr std::chrono::milliseconds kTransmitDrainTimeout{2000};
-    // The KORVE firmware needs these pauses after each part of its start-up sequence.
-    static constexpr std::chrono::milliseconds kKorvePause{15};
-    static constexpr int kProbeZeroCount = 128;
     // How often a detection whose identification could not be trusted is probed again.
     static constexpr int kExtraProbes = 2;
     static constexpr int kReplySize = 4;
     static constexpr int kIdentificationSize = 10;
 
-    explicit BoardLink(TCustomComm32 &comm, QObject *parent = nullptr);
+    explicit BoardLink(ByteTransport &line, QObject *parent = nullptr);
     ~BoardLink() override;
 
     void setClock(Clock clock) { m_clock = std::move(clock); }
@@ -135,18 +113,28 @@ public:
     // Link state; written only here.
     [[nodiscard]] bool PollingEnabled() const { return m_pollingEnabled; }
     // The next request may go out: none is outstanding and the line is in step and quiet.
-    [[nodiscard]] bool LinkIdle() const { return m_framer.ready() && !m_lateQuiet; }
+    [[nodiscard]] bool LinkIdle() const
+    {
+        return m_framer.ready() && m_line != Line::LateQuiet && m_line != Line::LostQuiet;
+    }
     [[nodiscard]] bool RequestOutstanding() const { return m_framer.outstanding(); }
     [[nodiscard]] bool AwaitingDirectReply() const { return m_awaitingDirectReply; }
     [[nodiscard]] bool Detecting() const { return m_detecting; }
     [[nodiscard]] bool BoardActive() const { return m_boardActive; }
-    [[nodiscard]] bool KorveBoard() const { return m_korveBoard; }
-    [[nodiscard]] bool PentarBoard() const { return m_pentarBoard; }
+    [[nodiscard]] BoardVariant variant() const { return m_variant; }
+    [[nodiscard]] bool KorveBoard() const { return m_variant == BoardVariant::Korve; }
+    [[nodiscard]] bool PentarBoard() const { return m_variant == BoardVariant::Pentar; }
+    // The framer's view of the line, for tests and whoever measures it.
+    [[nodiscard]] const ReplyFramer &framer() const { return m_framer; }
     [[nodiscard]] std::int64_t LastSendTick() const { return m_lastSendTick; }
     [[nodiscard]] const Reply &LastReply() const { return m_lastReply; }
     [[nodiscard]] const LinkCounters &counters() const { return m_counters; }
     // When the watchdog next has something to decide, on the link's clock.
     [[nodiscard]] std::int64_t nextWatchdogCheck() const;
+    // When the framer next has something to decide, on the fine clock; serviceFramer() then
+    // lets it. The link's own timer does so; a caller that moves the clocks itself may too.
+    [[nodiscard]] std::optional<std::int64_t> nextFramerDeadline() const;
+    void serviceFramer();
 
     // "Use Slow SPI": KORVE frames start with "!" while it is ticked.
     void setSlowSpi(bool slow) { m_slowSpi = slow; }
@@ -237,13 +225,23 @@ private:
         Reply reply;
     };
 
+    enum class Line
+    {
+        InStep,
+        LateQuiet, // after the watchdog: nothing goes out until the line has been quiet
+        LostQuiet, // the same, but the line never fell quiet: commands end at once
+        Lost,      // the framer never became ready: commands end at once until it does
+    };
+
     // The one place that waits by processing events; true when `done` became true, false when
     // the port closed first.
     bool waitFor(const std::function<bool()> &done);
-    bool waitForEmptyTransmitQueue();
-    void writeRaw(const QByteArray &bytes, TrafficKind kind);
-    // SendDatagram of a frame already built.
-    bool sendFrame(const QByteArray &frame, TrafficKind kind);
+    // Writes a frame whose queue has been waited for; false, with sendError, when it failed.
+    bool writeFrame(const QByteArray &frame, TrafficKind kind);
+    [[nodiscard]] bool lineLost() const
+    {
+        return m_line == Line::Lost || m_line == Line::LostQuiet;
+    }
     // Sends `d` as the next exchange, once bytes that are already waiting, in the port's
     // buffer or still in the system's, have been judged; false when the line turned out not
     // to be ready.
@@ -253,7 +251,6 @@ private:
     // reported them (1 when they were fetched without waiting).
     void receive(int count, int gathered);
     void afterInput();
-    void runFramerTimer();
     void armFramerTimer();
     void handleEvents();
     void handle(const ReplyFramer::Event &event);
@@ -269,30 +266,30 @@ private:
               DiscardReason reason = DiscardReason::None, const QByteArray &request = {});
     void countChanged() { emit countersChanged(m_counters); }
 
-    TCustomComm32 &m_comm;
+    ByteTransport &m_comm;
     Clock m_clock;
     FineClock m_fineClock;
+    BoardDetection m_detection;
     ReplyFramer m_framer;
     ReplyFramer::Events m_newEvents;
     std::deque<ReplyFramer::Event> m_events; // judged, not yet handled
     std::deque<Exchange> m_exchanges;        // sent and not yet resolved, oldest first
     int m_nextId = 0;
 
+    // The design's own link state; the rest is the variant and the line's state below.
     bool m_pollingEnabled = true;
     bool m_awaitingDirectReply = false;
     bool m_detecting = false;
     bool m_boardActive = false;
-    bool m_korveBoard = false;
-    bool m_pentarBoard = false;
     bool m_slowSpi = false;
+    BoardVariant m_variant = BoardVariant::Plain;
+    Line m_line = Line::InStep;
     std::int64_t m_lastSendTick = 0;
     Reply m_lastReply;
     LinkCounters m_counters;
 
-    bool m_lateQuiet = false; // after the watchdog: nothing goes out until quiet
     std::int64_t m_lateQuietFrom = 0;
     std::int64_t m_lastProgress = 0; // last request sent or line ready, for a line never quiet
-    bool m_lineLost = false;         // given up for never getting quiet, and not ready since
     int m_probesLeft = 0;
 
     quint64 m_closeCount = 0; // bumped by EndAllWaits; waits started before it end

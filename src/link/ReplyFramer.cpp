@@ -18,6 +18,16 @@ bool ReplyFramer::ready() const
            std::none_of(m_held.begin(), m_held.end(), [](const Held &h) { return h.holdLine; });
 }
 
+bool ReplyFramer::onLine() const
+{
+    return m_lineReplies >= kLineEvidence;
+}
+
+bool ReplyFramer::paced() const
+{
+    return m_pacedReplies >= kPaceEvidence;
+}
+
 ReplyFramer::Micros ReplyFramer::earliest(int frameBytes) const
 {
     // The request's bytes and the reply's first byte, each a whole character on the line; a
@@ -33,19 +43,14 @@ qsizetype ReplyFramer::allowed(const Current &c, Micros t) const
     return qsizetype(since / std::max<Micros>(m_timing.byteTime, 1)) + 1;
 }
 
-bool ReplyFramer::paced() const
-{
-    return m_pacedReplies >= kPaceEvidence;
-}
-
 void ReplyFramer::sent(const Request &request, Micros t)
 {
-    m_current = Current{request, t, paced(), true, false, {}, 0, 0};
+    m_current = Current{request, t, onLine(), paced(), true, false, {}, 0, 0};
 }
 
 int ReplyFramer::gatherable() const
 {
-    if (m_line == Line::Resync || !m_current || !m_current->request.gather ||
+    if (m_line != Line::Ready || !m_current || !m_current->request.gather ||
         m_current->request.expectNothing || m_current->bytes.isEmpty())
         return 1;
     return int(std::max<qsizetype>(1, m_current->request.replyBytes - m_current->bytes.size()));
@@ -63,13 +68,15 @@ void ReplyFramer::received(const QByteArray &bytes, Micros t, Events &out, int g
 {
     if (bytes.isEmpty())
         return;
+    m_lastByteAt = t;
     if (m_line == Line::Resync) {
         out.push_back({EventType::Discarded, -1, bytes, Reason::Resync});
         m_quietFrom = t;
         return;
     }
     if (!m_current || m_current->request.expectNothing) {
-        // Nothing was asked: a stray, or the tail of a reply already taken.
+        // Nothing was asked: a stray, the tail of a reply already taken, or a reply the board
+        // had queued, come during a checkpoint.
         loseStep(bytes, Reason::Stray, t, out);
         return;
     }
@@ -86,14 +93,17 @@ void ReplyFramer::received(const QByteArray &bytes, Micros t, Events &out, int g
         c.batched = true;
     if (c.bytes.size() > allowed(c, t))
         c.keptPace = false;
-    if (c.paced && !c.keptPace) {
-        // The board was faster than a line: a stray, or a board that keeps no line's pace.
-        m_pacedReplies = 0;
+    // Seen late, a byte only looks later: sooner than a line allows, it was sooner still.
+    const bool tooSoon = c.early && c.firstAt < c.sentAt + earliest(c.request.frameBytes);
+    if (tooSoon || (c.paced && !c.keptPace)) {
+        if (!c.keptPace)
+            m_pacedReplies = 0;
         loseStep(c.bytes, Reason::Early, t, out);
-    } else if (c.bytes.size() > c.request.replyBytes)
+    } else if (c.bytes.size() > c.request.replyBytes) {
         loseStep(c.bytes, Reason::Excess, t, out);
-    else if (c.bytes.size() == c.request.replyBytes)
+    } else if (c.bytes.size() == c.request.replyBytes) {
         take(t, out);
+    }
 }
 
 void ReplyFramer::take(Micros t, Events &out)
@@ -101,29 +111,45 @@ void ReplyFramer::take(Micros t, Events &out)
     const Current c = *m_current;
     m_current.reset();
     out.push_back({EventType::Taken, c.request.id, c.bytes, Reason::None});
-    // A byte at a time, each no sooner than a line allows: once the board keeps that pace,
-    // the next request may follow at once, and any byte before its reply could come is a
-    // stray.
-    // A reply read in one batch says nothing against the board's pace (the host may only have
-    // read late), but the quiet after it must outlast an adapter's batches.
-    if (!c.keptPace)
+    // Sooner than any line: a program that writes its replies whole, such as a board on a
+    // pseudo-terminal. No sooner than a line allows, however it was read: a board behind one.
+    m_lastFast = c.firstAt - c.sentAt < earliest(c.request.frameBytes);
+    m_lineReplies = m_lastFast ? 0 : std::min(m_lineReplies + 1, kLineEvidence);
+    // A byte at a time, each no sooner than a line allows: no adapter gathers the bytes, and a
+    // short quiet shows that nothing more is on its way. A reply read in one batch may come
+    // from an adapter (or a host that read late): until the pace shows again, a checkpoint
+    // must outlast an adapter's batches.
+    if (!c.keptPace || c.batched)
         m_pacedReplies = 0;
-    else if (!c.batched)
+    else
         m_pacedReplies = std::min(m_pacedReplies + 1, kPaceEvidence);
     m_held.push_back({c.request.id, t, c.request.holdLine});
-    if (c.request.holdLine) {
-        m_line = Line::Ready; // yet not ready() until the reply is trusted
-    } else if (paced() && !c.batched) {
-        m_line = Line::Ready;
+    if (c.request.holdLine || m_probation > 0 || !onLine() || checkpointDue(t))
+        startCheckpoint(t);
+    else
         out.push_back({EventType::Ready, -1, {}, Reason::None});
-    } else {
-        // Sooner than any line: a program that writes its replies whole. Otherwise the bytes
-        // may come in an adapter's batches, and the rest of this reply with the next batch.
-        const bool fasterThanLine = c.firstAt - c.sentAt < earliest(c.request.frameBytes);
-        m_line = Line::Gap;
-        m_quietFrom = t;
-        m_gapLength = fasterThanLine ? m_timing.gap : m_timing.batchQuiet;
-    }
+}
+
+ReplyFramer::Micros ReplyFramer::checkpointQuiet() const
+{
+    if (m_lastFast && !onLine())
+        return m_timing.gap;
+    return paced() ? m_timing.pacedQuiet : m_timing.batchQuiet;
+}
+
+bool ReplyFramer::checkpointDue(Micros t) const
+{
+    if (m_held.empty())
+        return false;
+    const int most = paced() ? m_timing.pacedCheckpointEvery : m_timing.batchCheckpointEvery;
+    return qsizetype(m_held.size()) >= most || t - m_held.front().at >= m_timing.checkpointAge;
+}
+
+void ReplyFramer::startCheckpoint(Micros t)
+{
+    m_line = Line::Checkpoint;
+    m_quietFrom = t;
+    m_quietLength = checkpointQuiet();
 }
 
 void ReplyFramer::loseStep(QByteArray bytes, Reason reason, Micros t, Events &out)
@@ -139,20 +165,10 @@ void ReplyFramer::loseStep(QByteArray bytes, Reason reason, Micros t, Events &ou
     }
     m_line = Line::Resync;
     m_quietFrom = t;
+    m_probation = kProbation;
 }
 
-void ReplyFramer::commitDue(Micros t, Events &out)
-{
-    while (!m_held.empty() && t - m_held.front().lastAt >= m_timing.hold) {
-        const Held h = m_held.front();
-        m_held.pop_front();
-        out.push_back({EventType::Committed, h.id, {}, Reason::None});
-        if (h.holdLine)
-            becomeReadyIfQuiet(out);
-    }
-}
-
-void ReplyFramer::becomeReadyIfQuiet(Events &out)
+void ReplyFramer::becomeReady(Events &out)
 {
     if (ready())
         out.push_back({EventType::Ready, -1, {}, Reason::None});
@@ -160,45 +176,68 @@ void ReplyFramer::becomeReadyIfQuiet(Events &out)
 
 void ReplyFramer::advance(Micros t, Events &out)
 {
-    commitDue(t, out);
     if (m_current && !m_current->request.mayBeShort && !m_current->bytes.isEmpty() &&
         t - m_current->lastAt >= m_timing.unfinished) {
         loseStep(m_current->bytes, Reason::Unfinished, t, out);
     }
-    if (m_line == Line::Gap && t - m_quietFrom >= m_gapLength) {
-        m_line = Line::Ready;
-        becomeReadyIfQuiet(out);
+    // The line quiet for the checkpoint's time (held for it, or between two replies): every
+    // reply held is in step. The caller looks only when nothing waits to be read.
+    const std::optional<Micros> quietAt = quietCheckpointAt();
+    const bool checkpoint = (m_line == Line::Checkpoint && t - m_quietFrom >= m_quietLength) ||
+                            (quietAt && t - m_lastByteAt >= checkpointQuiet());
+    if (checkpoint) {
+        for (const Held &h : m_held)
+            out.push_back({EventType::Committed, h.id, {}, Reason::None});
+        m_held.clear();
+        if (m_line == Line::Checkpoint) {
+            if (m_probation > 0)
+                --m_probation;
+            m_line = Line::Ready;
+            becomeReady(out);
+        }
     } else if (m_line == Line::Resync && t - m_quietFrom >= m_timing.resync) {
         m_line = Line::Ready;
-        becomeReadyIfQuiet(out);
+        becomeReady(out);
     }
 }
 
-std::optional<ReplyFramer::Micros> ReplyFramer::nextDeadline(Micros commitSlack) const
+std::optional<ReplyFramer::Micros> ReplyFramer::nextDeadline() const
 {
     std::optional<Micros> next;
     auto consider = [&next](Micros at) { next = next ? std::min(*next, at) : at; };
-    if (!m_held.empty())
-        consider(m_held.front().lastAt + m_timing.hold + (m_current ? commitSlack : 0));
     if (m_current && !m_current->request.mayBeShort && !m_current->bytes.isEmpty())
         consider(m_current->lastAt + m_timing.unfinished);
-    if (m_line == Line::Gap)
-        consider(m_quietFrom + m_gapLength);
+    if (m_line == Line::Checkpoint)
+        consider(m_quietFrom + m_quietLength);
     else if (m_line == Line::Resync)
         consider(m_quietFrom + m_timing.resync);
+    else if (const std::optional<Micros> at = quietCheckpointAt())
+        consider(*at);
     return next;
+}
+
+std::optional<ReplyFramer::Micros> ReplyFramer::quietCheckpointAt() const
+{
+    // Bytes of the next reply already come: the quiet before them cannot be told from a tail
+    // read late.
+    if (m_line != Line::Ready || m_held.empty() || (m_current && !m_current->bytes.isEmpty()))
+        return std::nullopt;
+    const Micros quiet = checkpointQuiet();
+    const bool eager = qsizetype(m_held.size()) >= m_timing.eagerCheckpointAt;
+    return m_lastByteAt + (eager ? quiet : std::max(quiet, m_timing.lazyCheckpoint));
 }
 
 void ReplyFramer::giveUp(Events &out)
 {
     for (const Held &h : m_held)
-        out.push_back({EventType::Dropped, h.id, {}, Reason::GivenUp});
+        out.push_back({EventType::Dropped, h.id, {}, Reason::None});
     m_held.clear();
     if (m_current) {
-        out.push_back({EventType::Dropped, m_current->request.id, {}, Reason::GivenUp});
+        out.push_back({EventType::Dropped, m_current->request.id, {}, Reason::None});
         m_current.reset();
     }
     m_line = Line::Ready;
+    m_probation = kProbation;
 }
 
 void ReplyFramer::clear()
@@ -206,7 +245,10 @@ void ReplyFramer::clear()
     m_current.reset();
     m_held.clear();
     m_line = Line::Ready;
+    m_lineReplies = 0;
     m_pacedReplies = 0;
+    m_lastFast = false;
+    m_probation = 0;
 }
 
 } // namespace kvx

@@ -3,29 +3,35 @@
 // Decides, from the bytes that arrive and when they arrive, which of them answer the request
 // that is outstanding. The board's replies carry no length, checksum or delimiter, so a stray
 // byte, a lost byte or a late reply would otherwise shift every reply after it onto the wrong
-// request. The rules only ever reject; when unsure, the exchange counts as unanswered:
+// request. The rules only ever reject; when unsure, the exchange counts as unanswered. Times
+// the host observes are never earlier than the events, so each rule only uses them in the
+// direction in which a late observation makes it more lenient, never stricter.
 //
 // - Count. A reply has exactly the expected number of bytes; one more is a lost step.
-// - Quiet after a reply. Before the next request goes out, the line must stay quiet for a
-//   while, so that a byte still belonging to the reply (a stray behind it, or the last byte of
-//   a reply that began with a stray) shows up as one too many instead of starting the next
-//   reply. A peer that answers faster than any line can (a program on a pseudo-terminal)
-//   writes its replies whole: a short gap does. Behind a real line the gap must outlast the
-//   batches in which USB adapters deliver (every 1 to 16 ms).
-// - Pace. A board on a real line cannot start its reply before it has received the whole
-//   request, nor deliver its bytes faster than the line carries them. Once the last few
-//   replies came a byte at a time, each no sooner than the line allows, the next request may
-//   follow a reply at once: a byte still belonging to the reply then comes sooner than any
-//   reply to the next request could, and is caught as early. A reply read in one batch still
-//   gets the long quiet; one faster than the line ends the trust until the board has shown
-//   its pace again.
-// - Hold. A complete reply is trusted only after the line has stayed in step for a while after
-//   it; until then nothing taken from it is shown, and a lost step drops every reply held.
+// - Early. Once a board has shown that it sits behind a line (its replies come no sooner than
+//   a line can carry a request and a reply), a byte sooner than that after a request is a
+//   stray or the tail of the reply before: on a board that has kept the line's pace a byte at
+//   a time, so is any byte sooner than its place in the reply allows.
+// - Pipeline. On such a line the next request follows a reply at once, whether it came byte
+//   by byte or in one read: a tail byte then comes too early for the next reply, or makes one
+//   byte too many.
+// - Checkpoint. A reply is trusted (committed) only at a checkpoint: the line quiet since its
+//   last byte long enough for any byte still on its way (a tail, a queued reply, an adapter's
+//   next batch) to have arrived, as seen by a look at the line made then, not by the late
+//   time of a read. A shift that keeps every reply's count and timing plausible cannot pass
+//   one. On a line without an adapter the gap before the next reply is such a quiet; behind
+//   an adapter the line is held for one after a command's read and after a number of
+//   replies.
+// - Probation. After any anomaly (a lost step, a give-up) and until the board has shown
+//   that it sits behind a line, every reply is followed by a checkpoint, long enough to see a
+//   reply the board had queued behind a late one.
 // - Resync. After a lost step nothing goes out until the line has been quiet for a while.
 // - Unfinished. A reply that stops coming part of the way through is given up after a while.
 //
 // Pure logic: no I/O, no clock; times are microseconds on one monotonic clock, given by the
 // caller. Events come out in order into the caller's list.
+
+#include "link/DiscardReason.h"
 
 #include <QByteArray>
 
@@ -40,15 +46,23 @@ class ReplyFramer
 {
 public:
     using Micros = std::int64_t;
+    using Reason = DiscardReason;
 
     struct Timing
     {
-        Micros byteTime = 521;      // one character on the line: 10 bits at 19200 bit/s
-        Micros gap = 2'000;         // quiet after a reply from a peer faster than any line
-        Micros batchQuiet = 20'000; // quiet after a reply from a board not yet paced
-        Micros hold = 20'000;       // how long the line must stay in step after a reply
-        Micros resync = 20'000;     // quiet needed after a lost step
-        Micros unfinished = 50'000; // silence that ends a reply begun but not complete
+        Micros byteTime = 521;         // one character on the line: 10 bits at 19200 bit/s
+        Micros gap = 2'000;            // quiet of a checkpoint after a peer faster than any line
+        Micros pacedQuiet = 2'500;     // of a checkpoint on a line that delivers byte by byte
+        Micros batchQuiet = 20'000;    // of a checkpoint otherwise: longer than adapters' batches
+        Micros resync = 20'000;        // quiet needed after a lost step
+        Micros unfinished = 50'000;    // silence that ends a reply begun but not complete
+        int pacedCheckpointEvery = 16; // replies held at most, on a line byte by byte
+        int batchCheckpointEvery = 64; // and behind an adapter
+        Micros checkpointAge = 1'000'000; // how long a reply is held at most
+        // A quiet after a reply is looked for at once when this many are held, else only once
+        // the line has been quiet this long: the look costs a wake-up.
+        int eagerCheckpointAt = 8;
+        Micros lazyCheckpoint = 40'000;
     };
 
     enum class EventType
@@ -58,16 +72,6 @@ public:
         Dropped,   // the exchange `id` stays unanswered
         Discarded, // `bytes` answered no request
         Ready,     // the next request may go out
-    };
-    enum class Reason
-    {
-        None,
-        Stray,      // came while no request was outstanding
-        Early,      // came sooner than the board could have answered
-        Excess,     // more than the reply holds
-        Unfinished, // a reply that stopped part of the way
-        Resync,     // came while the line was being resynchronised
-        GivenUp,    // the exchange was given up by its owner
     };
     struct Event
     {
@@ -101,11 +105,23 @@ public:
     [[nodiscard]] bool outstanding() const { return m_current.has_value(); }
     // Replies taken but not yet trusted.
     [[nodiscard]] std::size_t held() const { return m_held.size(); }
+    // The board has shown that it sits behind a line: the early rule holds and the next
+    // request follows a reply at once, outside probation.
+    [[nodiscard]] bool onLine() const;
     // The board has kept the line's pace, a byte at a time, in its last replies.
     [[nodiscard]] bool paced() const;
+    // Replies still to be followed by a checkpoint each after the last anomaly.
+    [[nodiscard]] int probation() const { return m_probation; }
 
-    // `request` has just been written, at `t`; only while ready().
+    // `request` is about to be written, at `t`: the time is taken before the write, so that a
+    // host slow to write never makes a reply look early. Only while ready().
     void sent(const Request &request, Micros t);
+    // The request just sent could not be written: it gets no reply, and any byte is a stray.
+    void cannotBeAnswered()
+    {
+        if (m_current)
+            m_current->request.expectNothing = true;
+    }
     // Bytes read at `t`. `gathered`: how many bytes the system was told to gather before it
     // reported them (see gatherable()); 1 when each byte is reported as it comes.
     void received(const QByteArray &bytes, Micros t, Events &out, int gathered = 1);
@@ -114,15 +130,14 @@ public:
     // time tells whether it belongs to this reply at all; the rest, gathered, still shows its pace
     // by the time it took.
     [[nodiscard]] int gatherable() const;
-    // Time has passed up to `t` and nothing more waits to be read: held replies whose time has
-    // come are trusted, quiet gaps end, an unfinished reply is given up.
+    // Time has passed up to `t` and nothing more waits to be read: checkpoints whose quiet has
+    // passed trust what is held, a resynchronisation ends, an unfinished reply is given up.
     void advance(Micros t, Events &out);
-    // When advance() next has something to do. While a request is outstanding, the read of
-    // its reply advances the framer anyway: trusting a held reply may then wait up to
-    // `commitSlack` longer, so that a steady exchange needs no wake-up of its own for it.
-    [[nodiscard]] std::optional<Micros> nextDeadline(Micros commitSlack = 0) const;
+    // When advance() next has something to do.
+    [[nodiscard]] std::optional<Micros> nextDeadline() const;
     // The owner gives up on the outstanding request (its watchdog): it and every held reply
-    // are dropped. The line counts as ready; the owner keeps it quiet as long as it sees fit.
+    // are dropped, and probation starts. The line counts as ready; the owner keeps it quiet as
+    // long as it sees fit.
     void giveUp(Events &out);
     // The bytes of a reply begun and not complete (a plain board's short answer to the
     // identification, a truncated reply), for whoever shows the traffic.
@@ -137,14 +152,15 @@ private:
     enum class Line
     {
         Ready,
-        Gap,    // quiet after a reply, before the next request
-        Resync, // quiet after a lost step
+        Checkpoint, // quiet with nothing outstanding, then every held reply is trusted
+        Resync,     // quiet after a lost step
     };
     struct Current
     {
         Request request;
         Micros sentAt = 0;
-        bool paced = false;   // bytes sooner than the line allows are strays
+        bool early = false;   // a byte sooner than the line allows is a stray
+        bool paced = false;   // so is any byte sooner than its place in the reply allows
         bool keptPace = true; // every byte so far came no sooner than the line allows
         bool batched = false; // some read brought more than one byte
         QByteArray bytes;
@@ -154,7 +170,7 @@ private:
     struct Held
     {
         int id = -1;
-        Micros lastAt = 0;
+        Micros at = 0;
         bool holdLine = false;
     };
 
@@ -166,20 +182,35 @@ private:
     // exactly what the system was told to gather, no sooner than the line could carry them and
     // no later than a character after: the bytes came one at a time, as a line delivers them.
     [[nodiscard]] bool gatheredAtPace(qsizetype n, int gathered, Micros gap) const;
+    // How long a checkpoint's quiet lasts after the last reply, by what the line has shown.
+    [[nodiscard]] Micros checkpointQuiet() const;
+    [[nodiscard]] bool checkpointDue(Micros t) const;
+    // Whether the held replies may be trusted by the quiet since the last byte, the line not
+    // held for it, and from when.
+    [[nodiscard]] std::optional<Micros> quietCheckpointAt() const;
     void take(Micros t, Events &out);
+    void startCheckpoint(Micros t);
     void loseStep(QByteArray bytes, Reason reason, Micros t, Events &out);
-    void commitDue(Micros t, Events &out);
-    void becomeReadyIfQuiet(Events &out);
+    void becomeReady(Events &out);
 
-    // How many replies in a row must have kept the line's pace; one slow answer from a fast
-    // peer (the host was busy) must not count as pace.
+    // How many replies in a row must have come as a line delivers them before the board
+    // counts as behind a line, or as keeping its pace byte by byte; one slow answer from a
+    // fast peer (the host was busy) must not count.
+    static constexpr int kLineEvidence = 4;
     static constexpr int kPaceEvidence = 4;
+    // Replies each followed by a checkpoint after an anomaly: more than a poll cycle's rows,
+    // so that faults that come back with every cycle still let each row be shown.
+    static constexpr int kProbation = 16;
 
     Timing m_timing;
     Line m_line = Line::Ready;
     Micros m_quietFrom = 0;
-    Micros m_gapLength = 0;
-    int m_pacedReplies = 0; // replies in a row that came a byte at a time at the line's pace
+    Micros m_quietLength = 0;
+    int m_lineReplies = 0;   // replies in a row no sooner than a line allows
+    int m_pacedReplies = 0;  // replies in a row that came a byte at a time at the line's pace
+    bool m_lastFast = false; // the last reply came sooner than any line carries one
+    int m_probation = 0;
+    Micros m_lastByteAt = 0;
     std::optional<Current> m_current;
     std::deque<Held> m_held;
 };

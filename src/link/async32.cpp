@@ -92,7 +92,7 @@ int baudRateValue(TBaudRate rate)
 }
 
 TCustomComm32::TCustomComm32(QObject *parent)
-    : QObject(parent)
+    : ByteTransport(parent)
     , m_rtsTimer(new QTimer(this))
     , m_dispatchTimer(new QTimer(this))
 {
@@ -463,7 +463,7 @@ int TCustomComm32::InQueueCount()
     return queued;
 }
 
-void TCustomComm32::FetchInput()
+void TCustomComm32::fetchInput()
 {
     if (!Connected())
         return;
@@ -504,7 +504,7 @@ void TCustomComm32::setReadThreshold(int bytes)
     m_readThreshold = 1;
 }
 
-double TCustomComm32::CharacterTime() const
+double TCustomComm32::characterTime() const
 {
     static constexpr double kStopBits[] = {1.0, 1.5, 2.0};
     const double bits = 1.0 + (static_cast<int>(m_databits) + 4) +
@@ -616,8 +616,12 @@ void TCustomComm32::DispatchEvents(unsigned mask)
         OnRing(this);
     if ((mask & evRlsd) && OnRLSD && stillOpen())
         OnRLSD(this);
-    if ((mask & evRxChar) && OnRxChar && count > 0 && stillOpen())
-        OnRxChar(this, count);
+    if ((mask & evRxChar) && count > 0 && stillOpen()) {
+        if (OnRxChar)
+            OnRxChar(this, count);
+        if (stillOpen())
+            emit bytesReady(count);
+    }
     if ((mask & evRxFlag) && OnRxFlag && stillOpen() &&
         m_port->peek(m_port->bytesAvailable()).contains(char(m_evtChar)))
         OnRxFlag(this);

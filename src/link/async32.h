@@ -7,6 +7,7 @@
 // serial port module and the native handle where Qt lacks something. Lives on, and must only
 // be used from, the thread that owns it (the user-interface thread).
 
+#include "link/ByteTransport.h"
 #include "link/PortName.h"
 
 #include <QFlags>
@@ -115,7 +116,7 @@ using TC32LostEvent = std::function<void(QObject *sender, const QString &reason)
 // board when needed and returns an empty path with `error` set on failure.
 using SimulatedPortProvider = std::function<QString(const QString &variant, QString *error)>;
 
-class TCustomComm32 : public QObject
+class TCustomComm32 : public ByteTransport
 {
     Q_OBJECT
 
@@ -160,30 +161,30 @@ public:
 
     void Open();
     void Close();
-    [[nodiscard]] bool Connected() const;
+    [[nodiscard]] bool Connected() const override;
 
     // Returns the bytes written at once, 0 while a previous write is still in progress, -1 on
     // failure. What is accepted is handed to the system before it returns.
-    int WriteBytes(const void *buffer, int count);
+    int WriteBytes(const void *buffer, int count) override;
     // Reads up to `count` bytes already received; -1 on failure.
-    int ReadBytes(void *buffer, int count);
+    int ReadBytes(void *buffer, int count) override;
     // Bytes not yet on the wire: Qt's write buffer and the system's transmit queue.
-    int OutQueueCount();
+    int OutQueueCount() override;
     // Bytes received and not yet read: Qt's buffer and what the system still holds.
-    int InQueueCount();
+    int InQueueCount() override;
     // Moves what the system holds into the buffer ReadBytes reads from, at once.
-    void FetchInput();
+    void fetchInput() override;
     // Lets the system gather up to `bytes` received bytes (1..255) before it reports them, so
     // that a reply whose length is known wakes the program once rather than once per byte. It
-    // only delays the notification: FetchInput and a smaller threshold still hand over what
+    // only delays the notification: fetchInput and a smaller threshold still hand over what
     // has come. Where the system cannot be told, every byte is reported as before.
-    void setReadThreshold(int bytes);
+    void setReadThreshold(int bytes) override;
     // What the system gathers now before it reports received bytes; 1 where it cannot.
-    [[nodiscard]] int ReadThreshold() const { return m_readThreshold; }
+    [[nodiscard]] int readThreshold() const override { return m_readThreshold; }
     // How long one character takes on the line with the current settings, in microseconds.
-    [[nodiscard]] double CharacterTime() const;
-    void PurgeInput();
-    void PurgeOutput();
+    [[nodiscard]] double characterTime() const override;
+    void PurgeInput() override;
+    void PurgeOutput() override;
 
     // What the last Open tried, for the message that tells the user why it failed.
     [[nodiscard]] const PortTarget &LastTarget() const { return m_lastTarget; }

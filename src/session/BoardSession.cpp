@@ -18,7 +18,8 @@ BoardSession::BoardSession(QObject *parent)
     m_comm.setStopbits(TStopbits::sb10);
     m_comm.setDatabits(TDatabits::da8);
     m_comm.setFlowControl(TFlowControl::fcRTSToggle);
-    m_comm.OnRxChar = [this](QObject *sender, int count) { Comm32RxChar(sender, count); };
+    connect(&m_comm, &ByteTransport::bytesReady, this,
+            [this](int count) { m_link.Comm32RxChar(&m_comm, count); });
     m_comm.OnDeviceLost = [this](QObject *, const QString &reason) {
         Close();
         emit deviceLost(reason);

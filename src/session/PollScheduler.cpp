@@ -19,6 +19,7 @@ void PollScheduler::setEditorView(bool shown, EditorPage page)
 void PollScheduler::restart()
 {
     m_pollRow = 0;
+    m_cycleStarted = false;
 }
 
 void PollScheduler::TimerActionsTimer()
@@ -42,8 +43,11 @@ void PollScheduler::SendNextPoll()
         return;
     m_timerBusy = true;
     // The trace recorder's next sample starts with motor 1's position, once every reply of the
-    // cycle before has been shown.
-    m_link.PollRequest(Datagram{m_table.row(m_pollRow).address, {}}, m_pollRow, m_pollRow == 1);
+    // cycle before has been shown; once a cycle, also when that request goes out again after
+    // the watchdog gave it up.
+    const bool startsCycle = m_pollRow == 1 && !m_cycleStarted;
+    if (m_link.PollRequest(Datagram{m_table.row(m_pollRow).address, {}}, m_pollRow, startsCycle))
+        m_cycleStarted = m_pollRow == 1;
     m_timerBusy = false;
 }
 

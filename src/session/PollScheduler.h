@@ -56,6 +56,7 @@ private:
     PollTable &m_table;
     int m_pollRow = 0;
     bool m_timerBusy = false;
+    bool m_cycleStarted = false; // the request that starts the cycle in progress has gone out
     bool m_editorShown = false;
     EditorPage m_activePage = EditorPage::Motor1;
 };

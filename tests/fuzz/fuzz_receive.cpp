@@ -300,7 +300,7 @@ private:
         case Deliver: {
             const std::uint8_t c = m_in.byte();
             const int count = c < 200 ? c : c < 255 ? 199 - c : 65536;
-            m_comm.FetchInput();
+            m_comm.fetchInput();
             m_link->Comm32RxChar(&m_comm, count);
             break;
         }
@@ -388,9 +388,9 @@ private:
     // does once the program looks.
     void notify()
     {
-        if (!m_comm.Connected() || m_comm.InQueueCount() < m_comm.ReadThreshold())
+        if (!m_comm.Connected() || m_comm.InQueueCount() < m_comm.readThreshold())
             return;
-        m_comm.FetchInput();
+        m_comm.fetchInput();
         const int count = m_comm.InQueueCount();
         if (count > 0)
             m_link->Comm32RxChar(&m_comm, count);

@@ -208,7 +208,7 @@ void TestAsync32::readThresholdGathersBytes()
     m_comm->OnRxChar = [&](QObject *, int count) { m_counts << count; };
     openOnPty();
     m_comm->setReadThreshold(3);
-    QCOMPARE(m_comm->ReadThreshold(), 3);
+    QCOMPARE(m_comm->readThreshold(), 3);
     QVERIFY(m_pty->send("a"));
     QTest::qWait(30); // time enough for a notification that must not come
     QVERIFY(m_counts.isEmpty());
@@ -220,14 +220,14 @@ void TestAsync32::readThresholdGathersBytes()
     // What has come is still handed over on request, below the threshold.
     QVERIFY(m_pty->send("x"));
     QTRY_COMPARE_WITH_TIMEOUT(m_comm->InQueueCount(), 1, kEventWait);
-    m_comm->FetchInput();
+    m_comm->fetchInput();
     QCOMPARE(m_comm->ReadBytes(buf, 8), 1);
     QCOMPARE(buf[0], 'x');
-    QCOMPARE(m_comm->ReadThreshold(), 1);
+    QCOMPARE(m_comm->readThreshold(), 1);
 
     m_comm->setReadThreshold(4);
     m_comm->Close();
-    QCOMPARE(m_comm->ReadThreshold(), 1); // each open starts byte by byte
+    QCOMPARE(m_comm->readThreshold(), 1); // each open starts byte by byte
 }
 
 void TestAsync32::purgeInputDiscardsQueuedBytes()

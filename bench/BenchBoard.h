@@ -22,10 +22,13 @@
 
 namespace bench {
 
-// Starts the simulated board; `ini` then maps COM1 to its terminal.
-inline bool startBoard(QProcess &sim, const QString &ini, const char *who)
+// Starts the simulated board, with `options` beyond line timing; `ini` then maps COM1 to its
+// terminal.
+inline bool startBoard(QProcess &sim, const QString &ini, const char *who,
+                       const QStringList &options = {})
 {
-    sim.start(QStringLiteral(KVX310_SIM_PATH), {QStringLiteral("--line-timing")});
+    sim.start(QStringLiteral(KVX310_SIM_PATH),
+              QStringList{QStringLiteral("--line-timing")} + options);
     if (!sim.waitForStarted(5000) || !sim.waitForReadyRead(5000)) {
         std::fprintf(stderr, "%s: kvx310-sim did not start\n", who);
         return false;
@@ -66,10 +69,11 @@ inline bool openBoard(kvx::TFormMain &form, const char *who)
 // The board and the program's five windows as its entry builds them, COM1 not yet open.
 struct Program
 {
-    explicit Program(const char *who)
+    // `boardOptions`: kvx310-sim's, beyond line timing ("--batch-ms 16" for an adapter).
+    explicit Program(const char *who, const QStringList &boardOptions = {})
     {
         const QString ini = dir.filePath(QStringLiteral("Eval310.ini"));
-        if (!startBoard(sim, ini, who))
+        if (!startBoard(sim, ini, who, boardOptions))
             return;
         form = std::make_unique<kvx::TFormMain>(ini);
         advanced = std::make_unique<kvx::TFormAdvanced>(form->session());

@@ -10,6 +10,10 @@
 //   ram      64-word RAM writes and reads and the 32-word shape write, back to back
 //   all      every window shown (the traffic view too), motors running; the peak resident
 //            memory is read after it
+//   read     64-word RAM reads alone, back to back
+//   main@1, read@1, main@16
+//            the main window alone and the RAM reads, with the board behind a USB adapter that
+//            hands received bytes over every 1 or 16 ms (kvx310-sim --batch-ms)
 //
 // Naming cases measures only those (the others are still set up, briefly). For each case: exchanges
 // a second and their share of the line's limit, the processor time this process spent (all its
@@ -30,6 +34,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <string>
 #include <sys/resource.h>
 
 namespace {
@@ -53,7 +58,7 @@ struct Usage
 
 struct Row
 {
-    const char *name;
+    std::string name;
     double seconds = 0;   // measured
     double exchanges = 0; // replies taken in `seconds`, transfers and polling alike
     double rate = 0;      // exchanges a second as the case counts them
@@ -65,8 +70,8 @@ void printTable(const std::vector<Row> &rows)
     std::printf("%-8s %10s %7s %8s %12s %10s\n", "case", "exch/s", "line", "CPU %", "wakes/exch",
                 "peak MiB");
     for (const Row &r : rows) {
-        std::printf("%-8s %10.1f %7.3f %8.2f %12.2f %10.1f\n", r.name, r.rate, r.rate / kLineLimit,
-                    100.0 * r.used.cpu / r.seconds,
+        std::printf("%-8s %10.1f %7.3f %8.2f %12.2f %10.1f\n", r.name.c_str(), r.rate,
+                    r.rate / kLineLimit, 100.0 * r.used.cpu / r.seconds,
                     r.exchanges > 0 ? double(r.used.wakeUps) / r.exchanges : 0.0,
                     double(r.used.peakKiB) / 1024.0);
     }
@@ -89,6 +94,48 @@ void startMotors(kvx::TFormMain &form)
         g.EditVTarget->setValue(600);
     }
     form.BtnGoAllClick();
+}
+
+// Times a user's transfers from the first request written to the click's return, when the
+// last word is in: what the user waits for, without the polling between clicks.
+struct TransferClock
+{
+    explicit TransferClock(kvx::BoardSession &session)
+    {
+        clock.start();
+        QObject::connect(&session, &kvx::BoardSession::traffic, &context,
+                         [this](const kvx::LinkTraffic &e) {
+                             if (e.sent && e.kind == kvx::TrafficKind::Direct && firstRequest < 0)
+                                 firstRequest = clock.nsecsElapsed();
+                         });
+    }
+    void run(const std::function<void()> &click)
+    {
+        runFor(0.05); // the poll cycle runs between a user's clicks
+        firstRequest = -1;
+        click();
+        if (firstRequest >= 0)
+            seconds += double(clock.nsecsElapsed() - firstRequest) / 1e9;
+    }
+
+    QObject context;
+    QElapsedTimer clock;
+    qint64 firstRequest = -1;
+    double seconds = 0;
+};
+
+// 64-word RAM reads back to back for `seconds`: words a second as the transfers saw them.
+double readRate(kvx::TRamPage &page, TransferClock &transfers, double seconds, bool &failed)
+{
+    double words = 0;
+    const double before = transfers.seconds;
+    QElapsedTimer clock;
+    clock.start();
+    while (double(clock.elapsed()) < seconds * 1000.0 && !failed) {
+        transfers.run([&] { page.BtnReadRAMClick(); });
+        words += 64;
+    }
+    return words / (transfers.seconds - before);
 }
 
 } // namespace
@@ -178,23 +225,7 @@ int main(int argc, char **argv)
     form.BtnStopAllClick();
     advanced.setActivePage(kvx::EditorPage::Ram);
     kvx::TRamPage &page = *advanced.RamPage;
-    QElapsedTimer transferClock;
-    transferClock.start();
-    qint64 firstRequest = -1;
-    qint64 lastReply = 0;
-    QObject::connect(&session, &kvx::BoardSession::replyTaken,
-                     [&] { lastReply = transferClock.nsecsElapsed(); });
-    QObject::connect(&session, &kvx::BoardSession::traffic, [&](const kvx::LinkTraffic &e) {
-        if (e.sent && e.kind == kvx::TrafficKind::Direct && firstRequest < 0)
-            firstRequest = transferClock.nsecsElapsed();
-    });
-    double transferSeconds = 0;
-    auto transfer = [&](const std::function<void()> &click) {
-        runFor(0.05); // the poll cycle runs between a user's clicks
-        firstRequest = -1;
-        click();
-        transferSeconds += double(lastReply - firstRequest) / 1e9;
-    };
+    TransferClock transfers(session);
     for (int b = 0; b < kvx::kRamByteCount; ++b)
         page.setCell(b, QStringLiteral("A5"));
     measure("ram", [&] {
@@ -202,18 +233,19 @@ int main(int argc, char **argv)
         QElapsedTimer clock;
         clock.start();
         while (double(clock.elapsed()) < seconds * 1000.0 && !failed) {
-            transfer([&] { page.BtnWriteRAMClick(); });
-            transfer([&] { page.BtnReadRAMClick(); });
-            transfer([&] { page.BtnShapeCWClick(); });
+            transfers.run([&] { page.BtnWriteRAMClick(); });
+            transfers.run([&] { page.BtnReadRAMClick(); });
+            transfers.run([&] { page.BtnShapeCWClick(); });
             words += 64 + 64 + 32;
         }
         // The rate as the transfers saw it, not diluted by the polling between them.
-        return words / transferSeconds;
+        return words / transfers.seconds;
     });
     if (failed || page.cells()[0] != QLatin1String("A5")) {
         std::fprintf(stderr, "poll_cycle: the RAM transfers failed\n");
         return 1;
     }
+    measure("read", [&] { return readRate(page, transfers, seconds, failed); });
 
     advanced.setActivePage(kvx::EditorPage::Motor1);
     startMotors(form);
@@ -226,6 +258,38 @@ int main(int argc, char **argv)
         return -1.0;
     });
     form.BtnStopAllClick();
+    form.BtnCloseClick(); // its polling would count with the next board's
+
+    // Behind a USB adapter: a board of its own for each window.
+    for (const int ms : {1, 16}) {
+        const std::string main = "main@" + std::to_string(ms);
+        const std::string read = "read@" + std::to_string(ms);
+        const bool reads = ms == 1;
+        if (!wanted.isEmpty() && !wanted.contains(QString::fromStdString(main)) &&
+            !(reads && wanted.contains(QString::fromStdString(read))))
+            continue;
+        bench::Program adapter("poll_cycle", {QStringLiteral("--batch-ms"), QString::number(ms)});
+        if (!adapter.form)
+            return 1;
+        kvx::BoardSession &line = adapter.form->session();
+        QObject::connect(&line, &kvx::BoardSession::replyTaken, [&] { ++exchanges; });
+        adapter.form->show();
+        if (!bench::openBoard(*adapter.form, "poll_cycle"))
+            return 1;
+        runFor(1.0);
+        measure(main.c_str(), [&] {
+            runFor(seconds);
+            return -1.0;
+        });
+        if (reads) {
+            adapter.form->BtnCmd310Click();
+            adapter.advanced->setActivePage(kvx::EditorPage::Ram);
+            TransferClock adapterTransfers(line);
+            measure(read.c_str(), [&] {
+                return readRate(*adapter.advanced->RamPage, adapterTransfers, seconds, failed);
+            });
+        }
+    }
 
     printTable(rows);
     return failed ? 1 : 0;

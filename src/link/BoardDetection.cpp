@@ -12,7 +12,7 @@ const QByteArray kKorveStartCommand("\x22\x00\x00", 3);
 } // namespace
 
 BoardDetection::BoardDetection(ByteTransport &line, Clock clock, Written written)
-    : m_line(line)
+    : m_line(&line)
     , m_clock(std::move(clock))
     , m_written(std::move(written))
 {}
@@ -20,7 +20,7 @@ BoardDetection::BoardDetection(ByteTransport &line, Clock clock, Written written
 bool BoardDetection::waitForEmptyTransmitQueue()
 {
     const std::int64_t start = m_clock();
-    while (m_line.OutQueueCount() != 0) {
+    while (m_line->OutQueueCount() != 0) {
         if (m_clock() - start > kTransmitDrainTimeout.count())
             return false;
     }
@@ -29,13 +29,13 @@ bool BoardDetection::waitForEmptyTransmitQueue()
 
 void BoardDetection::write(const QByteArray &bytes, Kind kind)
 {
-    if (m_line.WriteBytes(bytes.constData(), int(bytes.size())) >= 0)
+    if (m_line->WriteBytes(bytes.constData(), int(bytes.size())) >= 0)
         m_written(kind, bytes);
 }
 
 bool BoardDetection::sendProbe()
 {
-    m_line.PurgeOutput();
+    m_line->PurgeOutput();
     const QByteArray zero(1, '\0');
     bool drained = true;
     for (int i = 0; i < kProbeZeroCount && drained; ++i) {
@@ -48,7 +48,7 @@ bool BoardDetection::sendProbe()
 
 void BoardDetection::sendKorveStartUp()
 {
-    m_line.PurgeOutput();
+    m_line->PurgeOutput();
     write(kKorveStartText, Kind::StartUp);
     std::this_thread::sleep_for(kKorvePause);
     waitForEmptyTransmitQueue();

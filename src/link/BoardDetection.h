@@ -41,6 +41,7 @@ public:
     using Written = std::function<void(Kind, const QByteArray &)>;
 
     BoardDetection(ByteTransport &line, Clock clock, Written written);
+    void setTransport(ByteTransport &line) { m_line = &line; }
 
     // Waits until the transmit queue is empty, at most kTransmitDrainTimeout; false when it
     // never empties.
@@ -57,7 +58,7 @@ public:
 private:
     void write(const QByteArray &bytes, Kind kind);
 
-    ByteTransport &m_line;
+    ByteTransport *m_line;
     Clock m_clock;
     Written m_written;
 };

@@ -67,7 +67,7 @@ PollPause::~PollPause()
 
 BoardLink::BoardLink(ByteTransport &line, QObject *parent)
     : QObject(parent)
-    , m_comm(line)
+    , m_comm(&line)
     , m_clock(steadyClock())
     , m_fineClock(steadyFineClock())
     , m_detection(
@@ -93,6 +93,13 @@ BoardLink::BoardLink(ByteTransport &line, QObject *parent)
 BoardLink::~BoardLink()
 {
     EndAllWaits();
+}
+
+void BoardLink::setTransport(ByteTransport &line)
+{
+    EndAllWaits();
+    m_comm = &line;
+    m_detection.setTransport(line);
 }
 
 QByteArray BoardLink::frame(const Datagram &d) const
@@ -123,7 +130,7 @@ std::int64_t BoardLink::nextWatchdogCheck() const
 bool BoardLink::SendDatagram(const Datagram &d, TrafficKind kind)
 {
     if (!m_detection.waitForEmptyTransmitQueue()) {
-        if (m_comm.Connected())
+        if (m_comm->Connected())
             emit sendError();
         return false;
     }
@@ -132,10 +139,10 @@ bool BoardLink::SendDatagram(const Datagram &d, TrafficKind kind)
 
 bool BoardLink::writeFrame(const QByteArray &f, TrafficKind kind)
 {
-    if (m_comm.WriteBytes(f.constData(), int(f.size())) < 0) {
+    if (m_comm->WriteBytes(f.constData(), int(f.size())) < 0) {
         // A port that has just been lost is reported as such by the window; a "Send error!"
         // on top of it would only repeat the news.
-        if (m_comm.Connected())
+        if (m_comm->Connected())
             emit sendError();
         return false;
     }
@@ -147,7 +154,7 @@ bool BoardLink::startExchange(const Datagram &d, Exchange exchange, bool holdLin
 {
     // Whatever waits to be read now arrived before this request: it cannot be its reply.
     readWaiting();
-    if (!LinkIdle() || !m_comm.Connected())
+    if (!LinkIdle() || !m_comm->Connected())
         return false;
     exchange.id = m_nextId++;
     exchange.identification = Detecting();
@@ -161,8 +168,7 @@ bool BoardLink::startExchange(const Datagram &d, Exchange exchange, bool holdLin
     // A plain board answers the detection's request with a short reply; the watchdog ends it.
     request.mayBeShort = Detecting();
     // The rest of a poll reply begun wakes the program once. A command's transfer reads byte
-    // by byte: a read delayed by its window's updates would cost it the long quiet, and its
-    // few exchanges cost little either way.
+    // by byte: read at once, its replies keep the line's pace in evidence.
     request.gather = exchange.kind == TrafficKind::Poll && !Detecting();
     const TrafficKind kind = exchange.kind;
     exchange.frame = f;
@@ -175,7 +181,7 @@ bool BoardLink::startExchange(const Datagram &d, Exchange exchange, bool holdLin
     request.expectNothing = !drained;
     m_framer.sent(request, fineNow());
     if (!drained) {
-        if (m_comm.Connected())
+        if (m_comm->Connected())
             emit sendError();
     } else if (!writeFrame(f, kind)) {
         m_framer.cannotBeAnswered();
@@ -213,7 +219,7 @@ std::optional<Reply> BoardLink::DirectRequest(const Datagram &d)
 {
     // Once the port has closed (the user, the window or a lost device), the rest of a command
     // ends at once: nothing is sent, nothing waits for a watchdog.
-    if (m_pollingEnabled || !m_comm.Connected())
+    if (m_pollingEnabled || !m_comm->Connected())
         return std::nullopt;
     // A line that never got quiet has been given up: the rest of the command ends at once
     // rather than waiting out the watchdog once more for each request.
@@ -263,7 +269,7 @@ BoardLink::Batch BoardLink::DirectRequests(std::span<const Datagram> datagrams,
 {
     Batch batch;
     // As for a single command: after the port closed or the line was given up, nothing more.
-    if (m_pollingEnabled || !m_comm.Connected() || (lineLost() && !LinkIdle()))
+    if (m_pollingEnabled || !m_comm->Connected() || (lineLost() && !LinkIdle()))
         return {{}, datagrams.empty() ? -1 : 0, 0};
     const quint64 giveUps = m_giveUps;
     // Stable addresses: the exchanges point at them until they are done.
@@ -364,7 +370,7 @@ void BoardLink::BeginPolling()
     m_line = Line::InStep;
     m_lastProgress = now();
     ReplyFramer::Timing timing = m_framer.timing();
-    timing.byteTime = std::max<ReplyFramer::Micros>(1, std::lround(m_comm.characterTime()));
+    timing.byteTime = std::max<ReplyFramer::Micros>(1, std::lround(m_comm->characterTime()));
     m_framer.setTiming(timing);
     m_counters = {};
     countChanged();
@@ -377,8 +383,8 @@ void BoardLink::InitKorveBoard()
 
 void BoardLink::readWaiting()
 {
-    m_comm.fetchInput();
-    const int count = m_comm.InQueueCount();
+    m_comm->fetchInput();
+    const int count = m_comm->InQueueCount();
     if (count > 0)
         receive(count, 1);
 }
@@ -386,7 +392,7 @@ void BoardLink::readWaiting()
 void BoardLink::Comm32RxChar(QObject *, int count)
 {
     // The port reports bytes once as many as it was told to gather have come.
-    receive(count, m_comm.readThreshold());
+    receive(count, m_comm->readThreshold());
 }
 
 void BoardLink::receive(int count, int gathered)
@@ -394,7 +400,7 @@ void BoardLink::receive(int count, int gathered)
     if (count <= 0)
         return;
     QByteArray bytes(count, 0);
-    const int n = m_comm.ReadBytes(bytes.data(), count);
+    const int n = m_comm->ReadBytes(bytes.data(), count);
     if (n <= 0)
         return;
     bytes.truncate(n);
@@ -415,11 +421,11 @@ void BoardLink::afterInput()
 {
     // The framer's time moves on only once nothing more waits to be read: a byte that came
     // in meanwhile may show that a reply about to be trusted was not in step.
-    if (m_comm.InQueueCount() == 0)
+    if (m_comm->InQueueCount() == 0)
         m_framer.advance(fineNow(), m_newEvents);
     handleEvents();
     armFramerTimer();
-    m_comm.setReadThreshold(m_framer.gatherable());
+    m_comm->setReadThreshold(m_framer.gatherable());
 }
 
 std::optional<std::int64_t> BoardLink::nextFramerDeadline() const
@@ -429,11 +435,11 @@ std::optional<std::int64_t> BoardLink::nextFramerDeadline() const
 
 void BoardLink::serviceFramer()
 {
-    if (!m_comm.Connected())
+    if (!m_comm->Connected())
         return;
-    if (m_comm.InQueueCount() > 0) {
+    if (m_comm->InQueueCount() > 0) {
         // Read first: the port's own notification delivers them, now whatever has come.
-        m_comm.setReadThreshold(1);
+        m_comm->setReadThreshold(1);
         m_framerTimerDue = fineNow();
         m_framerTimer->start(kReadFirst);
         return;
@@ -444,7 +450,7 @@ void BoardLink::serviceFramer()
 void BoardLink::armFramerTimer()
 {
     const std::optional<ReplyFramer::Micros> due = m_framer.nextDeadline();
-    if (!due || !m_comm.Connected()) {
+    if (!due || !m_comm->Connected()) {
         m_framerTimer->stop();
         return;
     }
@@ -591,7 +597,7 @@ void BoardLink::reportActive()
 
 void BoardLink::Watchdog()
 {
-    if (!m_comm.Connected())
+    if (!m_comm->Connected())
         return;
     const std::int64_t t = now();
     if (m_line == Line::LateQuiet || m_line == Line::LostQuiet) {
@@ -634,7 +640,7 @@ void BoardLink::Watchdog()
             ++m_counters.unanswered;
         }
         purgeInput();
-        m_comm.PurgeOutput();
+        m_comm->PurgeOutput();
         m_framer.giveUp(m_newEvents);
         countChanged();
         m_line = Line::LateQuiet;
@@ -644,7 +650,7 @@ void BoardLink::Watchdog()
         m_detecting = false;
         handleEvents();
         armFramerTimer();
-        m_comm.setReadThreshold(1);
+        m_comm->setReadThreshold(1);
         return;
     }
     if (!LinkIdle() && t - m_lastProgress > kWatchdogTimeout.count()) {
@@ -681,8 +687,8 @@ void BoardLink::EndAllWaits()
 
 void BoardLink::purgeInput()
 {
-    const int pending = m_comm.InQueueCount();
-    m_comm.PurgeInput();
+    const int pending = m_comm->InQueueCount();
+    m_comm->PurgeInput();
     if (pending > 0) {
         emit traffic(LinkTraffic{
             false, TrafficKind::Purged, {}, now(), DiscardReason::None, fineNow(), pending, {}});

@@ -105,6 +105,9 @@ public:
     explicit BoardLink(ByteTransport &line, QObject *parent = nullptr);
     ~BoardLink() override;
 
+    // The line the link talks over from now on (the port is closed: nothing is outstanding).
+    void setTransport(ByteTransport &line);
+    [[nodiscard]] ByteTransport &transport() const { return *m_comm; }
     void setClock(Clock clock) { m_clock = std::move(clock); }
     void setFineClock(FineClock clock) { m_fineClock = std::move(clock); }
     [[nodiscard]] std::int64_t now() const { return m_clock(); }
@@ -266,7 +269,7 @@ private:
               DiscardReason reason = DiscardReason::None, const QByteArray &request = {});
     void countChanged() { emit countersChanged(m_counters); }
 
-    ByteTransport &m_comm;
+    ByteTransport *m_comm;
     Clock m_clock;
     FineClock m_fineClock;
     BoardDetection m_detection;

@@ -50,14 +50,17 @@ public:
 
     struct Timing
     {
-        Micros byteTime = 521;         // one character on the line: 10 bits at 19200 bit/s
-        Micros gap = 2'000;            // quiet of a checkpoint after a peer faster than any line
-        Micros pacedQuiet = 2'500;     // of a checkpoint on a line that delivers byte by byte
-        Micros batchQuiet = 20'000;    // of a checkpoint otherwise: longer than adapters' batches
-        Micros resync = 20'000;        // quiet needed after a lost step
-        Micros unfinished = 50'000;    // silence that ends a reply begun but not complete
-        int pacedCheckpointEvery = 16; // replies held at most, on a line byte by byte
-        int batchCheckpointEvery = 64; // and behind an adapter
+        Micros byteTime = 521;     // one character on the line: 10 bits at 19200 bit/s
+        Micros gap = 2'000;        // quiet of a checkpoint after a peer faster than any line
+        Micros pacedQuiet = 2'500; // of a checkpoint on a line that delivers byte by byte
+        // Of a checkpoint otherwise. An adapter hands over what it has received at least every
+        // 16 ms (the longest usual latency timer), and a reply's tail reaches it within a
+        // character of the reply's last byte.
+        Micros batchQuiet = 17'000;
+        Micros resync = 20'000;           // quiet needed after a lost step
+        Micros unfinished = 50'000;       // silence that ends a reply begun but not complete
+        int pacedCheckpointEvery = 16;    // replies held at most, on a line byte by byte
+        int batchCheckpointEvery = 64;    // and behind an adapter
         Micros checkpointAge = 1'000'000; // how long a reply is held at most
         // A quiet after a reply is looked for at once when this many are held, else only once
         // the line has been quiet this long: the look costs a wake-up.

@@ -18,8 +18,6 @@ BoardSession::BoardSession(QObject *parent)
     m_comm.setStopbits(TStopbits::sb10);
     m_comm.setDatabits(TDatabits::da8);
     m_comm.setFlowControl(TFlowControl::fcRTSToggle);
-    connect(&m_comm, &ByteTransport::bytesReady, this,
-            [this](int count) { m_link.Comm32RxChar(&m_comm, count); });
     m_comm.OnDeviceLost = [this](QObject *, const QString &reason) {
         Close();
         emit deviceLost(reason);
@@ -64,13 +62,35 @@ void BoardSession::setSimulatedPortProvider(SimulatedPortProvider provider)
     m_comm.setSimulatedPortProvider(std::move(provider));
 }
 
+void BoardSession::attach(ByteTransport &line)
+{
+    disconnect(m_lineBytes);
+    m_line = &line;
+    m_link.setTransport(line);
+    m_lineBytes = connect(&line, &ByteTransport::bytesReady, this,
+                          [this](int count) { m_link.Comm32RxChar(m_line, count); });
+}
+
 bool BoardSession::Open(const QString &portName, const QMap<QString, QString> &ports)
 {
+    attach(m_comm);
     m_comm.setPortMap(ports);
     m_comm.setDeviceName(portName);
     m_comm.Open();
     if (!m_comm.Connected())
         return false;
+    start();
+    return true;
+}
+
+void BoardSession::OpenLine(ByteTransport &line)
+{
+    attach(line);
+    start();
+}
+
+void BoardSession::start()
+{
     m_traffic.restartClock(m_link.fineNow());
     m_link.StartDetection();
     m_link.BeginPolling();
@@ -81,14 +101,14 @@ bool BoardSession::Open(const QString &portName, const QMap<QString, QString> &p
     // Row 0 goes out now rather than at the first tick: a command clicked before that tick
     // would otherwise be answered with the board's identification.
     TimerActionsTimer();
-    return true;
 }
 
 void BoardSession::Close()
 {
     m_timer->stop();
     m_link.EndAllWaits();
-    m_comm.Close();
+    if (m_line == &m_comm)
+        m_comm.Close();
 }
 
 bool BoardSession::pollTimerActive() const

@@ -38,6 +38,8 @@ public:
     // The parts, to read; the link state is written only by the link.
     [[nodiscard]] const TComm32 &comm() const { return m_comm; }
     [[nodiscard]] const BoardLink &link() const { return m_link; }
+    // For a caller that moves the link's clocks itself and runs its timers (virtual time).
+    [[nodiscard]] BoardLink &link() { return m_link; }
     [[nodiscard]] PollTable &table() { return m_table; }
     [[nodiscard]] const PollScheduler &scheduler() const { return m_scheduler; }
     // Everything that went over the link, the newest last; times count from the last open.
@@ -53,9 +55,11 @@ public:
     // resynchronises and identifies the board, and starts polling with row 0 at once. False
     // when the port did not open; comm() tells why.
     bool Open(const QString &portName, const QMap<QString, QString> &ports);
+    // The same on a line already open that the caller owns (a simulated one).
+    void OpenLine(ByteTransport &line);
     // Stops polling, ends every wait unanswered and closes the port.
     void Close();
-    [[nodiscard]] bool Connected() const { return m_comm.Connected(); }
+    [[nodiscard]] bool Connected() const { return m_line->Connected(); }
     [[nodiscard]] bool pollTimerActive() const;
 
     // The board link's operations.
@@ -103,8 +107,14 @@ signals:
 
 private:
     void scheduleNextTick();
+    // The link talks over `line` from now on, and hears of its bytes.
+    void attach(ByteTransport &line);
+    // Detection and polling on the line just opened.
+    void start();
 
     TComm32 m_comm;
+    ByteTransport *m_line = &m_comm; // the line in use: the serial port, or the caller's
+    QMetaObject::Connection m_lineBytes;
     BoardLink m_link;
     PollTable m_table;
     PollScheduler m_scheduler;

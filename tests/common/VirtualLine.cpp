@@ -1,0 +1,81 @@
+#include "common/VirtualLine.h"
+
+#include <QCoreApplication>
+
+#include <algorithm>
+
+namespace kvx {
+
+namespace {
+constexpr sim::Micros kFar{3'600'000'000LL};
+} // namespace
+
+VirtualLine::VirtualLine(BoardSession &session, const sim::BoardOptions &board,
+                         const sim::SimulatedTransport::Line &line)
+    : m_session(session)
+    , m_transport(board, line)
+{
+    m_session.setClock([this] { return now().count() / 1000; });
+    m_session.setFineClock([this] { return now().count(); });
+    m_pump.setInterval(0);
+    connect(&m_pump, &QTimer::timeout, this, [this] { step(now() + kFar); });
+}
+
+VirtualLine::~VirtualLine()
+{
+    m_session.Close();
+}
+
+void VirtualLine::open()
+{
+    m_session.OpenLine(m_transport);
+}
+
+void VirtualLine::step(Micros limit)
+{
+    BoardLink &link = m_session.link();
+    Micros next = limit;
+    if (const auto at = m_transport.nextEvent())
+        next = std::min(next, *at);
+    // A deadline already served at this instant waits for something to change first.
+    if (const auto at = link.nextFramerDeadline();
+        at && (*at > now().count() || now() > m_framerServiced))
+        next = std::min(next, Micros(*at));
+    const Micros tick(link.nextWatchdogCheck() * 1000);
+    if (tick > now() || now() > m_tickRun)
+        next = std::min(next, tick);
+    m_transport.advanceTo(std::max(next, now()));
+    if (const auto at = link.nextFramerDeadline();
+        at && *at <= now().count() && now() > m_framerServiced) {
+        m_framerServiced = now();
+        link.serviceFramer();
+    }
+    if (Micros(link.nextWatchdogCheck() * 1000) <= now() && now() > m_tickRun) {
+        m_tickRun = now();
+        m_session.TimerActionsTimer();
+    }
+}
+
+void VirtualLine::runFor(Micros d)
+{
+    const Micros end = now() + d;
+    while (now() < end)
+        step(end);
+}
+
+bool VirtualLine::runUntil(const std::function<bool()> &done, Micros limit)
+{
+    const Micros end = now() + limit;
+    while (!done() && now() < end)
+        step(end);
+    return done();
+}
+
+void VirtualLine::command(const std::function<void()> &work)
+{
+    m_pump.start();
+    work();
+    m_pump.stop();
+}
+
+} // namespace kvx

@@ -116,6 +116,11 @@ bool BoardSession::pollTimerActive() const
     return m_timer->isActive();
 }
 
+std::chrono::milliseconds BoardSession::pollTimerInterval() const
+{
+    return std::chrono::milliseconds(m_timer->interval());
+}
+
 void BoardSession::TimerActionsTimer()
 {
     m_scheduler.TimerActionsTimer();

@@ -61,6 +61,8 @@ public:
     void Close();
     [[nodiscard]] bool Connected() const { return m_line->Connected(); }
     [[nodiscard]] bool pollTimerActive() const;
+    // How long the poll timer waits now between ticks.
+    [[nodiscard]] std::chrono::milliseconds pollTimerInterval() const;
 
     // The board link's operations.
     bool SendDatagram(const Datagram &d) { return m_link.SendDatagram(d); }

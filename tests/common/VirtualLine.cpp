@@ -41,7 +41,8 @@ void VirtualLine::step(Micros limit)
     if (const auto at = link.nextFramerDeadline();
         at && (*at > now().count() || now() > m_framerServiced))
         next = std::min(next, Micros(*at));
-    const Micros tick(link.nextWatchdogCheck() * 1000);
+    // The poll timer's next tick: it runs the watchdog and sends a poll the link is idle for.
+    const Micros tick = nextTick();
     if (tick > now() || now() > m_tickRun)
         next = std::min(next, tick);
     m_transport.advanceTo(std::max(next, now()));
@@ -50,10 +51,17 @@ void VirtualLine::step(Micros limit)
         m_framerServiced = now();
         link.serviceFramer();
     }
-    if (Micros(link.nextWatchdogCheck() * 1000) <= now() && now() > m_tickRun) {
+    if (nextTick() <= now() && now() > m_tickRun) {
         m_tickRun = now();
         m_session.TimerActionsTimer();
     }
+}
+
+VirtualLine::Micros VirtualLine::nextTick() const
+{
+    if (!m_session.pollTimerActive())
+        return now() + kFar;
+    return std::max(m_tickRun, Micros(0)) + m_session.pollTimerInterval();
 }
 
 void VirtualLine::runFor(Micros d)

@@ -39,6 +39,7 @@ public:
 private:
     // Moves to the next thing that happens, `limit` at the latest.
     void step(Micros limit);
+    [[nodiscard]] Micros nextTick() const;
 
     BoardSession &m_session;
     sim::SimulatedTransport m_transport;

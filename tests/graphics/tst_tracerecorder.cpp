@@ -61,6 +61,7 @@ private slots:
     void storedRows_data();
     void storedRows();
     void fillAndScroll();
+    void aRowMissedInACycleKeepsItsLastValue();
     void stopTest_data();
     void stopTest();
     void stopTestNeverAppliesAtNZero();
@@ -288,6 +289,19 @@ void TestTraceRecorder::fillAndScroll()
     m_r.NextSample(false);
     QCOMPARE(m_r.sample(TraceCurve::Position, 0, 0).value, 2);
     QCOMPARE(m_r.sample(TraceCurve::Position, 479, 0).value, 481);
+}
+
+void TestTraceRecorder::aRowMissedInACycleKeepsItsLastValue()
+{
+    // A reply the link could not trust used to leave a 0 the board never had in the sample.
+    storeCycle(m_r, 1, -700, 300, 200, 40);
+    m_r.NextSample(false);
+    m_r.AddPosition(-710, 1); // the cycle's other three replies are lost
+    m_r.NextSample(false);
+    QCOMPARE(m_r.sample(TraceCurve::Position, 1, 1).value, -710);
+    QCOMPARE(m_r.sample(TraceCurve::Velocity, 1, 1).value, 300);
+    QCOMPARE(m_r.sample(TraceCurve::TargetVelocity, 1, 1).value, 200);
+    QCOMPARE(m_r.sample(TraceCurve::Acceleration, 1, 1).value, 40);
 }
 
 void TestTraceRecorder::stopTest_data()

@@ -11,6 +11,8 @@
 
 #include <QSignalSpy>
 
+#include <QMap>
+
 #include <array>
 #include <QTest>
 
@@ -29,7 +31,8 @@ struct LineRow
     int txMs = 0;   // and towards the board
     int hostMs = 0; // the host hears of bytes up to this much later
     Faults faults;
-    double minRate = 0; // share of the wire the poll cycle reaches, on a clean line
+    double minRate = 0;     // share of the wire the poll cycle reaches, on a clean line
+    bool lineTiming = true; // false: the board answers at once, in bursts
 };
 
 LineRow line(int rx, int tx = 0, int host = 0, double minRate = 0)
@@ -105,8 +108,17 @@ void TestLines::pollingAndCommands_data()
     QTest::newRow("stray inside, busy host") << stray(23, StrayPosition::Inside, 0, 20);
     QTest::newRow("stray before, busy host, 1 ms") << stray(23, StrayPosition::Before, 1, 50);
     QTest::newRow("late by 3 s, busy host") << late(37, 3000ms, 0, 50);
+    // Inside the quiet after the watchdog, and after it.
+    QTest::newRow("late by 2.3 s") << late(40, 2300ms, 0);
+    QTest::newRow("late by 2.7 s") << late(40, 2700ms, 0);
+    LineRow bursts = stray(11, StrayPosition::After, 0);
+    bursts.lineTiming = false;
+    QTest::newRow("stray after, in bursts") << bursts;
     QTest::newRow("late by 10 s") << late(61, 10000ms, 0);
     QTest::newRow("late by 10 s behind 16 ms") << late(61, 10000ms, 16, 20);
+    LineRow truncated = line(0);
+    truncated.faults.truncateEvery = 13; // the same row of the main window's cycle each time
+    QTest::newRow("truncated replies") << truncated;
     LineRow lost = line(1, 1, 10);
     lost.faults.dropEvery = 29;
     lost.faults.truncateEvery = 31;
@@ -127,7 +139,7 @@ void TestLines::pollingAndCommands()
     BoardSession session;
     BoardOptions board;
     board.variant = Variant::Pentar;
-    board.lineTiming = true;
+    board.lineTiming = row.lineTiming;
     board.faults = row.faults;
     VirtualLine line(session, board,
                      {std::chrono::milliseconds(row.rxMs), std::chrono::milliseconds(row.txMs),
@@ -141,8 +153,18 @@ void TestLines::pollingAndCommands()
     ChipModel expected;
     QStringList wrong;
     int shown = 0;
+    QMap<int, Reply> last; // the reply each row shows now
+    // A cycle's sample follows that cycle's replies: two in a row would be a sample of none.
+    int repliesSinceSample = 1;
+    int emptySamples = 0;
+    connect(&session, &BoardSession::nextSample, this, [&] {
+        emptySamples += repliesSinceSample == 0 ? 1 : 0;
+        repliesSinceSample = 0;
+    });
     connect(&session, &BoardSession::pollReplyShown, this, [&](int r, const Reply &reply) {
         ++shown;
+        ++repliesSinceSample;
+        last[r] = reply;
         const std::uint8_t address = session.table().row(r).address;
         const Reply truth{chip.status(), DataBytes::fromValue(chip.peek(address))};
         if (reply != truth && wrong.size() < 5)
@@ -198,11 +220,20 @@ void TestLines::pollingAndCommands()
                                  .arg(QString::number(chip.peek(address), 16));
             }
         });
-        line.runFor(2s);
+        // Polling goes on after each command and its faults.
+        const int before = shown;
+        if (!line.runUntil([&] { return shown >= before + 12; }, 30s))
+            wrong << QStringLiteral("polling stopped after round %1").arg(round);
     }
 
     QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(QLatin1String("; "))));
     QVERIFY2(shown > 100, qPrintable(QString::number(shown)));
+    QCOMPARE(emptySamples, 0);
+    QVERIFY(session.link().BoardActive());
+    for (int m = 0; m < kMotorCount; ++m) {
+        const int r = PollTable::motorRow(m, motor::XActual);
+        QCOMPARE(last.value(r).data.value(), std::uint32_t(11111 * (m + 1)));
+    }
     const LinkCounters &c = session.counters();
     const quint64 thrownAway = c.strayBytes + c.lateBytes + c.untrustedReplies + c.unanswered;
     if (row.faults.strayEvery == 0 && row.faults.lateEvery == 0 && row.faults.dropEvery == 0 &&
@@ -212,6 +243,8 @@ void TestLines::pollingAndCommands()
         QVERIFY2(rate >= row.minRate, qPrintable(QString::number(rate, 'f', 3)));
     } else {
         QVERIFY(thrownAway > 0); // the faults were met
+        if (row.faults.lateEvery > 0)
+            QVERIFY(c.unanswered >= 2);
     }
 }
 

@@ -381,10 +381,10 @@ void TFormMain::onDeviceLost(const QString &reason)
 
 QString TFormMain::openFailureDetail() const
 {
-    const TComm32 &comm = m_session.comm();
-    return kvx::openFailureDetail(
-        OpenFailure{ComboCOM->currentText(), comm.LastTarget(), comm.LastError(),
-                    comm.LastErrorText(), QFileInfo(comm.OpenedDevice()).group(), m_settingsPath});
+    const OpenAttempt &open = m_session.lastOpen();
+    return kvx::openFailureDetail(OpenFailure{ComboCOM->currentText(), open.target, open.error,
+                                              open.errorText, QFileInfo(open.device).group(),
+                                              m_settingsPath});
 }
 
 void TFormMain::BtnCmd310Click()

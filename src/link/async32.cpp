@@ -109,11 +109,6 @@ TCustomComm32::~TCustomComm32()
     Close();
 }
 
-void TCustomComm32::setSimulatedPortProvider(SimulatedPortProvider provider)
-{
-    m_simulatedPorts = std::move(provider);
-}
-
 bool TCustomComm32::Connected() const
 {
     return m_port && m_port->isOpen() && !m_lost;
@@ -127,36 +122,18 @@ void TCustomComm32::failOpen(int code, const QString &text)
 
 bool TCustomComm32::openTarget(QString *error, int *code)
 {
-    m_lastTarget = resolvePortName(m_deviceName, m_portMap);
+    // The system's own names ("COM1" is /dev/ttyS0 here); the program's port list and its
+    // simulated boards are resolved by whoever names the device.
+    m_lastTarget = resolvePortName(m_deviceName, {});
     QString path = m_lastTarget.path;
-    switch (m_lastTarget.kind) {
-    case PortTarget::Kind::Invalid:
-        *code = EINVAL;
-        *error = tr("\"%1\" is not a device or simulated board").arg(path);
+    if (m_lastTarget.kind != PortTarget::Kind::Device || path.isEmpty()) {
+        *code = ENOENT;
+        *error = tr("no device name");
         return false;
-    case PortTarget::Kind::Simulated:
-        if (!m_simulatedPorts) {
-            *code = ENODEV;
-            *error = tr("the simulated board is not available in this program");
-            return false;
-        }
-        path = m_simulatedPorts(m_lastTarget.variant, error);
-        if (path.isEmpty()) {
-            *code = ENODEV;
-            return false;
-        }
-        break;
-    case PortTarget::Kind::Device:
-        if (path.isEmpty()) {
-            *code = ENOENT;
-            *error = tr("no device name");
-            return false;
-        }
-        // Qt puts "/dev/" in front of bare names; a relative path must reach it as a path.
-        if (path.contains(QLatin1Char('/')) && QFileInfo(path).isRelative())
-            path = QFileInfo(path).absoluteFilePath();
-        break;
     }
+    // Qt puts "/dev/" in front of bare names; a relative path must reach it as a path.
+    if (path.contains(QLatin1Char('/')) && QFileInfo(path).isRelative())
+        path = QFileInfo(path).absoluteFilePath();
     m_openedDevice = path;
 
     auto *port = new QSerialPort(this);

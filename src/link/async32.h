@@ -111,11 +111,6 @@ using TC32ErrorEvent = std::function<void(QObject *sender, int errors)>;
 using TC32OpenEvent = std::function<void(QObject *sender, int providerSubType, int error)>;
 using TC32LostEvent = std::function<void(QObject *sender, const QString &reason)>;
 
-// Finds the terminal of the built-in simulated board of a variant ("plain", "korve",
-// "pentar"); the program's entry provides it (the boards it serves itself). It starts the
-// board when needed and returns an empty path with `error` set on failure.
-using SimulatedPortProvider = std::function<QString(const QString &variant, QString *error)>;
-
 class TCustomComm32 : public ByteTransport
 {
     Q_OBJECT
@@ -153,11 +148,6 @@ public:
     void setOptions(TComm32Options options);
     [[nodiscard]] bool Simple() const { return m_simple; }
     void setSimple(bool simple) { m_simple = simple; }
-
-    // "COM1".."COM9" to device paths or simulated boards (the settings file's [Ports]).
-    void setPortMap(const QMap<QString, QString> &ports) { m_portMap = ports; }
-    [[nodiscard]] const QMap<QString, QString> &portMap() const { return m_portMap; }
-    void setSimulatedPortProvider(SimulatedPortProvider provider);
 
     void Open();
     void Close();
@@ -240,8 +230,6 @@ private:
     TComm32Options m_options;
     bool m_simple = false;
 
-    QMap<QString, QString> m_portMap;
-    SimulatedPortProvider m_simulatedPorts;
     PortTarget m_lastTarget;
     QString m_openedDevice;
     int m_lastError = 0;

@@ -3,6 +3,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cerrno>
 
 namespace kvx {
 
@@ -59,7 +60,7 @@ BoardSession::~BoardSession()
 
 void BoardSession::setSimulatedPortProvider(SimulatedPortProvider provider)
 {
-    m_comm.setSimulatedPortProvider(std::move(provider));
+    m_simulatedPorts = std::move(provider);
 }
 
 void BoardSession::attach(ByteTransport &line)
@@ -74,11 +75,35 @@ void BoardSession::attach(ByteTransport &line)
 bool BoardSession::Open(const QString &portName, const QMap<QString, QString> &ports)
 {
     attach(m_comm);
-    m_comm.setPortMap(ports);
-    m_comm.setDeviceName(portName);
-    m_comm.Open();
-    if (!m_comm.Connected())
+    m_lastOpen = {resolvePortName(portName, ports), {}, 0, {}};
+    QString device = m_lastOpen.target.path;
+    QString error;
+    switch (m_lastOpen.target.kind) {
+    case PortTarget::Kind::Invalid:
+        m_lastOpen.error = EINVAL;
+        m_lastOpen.errorText = tr("\"%1\" is not a device or simulated board").arg(device);
         return false;
+    case PortTarget::Kind::Simulated:
+        device = m_simulatedPorts ? m_simulatedPorts(m_lastOpen.target.variant, &error) : QString();
+        if (device.isEmpty()) {
+            m_lastOpen.error = ENODEV;
+            m_lastOpen.errorText = m_simulatedPorts
+                                       ? error
+                                       : tr("the simulated board is not available in this program");
+            return false;
+        }
+        break;
+    case PortTarget::Kind::Device:
+        break;
+    }
+    m_comm.setDeviceName(device);
+    m_comm.Open();
+    m_lastOpen.device = m_comm.OpenedDevice().isEmpty() ? device : m_comm.OpenedDevice();
+    if (!m_comm.Connected()) {
+        m_lastOpen.error = m_comm.LastError();
+        m_lastOpen.errorText = m_comm.LastErrorText();
+        return false;
+    }
     start();
     return true;
 }

@@ -19,11 +19,26 @@
 #include <QString>
 
 #include <chrono>
+#include <functional>
 #include <optional>
 
 class QTimer;
 
 namespace kvx {
+
+// Finds the terminal of the built-in simulated board of a variant ("plain", "korve",
+// "pentar"); the program's entry provides it (the boards it serves itself). It starts the
+// board when needed and returns an empty path with `error` set on failure.
+using SimulatedPortProvider = std::function<QString(const QString &variant, QString *error)>;
+
+// What the last Open tried and why it failed, for the message that tells the user.
+struct OpenAttempt
+{
+    PortTarget target; // what the port name stands for
+    QString device;    // the device opened, or tried
+    int error = 0;     // the system's error number; 0 once open
+    QString errorText;
+};
 
 class BoardSession : public QObject
 {
@@ -51,12 +66,14 @@ public:
     void setClock(BoardLink::Clock clock) { m_link.setClock(std::move(clock)); }
     void setFineClock(BoardLink::FineClock clock) { m_link.setFineClock(std::move(clock)); }
 
-    // Opens the port named in the port list ("COM1", resolved through the [Ports] mapping),
-    // resynchronises and identifies the board, and starts polling with row 0 at once. False
-    // when the port did not open; comm() tells why.
+    // Opens the port named in the port list ("COM1", resolved through the [Ports] mapping, a
+    // simulated board through the provider), resynchronises and identifies the board, and
+    // starts polling with row 0 at once. False when the port did not open; lastOpen() tells
+    // why.
     bool Open(const QString &portName, const QMap<QString, QString> &ports);
     // The same on a line already open that the caller owns (a simulated one).
     void OpenLine(ByteTransport &line);
+    [[nodiscard]] const OpenAttempt &lastOpen() const { return m_lastOpen; }
     // Stops polling, ends every wait unanswered and closes the port.
     void Close();
     [[nodiscard]] bool Connected() const { return m_line->Connected(); }
@@ -115,6 +132,8 @@ private:
     void start();
 
     TComm32 m_comm;
+    SimulatedPortProvider m_simulatedPorts;
+    OpenAttempt m_lastOpen;
     ByteTransport *m_line = &m_comm; // the line in use: the serial port, or the caller's
     QMetaObject::Connection m_lineBytes;
     BoardLink m_link;

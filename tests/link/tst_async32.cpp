@@ -1,11 +1,10 @@
 // The serial-port component against a bare pseudo-terminal played by the test: open, close and
 // reopen, notifications and their counts, writes that reach the system at once, purges, the
-// read bound, a vanished device, and "sim" ports. Name resolution is tst_portname's; the board
-// behind "sim" is tested in tests/sim.
+// read bound and a vanished device. Name resolution is tst_portname's; "sim" ports are opened
+// by the session (tst_pollscheduler), the board behind them is tested in tests/sim.
 
 #include "common/PtyPair.h"
 #include "link/async32.h"
-#include "sim/SimulatedPorts.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -48,7 +47,6 @@ private slots:
     void purgeAfterAFullBufferStillReceives();
     void fullTransmitQueueIsNotALostDevice();
     void rtsToggleWorksWithoutModemLines();
-    void simulatedBoardPort();
     void fourDataBitsAreRefused();
 
 private:
@@ -373,38 +371,6 @@ void TestAsync32::rtsToggleWorksWithoutModemLines()
     QVERIFY(m_comm->Connected());
     QCOMPARE(lost, 0);
     QCOMPARE(m_pty->received(), QByteArray("#ab#ab#ab"));
-}
-
-void TestAsync32::simulatedBoardPort()
-{
-    QByteArray reply;
-    m_comm->OnRxChar = [&](QObject *, int count) {
-        QByteArray b(count, 0);
-        m_comm->ReadBytes(b.data(), count);
-        reply += b;
-    };
-    m_comm->setPortMap({{QStringLiteral("COM1"), QStringLiteral("sim")}});
-    m_comm->setDeviceName(QStringLiteral("COM1"));
-    // The serial layer knows no simulated board of its own: the program's entry provides it.
-    m_comm->Open();
-    QVERIFY(!m_comm->Connected());
-    QVERIFY2(m_comm->LastErrorText().contains(QLatin1String("not available")),
-             qPrintable(m_comm->LastErrorText()));
-    m_comm->setSimulatedPortProvider(&sim::SimulatedPorts::terminalFor);
-    m_comm->Open();
-    QVERIFY(m_comm->Connected());
-    QCOMPARE(m_comm->LastTarget().kind, PortTarget::Kind::Simulated);
-    QVERIFY(m_comm->OpenedDevice().startsWith(QLatin1String("/dev/pts/")));
-    const QByteArray read("#\x03\x00\x00\x00", 5); // X_ACTUAL of motor 1
-    QCOMPARE(m_comm->WriteBytes(read.constData(), 5), 5);
-    QTRY_COMPARE_WITH_TIMEOUT(reply.size(), 4, kEventWait);
-
-    // The same board answers after a reopen.
-    m_comm->Close();
-    m_comm->Open();
-    QVERIFY(m_comm->Connected());
-    QCOMPARE(m_comm->WriteBytes(read.constData(), 5), 5);
-    QTRY_COMPARE_WITH_TIMEOUT(reply.size(), 8, kEventWait);
 }
 
 void TestAsync32::fourDataBitsAreRefused()

@@ -7,6 +7,7 @@
 #include "common/PtyPair.h"
 #include "session/BoardSession.h"
 #include "sim/PtyBoardServer.h"
+#include "sim/SimulatedPorts.h"
 
 #include <QTest>
 #include <QTimer>
@@ -43,6 +44,7 @@ private slots:
     void silentBoardIsAskedEvery2000ms();
     void repliesFeedTraceAndLamps();
     void pausedPollingOnlyRunsTheWatchdog();
+    void simulatedBoardPortOpensThroughTheSession();
 
 private:
     // Opens the session on a bare terminal, where the test plays the board, and answers the
@@ -305,6 +307,25 @@ void TestPollScheduler::pausedPollingOnlyRunsTheWatchdog()
         m_session->TimerActionsTimer();
     QVERIFY(m_pty->received().isEmpty());
     QVERIFY(m_events.isEmpty());
+}
+
+void TestPollScheduler::simulatedBoardPortOpensThroughTheSession()
+{
+    const QMap<QString, QString> ports{{QStringLiteral("COM1"), QStringLiteral("sim:pentar")}};
+    // The session knows no simulated board of its own: the program's entry provides it.
+    QVERIFY(!m_session->Open(QStringLiteral("COM1"), ports));
+    QVERIFY2(m_session->lastOpen().errorText.contains(QLatin1String("not available")),
+             qPrintable(m_session->lastOpen().errorText));
+    m_session->setSimulatedPortProvider(&SimulatedPorts::terminalFor);
+    QVERIFY(m_session->Open(QStringLiteral("COM1"), ports));
+    QCOMPARE(m_session->lastOpen().target.kind, PortTarget::Kind::Simulated);
+    QVERIFY(m_session->lastOpen().device.startsWith(QLatin1String("/dev/pts/")));
+    QTRY_VERIFY_WITH_TIMEOUT(m_session->link().BoardActive(), kEventWait);
+
+    // The same board answers after a reopen.
+    m_session->Close();
+    QVERIFY(m_session->Open(QStringLiteral("COM1"), ports));
+    QTRY_VERIFY_WITH_TIMEOUT(m_session->link().BoardActive(), kEventWait);
 }
 
 QTEST_GUILESS_MAIN(TestPollScheduler)

@@ -223,8 +223,16 @@ void TCustomComm32::Close()
         std::memcpy(&previous, m_savedRs485->data(), sizeof previous);
         ::ioctl(int(port->handle()), TIOCSRS485, &previous);
     }
+    // So does the low-latency setting.
+    serial_struct serial{};
+    if (m_setLowLatency && port->isOpen() &&
+        ::ioctl(int(port->handle()), TIOCGSERIAL, &serial) == 0) {
+        serial.flags &= ~ASYNC_LOW_LATENCY;
+        ::ioctl(int(port->handle()), TIOCSSERIAL, &serial);
+    }
 #endif
     m_savedRs485.reset();
+    m_setLowLatency = false;
     m_driverRtsToggle = false;
     port->disconnect(this);
     port->close();
@@ -300,6 +308,16 @@ void TCustomComm32::applyNativeOptions()
     tio.c_cc[VSTART] = static_cast<cc_t>(m_xonChar);
     tio.c_cc[VSTOP] = static_cast<cc_t>(m_xoffChar);
     ::tcsetattr(fd, TCSANOW, &tio);
+    // A USB adapter hands received bytes over once per latency window, 16 ms by default for
+    // some; asked for low latency, their drivers shorten it to about a millisecond, and a reply
+    // reaches the program as soon as the line has carried it. A device without the setting (a
+    // pseudo-terminal, most built-in ports) refuses the request and stays as it is.
+    serial_struct serial{};
+    if (!m_setLowLatency && ::ioctl(fd, TIOCGSERIAL, &serial) == 0 &&
+        !(serial.flags & ASYNC_LOW_LATENCY)) {
+        serial.flags |= ASYNC_LOW_LATENCY;
+        m_setLowLatency = ::ioctl(fd, TIOCSSERIAL, &serial) == 0;
+    }
 #endif
 }
 

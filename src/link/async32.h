@@ -243,6 +243,7 @@ private:
     int m_lastPortError = 0;
     int m_readThreshold = 1;
     std::optional<std::array<std::uint32_t, 8>> m_savedRs485; // the driver's RS-485 settings
+    bool m_setLowLatency = false;   // the driver's low-latency flag was set by this open
     bool m_modemLines = true;       // false on devices without RTS/DTR, such as a pseudo-terminal
     bool m_driverRtsToggle = false; // the driver raises RTS around each transmission
     bool m_rtsRaised = false;

@@ -383,10 +383,11 @@ void BoardLink::InitKorveBoard()
 
 void BoardLink::readWaiting()
 {
+    // Usually nothing waits: one look at the line, not two.
+    if (m_comm->InQueueCount() == 0)
+        return;
     m_comm->fetchInput();
-    const int count = m_comm->InQueueCount();
-    if (count > 0)
-        receive(count, 1);
+    receive(m_comm->InQueueCount(), 1);
 }
 
 void BoardLink::Comm32RxChar(QObject *, int count)

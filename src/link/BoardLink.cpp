@@ -63,6 +63,9 @@ PollPause::PollPause(BoardLink &link)
 PollPause::~PollPause()
 {
     m_link.m_pollingEnabled = m_wasEnabled;
+    // The poll cycle goes on at once, not at the next tick.
+    if (m_wasEnabled && m_link.LinkIdle())
+        emit m_link.lineReady();
 }
 
 BoardLink::BoardLink(ByteTransport &line, QObject *parent)
@@ -167,9 +170,8 @@ bool BoardLink::startExchange(const Datagram &d, Exchange exchange, bool holdLin
     request.holdLine = holdLine || Detecting();
     // A plain board answers the detection's request with a short reply; the watchdog ends it.
     request.mayBeShort = Detecting();
-    // The rest of a poll reply begun wakes the program once. A command's transfer reads byte
-    // by byte: read at once, its replies keep the line's pace in evidence.
-    request.gather = exchange.kind == TrafficKind::Poll && !Detecting();
+    // The rest of a reply begun wakes the program once; the identification may come short.
+    request.gather = !Detecting();
     const TrafficKind kind = exchange.kind;
     exchange.frame = f;
     m_exchanges.push_back(std::move(exchange));

@@ -160,8 +160,10 @@ void BoardSession::scheduleNextTick()
     // request goes out when the link says it is ready, and nothing else can happen before the
     // watchdog's next decision: waking every millisecond in between would only cost processor
     // time. Once the link is idle the tick is 1 ms again.
+    // While a command has polling paused the tick only runs the watchdog; the command's end
+    // sends the next poll.
     std::int64_t wait = kPollInterval.count();
-    if (!m_link.LinkIdle()) {
+    if (!m_link.LinkIdle() || !m_link.PollingEnabled()) {
         wait = std::clamp<std::int64_t>(m_link.nextWatchdogCheck() - m_link.now(),
                                         kPollInterval.count(),
                                         BoardLink::kWatchdogTimeout.count() + 1);

@@ -223,7 +223,8 @@ std::optional<ReplyFramer::Micros> ReplyFramer::quietCheckpointAt() const
     if (m_line != Line::Ready || m_held.empty() || (m_current && !m_current->bytes.isEmpty()))
         return std::nullopt;
     const Micros quiet = checkpointQuiet();
-    const bool eager = qsizetype(m_held.size()) >= m_timing.eagerCheckpointAt;
+    // With no request outstanding nothing else would wake the program anyway.
+    const bool eager = !m_current || qsizetype(m_held.size()) >= m_timing.eagerCheckpointAt;
     return m_lastByteAt + (eager ? quiet : std::max(quiet, m_timing.lazyCheckpoint));
 }
 

@@ -62,8 +62,9 @@ public:
         int pacedCheckpointEvery = 16;    // replies held at most, on a line byte by byte
         int batchCheckpointEvery = 64;    // and behind an adapter
         Micros checkpointAge = 1'000'000; // how long a reply is held at most
-        // A quiet after a reply is looked for at once when this many are held, else only once
-        // the line has been quiet this long: the look costs a wake-up.
+        // With a request outstanding, a quiet after a reply is looked for at once when this
+        // many are held, else only once the line has been quiet this long: the look costs a
+        // wake-up.
         int eagerCheckpointAt = 8;
         Micros lazyCheckpoint = 40'000;
     };

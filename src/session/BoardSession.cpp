@@ -44,8 +44,11 @@ BoardSession::BoardSession(QObject *parent)
         m_scheduler.AdvancePollRow(identification);
         emit replyTaken(identification);
     });
-    // The next request goes out at once, and the tick waits for its reply.
+    // The next request goes out at once, and the tick waits for its reply. While a command
+    // has polling paused, the command sends; the tick only keeps the watchdog's time.
     connect(&m_link, &BoardLink::lineReady, this, [this] {
+        if (!m_link.PollingEnabled())
+            return;
         m_scheduler.SendNextPoll();
         scheduleNextTick();
     });

@@ -331,8 +331,11 @@ void TestReplyFramer::heldRepliesWaitForACheckpoint()
 
     // The quiet before the next reply proves the one held, with its request outstanding; with
     // few held, it is looked for only after a while, to spare a wake-up per exchange.
-    run(framer, QStringLiteral("s20@400000 r01@403200 r02@403721 r03@404242 r04@404763 "
-                               "s21@404763"));
+    run(framer, QStringLiteral("s20@400000 r01@403200 r02@403721 r03@404242 r04@404763"));
+    // Nothing outstanding: nothing else would wake the program, so the quiet is looked for
+    // as soon as it can prove the reply.
+    QCOMPARE(framer.nextDeadline(), std::optional<ReplyFramer::Micros>(404763 + 2500));
+    run(framer, QStringLiteral("s21@404763"));
     QCOMPARE(framer.nextDeadline(), std::optional<ReplyFramer::Micros>(404763 + 40000));
     QCOMPARE(run(framer, QStringLiteral("a@407262")), QString());
     QCOMPARE(run(framer, QStringLiteral("a@407263")), QStringLiteral("C20"));

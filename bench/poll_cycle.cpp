@@ -103,7 +103,7 @@ struct TransferClock
     explicit TransferClock(kvx::BoardSession &session)
     {
         clock.start();
-        QObject::connect(&session, &kvx::BoardSession::traffic, &context,
+        QObject::connect(&session.link(), &kvx::BoardLink::traffic, &context,
                          [this](const kvx::LinkTraffic &e) {
                              if (e.sent && e.kind == kvx::TrafficKind::Direct && firstRequest < 0)
                                  firstRequest = clock.nsecsElapsed();
@@ -160,7 +160,7 @@ int main(int argc, char **argv)
     kvx::TFormMain &form = *program.form;
     kvx::BoardSession &session = form.session();
     long long exchanges = 0;
-    QObject::connect(&session, &kvx::BoardSession::replyTaken, [&] { ++exchanges; });
+    QObject::connect(&session.link(), &kvx::BoardLink::replyTaken, [&] { ++exchanges; });
 
     form.show();
     if (!bench::openBoard(form, "poll_cycle"))
@@ -272,7 +272,7 @@ int main(int argc, char **argv)
         if (!adapter.form)
             return 1;
         kvx::BoardSession &line = adapter.form->session();
-        QObject::connect(&line, &kvx::BoardSession::replyTaken, [&] { ++exchanges; });
+        QObject::connect(&line.link(), &kvx::BoardLink::replyTaken, [&] { ++exchanges; });
         adapter.form->show();
         if (!bench::openBoard(*adapter.form, "poll_cycle"))
             return 1;

@@ -200,7 +200,7 @@ void TFormMain::buildMotorGroup(int m)
     g.CbRampMode->setGeometry(104, 176, 73, 21);
     g.LblMode = label("LblMode", tr("Ramp Mode:"), 176);
     connect(g.CbRampMode, &QComboBox::currentIndexChanged, this,
-            [this, m] { CbRampModeChange(m); });
+            [this, c = g.CbRampMode] { CbRampMode1Change(c); });
 
     g.BtnStop = button(g.Grp, withMotor("BtnStop", m), tr("Stop!"), {12, 208, 75, 25},
                        tr("Click this button to stop motor %1.").arg(m + 1));
@@ -226,24 +226,28 @@ void TFormMain::wireSession()
         setConnectedControls(true);
         showNoBoard(); // until this board has told what it is
     });
-    connect(&m_session, &BoardSession::statusChanged, this, &TFormMain::showStatus);
-    connect(&m_session, &BoardSession::identified, this, &TFormMain::showIdentified);
-    connect(&m_session, &BoardSession::sendError, this,
+    connect(&m_session.link(), &BoardLink::statusChanged, this, &TFormMain::showStatus);
+    connect(&m_session.link(), &BoardLink::identified, this, &TFormMain::showIdentified);
+    connect(&m_session.link(), &BoardLink::sendError, this,
             [this] { Dialogs::message(this, tr("Send error!")); });
     connect(&m_session, &BoardSession::deviceLost, this, &TFormMain::onDeviceLost);
-    connect(&m_session, &BoardSession::pollReplyShown, this,
-            [this](int, const Reply &reply) { showStatusBits(reply.status); });
-    connect(CheckSlow, &QCheckBox::toggled, &m_session, &BoardSession::setSlowSpi);
+    connect(CheckSlow, &QCheckBox::toggled, this,
+            [this](bool slow) { m_session.link().setSlowSpi(slow); });
 
-    // The live values of each motor.
-    PollTable &table = m_session.table();
+    // The live values of each motor, and the status lamps.
     for (int m = 0; m < kMotorCount; ++m) {
         const MotorGroup &g = Motors[std::size_t(m)];
-        table.setMainField(PollTable::motorRow(m, motor::XActual), textTarget(g.StaticXAct));
-        table.setMainField(PollTable::motorRow(m, motor::VTarget), textTarget(g.StaticVTarget));
-        table.setMainField(PollTable::motorRow(m, motor::VActual), textTarget(g.StaticVAct));
-        table.setMainField(PollTable::motorRow(m, motor::AActual), textTarget(g.StaticAAct));
+        m_rowFields[std::size_t(PollTable::motorRow(m, motor::XActual))] = g.StaticXAct;
+        m_rowFields[std::size_t(PollTable::motorRow(m, motor::VTarget))] = g.StaticVTarget;
+        m_rowFields[std::size_t(PollTable::motorRow(m, motor::VActual))] = g.StaticVAct;
+        m_rowFields[std::size_t(PollTable::motorRow(m, motor::AActual))] = g.StaticAAct;
     }
+    connect(&m_session.scheduler(), &PollScheduler::pollReplyShown, this,
+            [this](int row, const Reply &reply) {
+                if (QLabel *field = m_rowFields[std::size_t(row)])
+                    showText(field, m_session.table().text(row, reply.data));
+                showStatusBits(reply.status);
+            });
 }
 
 void TFormMain::attachWindows(TFormAdvanced *advanced, TFormGraphics *graphics,
@@ -277,7 +281,7 @@ void TFormMain::FormCreate()
     for (int m = 0; m < kMotorCount; ++m) {
         const QSignalBlocker block(Motors[std::size_t(m)].CbRampMode);
         Motors[std::size_t(m)].CbRampMode->setCurrentIndex(0);
-        CbRampModeChange(m);
+        CbRampMode1Change(Motors[std::size_t(m)].CbRampMode);
     }
 
     CheckSlow->setEnabled(false);
@@ -429,8 +433,11 @@ void TFormMain::BtnPortsClick()
                                               tr("The port choices were not kept.")});
 }
 
-void TFormMain::CbRampModeChange(int m)
+void TFormMain::CbRampMode1Change(QObject *sender)
 {
+    const int m = motorOf(sender);
+    if (m < 0)
+        return;
     MotorGroup &g = Motors[std::size_t(m)];
     const int r = g.CbRampMode->currentIndex();
     const bool positioning = r == 0 || r == 1;

@@ -2,7 +2,7 @@
 
 // The main window "KVX310 Evaluation Kit": the port and its connection, the live status of the
 // chip and the three motors, and the motion commands. Owns the board session (serial port,
-// board link, poll table, scheduler and its 1 ms timer), which the register editor and the
+// board link, poll table, scheduler and its poll timer), which the register editor and the
 // graphic display are given at creation; those windows and the warning dialog are attached
 // after it so that it can show and close them. User-interface thread only.
 
@@ -121,10 +121,8 @@ public:
     void BtnStop1Click(QObject *sender);
     void BtnGoAllClick();
     void BtnStopAllClick();
-    void CbRampMode1Change() { CbRampModeChange(0); }
-    void CbRampMode2Change() { CbRampModeChange(1); }
-    void CbRampMode3Change() { CbRampModeChange(2); }
-    void CbRampModeChange(int motor);
+    // One handler for the three motors' lists, told apart by the sender.
+    void CbRampMode1Change(QObject *sender);
     // Every hint: at most 200 pixels wide, shown for 5 seconds.
     void Hint95ShowHint(QString &hint, bool &canShow, THintInfo &info);
 
@@ -159,6 +157,7 @@ private:
     [[nodiscard]] QString openFailureDetail() const;
 
     BoardSession m_session;
+    std::array<QLabel *, PollTable::kRowCount> m_rowFields{}; // the live value shown of each row
     QString m_settingsPath;
     TFormAdvanced *m_advanced = nullptr;
     TFormGraphics *m_graphics = nullptr;

@@ -54,7 +54,7 @@ void TFormMain::BtnGo1Click(QObject *sender)
         return;
     std::array<QString, kMotorCount> stopped;
     {
-        const PollPause pause = m_session.PausePolling();
+        const PollPause pause = m_session.link().PausePolling();
         stopped[std::size_t(m)] = goMotor(m);
     }
     reportGoStopped(stopped);
@@ -65,7 +65,7 @@ void TFormMain::BtnStop1Click(QObject *sender)
     const int m = motorOf(sender);
     if (m < 0)
         return;
-    const PollPause pause = m_session.PausePolling();
+    const PollPause pause = m_session.link().PausePolling();
     stopMotor(m);
 }
 
@@ -73,7 +73,7 @@ void TFormMain::BtnGoAllClick()
 {
     std::array<QString, kMotorCount> stopped;
     {
-        const PollPause pause = m_session.PausePolling();
+        const PollPause pause = m_session.link().PausePolling();
         for (int m = 0; m < kMotorCount; ++m)
             stopped[std::size_t(m)] = goMotor(m);
     }
@@ -101,7 +101,7 @@ void TFormMain::reportGoStopped(const std::array<QString, kMotorCount> &stopped)
 
 void TFormMain::BtnStopAllClick()
 {
-    const PollPause pause = m_session.PausePolling();
+    const PollPause pause = m_session.link().PausePolling();
     for (int m = 0; m < kMotorCount; ++m)
         stopMotor(m);
 }
@@ -140,7 +140,7 @@ QString TFormMain::goMotor(int m)
         // Without the dividers as the chip holds them, P_MUL / P_DIV would be computed from
         // another register's bytes: the command ends here for this motor.
         const std::optional<Reply> dividers =
-            m_session.DirectRequest(Datagram{motorReadAddress(m, motor::Dividers), {}});
+            m_session.link().DirectRequest(Datagram{motorReadAddress(m, motor::Dividers), {}});
         if (!dividers)
             return unanswered(motor::Dividers, tr("None of its parameters were written."));
         const RegisterDef &reg = motorRegister(motor::Dividers);
@@ -152,15 +152,16 @@ QString TFormMain::goMotor(int m)
         goOn = a >= minimum || confirmLowAcceleration(minimum);
         if (goOn) {
             const PMulPDiv p = CalcPMulPDiv(a, rampDiv, pulsDiv);
-            m_session.DirectRequest(Datagram{motorWriteAddress(m, motor::PMulPDiv),
-                                             {0, std::uint8_t(p.pMul), std::uint8_t(p.pDiv)}});
+            m_session.link().DirectRequest(
+                Datagram{motorWriteAddress(m, motor::PMulPDiv),
+                         {0, std::uint8_t(p.pMul), std::uint8_t(p.pDiv)}});
         }
     }
 
     // The ramp mode goes into the low byte; the rest of the register is written back as read,
     // so a missing reply would write stale bytes into REF_CONF.
     const std::optional<Reply> refConf =
-        m_session.DirectRequest(Datagram{motorReadAddress(m, motor::RefConfRampMode), {}});
+        m_session.link().DirectRequest(Datagram{motorReadAddress(m, motor::RefConfRampMode), {}});
     if (!refConf) {
         return unanswered(motor::RefConfRampMode,
                           positioning && goOn
@@ -168,23 +169,24 @@ QString TFormMain::goMotor(int m)
                                    "parameters were not.")
                               : tr("None of its parameters were written."));
     }
-    m_session.DirectRequest(Datagram{motorWriteAddress(m, motor::RefConfRampMode),
-                                     {refConf->data.high, refConf->data.mid, std::uint8_t(mode)}});
+    m_session.link().DirectRequest(
+        Datagram{motorWriteAddress(m, motor::RefConfRampMode),
+                 {refConf->data.high, refConf->data.mid, std::uint8_t(mode)}});
 
     if (positioning && goOn) {
-        m_session.DirectRequest(full24(motorWriteAddress(m, motor::AMax), a));
-        m_session.DirectRequest(low16(motorWriteAddress(m, motor::VMax), vMax));
-        m_session.DirectRequest(low16(motorWriteAddress(m, motor::VMin), vMin));
-        m_session.DirectRequest(full24(motorWriteAddress(m, motor::XTarget), xTarget));
+        m_session.link().DirectRequest(full24(motorWriteAddress(m, motor::AMax), a));
+        m_session.link().DirectRequest(low16(motorWriteAddress(m, motor::VMax), vMax));
+        m_session.link().DirectRequest(low16(motorWriteAddress(m, motor::VMin), vMin));
+        m_session.link().DirectRequest(full24(motorWriteAddress(m, motor::XTarget), xTarget));
     } else if (mode == int(RampMode::Velocity)) {
         // The field takes any 24-bit number, but V_MAX holds 0 .. 2047 and the chip reads
         // V_TARGET as 12 bits: 3000 would run the motor backwards at -1096.
         const int v = std::clamp(vTarget, -kMaxVelocity, kMaxVelocity);
-        m_session.DirectRequest(full24(motorWriteAddress(m, motor::AMax), a));
-        m_session.DirectRequest(low16(motorWriteAddress(m, motor::VMax), std::abs(v)));
-        m_session.DirectRequest(low16(motorWriteAddress(m, motor::VTarget), v));
+        m_session.link().DirectRequest(full24(motorWriteAddress(m, motor::AMax), a));
+        m_session.link().DirectRequest(low16(motorWriteAddress(m, motor::VMax), std::abs(v)));
+        m_session.link().DirectRequest(low16(motorWriteAddress(m, motor::VTarget), v));
     } else if (mode == int(RampMode::Hold)) {
-        m_session.DirectRequest(low16(motorWriteAddress(m, motor::VActual), vActual));
+        m_session.link().DirectRequest(low16(motorWriteAddress(m, motor::VActual), vActual));
     }
     return {};
 }
@@ -193,10 +195,10 @@ void TFormMain::stopMotor(int m)
 {
     const MotorGroup &g = Motors[std::size_t(m)];
     // The actual position takes the group's target position, so a positioning mode stays put.
-    m_session.DirectRequest(
+    m_session.link().DirectRequest(
         full24(motorWriteAddress(m, motor::XActual), g.EditXTarget->boundedValue()));
-    m_session.DirectRequest(Datagram{motorWriteAddress(m, motor::VTarget), {}});
-    m_session.DirectRequest(Datagram{motorWriteAddress(m, motor::VActual), {}});
+    m_session.link().DirectRequest(Datagram{motorWriteAddress(m, motor::VTarget), {}});
+    m_session.link().DirectRequest(Datagram{motorWriteAddress(m, motor::VActual), {}});
 }
 
 } // namespace kvx

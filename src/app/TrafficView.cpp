@@ -124,7 +124,7 @@ TFormTraffic::TFormTraffic(BoardSession &session, QWidget *parent)
 
     m_timer->setInterval(kRefreshMs);
     connect(m_timer, &QTimer::timeout, this, [this] { TimerRefresh(); });
-    connect(&session, &BoardSession::traffic, this, [this](const LinkTraffic &t) {
+    connect(&session.link(), &BoardLink::traffic, this, [this](const LinkTraffic &t) {
         // Once the link has noted the request's time: just after it is written.
         if (m_refreshDue && m_timer->isActive() && t.sent &&
             (t.kind == TrafficKind::Poll || t.kind == TrafficKind::Direct)) {

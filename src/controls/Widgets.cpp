@@ -73,9 +73,4 @@ void showText(QLabel *field, const QString &text)
         field->setText(text);
 }
 
-std::function<void(const QString &)> textTarget(QLabel *field)
-{
-    return [field](const QString &text) { showText(field, text); };
-}
-
 } // namespace kvx

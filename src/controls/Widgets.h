@@ -35,7 +35,5 @@ QGroupBox *group(QWidget *parent, const QString &name, const QString &title, con
 // Shows `text` in a display field only when it differs from what the field shows: the poll
 // cycle rewrites every field many times a second, mostly with the text it already holds.
 void showText(QLabel *field, const QString &text);
-// The same, as the target a poll table row writes its field through.
-[[nodiscard]] std::function<void(const QString &)> textTarget(QLabel *field);
 
 } // namespace kvx

@@ -57,20 +57,20 @@ TFormAdvanced::TFormAdvanced(BoardSession &session, QWidget *parent)
     FormCreate();
 }
 
-TFormAdvanced::~TFormAdvanced()
-{
-    // The session may outlive this window: nothing of it may be called any more.
-    for (TMotorPage *page : MotorPages)
-        page->detach(m_session.table());
-    GlobalPage->detach(m_session.table());
-}
+TFormAdvanced::~TFormAdvanced() = default;
 
 void TFormAdvanced::FormCreate()
 {
     m_editorShown = false;
-    for (TMotorPage *page : MotorPages)
-        page->attach(m_session.table());
-    GlobalPage->attach(m_session.table());
+    // The register pages' fields and decoders follow the poll cycle; the connection goes with
+    // this window.
+    connect(&m_session.scheduler(), &PollScheduler::pollReplyShown, this,
+            [this](int row, const Reply &reply) {
+                const PollTable &table = m_session.table();
+                for (TMotorPage *page : MotorPages)
+                    page->showPollReply(table, row, reply.data, m_editorShown);
+                GlobalPage->showPollReply(table, row, reply.data, m_editorShown);
+            });
     PageControlChange();
 }
 
@@ -97,92 +97,14 @@ void TFormAdvanced::PageControlChange()
     reportView();
 }
 
-void TFormAdvanced::RGMot1Click()
-{
-    MotorPages[0]->RGMotClick();
-}
-void TFormAdvanced::RGMot2Click()
-{
-    MotorPages[1]->RGMotClick();
-}
-void TFormAdvanced::RGMot3Click()
-{
-    MotorPages[2]->RGMotClick();
-}
-void TFormAdvanced::EditXTarg1Change(QObject *sender)
-{
-    MotorPages[0]->EditChange(sender);
-}
-void TFormAdvanced::EditXTarg2Change(QObject *sender)
-{
-    MotorPages[1]->EditChange(sender);
-}
-void TFormAdvanced::EditXTarg3Change(QObject *sender)
-{
-    MotorPages[2]->EditChange(sender);
-}
-void TFormAdvanced::BtnCopyMot1Click()
-{
-    MotorPages[0]->BtnCopyClick();
-}
-void TFormAdvanced::BtnCopyMot2Click()
-{
-    MotorPages[1]->BtnCopyClick();
-}
-void TFormAdvanced::BtnCopyMot3Click()
-{
-    MotorPages[2]->BtnCopyClick();
-}
-
-void TFormAdvanced::RGGlobalRegsClick()
-{
-    GlobalPage->RGGlobalRegsClick();
-}
-void TFormAdvanced::EditSPICPChange(QObject *sender)
-{
-    GlobalPage->EditSPICPChange(sender);
-}
-void TFormAdvanced::BtnCopyGlobalClick()
-{
-    GlobalPage->BtnCopyGlobalClick();
-}
-void TFormAdvanced::BtnReadRAMClick()
-{
-    RamPage->BtnReadRAMClick();
-}
-void TFormAdvanced::BtnWriteRAMClick()
-{
-    RamPage->BtnWriteRAMClick();
-}
-void TFormAdvanced::BtnLoadRAMClick()
-{
-    RamPage->BtnLoadRAMClick();
-}
-void TFormAdvanced::BtnSaveRAMClick()
-{
-    RamPage->BtnSaveRAMClick();
-}
-void TFormAdvanced::BtnSendSPIManClick()
-{
-    RamPage->BtnSendSPIManClick();
-}
-void TFormAdvanced::BtnShapeCalcClick()
-{
-    RamPage->BtnShapeCalcClick();
-}
-void TFormAdvanced::BtnShapeCWClick()
-{
-    RamPage->BtnShapeCWClick();
-}
-
 void TFormAdvanced::BtnSendMot1Click()
 {
     // During a RAM transfer the send goes out between two of its words.
     // The page and its telegram as clicked: the wait lets the user switch pages or edit.
     QWidget *const sender = PageControl->currentWidget();
     const Datagram telegram = ComposedTelegram;
-    const PollPause pause = m_session.PausePolling();
-    const bool answered = m_session.DirectRequest(telegram).has_value();
+    const PollPause pause = m_session.link().PausePolling();
+    const bool answered = m_session.link().DirectRequest(telegram).has_value();
     // Only the page that sent says whether it got an answer.
     for (TMotorPage *page : MotorPages)
         page->showSendAnswered(page != sender || answered);
@@ -191,7 +113,7 @@ void TFormAdvanced::BtnSendMot1Click()
 
 void TFormAdvanced::reportView()
 {
-    m_session.setEditorView(m_editorShown, activePage());
+    m_session.scheduler().setEditorView(m_editorShown, activePage());
 }
 
 void TFormAdvanced::showEvent(QShowEvent *event)

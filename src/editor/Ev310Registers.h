@@ -46,27 +46,8 @@ public:
     TGlobalPage *GlobalPage = nullptr;
     TRamPage *RamPage = nullptr;
 
-    // Handlers.
+    // Handlers; the pages carry their own (TMotorPage::RGMotClick, TRamPage::BtnReadRAMClick...).
     void PageControlChange();
-    void RGMot1Click();
-    void RGMot2Click();
-    void RGMot3Click();
-    void EditXTarg1Change(QObject *sender);
-    void EditXTarg2Change(QObject *sender);
-    void EditXTarg3Change(QObject *sender);
-    void BtnCopyMot1Click();
-    void BtnCopyMot2Click();
-    void BtnCopyMot3Click();
-    void RGGlobalRegsClick();
-    void EditSPICPChange(QObject *sender);
-    void BtnCopyGlobalClick();
-    void BtnReadRAMClick();
-    void BtnWriteRAMClick();
-    void BtnLoadRAMClick();
-    void BtnSaveRAMClick();
-    void BtnSendSPIManClick();
-    void BtnShapeCalcClick();
-    void BtnShapeCWClick();
     // Sends ComposedTelegram with polling paused; its reply is not shown, only whether there
     // was one.
     void BtnSendMot1Click();

@@ -342,28 +342,21 @@ void TGlobalPage::ShowGlobalParameters(const DataBytes &data)
     }
 }
 
-void TGlobalPage::attach(PollTable &table)
+void TGlobalPage::showPollReply(const PollTable &table, int row, const DataBytes &data,
+                                bool editorShown)
 {
-    table.setEditorField(PollTable::commonRow(common::SpiTelegramLow), textTarget(StaticSPILow));
-    table.setEditorField(PollTable::commonRow(common::SpiTelegramHigh), textTarget(StaticSPIHigh));
-    table.setEditorField(PollTable::commonRow(common::SpiCoverTelegram), textTarget(StaticSPICT));
-    const auto decoder = [this](void (TGlobalPage::*show)(const DataBytes &)) {
-        return [this, show](const DataBytes &d) { (this->*show)(d); };
-    };
-    table.setDecoder(PollTable::commonRow(common::SpiCoverPosLen),
-                     decoder(&TGlobalPage::ShowSPICoverPosLen));
-    table.setDecoder(PollTable::commonRow(common::RefSwitches),
-                     decoder(&TGlobalPage::ShowRefSwitches));
-    table.setDecoder(PollTable::commonRow(common::GlobalParameters),
-                     decoder(&TGlobalPage::ShowGlobalParameters));
-}
-
-void TGlobalPage::detach(PollTable &table)
-{
-    for (int r = PollTable::kFirstCommonRow; r < PollTable::kRowCount; ++r) {
-        table.setEditorField(r, {});
-        table.setDecoder(r, {});
-    }
+    if (row == PollTable::commonRow(common::SpiCoverPosLen))
+        ShowSPICoverPosLen(data);
+    else if (row == PollTable::commonRow(common::RefSwitches))
+        ShowRefSwitches(data);
+    else if (row == PollTable::commonRow(common::GlobalParameters))
+        ShowGlobalParameters(data);
+    QLabel *field = row == PollTable::commonRow(common::SpiTelegramLow)     ? StaticSPILow
+                    : row == PollTable::commonRow(common::SpiTelegramHigh)  ? StaticSPIHigh
+                    : row == PollTable::commonRow(common::SpiCoverTelegram) ? StaticSPICT
+                                                                            : nullptr;
+    if (field && editorShown)
+        showText(field, table.text(row, data));
 }
 
 void TGlobalPage::showSendAnswered(bool answered)

@@ -54,8 +54,9 @@ public:
     void ShowRefSwitches(const DataBytes &data);
     void ShowGlobalParameters(const DataBytes &data);
 
-    void attach(PollTable &table);
-    void detach(PollTable &table);
+    // A poll reply of `row`: the common registers' decoders take it, and their display fields
+    // show it while the register editor is shown.
+    void showPollReply(const PollTable &table, int row, const DataBytes &data, bool editorShown);
 
     // Shows whether the last "&Send SPI Telegram" got an answer.
     void showSendAnswered(bool answered);

@@ -78,6 +78,12 @@ TMotorPage::TMotorPage(int motor, Datagram &telegram, QWidget *parent)
     setObjectName(name("TabMot"));
     buildPage();
     UpdateEnabledEditors();
+    // The registers shown in one display field.
+    for (int item : {0, 1, 2, 3, 4, 5, 6, 12})
+        m_registerFields[std::size_t(motorItemRegister(item))] =
+            m_slots[std::size_t(item)].front().display;
+    m_registerFields[motor::AActual] = StaticAActual;
+    m_registerFields[motor::XLatched] = StaticXLatched;
 }
 
 QString TMotorPage::name(const char *base) const
@@ -354,36 +360,33 @@ void TMotorPage::ShowPulsdivRampdivMStepres(const DataBytes &data)
     showRegister(kDividersItem, data);
 }
 
-void TMotorPage::attach(PollTable &table)
+void TMotorPage::showPollReply(const PollTable &table, int row, const DataBytes &data,
+                               bool editorShown)
 {
-    // The registers shown in one display field, by their row.
-    for (int item : {0, 1, 2, 3, 4, 5, 6, 12}) {
-        table.setEditorField(PollTable::motorRow(m_motor, motorItemRegister(item)),
-                             textTarget(m_slots[std::size_t(item)].front().display));
+    const int index = row - PollTable::motorRow(m_motor, 0);
+    if (index < 0 || index >= motor::Count)
+        return;
+    switch (index) {
+    case motor::Currents:
+        ShowAgtatAleatV0Thres(data);
+        break;
+    case motor::PMulPDiv:
+        ShowPMulPDiv(data);
+        break;
+    case motor::RefConfRampMode:
+        ShowRefConfRampMode(data);
+        break;
+    case motor::Interrupts:
+        ShowIMaskIFlags(data);
+        break;
+    case motor::Dividers:
+        ShowPulsdivRampdivMStepres(data);
+        break;
+    default:
+        break;
     }
-    table.setEditorField(PollTable::motorRow(m_motor, motor::AActual), textTarget(StaticAActual));
-    table.setEditorField(PollTable::motorRow(m_motor, motor::XLatched), textTarget(StaticXLatched));
-    const auto decoder = [this](void (TMotorPage::*show)(const DataBytes &)) {
-        return [this, show](const DataBytes &d) { (this->*show)(d); };
-    };
-    table.setDecoder(PollTable::motorRow(m_motor, motor::Currents),
-                     decoder(&TMotorPage::ShowAgtatAleatV0Thres));
-    table.setDecoder(PollTable::motorRow(m_motor, motor::PMulPDiv),
-                     decoder(&TMotorPage::ShowPMulPDiv));
-    table.setDecoder(PollTable::motorRow(m_motor, motor::RefConfRampMode),
-                     decoder(&TMotorPage::ShowRefConfRampMode));
-    table.setDecoder(PollTable::motorRow(m_motor, motor::Interrupts),
-                     decoder(&TMotorPage::ShowIMaskIFlags));
-    table.setDecoder(PollTable::motorRow(m_motor, motor::Dividers),
-                     decoder(&TMotorPage::ShowPulsdivRampdivMStepres));
-}
-
-void TMotorPage::detach(PollTable &table)
-{
-    for (int index = 0; index < motor::Count; ++index) {
-        table.setEditorField(PollTable::motorRow(m_motor, index), {});
-        table.setDecoder(PollTable::motorRow(m_motor, index), {});
-    }
+    if (QLabel *field = m_registerFields[std::size_t(index)]; field && editorShown)
+        showText(field, table.text(row, data));
 }
 
 void TMotorPage::showSendAnswered(bool answered)

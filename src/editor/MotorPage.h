@@ -54,9 +54,9 @@ public:
     void ShowIMaskIFlags(const DataBytes &data);
     void ShowPulsdivRampdivMStepres(const DataBytes &data);
 
-    // Hands this page's display fields and decoders to the poll table, or takes them back.
-    void attach(PollTable &table);
-    void detach(PollTable &table);
+    // A poll reply of `row`: this motor's decoders take it, and its display fields show it
+    // while the register editor is shown.
+    void showPollReply(const PollTable &table, int row, const DataBytes &data, bool editorShown);
 
     // Shows whether the last "&Send SPI Telegram" got an answer.
     void showSendAnswered(bool answered);
@@ -100,6 +100,8 @@ private:
     int m_motor;
     Datagram &m_telegram;
     std::array<std::vector<Slot>, kMotorItemCount> m_slots;
+    // The display field of each of the motor's registers shown in one, by register index.
+    std::array<QLabel *, motor::Count> m_registerFields{};
 };
 
 } // namespace kvx

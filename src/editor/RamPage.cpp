@@ -249,7 +249,7 @@ bool TRamPage::checkCells()
 BoardLink::Batch TRamPage::transfer(const std::vector<Datagram> &requests, int firstWord)
 {
     ProgressRAMTable->setValue(0);
-    return m_session.DirectRequests(
+    return m_session.link().directRequests(
         requests, [this, firstWord](int done) { showProgress(firstWord + done - 1); });
 }
 
@@ -284,7 +284,7 @@ void TRamPage::BtnReadRAMClick()
         return;
     setBusy(true);
     const auto done = qScopeGuard([this] { setBusy(false); });
-    const PollPause pause = m_session.PausePolling();
+    const PollPause pause = m_session.link().PausePolling();
     const BoardLink::Batch batch = transfer(ramReadRequests());
     if (batch.failedAt >= 0) {
         // A word without its own answer would fill its cells from another one's: the table is
@@ -306,7 +306,7 @@ void TRamPage::BtnWriteRAMClick()
     const auto done = qScopeGuard([this] { setBusy(false); });
     // The cells as they are now: typing while the line is being freed changes nothing sent.
     const std::vector<Datagram> requests = ramWriteRequests(cells());
-    const PollPause pause = m_session.PausePolling();
+    const PollPause pause = m_session.link().PausePolling();
     const BoardLink::Batch batch = transfer(requests);
     if (batch.failedAt >= 0)
         reportStop(true, batch.failedAt, batch.failedAt < batch.sent);
@@ -397,9 +397,9 @@ void TRamPage::BtnSendSPIManClick()
     const Datagram d{bytes[0], {bytes[1], bytes[2], bytes[3]}};
     setBusy(true);
     const auto done = qScopeGuard([this] { setBusy(false); });
-    const PollPause pause = m_session.PausePolling();
+    const PollPause pause = m_session.link().PausePolling();
     // Shown only once it is sure to answer this telegram, whatever its address.
-    const BoardLink::Batch batch = m_session.DirectRequests(std::span(&d, 1), {}, true);
+    const BoardLink::Batch batch = m_session.link().directRequests(std::span(&d, 1), {}, true);
     if (batch.failedAt >= 0) {
         // No answer: an old one must not look like this telegram's.
         for (QLineEdit *box : StaticSPIMan)
@@ -429,7 +429,7 @@ void TRamPage::BtnShapeCWClick()
     // Words 32 to 63 hold the table; the bar goes on from half to full.
     constexpr int kFirstWord = kShapeFirstByte / 2;
     const std::vector<Datagram> requests = ramWriteRequests(cells(), kFirstWord);
-    const PollPause pause = m_session.PausePolling();
+    const PollPause pause = m_session.link().PausePolling();
     const BoardLink::Batch batch = transfer(requests, kFirstWord);
     if (batch.failedAt >= 0)
         reportStop(true, kFirstWord + batch.failedAt, batch.failedAt < batch.sent);

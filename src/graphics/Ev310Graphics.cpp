@@ -51,8 +51,8 @@ TFormGraphics::TFormGraphics(BoardSession &session, QWidget *parent)
     buildInterface();
     FormCreate();
 
-    connect(&session, &BoardSession::nextSample, this, &TFormGraphics::NextSample);
-    connect(&session, &BoardSession::traceValue, this,
+    connect(&session.link(), &BoardLink::pollCycleStart, this, &TFormGraphics::NextSample);
+    connect(&session.scheduler(), &PollScheduler::traceValue, this,
             [this](TraceKind kind, qint64 value, int motor) {
                 const auto v = static_cast<std::int32_t>(value);
                 switch (kind) {
@@ -302,9 +302,9 @@ QMenu *TFormGraphics::createPlotMenu(int motor, QWidget *parent)
 {
     auto *menu = new QMenu(parent);
     connect(menu->addAction(tr("Save Picture...")), &QAction::triggered, this,
-            [this, motor] { SavePicture(motor); });
+            [this, motor] { savePicture(motor); });
     connect(menu->addAction(tr("Export Data...")), &QAction::triggered, this,
-            [this, motor] { ExportData(motor); });
+            [this, motor] { exportData(motor); });
     return menu;
 }
 
@@ -325,7 +325,7 @@ QImage TFormGraphics::pagePicture(int motor) const
     return image;
 }
 
-void TFormGraphics::SavePicture(int motor)
+void TFormGraphics::savePicture(int motor)
 {
     if (!validMotor(motor))
         return;
@@ -337,7 +337,7 @@ void TFormGraphics::SavePicture(int motor)
                      tr("PNG images (*.png);;All files (*)"), png);
 }
 
-void TFormGraphics::ExportData(int motor)
+void TFormGraphics::exportData(int motor)
 {
     if (!validMotor(motor))
         return;

@@ -75,8 +75,8 @@ public:
     [[nodiscard]] QMenu *createPlotMenu(int motor, QWidget *parent);
     // The page's scale strips and plot area side by side, full height.
     [[nodiscard]] QImage pagePicture(int motor) const;
-    void SavePicture(int motor);
-    void ExportData(int motor);
+    void savePicture(int motor);
+    void exportData(int motor);
 
 protected:
     void showEvent(QShowEvent *event) override;

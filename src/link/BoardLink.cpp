@@ -86,7 +86,7 @@ BoardLink::BoardLink(ByteTransport &line, QObject *parent)
     m_waitGuard->setInterval(kWaitGuardInterval);
     connect(m_waitGuard, &QTimer::timeout, this, [this] {
         if (!LinkIdle())
-            Watchdog();
+            watchdog();
     });
     m_framerTimer->setSingleShot(true);
     m_framerTimer->setTimerType(Qt::PreciseTimer);
@@ -95,12 +95,12 @@ BoardLink::BoardLink(ByteTransport &line, QObject *parent)
 
 BoardLink::~BoardLink()
 {
-    EndAllWaits();
+    endAllWaits();
 }
 
 void BoardLink::setTransport(ByteTransport &line)
 {
-    EndAllWaits();
+    endAllWaits();
     m_comm = &line;
     m_detection.setTransport(line);
 }
@@ -125,7 +125,7 @@ std::int64_t BoardLink::nextWatchdogCheck() const
 {
     if (m_line == Line::LateQuiet || m_line == Line::LostQuiet)
         return m_lateQuietFrom + kLateQuiet.count();
-    if (RequestOutstanding())
+    if (requestOutstanding())
         return m_lastSendTick + kWatchdogTimeout.count() + 1;
     return m_lastProgress + kWatchdogTimeout.count() + 1;
 }
@@ -194,7 +194,7 @@ bool BoardLink::startExchange(const Datagram &d, Exchange exchange, bool holdLin
     return true;
 }
 
-bool BoardLink::PollRequest(const Datagram &d, int row, bool startsCycle)
+bool BoardLink::pollRequest(const Datagram &d, int row, bool startsCycle)
 {
     if (!LinkIdle() || !m_pollingEnabled)
         return false;
@@ -265,7 +265,7 @@ std::optional<Reply> BoardLink::DirectRequest(const Datagram &d)
     return request.reply;
 }
 
-BoardLink::Batch BoardLink::DirectRequests(std::span<const Datagram> datagrams,
+BoardLink::Batch BoardLink::directRequests(std::span<const Datagram> datagrams,
                                            const std::function<void(int)> &progress,
                                            bool showsReplies)
 {
@@ -364,7 +364,7 @@ void BoardLink::StartDetection()
     emit statusChanged(tr("Trying to detect the board."), QString());
 }
 
-void BoardLink::BeginPolling()
+void BoardLink::beginPolling()
 {
     m_probesLeft = kExtraProbes;
     m_pollingEnabled = true;
@@ -386,10 +386,10 @@ void BoardLink::InitKorveBoard()
 void BoardLink::readWaiting()
 {
     // Usually nothing waits: one look at the line, not two.
-    if (m_comm->InQueueCount() == 0)
+    if (m_comm->inQueueCount() == 0)
         return;
     m_comm->fetchInput();
-    receive(m_comm->InQueueCount(), 1);
+    receive(m_comm->inQueueCount(), 1);
 }
 
 void BoardLink::Comm32RxChar(QObject *, int count)
@@ -424,7 +424,7 @@ void BoardLink::afterInput()
 {
     // The framer's time moves on only once nothing more waits to be read: a byte that came
     // in meanwhile may show that a reply about to be trusted was not in step.
-    if (m_comm->InQueueCount() == 0)
+    if (m_comm->inQueueCount() == 0)
         m_framer.advance(fineNow(), m_newEvents);
     handleEvents();
     armFramerTimer();
@@ -440,7 +440,7 @@ void BoardLink::serviceFramer()
 {
     if (!m_comm->Connected())
         return;
-    if (m_comm->InQueueCount() > 0) {
+    if (m_comm->inQueueCount() > 0) {
         // Read first: the port's own notification delivers them, now whatever has come.
         m_comm->setReadThreshold(1);
         m_framerTimerDue = fineNow();
@@ -598,7 +598,7 @@ void BoardLink::reportActive()
     emit statusChanged(tr("The board is active."), second);
 }
 
-void BoardLink::Watchdog()
+void BoardLink::watchdog()
 {
     if (!m_comm->Connected())
         return;
@@ -620,7 +620,7 @@ void BoardLink::Watchdog()
             emit lineReady();
         return;
     }
-    if (RequestOutstanding()) {
+    if (requestOutstanding()) {
         // A 64-bit monotonic count: the 32-bit tick of old wrapped after 49.7 days and then
         // fired without cause.
         if (std::abs(t - m_lastSendTick) <= kWatchdogTimeout.count())
@@ -674,7 +674,7 @@ void BoardLink::giveUpWaits(bool report)
     ++m_giveUps;
 }
 
-void BoardLink::EndAllWaits()
+void BoardLink::endAllWaits()
 {
     ++m_closeCount;
     for (Exchange &x : m_exchanges)
@@ -690,7 +690,7 @@ void BoardLink::EndAllWaits()
 
 void BoardLink::purgeInput()
 {
-    const int pending = m_comm->InQueueCount();
+    const int pending = m_comm->inQueueCount();
     m_comm->PurgeInput();
     if (pending > 0) {
         emit traffic(LinkTraffic{

@@ -120,7 +120,7 @@ public:
     {
         return m_framer.ready() && m_line != Line::LateQuiet && m_line != Line::LostQuiet;
     }
-    [[nodiscard]] bool RequestOutstanding() const { return m_framer.outstanding(); }
+    [[nodiscard]] bool requestOutstanding() const { return m_framer.outstanding(); }
     [[nodiscard]] bool AwaitingDirectReply() const { return m_awaitingDirectReply; }
     [[nodiscard]] bool Detecting() const { return m_detecting; }
     [[nodiscard]] bool BoardActive() const { return m_boardActive; }
@@ -150,7 +150,7 @@ public:
     // Sends the poll request of PollTable row `row` on an idle link with polling enabled; its
     // reply comes back through pollReply with the same row once it is trusted. `startsCycle`:
     // pollCycleStart comes first, in order with the replies. False when nothing was sent.
-    bool PollRequest(const Datagram &d, int row, bool startsCycle = false);
+    bool pollRequest(const Datagram &d, int row, bool startsCycle = false);
     // Sends one Datagram and waits for its own reply, which it returns and also leaves in
     // LastReply; nothing when polling is not paused, the board did not answer within the
     // watchdog's time, the reply could not be trusted, or the port closed meanwhile. A read
@@ -170,7 +170,7 @@ public:
         int failedAt = -1;
         int sent = 0; // requests written; failedAt beyond them was never sent
     };
-    Batch DirectRequests(std::span<const Datagram> datagrams,
+    Batch directRequests(std::span<const Datagram> datagrams,
                          const std::function<void(int done)> &progress = {},
                          bool showsReplies = false);
 
@@ -178,14 +178,14 @@ public:
     void StartDetection();
     // After detection has started: nothing outstanding, polling enabled, the board not yet
     // active, the counts at zero, so that the first poll request (row 0) can go out.
-    void BeginPolling();
+    void beginPolling();
     void InitKorveBoard();
     void Comm32RxChar(QObject *sender, int count);
     // Gives up on the outstanding request once it is older than the watchdog's time, ends the
     // quiet after it, and gives up on a line that never gets quiet.
-    void Watchdog();
+    void watchdog();
     // The port has closed or is lost: every wait ends at once, unanswered.
-    void EndAllWaits();
+    void endAllWaits();
 
 signals:
     void statusChanged(const QString &first, const QString &second);
@@ -295,7 +295,7 @@ private:
     std::int64_t m_lastProgress = 0; // last request sent or line ready, for a line never quiet
     int m_probesLeft = 0;
 
-    quint64 m_closeCount = 0; // bumped by EndAllWaits; waits started before it end
+    quint64 m_closeCount = 0; // bumped by endAllWaits; waits started before it end
     quint64 m_giveUps = 0;    // bumped when the watchdog gives up; waiting commands end
     int m_waitDepth = 0;
     // Single commands waiting for the line: a batch lets them go first, so that a Stop clicked

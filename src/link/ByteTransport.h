@@ -25,11 +25,11 @@ public:
     // Bytes not yet on the line.
     virtual int OutQueueCount() = 0;
     // Bytes received and not yet read.
-    virtual int InQueueCount() = 0;
+    virtual int inQueueCount() = 0;
     virtual void PurgeInput() = 0;
     virtual void PurgeOutput() = 0;
 
-    // Makes what has come visible to InQueueCount and ReadBytes at once, whether or not the
+    // Makes what has come visible to inQueueCount and ReadBytes at once, whether or not the
     // notification has been delivered.
     virtual void fetchInput() {}
     // Lets the line gather up to `bytes` received bytes before it notifies (see

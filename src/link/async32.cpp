@@ -445,7 +445,7 @@ int TCustomComm32::OutQueueCount()
     return queued;
 }
 
-int TCustomComm32::InQueueCount()
+int TCustomComm32::inQueueCount()
 {
     if (!Connected())
         return 0;

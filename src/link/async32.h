@@ -161,7 +161,7 @@ public:
     // Bytes not yet on the wire: Qt's write buffer and the system's transmit queue.
     int OutQueueCount() override;
     // Bytes received and not yet read: Qt's buffer and what the system still holds.
-    int InQueueCount() override;
+    int inQueueCount() override;
     // Moves what the system holds into the buffer ReadBytes reads from, at once.
     void fetchInput() override;
     // Lets the system gather up to `bytes` received bytes (1..255) before it reports them, so
@@ -177,10 +177,10 @@ public:
     void PurgeOutput() override;
 
     // What the last Open tried, for the message that tells the user why it failed.
-    [[nodiscard]] const PortTarget &LastTarget() const { return m_lastTarget; }
-    [[nodiscard]] QString OpenedDevice() const { return m_openedDevice; }
-    [[nodiscard]] int LastError() const { return m_lastError; }
-    [[nodiscard]] QString LastErrorText() const { return m_lastErrorText; }
+    [[nodiscard]] const PortTarget &lastTarget() const { return m_lastTarget; }
+    [[nodiscard]] QString openedDevice() const { return m_openedDevice; }
+    [[nodiscard]] int lastError() const { return m_lastError; }
+    [[nodiscard]] QString lastErrorText() const { return m_lastErrorText; }
 
     // Handlers; OnDeviceLost is raised once when an open device disappears, after the
     // component has closed itself.

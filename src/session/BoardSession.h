@@ -1,11 +1,10 @@
 #pragma once
 
 // One connection to the evaluation board and the poll cycle over it, shared by every window:
-// the serial port, the board link, the poll table, the scheduler and its 1 ms timer. The main
-// window owns it; the other windows get a reference at creation. Through it a window attaches
-// fields and decoders to the poll table, sends with PausePolling / DirectRequest, reports what
-// the register editor shows, and listens to the signals. No widgets; user-interface thread
-// only.
+// it assembles the serial port (or a line the caller gives), the board link, the poll table,
+// the scheduler with its poll timer and the traffic log, and wires them once. The main window
+// owns it; the other windows get a reference at creation and talk to its parts. No widgets;
+// user-interface thread only.
 
 #include "link/async32.h"
 #include "link/BoardLink.h"
@@ -18,7 +17,6 @@
 #include <QObject>
 #include <QString>
 
-#include <chrono>
 #include <functional>
 #include <optional>
 
@@ -45,17 +43,17 @@ class BoardSession : public QObject
     Q_OBJECT
 
 public:
-    static constexpr std::chrono::milliseconds kPollInterval{1};
-
     explicit BoardSession(QObject *parent = nullptr);
     ~BoardSession() override;
 
-    // The parts, to read; the link state is written only by the link.
+    // The parts, wired to one another once, here. Windows call the link for commands
+    // (PausePolling, DirectRequest) and connect to the parts' own signals: the link's for the
+    // status texts, the traffic and the replies taken, the scheduler's for the replies shown.
     [[nodiscard]] const TComm32 &comm() const { return m_comm; }
-    [[nodiscard]] const BoardLink &link() const { return m_link; }
-    // For a caller that moves the link's clocks itself and runs its timers (virtual time).
     [[nodiscard]] BoardLink &link() { return m_link; }
-    [[nodiscard]] PollTable &table() { return m_table; }
+    [[nodiscard]] const BoardLink &link() const { return m_link; }
+    [[nodiscard]] const PollTable &table() const { return m_table; }
+    [[nodiscard]] PollScheduler &scheduler() { return m_scheduler; }
     [[nodiscard]] const PollScheduler &scheduler() const { return m_scheduler; }
     // Everything that went over the link, the newest last; times count from the last open.
     [[nodiscard]] TrafficLog &trafficLog() { return m_traffic; }
@@ -72,60 +70,19 @@ public:
     // why.
     bool Open(const QString &portName, const QMap<QString, QString> &ports);
     // The same on a line already open that the caller owns (a simulated one).
-    void OpenLine(ByteTransport &line);
+    void openLine(ByteTransport &line);
     [[nodiscard]] const OpenAttempt &lastOpen() const { return m_lastOpen; }
     // Stops polling, ends every wait unanswered and closes the port.
     void Close();
     [[nodiscard]] bool Connected() const { return m_line->Connected(); }
-    [[nodiscard]] bool pollTimerActive() const;
-    // How long the poll timer waits now between ticks.
-    [[nodiscard]] std::chrono::milliseconds pollTimerInterval() const;
-
-    // The board link's operations.
-    bool SendDatagram(const Datagram &d) { return m_link.SendDatagram(d); }
-    std::optional<Reply> DirectRequest(const Datagram &d) { return m_link.DirectRequest(d); }
-    BoardLink::Batch DirectRequests(std::span<const Datagram> datagrams,
-                                    const std::function<void(int)> &progress = {},
-                                    bool showsReplies = false)
-    {
-        return m_link.DirectRequests(datagrams, progress, showsReplies);
-    }
-    [[nodiscard]] PollPause PausePolling() { return m_link.PausePolling(); }
-    [[nodiscard]] const Reply &LastReply() const { return m_link.LastReply(); }
-    [[nodiscard]] bool PollingEnabled() const { return m_link.PollingEnabled(); }
-    [[nodiscard]] bool LinkIdle() const { return m_link.LinkIdle(); }
-    [[nodiscard]] int PollRow() const { return m_scheduler.PollRow(); }
-    // What the link has thrown away since the port opened.
-    [[nodiscard]] const LinkCounters &counters() const { return m_link.counters(); }
-    void setSlowSpi(bool slow) { m_link.setSlowSpi(slow); }
-
-    // What the register editor shows: which rows the cycle holds.
-    void setEditorView(bool shown, EditorPage page) { m_scheduler.setEditorView(shown, page); }
-
-    // The poll cycle's handlers.
-    void TimerActionsTimer();
-    void Comm32RxChar(QObject *sender, int count) { m_link.Comm32RxChar(sender, count); }
-    void AdvancePollRow() { m_scheduler.AdvancePollRow(m_link.Detecting()); }
 
 signals:
     // The port has opened and detection has started; row 0 goes out right after.
     void opened();
-    void statusChanged(const QString &first, const QString &second);
-    void identified(kvx::BoardVariant variant);
-    void sendError();
     // The open device has vanished; the port is already closed and polling stopped.
     void deviceLost(const QString &reason);
-    // A reply has come in whole; it is shown once the link trusts it.
-    void replyTaken(bool identification);
-    void traffic(const kvx::LinkTraffic &event);
-    void countersChanged(const kvx::LinkCounters &counters);
-    void pollReplyShown(int row, const kvx::Reply &reply);
-    void traceValue(kvx::TraceKind kind, qint64 value, int motor);
-    // The trace recorder's next sample: once per cycle, after the cycle's last reply.
-    void nextSample();
 
 private:
-    void scheduleNextTick();
     // The link talks over `line` from now on, and hears of its bytes.
     void attach(ByteTransport &line);
     // Detection and polling on the line just opened.
@@ -140,7 +97,6 @@ private:
     PollTable m_table;
     PollScheduler m_scheduler;
     TrafficLog m_traffic;
-    QTimer *m_timer = nullptr; // TimerActions
 };
 
 } // namespace kvx

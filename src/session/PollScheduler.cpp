@@ -2,13 +2,23 @@
 
 #include "link/BoardLink.h"
 
+#include <QTimer>
+
+#include <algorithm>
+
 namespace kvx {
 
-PollScheduler::PollScheduler(BoardLink &link, PollTable &table, QObject *parent)
+PollScheduler::PollScheduler(BoardLink &link, const PollTable &table, QObject *parent)
     : QObject(parent)
     , m_link(link)
     , m_table(table)
-{}
+    , m_timer(new QTimer(this))
+{
+    m_timer->setObjectName(QStringLiteral("TimerActions"));
+    m_timer->setTimerType(Qt::PreciseTimer);
+    m_timer->setInterval(kPollInterval);
+    connect(m_timer, &QTimer::timeout, this, &PollScheduler::TimerActionsTimer);
+}
 
 void PollScheduler::setEditorView(bool shown, EditorPage page)
 {
@@ -20,6 +30,49 @@ void PollScheduler::restart()
 {
     m_pollRow = 0;
     m_cycleStarted = false;
+    m_timer->setInterval(kPollInterval);
+    m_timer->start();
+}
+
+void PollScheduler::stop()
+{
+    m_timer->stop();
+}
+
+bool PollScheduler::timerActive() const
+{
+    return m_timer->isActive();
+}
+
+std::chrono::milliseconds PollScheduler::timerInterval() const
+{
+    return std::chrono::milliseconds(m_timer->interval());
+}
+
+void PollScheduler::lineReady()
+{
+    if (!m_link.PollingEnabled())
+        return;
+    sendNextPoll();
+    scheduleNextTick();
+}
+
+void PollScheduler::scheduleNextTick()
+{
+    if (!m_timer->isActive())
+        return;
+    // While the link is busy (a request out, or the line keeping quiet after a reply) the next
+    // request goes out when the link says it is ready, and nothing else can happen before the
+    // watchdog's next decision: waking every millisecond in between would only cost processor
+    // time. While a command has polling paused the tick only keeps the watchdog's time.
+    std::int64_t wait = kPollInterval.count();
+    if (!m_link.LinkIdle() || !m_link.PollingEnabled()) {
+        wait = std::clamp<std::int64_t>(m_link.nextWatchdogCheck() - m_link.now(),
+                                        kPollInterval.count(),
+                                        BoardLink::kWatchdogTimeout.count() + 1);
+    }
+    if (m_timer->interval() != int(wait))
+        m_timer->setInterval(int(wait));
 }
 
 void PollScheduler::TimerActionsTimer()
@@ -28,14 +81,15 @@ void PollScheduler::TimerActionsTimer()
         return;
     if (!m_link.LinkIdle()) {
         m_timerBusy = true;
-        m_link.Watchdog();
+        m_link.watchdog();
         m_timerBusy = false;
     }
     // The watchdog may just have ended the quiet after a request it gave up.
-    SendNextPoll();
+    sendNextPoll();
+    scheduleNextTick();
 }
 
-void PollScheduler::SendNextPoll()
+void PollScheduler::sendNextPoll()
 {
     // The busy flag also covers the "Send error!" box, whose event loop delivers further ticks
     // and replies while it is open.
@@ -46,17 +100,16 @@ void PollScheduler::SendNextPoll()
     // cycle before has been shown; once a cycle, also when that request goes out again after
     // the watchdog gave it up.
     const bool startsCycle = m_pollRow == 1 && !m_cycleStarted;
-    if (m_link.PollRequest(Datagram{m_table.row(m_pollRow).address, {}}, m_pollRow, startsCycle))
+    if (m_link.pollRequest(Datagram{m_table.row(m_pollRow).address, {}}, m_pollRow, startsCycle))
         m_cycleStarted = m_pollRow == 1;
     m_timerBusy = false;
 }
 
-void PollScheduler::ShowPollReply(int row, const Reply &reply)
+void PollScheduler::showPollReply(int row, const Reply &reply)
 {
-    const std::int64_t value = m_table.show(row, reply.data, m_editorShown);
     const PollRowDef &def = m_table.row(row);
     if (def.trace != TraceKind::None)
-        emit traceValue(def.trace, value, def.motor);
+        emit traceValue(def.trace, m_table.value(row, reply.data), def.motor);
     emit pollReplyShown(row, reply);
 }
 

@@ -1,18 +1,21 @@
 #pragma once
 
-// The poll cycle: at each tick of the 1 ms timer, or as soon as the link is ready again after
+// The poll cycle: at each tick of the poll timer, or as soon as the link is ready again after
 // a reply, the read request of the current poll-table row goes out; the row advances as each
-// reply comes in, and each reply, once the link trusts it, is shown through the table and
-// announced for the status lamps and the trace recorder.
-// Owns the row counter and the tick guard; follows what the register editor shows, as the
-// editor reports it. User-interface thread only.
+// reply comes in, and each reply, once the link trusts it, is announced for the fields, the
+// status lamps and the trace recorder. Owns the row counter, the poll timer (TimerActions,
+// which also runs the link's watchdog) and its tick guard; follows what the register editor
+// shows, as the editor reports it. User-interface thread only.
 
 #include "session/EditorPage.h"
 #include "session/PollTable.h"
 
 #include <QObject>
 
+#include <chrono>
 #include <cstdint>
+
+class QTimer;
 
 namespace kvx {
 
@@ -24,7 +27,11 @@ class PollScheduler : public QObject
     Q_OBJECT
 
 public:
-    PollScheduler(BoardLink &link, PollTable &table, QObject *parent = nullptr);
+    // The tick while the link is idle; while it is busy the tick waits for the watchdog's
+    // next decision, since the next poll goes out as soon as the link is ready anyway.
+    static constexpr std::chrono::milliseconds kPollInterval{1};
+
+    PollScheduler(BoardLink &link, const PollTable &table, QObject *parent = nullptr);
 
     [[nodiscard]] int PollRow() const { return m_pollRow; }
     [[nodiscard]] bool TimerBusy() const { return m_timerBusy; }
@@ -34,26 +41,38 @@ public:
     [[nodiscard]] bool editorShown() const { return m_editorShown; }
     [[nodiscard]] EditorPage activePage() const { return m_activePage; }
 
-    // The port has opened: the cycle starts again at row 0.
+    // The port has opened: the cycle starts again at row 0 and the poll timer runs.
     void restart();
+    // The port closes: the poll timer stops.
+    void stop();
+    [[nodiscard]] bool timerActive() const;
+    // How long the poll timer waits now between ticks.
+    [[nodiscard]] std::chrono::milliseconds timerInterval() const;
     // The poll timer's tick: the watchdog while the link is busy, then the next poll if the
     // link is idle.
     void TimerActionsTimer();
+    // The link is ready for the next request: the next poll goes out at once, and the tick
+    // waits for its reply. While a command has polling paused, the command sends.
+    void lineReady();
     // Sends the next poll request if the link is idle and polling is enabled. Called by the
     // tick and straight after each reply, so that no exchange waits for the next tick.
-    void SendNextPoll();
-    void ShowPollReply(int row, const Reply &reply);
+    void sendNextPoll();
+    void showPollReply(int row, const Reply &reply);
     void AdvancePollRow(bool afterIdentification);
 
 signals:
-    // A poll reply has been shown in the fields of its row.
+    // A poll reply of `row` to show, trusted by the link: the windows show it in the fields
+    // of that row (PollTable::text) and the status lamps.
     void pollReplyShown(int row, const kvx::Reply &reply);
     // A value for the trace recorder.
     void traceValue(kvx::TraceKind kind, qint64 value, int motor);
 
 private:
+    void scheduleNextTick();
+
     BoardLink &m_link;
-    PollTable &m_table;
+    const PollTable &m_table;
+    QTimer *m_timer = nullptr; // TimerActions
     int m_pollRow = 0;
     bool m_timerBusy = false;
     bool m_cycleStarted = false; // the request that starts the cycle in progress has gone out

@@ -62,21 +62,16 @@ int PollTable::commonRow(int commonIndex)
     return -1;
 }
 
-std::int64_t PollTable::show(int r, const DataBytes &data, bool editorShown) const
+std::int64_t PollTable::value(int r, const DataBytes &data) const
 {
-    const PollRowDef &def = row(r);
-    const Targets &t = m_targets[std::size_t(r)];
+    const int code = row(r).code;
     const std::uint32_t d = data.value();
-    const std::int64_t value = def.code < 0 ? std::int64_t(d) : SignExtend(d, def.code);
-    const bool toEditor = t.editor && editorShown;
-    const QString text = t.main || toEditor ? pollText(d, def.code) : QString();
-    if (t.main)
-        t.main(text);
-    if (t.decoder)
-        t.decoder(data);
-    if (toEditor)
-        t.editor(text);
-    return value;
+    return code < 0 ? std::int64_t(d) : SignExtend(d, code);
+}
+
+QString PollTable::text(int r, const DataBytes &data) const
+{
+    return pollText(data.value(), row(r).code);
 }
 
 int PollTable::nextRow(int current, bool afterIdentification, bool editorShown,

@@ -1,8 +1,9 @@
 #pragma once
 
-// The 51 fixed read requests of the poll cycle, built from the register map, with the display
-// targets and field decoders that the windows attach at run time, and the rule that picks the
-// next row. Pure logic: targets are callbacks, so the table needs no widgets.
+// The 51 fixed read requests of the poll cycle, built from the register map, how a reply of
+// each row reads as a value and as the text its fields show, and the rule that picks the next
+// row. Pure logic: the windows hear of replies from the poll scheduler and show them here
+// converted.
 
 #include "chip/Datagram.h"
 #include "session/EditorPage.h"
@@ -52,25 +53,10 @@ public:
     }
     [[nodiscard]] static int commonRow(int commonIndex);
 
-    using TextTarget = std::function<void(const QString &)>;
-    using Decoder = std::function<void(const DataBytes &)>;
-    void setMainField(int r, TextTarget target)
-    {
-        m_targets[std::size_t(r)].main = std::move(target);
-    }
-    void setEditorField(int r, TextTarget target)
-    {
-        m_targets[std::size_t(r)].editor = std::move(target);
-    }
-    void setDecoder(int r, Decoder decoder)
-    {
-        m_targets[std::size_t(r)].decoder = std::move(decoder);
-    }
-
-    // Shows a reply for row r: the converted text in the main window's field, the decoder
-    // (whether or not the editor is shown), and the editor's field while it is shown.
-    // Returns the converted value for the trace recorder.
-    std::int64_t show(int r, const DataBytes &data, bool editorShown) const;
+    // A reply of row r as a number (sign-extended by the row's value code, for the trace
+    // recorder) and as the text the row's fields show.
+    [[nodiscard]] std::int64_t value(int r, const DataBytes &data) const;
+    [[nodiscard]] QString text(int r, const DataBytes &data) const;
 
     // The row after `current`: row 0 after the last row or after an identification reply,
     // otherwise the next row of every cycle or of the editor's active page.
@@ -78,14 +64,7 @@ public:
                                      EditorPage activePage, const PollTable &table);
 
 private:
-    struct Targets
-    {
-        TextTarget main;
-        TextTarget editor;
-        Decoder decoder;
-    };
     std::array<PollRowDef, kRowCount> m_rows{};
-    std::array<Targets, kRowCount> m_targets{};
 };
 
 } // namespace kvx

@@ -48,7 +48,7 @@ public:
     int WriteBytes(const void *buffer, int count) override;
     int ReadBytes(void *buffer, int count) override;
     int OutQueueCount() override { return 0; } // the adapter takes what is written at once
-    int InQueueCount() override { return int(m_received.size()); }
+    int inQueueCount() override { return int(m_received.size()); }
     void PurgeInput() override { m_received.clear(); }
     void PurgeOutput() override { m_toBoard.clear(); }
     void setReadThreshold(int bytes) override;

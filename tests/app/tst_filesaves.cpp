@@ -79,10 +79,10 @@ void TestFileSaves::fullDiskKeepsTheOldFile()
             app.main().close();
             break;
         case PlotData:
-            app.graphics().ExportData(0);
+            app.graphics().exportData(0);
             break;
         case PlotPicture:
-            app.graphics().SavePicture(0);
+            app.graphics().savePicture(0);
             break;
         case Traffic: {
             QSignalSpy saved(&app.traffic(), &TFormTraffic::saved);

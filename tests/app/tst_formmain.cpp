@@ -90,7 +90,7 @@ void TestFormMain::checkClosedState()
     }
     QVERIFY(!m_main->BtnGoAll->isEnabled());
     QVERIFY(!m_main->BtnStopAll->isEnabled());
-    QVERIFY(!m_main->session().pollTimerActive());
+    QVERIFY(!m_main->session().scheduler().timerActive());
     QCOMPARE(m_main->StaticInfo1->text(), QStringLiteral("No port opened."));
     QCOMPARE(m_main->StaticInfo2->text(), QStringLiteral("Select a port, then click \"Open\"."));
 }
@@ -179,7 +179,7 @@ void TestFormMain::openAndCloseStates()
     QVERIFY(!m_main->ComboCOM->isEnabled());
     QVERIFY(m_main->Motors[1].BtnGo->isEnabled());
     QVERIFY(m_main->BtnStopAll->isEnabled());
-    QVERIFY(m_main->session().pollTimerActive());
+    QVERIFY(m_main->session().scheduler().timerActive());
     QCOMPARE(m_main->StaticInfo1->text(), QStringLiteral("Trying to detect the board."));
 
     m_main->BtnCmd310Click();
@@ -241,13 +241,17 @@ void TestFormMain::detection()
         QTest::qWait(20);
         QCOMPARE(m_main->StaticInfo1->text(), QStringLiteral("Trying to detect the board."));
         now += 2001;
-        m_main->session().TimerActionsTimer(); // the tick that finds the request too old
+        m_main->session()
+            .scheduler()
+            .TimerActionsTimer(); // the tick that finds the request too old
         // That watchdog is how a plain board's detection ends: no false alarm before it is
         // reported.
         QCOMPARE(m_main->StaticInfo1->text(), QStringLiteral("Trying to detect the board."));
         QCOMPARE(m_main->StaticInfo2->text(), QString());
         now += BoardLink::kLateQuiet.count();
-        m_main->session().TimerActionsTimer(); // the quiet after it is over: row 0 again
+        m_main->session()
+            .scheduler()
+            .TimerActionsTimer(); // the quiet after it is over: row 0 again
     }
     QTRY_COMPARE_WITH_TIMEOUT(m_main->StaticInfo1->text(), QStringLiteral("The board is active."),
                               kEventWait);
@@ -341,8 +345,8 @@ void TestFormMain::closingTheWindowEndsAWait()
     createWindows();
     m_main->BtnOpenClick();
     QTimer::singleShot(20, m_main, [this] { m_main->close(); });
-    const PollPause pause = m_main->session().PausePolling();
-    QVERIFY(!m_main->session().DirectRequest(Datagram{0x01, {}}));
+    const PollPause pause = m_main->session().link().PausePolling();
+    QVERIFY(!m_main->session().link().DirectRequest(Datagram{0x01, {}}));
     QVERIFY(!m_main->session().Connected());
 }
 

@@ -131,16 +131,17 @@ void TestLinkIntegrity::pollingShowsOnlyWhatTheChipHolds()
     openFaultyBoard(row);
     BoardSession &session = m_app->session();
     const ChipModel &chip = m_app->board().board().chip();
-    connect(&session, &BoardSession::pollReplyShown, this, [&](int r, const Reply &reply) {
-        ++shown;
-        const std::uint8_t address = session.table().row(r).address;
-        const Reply truth{chip.status(), DataBytes::fromValue(chip.peek(address))};
-        if (reply != truth)
-            wrong << QStringLiteral("row %1: %2 for %3")
-                         .arg(r)
-                         .arg(QString::number(reply.data.value(), 16),
-                              QString::number(truth.data.value(), 16));
-    });
+    connect(&session.scheduler(), &PollScheduler::pollReplyShown, this,
+            [&](int r, const Reply &reply) {
+                ++shown;
+                const std::uint8_t address = session.table().row(r).address;
+                const Reply truth{chip.status(), DataBytes::fromValue(chip.peek(address))};
+                if (reply != truth)
+                    wrong << QStringLiteral("row %1: %2 for %3")
+                                 .arg(r)
+                                 .arg(QString::number(reply.data.value(), 16),
+                                      QString::number(truth.data.value(), 16));
+            });
 
     QTRY_VERIFY_WITH_TIMEOUT(shown >= kShownWanted && (!late || m_lateReplies >= 2), kEventWait);
     // Polling goes on after the last fault.
@@ -151,7 +152,7 @@ void TestLinkIntegrity::pollingShowsOnlyWhatTheChipHolds()
     QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(QLatin1String("; "))));
 
     // The faults were met and dealt with, and the fields show the chip.
-    const LinkCounters &counters = session.counters();
+    const LinkCounters &counters = session.link().counters();
     QVERIFY(counters.strayBytes + counters.lateBytes > 0);
     if (late)
         QVERIFY(counters.unanswered >= 2);
@@ -207,7 +208,7 @@ void TestLinkIntegrity::goUnderStrayBytesWritesWhatWasRead()
     }
     // Not every Go can get through such a line, but some must.
     QVERIFY2(checked >= 6, qPrintable(QString::number(checked)));
-    QVERIFY(m_app->session().counters().strayBytes > 0);
+    QVERIFY(m_app->session().link().counters().strayBytes > 0);
 }
 
 QTEST_MAIN(TestLinkIntegrity)

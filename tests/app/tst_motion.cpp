@@ -137,8 +137,8 @@ void TestMotion::set(int motor, const MotorSettings &s)
 
 void TestMotion::direct(std::uint8_t address, std::uint32_t data)
 {
-    const PollPause pause = m_main->session().PausePolling();
-    QVERIFY(m_main->session().DirectRequest(Datagram::make(address, data)));
+    const PollPause pause = m_main->session().link().PausePolling();
+    QVERIFY(m_main->session().link().DirectRequest(Datagram::make(address, data)));
 }
 
 bool TestMotion::isPoll(const QByteArray &f) const
@@ -199,7 +199,7 @@ void TestMotion::goSendsTheModesDatagrams()
     m_main->BtnGo1Click(m_main->Motors[std::size_t(motor)].BtnGo);
     QCOMPARE(commandFrames(), expected);
     QCOMPARE(m_app->dialogs, 0);
-    QVERIFY(m_main->session().PollingEnabled());
+    QVERIFY(m_main->session().link().PollingEnabled());
 }
 
 void TestMotion::warning_data()
@@ -302,7 +302,7 @@ void TestMotion::allGoRunsEachMotorInOnePause()
     const qsizetype first = m_frames.indexOf(expected.first());
     const qsizetype last = m_frames.lastIndexOf(expected.last());
     QCOMPARE(last - first + 1, expected.size());
-    QVERIFY(m_main->session().PollingEnabled());
+    QVERIFY(m_main->session().link().PollingEnabled());
 }
 
 void TestMotion::rampModeListEnablesItsControls_data()
@@ -577,8 +577,8 @@ void TestMotion::clickDuringGoKeepsEachCommandsReplies()
     {
         // The first Go's first request goes out at once, on a free line; the second click
         // lands while it waits for its reply.
-        const PollPause pause = m_main->session().PausePolling();
-        QTRY_VERIFY_WITH_TIMEOUT(m_main->session().LinkIdle(), kEventWait);
+        const PollPause pause = m_main->session().link().PausePolling();
+        QTRY_VERIFY_WITH_TIMEOUT(m_main->session().link().LinkIdle(), kEventWait);
         m_frames.clear();
         QTimer::singleShot(0, this, [this] { m_main->BtnGo1Click(m_main->Motors[1].BtnGo); });
         m_main->BtnGo1Click(m_main->Motors[0].BtnGo);
@@ -586,7 +586,7 @@ void TestMotion::clickDuringGoKeepsEachCommandsReplies()
     QCOMPARE(commandFrames(), (Frames{frame("#\x15\x00\x00\x00"), frame("#\x35\x00\x00\x00"),
                                       frame("#\x34\x00\x0A\x03"), frame("#\x2A\x00\x00\x09"),
                                       frame("#\x14\x00\x05\x03"), frame("#\x0A\x00\x00\x07")}));
-    QVERIFY(m_main->session().PollingEnabled());
+    QVERIFY(m_main->session().link().PollingEnabled());
 }
 
 QTEST_MAIN(TestMotion)

@@ -110,7 +110,7 @@ void TestRamPage::wordsGoOutInOrderAndComeBack()
     for (int b = 0; b < kRamByteCount; ++b)
         QCOMPARE(read[std::size_t(b)], written[std::size_t(b)].toUpper());
     QVERIFY(m_app->messages.isEmpty());
-    QTRY_VERIFY_WITH_TIMEOUT(m_app->session().PollingEnabled(), AppFixture::kEventWait);
+    QTRY_VERIFY_WITH_TIMEOUT(m_app->session().link().PollingEnabled(), AppFixture::kEventWait);
 }
 
 void TestRamPage::unansweredWordStopsTheTransfer_data()

@@ -92,11 +92,11 @@ void AppFixture::useSkippingClock()
 void AppFixture::skipWatchdog(bool pastLateQuiet)
 {
     m_clockSkipped += BoardLink::kWatchdogTimeout.count() + 1;
-    session().TimerActionsTimer();
+    session().scheduler().TimerActionsTimer();
     if (!pastLateQuiet)
         return;
     m_clockSkipped += BoardLink::kLateQuiet.count() + 1;
-    session().TimerActionsTimer();
+    session().scheduler().TimerActionsTimer();
 }
 
 void AppFixture::destroyWindows()

@@ -28,7 +28,7 @@ VirtualLine::~VirtualLine()
 
 void VirtualLine::open()
 {
-    m_session.OpenLine(m_transport);
+    m_session.openLine(m_transport);
 }
 
 void VirtualLine::step(Micros limit)
@@ -53,15 +53,15 @@ void VirtualLine::step(Micros limit)
     }
     if (nextTick() <= now() && now() > m_tickRun) {
         m_tickRun = now();
-        m_session.TimerActionsTimer();
+        m_session.scheduler().TimerActionsTimer();
     }
 }
 
 VirtualLine::Micros VirtualLine::nextTick() const
 {
-    if (!m_session.pollTimerActive())
+    if (!m_session.scheduler().timerActive())
         return now() + kFar;
-    return std::max(m_tickRun, Micros(0)) + m_session.pollTimerInterval();
+    return std::max(m_tickRun, Micros(0)) + m_session.scheduler().timerInterval();
 }
 
 void VirtualLine::runFor(Micros d)

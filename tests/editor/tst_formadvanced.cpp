@@ -35,6 +35,7 @@ private slots:
     void typedValueIsBoundedWhenTheFocusLeaves();
     void copyLoadsWhatIsShown();
     void switchingPagesComposesTheActivePage();
+    void pollRepliesReachTheFieldsWhileShownTheDecodersAlways();
 
 private:
     // The four telegram fields of `page` as "AA BB CC DD".
@@ -229,6 +230,30 @@ void TestFormAdvanced::switchingPagesComposesTheActivePage()
     QCOMPARE(form.ComposedTelegram.address, std::uint8_t(0x00));
     form.setActivePage(EditorPage::Motor2);
     QCOMPARE(form.ComposedTelegram, (Datagram{0x2C, {0x00, 0x00, 0x09}}));
+}
+
+void TestFormAdvanced::pollRepliesReachTheFieldsWhileShownTheDecodersAlways()
+{
+    BoardSession session;
+    PollScheduler &poll = session.scheduler();
+    QLabel *vMin = nullptr;
+    QLabel *pMul = nullptr;
+    {
+        TFormAdvanced form(session);
+        vMin = form.MotorPages[0]->findChild<QLabel *>(QStringLiteral("StaticVMin1"));
+        pMul = form.MotorPages[0]->findChild<QLabel *>(QStringLiteral("StaticPMul1"));
+        // Row 9 answered after the editor was closed between request and reply: its decoder
+        // still runs; the editor's plain fields are written only while it is shown.
+        poll.showPollReply(9, {0, {0x00, 0xBE, 0x09}});
+        poll.showPollReply(2, {0, {0x00, 0x00, 0x2A}});
+        QCOMPARE(pMul->text(), QStringLiteral("190"));
+        QCOMPARE(vMin->text(), QStringLiteral("0"));
+        form.show();
+        poll.showPollReply(2, {0, {0x00, 0x00, 0x2A}});
+        QCOMPARE(vMin->text(), QStringLiteral("42"));
+    }
+    // The window has gone: the poll cycle goes on without it.
+    poll.showPollReply(2, {0, {0x00, 0x00, 0x2B}});
 }
 
 QTEST_MAIN(TestFormAdvanced)

@@ -127,13 +127,14 @@ void TestGlobalPage::decodersAndCopy()
     for (const QCheckBox *box : p->Flags)
         QVERIFY(!box->isChecked());
 
-    // The decoders as the poll table calls them.
-    PollTable &table = session.table();
-    table.show(PollTable::commonRow(common::GlobalParameters), DataBytes{0x31, 0xFF, 0xFF}, true);
-    table.show(PollTable::commonRow(common::RefSwitches), DataBytes{0x00, 0x00, 0x2A}, true);
-    table.show(PollTable::commonRow(common::SpiCoverPosLen), DataBytes{0x00, 0x3F, 0xFF}, true);
-    table.show(PollTable::commonRow(common::SpiCoverTelegram), DataBytes{0xA1, 0xB2, 0xC3}, true);
-    table.show(PollTable::commonRow(common::SpiTelegramHigh), DataBytes{0x0A, 0x00, 0x01}, true);
+    // The decoders and fields as the poll cycle feeds them, the editor shown.
+    form.show();
+    PollScheduler &poll = session.scheduler();
+    poll.showPollReply(PollTable::commonRow(common::GlobalParameters), {0, {0x31, 0xFF, 0xFF}});
+    poll.showPollReply(PollTable::commonRow(common::RefSwitches), {0, {0x00, 0x00, 0x2A}});
+    poll.showPollReply(PollTable::commonRow(common::SpiCoverPosLen), {0, {0x00, 0x3F, 0xFF}});
+    poll.showPollReply(PollTable::commonRow(common::SpiCoverTelegram), {0, {0xA1, 0xB2, 0xC3}});
+    poll.showPollReply(PollTable::commonRow(common::SpiTelegramHigh), {0, {0x0A, 0x00, 0x01}});
     for (const TLuLedLittle *led : p->FlagLeds)
         QCOMPARE(led->LedColor(), TLedLittleColor::lcCyan);
     QCOMPARE(p->StaticClkDiv->text(), QStringLiteral("255"));

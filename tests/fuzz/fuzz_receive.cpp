@@ -156,7 +156,7 @@ public:
     {
         if (!comm.Connected())
             return {};
-        const int waiting = comm.InQueueCount();
+        const int waiting = comm.inQueueCount();
         bytes.truncate(std::max(0, kPortRoom - waiting));
         if (bytes.isEmpty())
             return {};
@@ -165,7 +165,7 @@ public:
             return {};
         bytes.truncate(qsizetype(n));
         const auto deadline = std::chrono::steady_clock::now() + kCarryLimit;
-        while (comm.InQueueCount() < waiting + int(n)) {
+        while (comm.inQueueCount() < waiting + int(n)) {
             require(std::chrono::steady_clock::now() < deadline, "the terminal carries bytes");
             ::sched_yield();
         }
@@ -231,12 +231,12 @@ public:
         connect(m_link.get(), &BoardLink::replyTaken, this, [this] { handlerWaits(); });
         if ((head & 0x01) != 0)
             m_link->StartDetection();
-        m_link->BeginPolling();
+        m_link->beginPolling();
     }
 
     ~Script() override
     {
-        m_link->EndAllWaits();
+        m_link->endAllWaits();
         m_link.reset();
     }
 
@@ -315,7 +315,7 @@ private:
                 break;
             m_link->StartDetection();
             if (begin)
-                m_link->BeginPolling();
+                m_link->beginPolling();
             break;
         }
         case Direct:
@@ -330,7 +330,7 @@ private:
         case Resume:
             break;
         case Watchdog:
-            m_link->Watchdog();
+            m_link->watchdog();
             break;
         case Timer:
             if (m_framerTimer->isActive()) {
@@ -350,7 +350,7 @@ private:
         }
         case Close:
             // As the board session closes the port.
-            m_link->EndAllWaits();
+            m_link->endAllWaits();
             m_comm.Close();
             break;
         case Open:
@@ -360,7 +360,7 @@ private:
             m_comm.Open();
             if (m_comm.Connected()) {
                 m_link->StartDetection();
-                m_link->BeginPolling();
+                m_link->beginPolling();
             }
             break;
         case OpCount:
@@ -388,10 +388,10 @@ private:
     // does once the program looks.
     void notify()
     {
-        if (!m_comm.Connected() || m_comm.InQueueCount() < m_comm.readThreshold())
+        if (!m_comm.Connected() || m_comm.inQueueCount() < m_comm.readThreshold())
             return;
         m_comm.fetchInput();
-        const int count = m_comm.InQueueCount();
+        const int count = m_comm.inQueueCount();
         if (count > 0)
             m_link->Comm32RxChar(&m_comm, count);
     }
@@ -405,7 +405,7 @@ private:
         m_rowSentAt.push_back(-1);
         m_rowSendOrder.push_back(-1);
         m_pollCalls.push_back(row);
-        m_link->PollRequest(Datagram{address, {}}, row, startsCycle);
+        m_link->pollRequest(Datagram{address, {}}, row, startsCycle);
         m_pollCalls.pop_back();
     }
 
@@ -441,7 +441,7 @@ private:
         BoardLink::Batch result;
         const std::size_t firstSent = m_commandSentAt.size();
         const bool ran = waiting([&] {
-            result = m_link->DirectRequests(
+            result = m_link->directRequests(
                 datagrams, [&](int done) { require(done == ++reported, "progress counts up"); },
                 (flags & 4) != 0);
         });
@@ -505,7 +505,7 @@ private:
             step();
         } else if (m_waits > 0) {
             require(++m_closingTurns <= kMaxClosingTurns, "every wait ends once the port closes");
-            m_link->EndAllWaits();
+            m_link->endAllWaits();
         }
         if (m_waits > 0)
             keepTurning();
@@ -591,9 +591,9 @@ private:
 
     void checkState()
     {
-        require(!m_link->RequestOutstanding() || !m_link->LinkIdle(),
+        require(!m_link->requestOutstanding() || !m_link->LinkIdle(),
                 "no request goes out while one is outstanding");
-        require(m_comm.InQueueCount() <= m_line.size(), "no more bytes wait than arrived");
+        require(m_comm.inQueueCount() <= m_line.size(), "no more bytes wait than arrived");
     }
 
     FuzzInput &m_in;

@@ -380,7 +380,7 @@ void TestFormGraphics::exportReadsBackTheRecording()
 {
     feed(25);
     m_answer = m_dir->filePath(QStringLiteral("motor2.csv"));
-    m_form->ExportData(1);
+    m_form->exportData(1);
     QVERIFY(m_messages.isEmpty());
     QFile f(m_answer);
     QVERIFY(f.open(QIODevice::ReadOnly));
@@ -406,8 +406,8 @@ void TestFormGraphics::exportCancelWritesNothing()
 {
     feed(3);
     m_answer.clear();
-    m_form->ExportData(0);
-    m_form->SavePicture(0);
+    m_form->exportData(0);
+    m_form->savePicture(0);
     QCOMPARE(m_captions, (QStringList{"Export Data", "Save Picture"}));
     QVERIFY(m_messages.isEmpty());
     QVERIFY(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden).isEmpty());
@@ -417,7 +417,7 @@ void TestFormGraphics::exportWriteErrorTellsAndKeepsNothing()
 {
     feed(3);
     m_answer = m_dir->filePath(QStringLiteral("no-such-dir/motor1.csv"));
-    m_form->ExportData(0);
+    m_form->exportData(0);
     QCOMPARE(m_messages.size(), 1);
     QCOMPARE(m_messages.first().text, QStringLiteral("File save error!"));
     QVERIFY(m_messages.first().informative.contains(QLatin1String("motor1.csv")));
@@ -428,7 +428,7 @@ void TestFormGraphics::pictureSavesPlotAndScales()
 {
     feed(40);
     m_answer = m_dir->filePath(QStringLiteral("motor1.png"));
-    m_form->SavePicture(0); // hidden: the picture does not need the window on screen
+    m_form->savePicture(0); // hidden: the picture does not need the window on screen
     QVERIFY(m_messages.isEmpty());
     const QImage saved(m_answer);
     QCOMPARE(saved.size(), QSize(624, 436));

@@ -56,11 +56,11 @@ void TestGraphicsBoard::hiddenWindowRecordsAMoveAndShowsItOnOpening()
     {
         // Motor 1 in RAMP mode (the reset state) towards 10000 at V_MAX 100 (about 6100
         // steps/s on the simulated chip) with A_MAX 100.
-        const PollPause pause = m_main->session().PausePolling();
+        const PollPause pause = m_main->session().link().PausePolling();
         for (const Datagram &d :
              {Datagram{0x06, {0x00, 0x00, 0x64}}, Datagram{0x0C, {0x00, 0x00, 0x64}},
               Datagram{0x00, {0x00, 0x27, 0x10}}})
-            QVERIFY(m_main->session().DirectRequest(d));
+            QVERIFY(m_main->session().link().DirectRequest(d));
     }
     m_graphics->BtnClearClick(); // count only cycles of the move
     const TraceRecorder &r = m_graphics->Recorder();

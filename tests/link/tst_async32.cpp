@@ -88,8 +88,8 @@ void TestAsync32::missingDeviceStaysClosedAndReportsError()
     m_comm->Open();
     QVERIFY(!m_comm->Connected());
     QCOMPARE(reported, ENOENT);
-    QCOMPARE(m_comm->LastError(), ENOENT);
-    QVERIFY(!m_comm->LastErrorText().isEmpty());
+    QCOMPARE(m_comm->lastError(), ENOENT);
+    QVERIFY(!m_comm->lastErrorText().isEmpty());
     QCOMPARE(m_comm->WriteBytes("#", 1), -1);
 }
 
@@ -99,7 +99,7 @@ void TestAsync32::openReportsSuccess()
     m_comm->OnOpen = [&](QObject *, int, int error) { reported = error; };
     openOnPty();
     QCOMPARE(reported, 0);
-    QCOMPARE(m_comm->OpenedDevice(), m_pty->path());
+    QCOMPARE(m_comm->openedDevice(), m_pty->path());
 }
 
 void TestAsync32::closeOnClosedDoesNothing()
@@ -217,7 +217,7 @@ void TestAsync32::readThresholdGathersBytes()
 
     // What has come is still handed over on request, below the threshold.
     QVERIFY(m_pty->send("x"));
-    QTRY_COMPARE_WITH_TIMEOUT(m_comm->InQueueCount(), 1, kEventWait);
+    QTRY_COMPARE_WITH_TIMEOUT(m_comm->inQueueCount(), 1, kEventWait);
     m_comm->fetchInput();
     QCOMPARE(m_comm->ReadBytes(buf, 8), 1);
     QCOMPARE(buf[0], 'x');
@@ -379,7 +379,7 @@ void TestAsync32::fourDataBitsAreRefused()
     m_comm->setDeviceName(m_pty->path());
     m_comm->Open();
     QVERIFY(!m_comm->Connected());
-    QCOMPARE(m_comm->LastError(), EINVAL);
+    QCOMPARE(m_comm->lastError(), EINVAL);
 }
 
 QTEST_GUILESS_MAIN(TestAsync32)

@@ -103,13 +103,13 @@ void TestBoardLink::openOn(const QString &path)
     m_comm->setDeviceName(path);
     m_comm->Open();
     QVERIFY(m_comm->Connected());
-    m_link->BeginPolling();
+    m_link->beginPolling();
 }
 
 void TestBoardLink::identify(PtyPair &pty, const QByteArray &identification)
 {
     m_link->StartDetection();
-    QVERIFY(m_link->PollRequest(Datagram{0x01, {}}, 0));
+    QVERIFY(m_link->pollRequest(Datagram{0x01, {}}, 0));
     pty.received();
     QSignalSpy taken(m_link.get(), &BoardLink::replyTaken);
     QVERIFY(pty.reply(identification));
@@ -243,17 +243,17 @@ void TestBoardLink::unansweredRequestIsReported()
     QVERIFY(m_link->DirectRequest(Datagram{0x01, {}}));
     QTimer::singleShot(10, this, [this] {
         m_now += 2001;
-        m_link->Watchdog();
+        m_link->watchdog();
     });
     QVERIFY(!m_link->DirectRequest(Datagram{0x01, {}}));
     QCOMPARE(m_link->LastReply(), (Reply{0x01, {9, 9, 9}})); // the stale reply stays visible
-    QVERIFY(!m_link->RequestOutstanding());
+    QVERIFY(!m_link->requestOutstanding());
     QCOMPARE(m_status.last(), QStringLiteral("The board does not respond.|Please check the cable "
                                              "and power."));
     // A late reply must not be taken for the next request: the line stays quiet a while.
     QVERIFY(!m_link->LinkIdle());
     m_now += BoardLink::kLateQuiet.count();
-    m_link->Watchdog();
+    m_link->watchdog();
     QVERIFY(m_link->LinkIdle());
 }
 
@@ -264,7 +264,7 @@ void TestBoardLink::closingEndsEveryWait()
     silent.faults.silent = true;
     startBoard(silent);
     QTimer::singleShot(10, this, [this] {
-        m_link->EndAllWaits();
+        m_link->endAllWaits();
         m_comm->Close();
     });
     {
@@ -274,9 +274,9 @@ void TestBoardLink::closingEndsEveryWait()
 
     // A pause waiting for an outstanding poll reply ends the same way.
     openOn(m_server->terminalPath());
-    QVERIFY(m_link->PollRequest(Datagram{0x03, {}}, 1));
+    QVERIFY(m_link->pollRequest(Datagram{0x03, {}}, 1));
     QVERIFY(!m_link->LinkIdle());
-    QTimer::singleShot(10, this, [this] { m_link->EndAllWaits(); });
+    QTimer::singleShot(10, this, [this] { m_link->endAllWaits(); });
     {
         const PollPause pause = m_link->PausePolling();
         QVERIFY(m_link->LinkIdle());
@@ -290,15 +290,15 @@ void TestBoardLink::watchdogIgnoresThe32BitWrap()
     silent.faults.silent = true;
     startBoard(silent);
     m_now = 0xFFFFFFF0LL;
-    QVERIFY(m_link->PollRequest(Datagram{0x03, {}}, 1));
+    QVERIFY(m_link->pollRequest(Datagram{0x03, {}}, 1));
     QCOMPARE(m_link->LastSendTick(), 0xFFFFFFF0LL);
     m_now = 0x100000010LL;
-    m_link->Watchdog();
+    m_link->watchdog();
     QVERIFY(!m_link->LinkIdle());
     QVERIFY(m_status.isEmpty());
     m_now += 2000;
-    m_link->Watchdog();
-    QVERIFY(!m_link->RequestOutstanding());
+    m_link->watchdog();
+    QVERIFY(!m_link->requestOutstanding());
 }
 
 void TestBoardLink::watchdogTextsAndPurges()
@@ -321,15 +321,15 @@ void TestBoardLink::watchdogTextsAndPurges()
         QVERIFY(pty.send("\x01\x02\x03\x04\x05"));
         QTRY_COMPARE_WITH_TIMEOUT(counted, 5, kEventWait);
         m_now += 2000;
-        m_link->Watchdog();
+        m_link->watchdog();
         QVERIFY(!m_link->LinkIdle()); // 2000 ms is not yet "more than 2000"
         m_now += 1;
-        m_link->Watchdog();
+        m_link->watchdog();
     });
     const PollPause pause = m_link->PausePolling();
     QVERIFY(!m_link->DirectRequest(Datagram{0x01, {}}));
     QCOMPARE(counted, 5);
-    QVERIFY(!m_link->RequestOutstanding());
+    QVERIFY(!m_link->requestOutstanding());
     QVERIFY(!m_link->BoardActive());
     QVERIFY(!m_link->Detecting());
     QVERIFY(m_link->AwaitingDirectReply());
@@ -364,7 +364,7 @@ void TestBoardLink::detectionTakesOnlyTenBytes()
     QSignalSpy polls(m_link.get(), &BoardLink::pollReply);
     QSignalSpy taken(m_link.get(), &BoardLink::replyTaken);
     m_link->StartDetection();
-    QVERIFY(m_link->PollRequest(Datagram{0x01, {}}, 0));
+    QVERIFY(m_link->pollRequest(Datagram{0x01, {}}, 0));
     pty.received();
     // A poll reply alone is not the identification.
     QVERIFY(pty.reply(QByteArray("\x41\x00\x00\x00", 4)));
@@ -390,7 +390,7 @@ void TestBoardLink::korveIdentificationSendsStartUp()
     QList<BoardVariant> identified;
     connect(m_link.get(), &BoardLink::identified, this, [&](BoardVariant v) { identified << v; });
     m_link->StartDetection();
-    QVERIFY(m_link->PollRequest(Datagram{0x01, {}}, 0));
+    QVERIFY(m_link->pollRequest(Datagram{0x01, {}}, 0));
     pty.received();
     QVERIFY(pty.reply(QByteArray("KOR310v1.0", 10)));
     QTRY_COMPARE_WITH_TIMEOUT(identified.size(), 1, kEventWait);
@@ -408,7 +408,7 @@ void TestBoardLink::untrustedIdentificationIsProbedAgain()
     PtyPair pty;
     openOn(pty.path());
     m_link->StartDetection();
-    QVERIFY(m_link->PollRequest(Datagram{0x01, {}}, 0));
+    QVERIFY(m_link->pollRequest(Datagram{0x01, {}}, 0));
     pty.received();
     m_status.clear();
     QVERIFY(pty.reply(QByteArray("KOR310\x55v1.0", 11)));
@@ -417,7 +417,7 @@ void TestBoardLink::untrustedIdentificationIsProbedAgain()
     QCOMPARE(pty.received(), QByteArray(128, '\0') + QByteArray(1, '\xFF'));
     QVERIFY(m_link->Detecting());
     QTRY_VERIFY_WITH_TIMEOUT(m_link->LinkIdle(), kEventWait);
-    QVERIFY(m_link->PollRequest(Datagram{0x01, {}}, 0));
+    QVERIFY(m_link->pollRequest(Datagram{0x01, {}}, 0));
     QVERIFY(pty.reply(QByteArray("KOR310v1.0", 10)));
     QTRY_VERIFY_WITH_TIMEOUT(m_link->KorveBoard(), kEventWait);
     QVERIFY(!m_link->Detecting());
@@ -432,7 +432,7 @@ void TestBoardLink::trafficNamesEachFrame()
     QList<LinkTraffic> seen;
     connect(m_link.get(), &BoardLink::traffic, this, [&](const LinkTraffic &t) { seen << t; });
     identify(pty, QByteArray("KOR310v1.0"));
-    QVERIFY(m_link->PollRequest(Datagram{0x03, {}}, 1));
+    QVERIFY(m_link->pollRequest(Datagram{0x03, {}}, 1));
     QVERIFY(pty.reply(QByteArray("\x01\x00\x00\x07", 4)));
     QTRY_VERIFY_WITH_TIMEOUT(m_link->LinkIdle(), kEventWait);
 
@@ -475,7 +475,7 @@ void TestBoardLink::floodEndsCommandsUnanswered()
     if (afterWatchdog) {
         QTimer::singleShot(10, this, [this] {
             m_now += BoardLink::kWatchdogTimeout.count() + 1;
-            m_link->Watchdog();
+            m_link->watchdog();
         });
         QVERIFY(!m_link->DirectRequest(Datagram{0x01, {}}));
         QVERIFY(!m_link->LinkIdle()); // the quiet after it
@@ -521,7 +521,7 @@ void TestBoardLink::batchLetsACommandGoFirst()
     m_frames.clear();
     std::optional<Reply> command;
     QTimer::singleShot(0, this, [&] { command = m_link->DirectRequest(Datagram{0x03, {}}); });
-    const BoardLink::Batch batch = m_link->DirectRequests(ramReads(20));
+    const BoardLink::Batch batch = m_link->directRequests(ramReads(20));
     QCOMPARE(batch.failedAt, -1);
     QCOMPARE(batch.sent, 20);
     QCOMPARE(batch.replies.front().data, (DataBytes{0, 0x12, 0x34}));
@@ -550,9 +550,9 @@ void TestBoardLink::anotherCommandsGiveUpDoesNotEndABatch()
         // a real watchdog.
         QTimer::singleShot(50, this, [this] {
             m_now += BoardLink::kWatchdogTimeout.count() + 1;
-            m_link->Watchdog();
+            m_link->watchdog();
             m_now += BoardLink::kLateQuiet.count() + 1;
-            m_link->Watchdog();
+            m_link->watchdog();
         });
     };
     const PollPause pause = m_link->PausePolling();
@@ -562,7 +562,7 @@ void TestBoardLink::anotherCommandsGiveUpDoesNotEndABatch()
         command = m_link->DirectRequest(Datagram{0x03, {}});
         commandDone = true;
     });
-    const BoardLink::Batch batch = m_link->DirectRequests(ramReads(10));
+    const BoardLink::Batch batch = m_link->directRequests(ramReads(10));
     QTRY_VERIFY_WITH_TIMEOUT(commandDone, kEventWait);
     QVERIFY(!command);
     QCOMPARE(batch.failedAt, -1);
@@ -576,15 +576,15 @@ void TestBoardLink::batchEndsWhenThePortCloses()
     startBoard(silent);
     const PollPause pause = m_link->PausePolling();
     QTimer::singleShot(10, this, [this] {
-        m_link->EndAllWaits();
+        m_link->endAllWaits();
         m_comm->Close();
     });
-    const BoardLink::Batch batch = m_link->DirectRequests(ramReads(3));
+    const BoardLink::Batch batch = m_link->directRequests(ramReads(3));
     QCOMPARE(batch.failedAt, 0);
     QCOMPARE(batch.sent, 1);
     QVERIFY(batch.replies.empty());
     // Nothing more goes out on a closed port.
-    QCOMPARE(m_link->DirectRequests(ramReads(3)).sent, 0);
+    QCOMPARE(m_link->directRequests(ramReads(3)).sent, 0);
 }
 
 QTEST_GUILESS_MAIN(TestBoardLink)

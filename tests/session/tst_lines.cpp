@@ -157,24 +157,25 @@ void TestLines::pollingAndCommands()
     // A cycle's sample follows that cycle's replies: two in a row would be a sample of none.
     int repliesSinceSample = 1;
     int emptySamples = 0;
-    connect(&session, &BoardSession::nextSample, this, [&] {
+    connect(&session.link(), &BoardLink::pollCycleStart, this, [&] {
         emptySamples += repliesSinceSample == 0 ? 1 : 0;
         repliesSinceSample = 0;
     });
-    connect(&session, &BoardSession::pollReplyShown, this, [&](int r, const Reply &reply) {
-        ++shown;
-        ++repliesSinceSample;
-        last[r] = reply;
-        const std::uint8_t address = session.table().row(r).address;
-        const Reply truth{chip.status(), DataBytes::fromValue(chip.peek(address))};
-        if (reply != truth && wrong.size() < 5)
-            wrong << QStringLiteral("%1 ms: row %2 showed %3 for %4")
-                         .arg(line.now().count() / 1000)
-                         .arg(r)
-                         .arg(QString::number(reply.data.value(), 16),
-                              QString::number(truth.data.value(), 16));
-    });
-    QSignalSpy taken(&session, &BoardSession::replyTaken);
+    connect(&session.scheduler(), &PollScheduler::pollReplyShown, this,
+            [&](int r, const Reply &reply) {
+                ++shown;
+                ++repliesSinceSample;
+                last[r] = reply;
+                const std::uint8_t address = session.table().row(r).address;
+                const Reply truth{chip.status(), DataBytes::fromValue(chip.peek(address))};
+                if (reply != truth && wrong.size() < 5)
+                    wrong << QStringLiteral("%1 ms: row %2 showed %3 for %4")
+                                 .arg(line.now().count() / 1000)
+                                 .arg(r)
+                                 .arg(QString::number(reply.data.value(), 16),
+                                      QString::number(truth.data.value(), 16));
+            });
+    QSignalSpy taken(&session.link(), &BoardLink::replyTaken);
 
     line.open();
     QVERIFY(line.runUntil([&] { return session.link().PentarBoard(); }, 60s));
@@ -194,9 +195,9 @@ void TestLines::pollingAndCommands()
         reads.push_back(Datagram{ramWordAddress(w, true), {}});
     for (int round = 0; round < 3; ++round) {
         line.command([&] {
-            const PollPause pause = session.PausePolling();
-            const BoardLink::Batch written = session.DirectRequests(writes);
-            const BoardLink::Batch read = session.DirectRequests(reads);
+            const PollPause pause = session.link().PausePolling();
+            const BoardLink::Batch written = session.link().directRequests(writes);
+            const BoardLink::Batch read = session.link().directRequests(reads);
             for (std::size_t w = 0; w < read.replies.size(); ++w) {
                 if (read.replies[w].data.value() != chip.peek(ramWordAddress(int(w), true)))
                     wrong << QStringLiteral("RAM word %1 read wrong").arg(w);
@@ -208,10 +209,11 @@ void TestLines::pollingAndCommands()
             }
             for (int m = 0; m < kMotorCount; ++m) {
                 const std::uint8_t address = motorReadAddress(m, motor::RefConfRampMode);
-                const std::optional<Reply> conf = session.DirectRequest(Datagram{address, {}});
+                const std::optional<Reply> conf =
+                    session.link().DirectRequest(Datagram{address, {}});
                 if (!conf)
                     continue;
-                session.DirectRequest(
+                session.link().DirectRequest(
                     Datagram{motorWriteAddress(m, motor::RefConfRampMode),
                              {conf->data.high, conf->data.mid, std::uint8_t(round)}});
                 if ((chip.peek(address) & 0xFFFF00u) != (refConf[std::size_t(m)] & 0xFFFF00u))
@@ -234,7 +236,7 @@ void TestLines::pollingAndCommands()
         const int r = PollTable::motorRow(m, motor::XActual);
         QCOMPARE(last.value(r).data.value(), std::uint32_t(11111 * (m + 1)));
     }
-    const LinkCounters &c = session.counters();
+    const LinkCounters &c = session.link().counters();
     const quint64 thrownAway = c.strayBytes + c.lateBytes + c.untrustedReplies + c.unanswered;
     if (row.faults.strayEvery == 0 && row.faults.lateEvery == 0 && row.faults.dropEvery == 0 &&
         row.faults.truncateEvery == 0) {

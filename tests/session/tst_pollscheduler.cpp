@@ -81,15 +81,16 @@ void TestPollScheduler::init()
     m_statusBits.clear();
     m_session = std::make_unique<BoardSession>();
     m_session->setClock([this] { return m_now; });
-    connect(m_session.get(), &BoardSession::statusChanged, this,
+    connect(&m_session->link(), &BoardLink::statusChanged, this,
             [this](const QString &a, const QString &b) { m_status << a + '|' + b; });
-    connect(m_session.get(), &BoardSession::nextSample, this,
+    connect(&m_session->link(), &BoardLink::pollCycleStart, this,
             [this] { m_events << QStringLiteral("N"); });
-    connect(m_session.get(), &BoardSession::pollReplyShown, this, [this](int, const Reply &r) {
-        m_statusBits << r.status;
-        ++m_shown;
-    });
-    connect(m_session.get(), &BoardSession::replyTaken, this, [this] { ++m_taken; });
+    connect(&m_session->scheduler(), &PollScheduler::pollReplyShown, this,
+            [this](int, const Reply &r) {
+                m_statusBits << r.status;
+                ++m_shown;
+            });
+    connect(&m_session->link(), &BoardLink::replyTaken, this, [this] { ++m_taken; });
 }
 
 void TestPollScheduler::cleanup()
@@ -105,16 +106,16 @@ void TestPollScheduler::openOnPty()
     QVERIFY(m_session->Open(m_pty->path(), {}));
     m_pty->received(); // the probe and row 0
     answer(QByteArray(10, '\0'));
-    QCOMPARE(m_session->PollRow(), 0);
+    QCOMPARE(m_session->scheduler().PollRow(), 0);
     // Row 0 goes out once the identification is trusted.
-    QTRY_VERIFY_WITH_TIMEOUT(m_session->link().RequestOutstanding(), kEventWait);
+    QTRY_VERIFY_WITH_TIMEOUT(m_session->link().requestOutstanding(), kEventWait);
     m_status.clear();
 }
 
 void TestPollScheduler::answer(const QByteArray &reply)
 {
     // A reply before its request would be a stray.
-    QTRY_VERIFY_WITH_TIMEOUT(m_session->link().RequestOutstanding(), kEventWait);
+    QTRY_VERIFY_WITH_TIMEOUT(m_session->link().requestOutstanding(), kEventWait);
     const int taken = m_taken;
     QVERIFY(m_pty->reply(reply));
     QTRY_COMPARE_WITH_TIMEOUT(m_taken, taken + 1, kEventWait);
@@ -130,9 +131,9 @@ void TestPollScheduler::show(const QByteArray &reply)
 QByteArray TestPollScheduler::pollUntil(int row)
 {
     for (;;) {
-        [&] { QTRY_VERIFY_WITH_TIMEOUT(m_session->link().RequestOutstanding(), kEventWait); }();
+        [&] { QTRY_VERIFY_WITH_TIMEOUT(m_session->link().requestOutstanding(), kEventWait); }();
         const QByteArray request = m_pty->received();
-        if (m_session->PollRow() == row || QTest::currentTestFailed())
+        if (m_session->scheduler().PollRow() == row || QTest::currentTestFailed())
             return request;
         show(QByteArray(4, '\0'));
     }
@@ -166,7 +167,7 @@ void TestPollScheduler::requestOrder()
     QFETCH(bool, shown);
     QFETCH(int, page);
     QFETCH(QList<int>, cycle);
-    m_session->setEditorView(shown, EditorPage(page));
+    m_session->scheduler().setEditorView(shown, EditorPage(page));
     BoardOptions pentar;
     pentar.variant = Variant::Pentar;
     m_server = std::make_unique<PtyBoardServer>(pentar);
@@ -177,9 +178,9 @@ void TestPollScheduler::requestOrder()
             sent << QString::number(rowOf(std::uint8_t(e.request.at(1))));
     };
     QStringList displayed;
-    connect(m_session.get(), &BoardSession::pollReplyShown, this,
+    connect(&m_session->scheduler(), &PollScheduler::pollReplyShown, this,
             [&](int row) { displayed << QString::number(row); });
-    connect(m_session.get(), &BoardSession::nextSample, this,
+    connect(&m_session->link(), &BoardLink::pollCycleStart, this,
             [&] { displayed << QStringLiteral("N"); });
 
     // "Open" sends row 0 at once, answered by the identification; then row 0 comes first,
@@ -213,17 +214,21 @@ void TestPollScheduler::requestOrder()
 
 void TestPollScheduler::pageChangeTakesEffectAtNextAdvance()
 {
-    m_session->setEditorView(true, EditorPage::Motor1);
+    m_session->scheduler().setEditorView(true, EditorPage::Motor1);
     openOnPty();
     QString vMin;
-    m_session->table().setEditorField(2, [&](const QString &t) { vMin = t; });
+    connect(&m_session->scheduler(), &PollScheduler::pollReplyShown, this,
+            [&](int row, const Reply &r) {
+                if (row == 2)
+                    vMin = m_session->table().text(row, r.data);
+            });
     // V_MIN of motor 1, polled on the Motor 1 page only
     QCOMPARE(pollUntil(2), QByteArray("#\x05\x00\x00\x00", 5));
     // The user switches to "Motor 2" while the request is out.
-    m_session->setEditorView(true, EditorPage::Motor2);
+    m_session->scheduler().setEditorView(true, EditorPage::Motor2);
     show(QByteArray("\x00\x00\x00\x2A", 4));
-    QCOMPARE(vMin, QStringLiteral("42")); // the row already requested is still shown
-    QCOMPARE(m_session->PollRow(), 4);    // and the next one follows the new page
+    QCOMPARE(vMin, QStringLiteral("42"));          // the row already requested is still shown
+    QCOMPARE(m_session->scheduler().PollRow(), 4); // and the next one follows the new page
 }
 
 void TestPollScheduler::watchdogRepeatsTheUnansweredRow()
@@ -231,20 +236,20 @@ void TestPollScheduler::watchdogRepeatsTheUnansweredRow()
     openOnPty();
     QCOMPARE(pollUntil(5), QByteArray("#\x0B\x00\x00\x00", 5));
     m_now += 2001;
-    m_session->TimerActionsTimer(); // the watchdog gives up on row 5
+    m_session->scheduler().TimerActionsTimer(); // the watchdog gives up on row 5
     QCOMPARE(m_status,
              QStringList{"The board does not respond.|Please check the cable and power."});
-    QCOMPARE(m_session->PollRow(), 5);
+    QCOMPARE(m_session->scheduler().PollRow(), 5);
     m_now += BoardLink::kLateQuiet.count() - 1;
-    m_session->TimerActionsTimer();
+    m_session->scheduler().TimerActionsTimer();
     QVERIFY(m_pty->received().isEmpty()); // a late reply could still come
     m_now += 1;
-    m_session->TimerActionsTimer();
+    m_session->scheduler().TimerActionsTimer();
     QCOMPARE(m_pty->received(), QByteArray("#\x0B\x00\x00\x00", 5)); // asked again
     show(QByteArray("\x00\x00\x00\x01", 4));
     QCOMPARE(m_status.last(), QStringLiteral("The board is active.|KVX310 evaluation board "
                                              "detected!"));
-    QCOMPARE(m_session->PollRow(), 7);
+    QCOMPARE(m_session->scheduler().PollRow(), 7);
 }
 
 void TestPollScheduler::silentBoardIsAskedEvery2000ms()
@@ -257,7 +262,7 @@ void TestPollScheduler::silentBoardIsAskedEvery2000ms()
         sentAt << 0;
     const std::int64_t start = m_now;
     for (++m_now; m_now < start + 10000; ++m_now) {
-        m_session->TimerActionsTimer();
+        m_session->scheduler().TimerActionsTimer();
         if (!m_pty->received().isEmpty())
             sentAt << m_now - start;
     }
@@ -276,12 +281,13 @@ void TestPollScheduler::repliesFeedTraceAndLamps()
 {
     QList<QPair<qint64, int>> positions;
     QList<QPair<qint64, int>> velocities;
-    connect(m_session.get(), &BoardSession::traceValue, this, [&](TraceKind kind, qint64 v, int m) {
-        if (kind == TraceKind::Position)
-            positions.append({v, m});
-        else if (kind == TraceKind::Velocity)
-            velocities.append({v, m});
-    });
+    connect(&m_session->scheduler(), &PollScheduler::traceValue, this,
+            [&](TraceKind kind, qint64 v, int m) {
+                if (kind == TraceKind::Position)
+                    positions.append({v, m});
+                else if (kind == TraceKind::Velocity)
+                    velocities.append({v, m});
+            });
     openOnPty();
     pollUntil(16); // X_ACTUAL of motor 2
     positions.clear();
@@ -300,11 +306,11 @@ void TestPollScheduler::pausedPollingOnlyRunsTheWatchdog()
     QCOMPARE(m_pty->received(), QByteArray("#\x01\x00\x00\x00", 5));
     // Row 0 is outstanding: the pause waits for its reply.
     QTimer::singleShot(PtyPair::kLinePaceMs, this, [this] { m_pty->send(QByteArray(4, '\0')); });
-    const PollPause pause = m_session->PausePolling();
-    QVERIFY(m_session->LinkIdle());
+    const PollPause pause = m_session->link().PausePolling();
+    QVERIFY(m_session->link().LinkIdle());
     QVERIFY(m_pty->received().isEmpty()); // nothing went out as the pause began
     for (int i = 0; i < 10; ++i, ++m_now)
-        m_session->TimerActionsTimer();
+        m_session->scheduler().TimerActionsTimer();
     QVERIFY(m_pty->received().isEmpty());
     QVERIFY(m_events.isEmpty());
 }

@@ -111,11 +111,11 @@ SoakRun::~SoakRun() = default;
 void SoakRun::skip(bool pastQuiet)
 {
     m_skipped += BoardLink::kWatchdogTimeout.count() + 1;
-    m_app.session().TimerActionsTimer();
+    m_app.session().scheduler().TimerActionsTimer();
     if (!pastQuiet)
         return;
     m_skipped += BoardLink::kLateQuiet.count() + 1;
-    m_app.session().TimerActionsTimer();
+    m_app.session().scheduler().TimerActionsTimer();
 }
 
 void SoakRun::mismatch(const QString &what)
@@ -142,7 +142,7 @@ void SoakRun::onFrame(const sim::FrameLogEntry &e)
         m_faultAt = clock();
         m_faultNote = e.note;
         m_requestsSinceFault = 0;
-        m_giveUpsAtFault = m_app.session().counters().unanswered;
+        m_giveUpsAtFault = m_app.session().link().counters().unanswered;
     } else if (m_faultsOpen > 0) {
         ++m_requestsSinceFault;
     }
@@ -180,7 +180,7 @@ void SoakRun::onReplyTaken(bool identification)
     m_figures.worstRecoveryMs = std::max(m_figures.worstRecoveryMs, clock() - m_faultAt);
     m_figures.worstRecoveryRequests =
         std::max(m_figures.worstRecoveryRequests, m_requestsSinceFault);
-    const quint64 giveUps = m_app.session().counters().unanswered - m_giveUpsAtFault;
+    const quint64 giveUps = m_app.session().link().counters().unanswered - m_giveUpsAtFault;
     if (m_requestsSinceFault <= kRecoveryRequests && giveUps <= kRecoveryGiveUps)
         m_figures.recovered += m_faultsOpen;
     else
@@ -282,7 +282,7 @@ void SoakRun::tick()
         m_skipped += std::max<std::int64_t>(0, BoardLink::kWatchdogTimeout.count() + 1 -
                                                    (now - m_lastTaken));
         m_lastTaken = now;
-        m_app.session().TimerActionsTimer();
+        m_app.session().scheduler().TimerActionsTimer();
     }
     if (m_busy || real < m_nextAction)
         return;
@@ -302,9 +302,9 @@ bool SoakRun::run()
 {
     m_app.createWindows();
     m_app.session().setClock([this] { return clock(); });
-    QObject::connect(&m_app.session(), &BoardSession::replyTaken, this,
+    QObject::connect(&m_app.session().link(), &BoardLink::replyTaken, this,
                      [this](bool identification) { onReplyTaken(identification); });
-    QObject::connect(&m_app.session(), &BoardSession::pollReplyShown, this,
+    QObject::connect(&m_app.session().scheduler(), &PollScheduler::pollReplyShown, this,
                      [this](int row, const Reply &r) { onShown(row, r); });
     m_server.board().onFrame = [this](const sim::FrameLogEntry &e) { onFrame(e); };
     // The warning about a low acceleration is answered "Continue" without asking.

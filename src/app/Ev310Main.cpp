@@ -1,7 +1,6 @@
 #include "app/Ev310Main.h"
 
 #include "app/Ev310Warn.h"
-#include "app/IniFile.h"
 #include "app/OpenFailure.h"
 #include "app/PortsDialog.h"
 #include "app/SettingsLocation.h"
@@ -37,9 +36,6 @@ constexpr int kClientWidth = 628; // the outer 636 x 770 less the window frame
 constexpr int kClientHeight = 743;
 constexpr int kPortCount = 9;
 
-const QString kSettingsSection = QStringLiteral("Settings");
-const QString kPortKey = QStringLiteral("COMPort");
-const QString kPortsSection = QStringLiteral("Ports");
 
 struct LedRow
 {
@@ -59,7 +55,7 @@ constexpr const char *kLedNames[] = {"LedXReached1",    "LedReference1", "LedXRe
 TFormMain::TFormMain(const QString &settingsPath, QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
-    , m_settingsPath(settingsPath.isEmpty() ? defaultSettingsPath() : settingsPath)
+    , m_settings(settingsPath.isEmpty() ? defaultSettingsPath() : settingsPath)
 {
     setObjectName(QStringLiteral("FormMain"));
     Hint95 = new THint95(this);
@@ -265,9 +261,7 @@ void TFormMain::FormCreate()
         tr("KVX310 Evaluation Kit") + QStringLiteral(" V") + FormatVersion(ReadFileVersion());
     setWindowTitle(BaseTitle);
 
-    IniFile ini;
-    ini.load(m_settingsPath);
-    const int port = ini.intValue(kSettingsSection, kPortKey, 0);
+    const int port = m_settings.portIndex();
     ComboCOM->setCurrentIndex(port >= 0 && port < kPortCount ? port : -1);
 
     BtnKVX620->hide();
@@ -340,11 +334,9 @@ void TFormMain::showIdentified(BoardVariant variant)
 
 void TFormMain::BtnOpenClick()
 {
-    IniFile ini;
-    ini.load(m_settingsPath);
     // The controls follow the session's "opened", before row 0 goes out: a "Send error!" box
     // for it already finds "Close" enabled and "Open" disabled.
-    if (!m_session.Open(ComboCOM->currentText(), ini.section(kPortsSection))) {
+    if (!m_session.Open(ComboCOM->currentText(), m_settings.ports())) {
         Dialogs::message(this,
                          MessageRequest{QMessageBox::Warning,
                                         tr("Could not open port %1.").arg(ComboCOM->currentText()),
@@ -388,7 +380,7 @@ QString TFormMain::openFailureDetail() const
     const OpenAttempt &open = m_session.lastOpen();
     return kvx::openFailureDetail(OpenFailure{ComboCOM->currentText(), open.target, open.error,
                                               open.errorText, QFileInfo(open.device).group(),
-                                              m_settingsPath});
+                                              m_settings.path()});
 }
 
 void TFormMain::BtnCmd310Click()
@@ -418,18 +410,14 @@ void TFormMain::BtnTrafficClick()
 
 void TFormMain::BtnPortsClick()
 {
-    IniFile ini;
-    ini.load(m_settingsPath);
-    TFormPorts dialog(readPortTargets(ini),
+    TFormPorts dialog(m_settings.portTargets(),
                       m_deviceSource ? m_deviceSource : DeviceSource(&systemSerialDevices), this);
     if (Dialogs::exec(dialog) != QDialog::Accepted)
         return;
     // The file as it is now, with only the port lines changed.
-    ini.load(m_settingsPath);
-    writePortTargets(ini, dialog.targets());
-    if (!ensureSettingsFolder(m_settingsPath) || !ini.save(m_settingsPath))
+    if (!m_settings.setPortTargets(dialog.targets()))
         Dialogs::message(this, MessageRequest{QMessageBox::Warning,
-                                              tr("Could not write %1.").arg(m_settingsPath),
+                                              tr("Could not write %1.").arg(m_settings.path()),
                                               tr("The port choices were not kept.")});
 }
 
@@ -456,11 +444,8 @@ void TFormMain::CbRampMode1Change(QObject *sender)
 void TFormMain::FormClose()
 {
     m_session.Close();
-    IniFile ini;
-    ini.load(m_settingsPath);
-    ini.setValue(kSettingsSection, kPortKey, QString::number(ComboCOM->currentIndex()));
-    ensureSettingsFolder(m_settingsPath); // the configuration folder on first use
-    ini.save(m_settingsPath); // a settings file that cannot be written is not worth a message
+    // A settings file that cannot be written is not worth a message.
+    m_settings.setPortIndex(ComboCOM->currentIndex());
 }
 
 void TFormMain::closeEvent(QCloseEvent *event)

@@ -7,6 +7,7 @@
 // after it so that it can show and close them. User-interface thread only.
 
 #include "app/PortCatalog.h"
+#include "app/ProgramSettings.h"
 #include "controls/Hint95.h"
 #include "session/BoardSession.h"
 
@@ -103,7 +104,7 @@ public:
     // The connection and the poll cycle, shared with the other windows.
     [[nodiscard]] BoardSession &session() { return m_session; }
 
-    [[nodiscard]] QString settingsPath() const { return m_settingsPath; }
+    [[nodiscard]] QString settingsPath() const { return m_settings.path(); }
 
     // Handlers.
     void BtnOpenClick();
@@ -158,7 +159,7 @@ private:
 
     BoardSession m_session;
     std::array<QLabel *, PollTable::kRowCount> m_rowFields{}; // the live value shown of each row
-    QString m_settingsPath;
+    ProgramSettings m_settings;
     TFormAdvanced *m_advanced = nullptr;
     TFormGraphics *m_graphics = nullptr;
     TFormTraffic *m_traffic = nullptr;

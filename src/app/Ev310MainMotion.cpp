@@ -52,6 +52,8 @@ void TFormMain::BtnGo1Click(QObject *sender)
     const int m = motorOf(sender);
     if (m < 0)
         return;
+    // A value still being typed goes out as its field will hold it, and shows so.
+    TSpinEdit::commitAll(Client);
     std::array<QString, kMotorCount> stopped;
     {
         const PollPause pause = m_session.link().PausePolling();
@@ -65,12 +67,14 @@ void TFormMain::BtnStop1Click(QObject *sender)
     const int m = motorOf(sender);
     if (m < 0)
         return;
+    TSpinEdit::commitAll(Client);
     const PollPause pause = m_session.link().PausePolling();
     stopMotor(m);
 }
 
 void TFormMain::BtnGoAllClick()
 {
+    TSpinEdit::commitAll(Client);
     std::array<QString, kMotorCount> stopped;
     {
         const PollPause pause = m_session.link().PausePolling();
@@ -101,6 +105,7 @@ void TFormMain::reportGoStopped(const std::array<QString, kMotorCount> &stopped)
 
 void TFormMain::BtnStopAllClick()
 {
+    TSpinEdit::commitAll(Client);
     const PollPause pause = m_session.link().PausePolling();
     for (int m = 0; m < kMotorCount; ++m)
         stopMotor(m);

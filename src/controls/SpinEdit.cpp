@@ -59,7 +59,7 @@ QAbstractSpinBox::StepEnabled TSpinEdit::stepEnabled() const
     return e;
 }
 
-void TSpinEdit::focusOutEvent(QFocusEvent *event)
+void TSpinEdit::commit()
 {
     // The spin box already holds the clamped value while the typed text still stands, so
     // bringing the text into range changes no value of Qt's: say so ourselves.
@@ -68,6 +68,17 @@ void TSpinEdit::focusOutEvent(QFocusEvent *event)
     setValue(clamped);
     if (typed != clamped)
         emit valueEdited(clamped);
+}
+
+void TSpinEdit::commitAll(const QWidget *root)
+{
+    for (TSpinEdit *spin : root->findChildren<TSpinEdit *>())
+        spin->commit();
+}
+
+void TSpinEdit::focusOutEvent(QFocusEvent *event)
+{
+    commit();
     QSpinBox::focusOutEvent(event);
 }
 

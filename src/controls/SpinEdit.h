@@ -25,6 +25,12 @@ public:
     [[nodiscard]] int boundedValue() const { return std::clamp(Value(), m_minimum, m_maximum); }
     void setValue(int value);
     void stepBy(int steps) override;
+    // Brings a value typed outside the range to its bound now, as leaving the field does, and
+    // says so: whatever writes to the chip sends what the field will hold, never the typed
+    // text wrapped to the register's width.
+    void commit();
+    // commit() for every spin edit in `root`, before a command reads them.
+    static void commitAll(const QWidget *root);
 
 signals:
     // Every change of the text, as typed, with the value it reads as.

@@ -1,5 +1,6 @@
 #include "editor/Ev310Registers.h"
 
+#include "controls/SpinEdit.h"
 #include "editor/GlobalPage.h"
 #include "editor/HexKeyFilter.h"
 #include "editor/MotorPage.h"
@@ -100,8 +101,11 @@ void TFormAdvanced::PageControlChange()
 void TFormAdvanced::BtnSendMot1Click()
 {
     // During a RAM transfer the send goes out between two of its words.
-    // The page and its telegram as clicked: the wait lets the user switch pages or edit.
+    // The page and its telegram as clicked: the wait lets the user switch pages or edit. A
+    // value still being typed (the access key leaves the focus in its field) counts as the
+    // field will hold it.
     QWidget *const sender = PageControl->currentWidget();
+    TSpinEdit::commitAll(sender);
     const Datagram telegram = ComposedTelegram;
     const PollPause pause = m_session.link().PausePolling();
     const bool answered = m_session.link().DirectRequest(telegram).has_value();

@@ -8,6 +8,7 @@
 #include "controls/CheckComboBin.h"
 #include "controls/SpinEdit.h"
 #include "editor/Ev310Registers.h"
+#include "editor/GlobalPage.h"
 #include "editor/MotorPage.h"
 #include "session/BoardSession.h"
 
@@ -33,6 +34,8 @@ private slots:
     void composing_data();
     void composing();
     void typedValueIsBoundedWhenTheFocusLeaves();
+    void accessKeySendsTheBoundedValue_data();
+    void accessKeySendsTheBoundedValue();
     void copyLoadsWhatIsShown();
     void switchingPagesComposesTheActivePage();
     void pollRepliesReachTheFieldsWhileShownTheDecodersAlways();
@@ -189,6 +192,66 @@ void TestFormAdvanced::typedValueIsBoundedWhenTheFocusLeaves()
         spin->setValue(-5000);
         QCOMPARE(spin->value(), lowest);
     }
+}
+
+void TestFormAdvanced::accessKeySendsTheBoundedValue_data()
+{
+    QTest::addColumn<int>("page");
+    QTest::addColumn<int>("item");
+    QTest::addColumn<QString>("editor");
+    QTest::addColumn<QString>("typed");
+    // Each of these used to go out wrapped to the field's width (X_TARGET 9999999 as
+    // -6777217) when Alt+S was pressed with the focus still in the field.
+    QTest::newRow("X_TARGET") << 0 << 0 << "EditXTarg1"
+                              << "9999999";
+    QTest::newRow("V_MIN") << 0 << 2 << "EditVMin1"
+                           << "-5";
+    QTest::newRow("P_MUL") << 0 << 8 << "EditPMul1"
+                           << "100";
+    QTest::newRow("DX_REF_TOLERANCE") << 0 << 12 << "EditTolerance1"
+                                      << "5000";
+    QTest::newRow("V_TARGET, motor 3") << 2 << 4 << "EditVTarg3"
+                                       << "-2048";
+    QTest::newRow("SPI_COVER_POS") << 3 << 0 << "EditSPICP"
+                                   << "100";
+}
+
+void TestFormAdvanced::accessKeySendsTheBoundedValue()
+{
+    QFETCH(int, page);
+    QFETCH(int, item);
+    QFETCH(QString, editor);
+    QFETCH(QString, typed);
+    BoardSession session;
+    TFormAdvanced form(session);
+    form.setActivePage(EditorPage(page));
+    form.show();
+    form.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    QWidget *p = form.Pages[std::size_t(page)];
+    if (page < 3)
+        form.MotorPages[std::size_t(page)]->selectItem(item);
+    else
+        form.GlobalPage->selectItem(item);
+    auto *spin = p->findChild<TSpinEdit *>(editor);
+    auto type = [&] {
+        spin->setFocus();
+        spin->findChild<QLineEdit *>()->selectAll();
+        QTest::keyClicks(spin->findChild<QLineEdit *>(), typed);
+    };
+    // What the field holds once the focus has left it is what must go out.
+    type();
+    const Datagram wrapped = form.ComposedTelegram;
+    p->setFocus();
+    const Datagram bounded = form.ComposedTelegram;
+    QVERIFY(wrapped != bounded);
+    spin->setValue(0);
+    type();
+    QCOMPARE(form.ComposedTelegram, wrapped);
+    // An access key clicks its button a moment later, the focus left where it was.
+    QTest::keyClick(spin->findChild<QLineEdit *>(), Qt::Key_S, Qt::AltModifier);
+    QTRY_COMPARE(form.ComposedTelegram, bounded);
+    QVERIFY(spin->hasFocus());
 }
 
 void TestFormAdvanced::copyLoadsWhatIsShown()

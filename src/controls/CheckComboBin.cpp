@@ -1,14 +1,16 @@
 #include "controls/CheckComboBin.h"
 
 #include <QAction>
-#include <QCursor>
 #include <QEvent>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QPainter>
+#include <QMouseEvent>
 #include <QScreen>
+#include <QStyle>
 #include <QToolButton>
 
 #include <algorithm>
@@ -224,11 +226,8 @@ void TCheckedComboBinary::closeDropDown()
 
 void TCheckedComboBinary::ArrowClick()
 {
-    if (m_closingClick) {
-        // This click only closed the drop-down.
-        m_closingClick = false;
-        return;
-    }
+    // The click that closed the drop-down never gets here (see eventFilter): every click on
+    // the arrow opens it.
     emit OnClick();
     if (m_columns > 1)
         m_dropDownLines = int(m_items.size()) / m_columns + 1;
@@ -240,9 +239,15 @@ void TCheckedComboBinary::ArrowClick()
     DropDown->setFont(font());
     CheckList->setFont(font());
     const QFontMetrics metrics(font());
-    const int width =
-        (m_items.isEmpty() ? 0 : metrics.horizontalAdvance(m_items[longestItem()])) + 25;
+    // The longest item whole, its check box and margins as the style draws them, and room for
+    // the scroll bar when not every item fits: never less than the text and 25 pixels.
     const int itemHeight = CheckList->count() > 0 ? CheckList->sizeHintForRow(0) : metrics.height();
+    const int textWidth = m_items.isEmpty() ? 0 : metrics.horizontalAdvance(m_items[longestItem()]);
+    const bool scrolls = m_columns <= 1 && m_items.size() > m_dropDownLines;
+    const int itemWidth = std::max(textWidth + 25, CheckList->sizeHintForColumn(0) + 4);
+    const int width = (m_columns > 1 ? itemWidth * m_columns : itemWidth) +
+                      (scrolls ? style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this)
+                               : 0);
     const int height = itemHeight * m_dropDownLines + 4;
     const QScreen *screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
     // Near the bottom of the screen it opens above the control instead.
@@ -259,18 +264,26 @@ void TCheckedComboBinary::ArrowClick()
     CheckList->setFocus();
 }
 
-void TCheckedComboBinary::droppedDownClosed()
-{
-    // A click on the arrow button that closed the list must not open it again at once.
-    const QPoint p = ArrowButton->mapFromGlobal(QCursor::pos());
-    m_closingClick =
-        p.x() > 0 && p.x() < ArrowButton->width() && p.y() > 0 && p.y() < ArrowButton->height();
-}
-
 bool TCheckedComboBinary::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == DropDown && event->type() == QEvent::Hide) {
-        droppedDownClosed();
+    if (watched == DropDown && event->type() == QEvent::MouseButtonPress) {
+        // A press outside the drop-down closes it. On the arrow button it must not reach the
+        // button afterwards and open the list again. Whether the system passes such a press on
+        // differs (X11 does not, so a mark set for it used to swallow the next click): here
+        // it never does.
+        const auto *press = static_cast<QMouseEvent *>(event);
+        const QPoint global = press->globalPosition().toPoint();
+        if (!DropDown->geometry().contains(global) &&
+            ArrowButton->rect().contains(ArrowButton->mapFromGlobal(global)))
+            DropDown->setAttribute(Qt::WA_NoMouseReplay);
+    } else if (watched == TextBox && event->type() == QEvent::KeyPress) {
+        // The keys that open a drop-down list in every combo box.
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if (key->key() == Qt::Key_F4 ||
+            (key->key() == Qt::Key_Down && key->modifiers().testFlag(Qt::AltModifier))) {
+            ArrowClick();
+            return true;
+        }
     } else if (watched == TextBox && event->type() == QEvent::FocusIn) {
         setBackground(TextBox, Qt::white);
         emit OnEnter();

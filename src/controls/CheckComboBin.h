@@ -54,8 +54,7 @@ public:
     void SetChecked(int index, bool checked);
     [[nodiscard]] bool isChecked(int index) const;
 
-    // The arrow button's click: opens the drop-down, unless this click is the one that just
-    // closed it.
+    // The arrow button's click (or F4, Alt+Down in the text box): opens the drop-down.
     void ArrowClick();
     [[nodiscard]] bool isDroppedDown() const;
     void closeDropDown();
@@ -87,7 +86,6 @@ private:
     void fillCheckList();
     void render();
     void markFromCheckList(QListWidgetItem *item);
-    void droppedDownClosed();
     [[nodiscard]] int longestItem() const;
 
     QStringList m_items;
@@ -95,7 +93,6 @@ private:
     int m_columns = 0;
     int m_dropDownLines = kMinDropDownLines;
     QColor m_notFocusColor = Qt::white;
-    bool m_closingClick = false;
     bool m_filling = false;
 };
 

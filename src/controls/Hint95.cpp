@@ -134,6 +134,10 @@ THint95::THint95(QObject *parent)
     m_window = new THintWindow95(m_style, m_font);
     m_showTimer->setSingleShot(true);
     m_hideTimer->setSingleShot(true);
+    // A coarse timer may fire 5 % early: a 5 s hint went after 4.75 s.
+    m_showTimer->setTimerType(Qt::PreciseTimer);
+    m_hideTimer->setTimerType(Qt::PreciseTimer);
+    m_hideTimer->setObjectName(QStringLiteral("HideTimer"));
     connect(m_showTimer, &QTimer::timeout, this, [this] {
         if (m_control && m_control->isVisible())
             showHint(m_control, m_cursor);
@@ -223,6 +227,14 @@ void THint95::cancelHint()
     m_window->hide();
 }
 
+void THint95::forgetControl()
+{
+    cancelHint();
+    m_control = nullptr;
+    // Coming back to the very pixel it left from is a move like any other.
+    m_lastMove.reset();
+}
+
 void THint95::mouseAt(QPoint global)
 {
     // One move of the mouse reaches the filter once for its window and once for each widget it
@@ -263,14 +275,11 @@ bool THint95::eventFilter(QObject *watched, QEvent *event)
         cancelHint();
         break;
     case QEvent::Leave:
-        if (watched->isWidgetType() && static_cast<QWidget *>(watched)->isWindow()) {
-            cancelHint();
-            m_control = nullptr;
-        }
+        if (watched->isWidgetType() && static_cast<QWidget *>(watched)->isWindow())
+            forgetControl();
         break;
     case QEvent::ApplicationDeactivate:
-        cancelHint();
-        m_control = nullptr;
+        forgetControl();
         break;
     case QEvent::ApplicationFontChange:
         if (watched == qApp)

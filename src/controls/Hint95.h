@@ -103,6 +103,8 @@ private:
     // The control whose hint covers `w`: itself or the nearest parent in its window with one.
     [[nodiscard]] static QWidget *hintedControl(QWidget *w);
     void mouseAt(QPoint global);
+    // The mouse has left the program's windows: no control is under it any more.
+    void forgetControl();
     void readFont();
 
     THintStyle m_style = THintStyle::hsWindows95;

@@ -8,7 +8,9 @@
 #include <QHelpEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QMouseEvent>
 #include <QTest>
+#include <QTimer>
 #include <QToolTip>
 
 using namespace kvx;
@@ -23,6 +25,7 @@ private slots:
     void cursorDepthFromItsImage();
     void longHintWraps();
     void restingMouseShowsTheHint();
+    void comingBackToTheSamePixelShowsTheHint();
 };
 
 void TestHint95::placement_data()
@@ -128,6 +131,34 @@ void TestHint95::restingMouseShowsTheHint()
     QTest::mouseMove(button, QPoint(12, 12));
     QTest::qWait(THint95::kHintPause + 100);
     QVERIFY(!hints.hintShown());
+}
+
+void TestHint95::comingBackToTheSamePixelShowsTheHint()
+{
+    THint95 hints;
+    hints.OnShowHint = [](QString &, bool &, THintInfo &info) { info.HideTimeout = 5000; };
+    QWidget window;
+    window.resize(300, 200);
+    auto *button = new QPushButton(QStringLiteral("Go"), &window);
+    button->setGeometry(20, 20, 100, 30);
+    button->setToolTip(QStringLiteral("Start the motor."));
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QTest::mouseMove(button, QPoint(10, 10));
+    QTRY_VERIFY_WITH_TIMEOUT(hints.hintShown(), 2000);
+    // Hidden after the time asked, on a timer that may not fire early.
+    const auto *hide = hints.findChild<QTimer *>(QStringLiteral("HideTimer"));
+    QVERIFY(hide && hide->isActive());
+    QCOMPARE(hide->interval(), 5000);
+    QCOMPARE(hide->timerType(), Qt::PreciseTimer);
+    // The mouse leaves the program's windows and comes back to the same pixel.
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(&window, &leave);
+    QVERIFY(!hints.hintShown());
+    QMouseEvent back(QEvent::MouseMove, QPointF(10, 10), button->mapToGlobal(QPointF(10, 10)),
+                     Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(button, &back);
+    QTRY_VERIFY_WITH_TIMEOUT(hints.hintShown(), 2000);
 }
 
 QTEST_MAIN(TestHint95)

@@ -6,6 +6,7 @@
 #include "controls/FloatSpinEdit.h"
 
 #include <QLineEdit>
+#include <QScopeGuard>
 #include <QTest>
 #include <QToolButton>
 
@@ -22,6 +23,8 @@ private slots:
     void steps();
     void typing_data();
     void typing();
+    void typingWhereTheSeparatorIsAComma_data();
+    void typingWhereTheSeparatorIsAComma();
     void readOnlyAndEditorDisabled();
     void limits_data();
     void limits();
@@ -99,6 +102,40 @@ void TestFloatSpinEdit::typing_data()
     QTest::newRow("+.5") << "+.5" << true << "0.5" << 0;
     QTest::newRow("letters, blank, exponent") << "a0 e.2x" << false << "0.2" << 4;
     QTest::newRow("a comma is no separator here") << "0,5" << false << "1" << 1; // 05
+}
+
+void TestFloatSpinEdit::typingWhereTheSeparatorIsAComma_data()
+{
+    QTest::addColumn<QString>("keys");
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<double>("value");
+    QTest::addColumn<int>("beeps");
+    // The user's own separator, as in every field of theirs; the point is refused as a key.
+    QTest::newRow("0,75 kept") << "0,75"
+                               << "0,75" << 0.75 << 0;
+    QTest::newRow("a point is no separator here") << "0.5"
+                                                  << "1" << 1.0 << 1; // 05
+    QTest::newRow("-,25") << "-,25"
+                          << "-0,25" << -0.25 << 0;
+}
+
+void TestFloatSpinEdit::typingWhereTheSeparatorIsAComma()
+{
+    QFETCH(QString, keys);
+    QFETCH(QString, shown);
+    QFETCH(double, value);
+    QFETCH(int, beeps);
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    const auto restore = qScopeGuard([] { QLocale::setDefault(QLocale::c()); });
+    QLineEdit *line = m_edit->lineEdit();
+    line->setFocus();
+    line->selectAll();
+    QTest::keyClick(line, Qt::Key_Delete);
+    QTest::keyClicks(line, keys);
+    m_other->setFocus();
+    QCOMPARE(m_edit->text(), shown);
+    QCOMPARE(m_edit->Value(), value);
+    QCOMPARE(m_beeps, beeps);
 }
 
 void TestFloatSpinEdit::typing()

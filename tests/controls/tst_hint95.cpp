@@ -6,9 +6,9 @@
 
 #include <QBitmap>
 #include <QHelpEvent>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
-#include <QMouseEvent>
 #include <QTest>
 #include <QTimer>
 #include <QToolTip>

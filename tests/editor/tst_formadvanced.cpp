@@ -4,6 +4,7 @@
 // editors' ranges. The composing rules alone are tst_motoritems'; the pages on a live board
 // are tests/app's.
 
+#include "chip/RegisterMap.h"
 #include "common/TelegramText.h"
 #include "controls/CheckComboBin.h"
 #include "controls/SpinEdit.h"
@@ -274,6 +275,18 @@ void TestFormAdvanced::copyLoadsWhatIsShown()
     QCOMPARE(refConf->BitText(), QStringLiteral("0101"));
     QCOMPARE(p->findChild<TSpinEdit *>(QStringLiteral("EditXTarg1"))->value(), -5);
     QCOMPARE(telegram(p), QStringLiteral("14 00 05 00")); // the copy composes
+
+    // The interrupt mask (bits 15..8) and flags (bits 7..0) as read, each into its own box: a
+    // pattern that differs between them and within each shows a swap.
+    session.scheduler().showPollReply(PollTable::motorRow(0, motor::Interrupts),
+                                      {0, {0x00, 0x81, 0x06}});
+    p->selectItem(10);
+    p->BtnCopyClick();
+    QCOMPARE(p->findChild<TCheckedComboBinary *>(QStringLiteral("CbIMask1"))->BitText(),
+             QStringLiteral("10000001"));
+    QCOMPARE(p->findChild<TCheckedComboBinary *>(QStringLiteral("CbIFlags1"))->BitText(),
+             QStringLiteral("00000110"));
+    QCOMPARE(telegram(p), QStringLiteral("16 00 81 06"));
 }
 
 void TestFormAdvanced::switchingPagesComposesTheActivePage()

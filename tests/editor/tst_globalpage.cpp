@@ -31,6 +31,8 @@ private slots:
     void composing_data();
     void composing();
     void decodersAndCopy();
+    void eachFlagAlone_data();
+    void eachFlagAlone();
     void keyFilter_data();
     void keyFilter();
 
@@ -155,6 +157,57 @@ void TestGlobalPage::decodersAndCopy()
     QCOMPARE(p->EditSPICP->value(), 63);
     QCOMPARE(p->EditSPICT->text(), QStringLiteral("a1b2c3")); // the mask lowers letters
     QCOMPARE(telegram(p), QStringLiteral("7E 31 FF FF"));     // the copy composes
+}
+
+void TestGlobalPage::eachFlagAlone_data()
+{
+    // Each flag of GLOBAL_PARAMETERS (common index 15) by itself, its bit written by hand from
+    // the protocol: a flag read into another's lamp or box, or composed into another's bit,
+    // shows in its row (all flags set at once would hide a swap).
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<QString>("led");
+    QTest::addColumn<uint>("bits");
+    QTest::newRow("SPI_CS") << "CbSPICS"
+                            << "LedSPICS" << 0x000004u;
+    QTest::newRow("SPI_CLK") << "CbSPICLK"
+                             << "LedSPICLK" << 0x000008u;
+    QTest::newRow("PoPH") << "CbPoPH"
+                          << "LedPoPH" << 0x000010u;
+    QTest::newRow("PoFD") << "CbPoFD"
+                          << "LedPoFD" << 0x000020u;
+    QTest::newRow("PoDAC") << "CbPoDAC"
+                           << "LedPoDAC" << 0x000040u;
+    QTest::newRow("csComInd") << "CbCsCI"
+                              << "LedCsCI" << 0x000080u;
+    QTest::newRow("SPI_CONTINUOS_UPD") << "CbSPIContUpd"
+                                       << "LedSPIContUpd" << 0x010000u;
+    QTest::newRow("REFMUX") << "CbRefMux"
+                            << "LedRefMux" << 0x100000u;
+    QTest::newRow("M1R_REF") << "CbMot1rRef"
+                             << "LedMot1rRef" << 0x200000u;
+}
+
+void TestGlobalPage::eachFlagAlone()
+{
+    QFETCH(QString, box);
+    QFETCH(QString, led);
+    QFETCH(uint, bits);
+    BoardSession session;
+    TFormAdvanced form(session);
+    form.setActivePage(EditorPage::Global);
+    form.show();
+    TGlobalPage *p = form.GlobalPage;
+    p->selectItem(3);
+    session.scheduler().showPollReply(PollTable::commonRow(common::GlobalParameters),
+                                      {0, DataBytes::fromValue(bits)});
+    for (const TLuLedLittle *l : p->FlagLeds) {
+        QCOMPARE(l->LedColor(),
+                 l->objectName() == led ? TLedLittleColor::lcCyan : TLedLittleColor::lcDarkCyan);
+    }
+    p->BtnCopyGlobalClick();
+    for (const QCheckBox *b : p->Flags)
+        QCOMPARE(b->isChecked(), b->objectName() == box);
+    QCOMPARE(form.ComposedTelegram, Datagram::make(0x7E, bits));
 }
 
 void TestGlobalPage::keyFilter_data()

@@ -3,7 +3,9 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDialog>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 
 namespace kvx {
 
@@ -54,10 +56,26 @@ QString Dialogs::chooseFile(QWidget *parent, const FileRequest &request)
 {
     if (fileHandler())
         return fileHandler()(parent, request);
-    return request.save ? QFileDialog::getSaveFileName(parent, request.caption,
-                                                       request.proposedName, request.filter)
-                        : QFileDialog::getOpenFileName(parent, request.caption,
-                                                       request.proposedName, request.filter);
+    if (!request.save)
+        return QFileDialog::getOpenFileName(parent, request.caption, request.proposedName,
+                                            request.filter);
+    // A file is saved only into a folder that exists: one typed by mistake is refused here,
+    // with the dialog opened again, rather than later by the write.
+    QString start = request.proposedName;
+    for (;;) {
+        const QString path =
+            QFileDialog::getSaveFileName(parent, request.caption, start, request.filter);
+        const QFileInfo chosen(path);
+        if (path.isEmpty() || chosen.absoluteDir().exists())
+            return path;
+        message(
+            parent,
+            MessageRequest{QMessageBox::Warning,
+                           QCoreApplication::translate("Dialogs", "The folder %1 does not exist.")
+                               .arg(QDir::toNativeSeparators(chosen.absolutePath())),
+                           QCoreApplication::translate("Dialogs", "Choose a folder that exists.")});
+        start = path;
+    }
 }
 
 void Dialogs::beep()

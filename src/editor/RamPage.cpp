@@ -39,7 +39,9 @@ const QString kFilter = QStringLiteral("KVX310 Configuration files (*.310);;All 
 // Two characters, letters or digits, letters turned to lower case as typed.
 const QString kCellMask = QStringLiteral("<NN");
 
-// The cell editor: the mask and the key filter; a cell merely visited keeps its text.
+// The cell editor: the mask and the key filter; a cell merely visited keeps its text. What is
+// typed reaches the cell at once: half a value ("a") would otherwise be dropped when the editor
+// closes, by a click elsewhere as by Tab, since it does not fill the mask.
 class CellDelegate : public QStyledItemDelegate
 {
 public:
@@ -54,6 +56,8 @@ public:
         auto *edit = new QLineEdit(parent);
         edit->setInputMask(kCellMask);
         m_keys.watch(edit);
+        auto *self = const_cast<CellDelegate *>(this); // createEditor is const in Qt's interface
+        connect(edit, &QLineEdit::textEdited, self, [self, edit] { emit self->commitData(edit); });
         return edit;
     }
     void setModelData(QWidget *editor, QAbstractItemModel *model,
@@ -210,8 +214,18 @@ RamCells TRamPage::cells() const
 
 void TRamPage::setCell(int byte, const QString &text)
 {
-    if (byte >= 0 && byte < kRamByteCount)
-        StringGridHex->item(byte / kRamColumns, byte % kRamColumns)->setText(text);
+    if (byte < 0 || byte >= kRamByteCount)
+        return;
+    QTableWidgetItem *item = StringGridHex->item(byte / kRamColumns, byte % kRamColumns);
+    item->setText(text);
+    // A text longer than two digits (from a file) is shown whole in a smaller font, so that the
+    // user sees what "Write" will refuse rather than "1...".
+    QFont font = StringGridHex->font();
+    const int room = StringGridHex->columnWidth(0) - 6;
+    const int wide = QFontMetrics(font).horizontalAdvance(text);
+    if (wide > room)
+        font.setPixelSize(std::max(6, font.pixelSize() * room / wide));
+    item->setFont(font);
 }
 
 void TRamPage::setCells(const RamCells &cells)
@@ -228,11 +242,17 @@ void TRamPage::showProgress(int word)
 
 void TRamPage::setBusy(bool busy)
 {
-    // One transfer at a time from this page; the windows stay responsive meanwhile.
+    // One transfer at a time from this page; the windows stay responsive meanwhile. Disabling
+    // the button that has the focus hands it on (to Sigma, its text selected): it comes back
+    // where it was.
     m_busy = busy;
+    if (busy)
+        m_focusBefore = QApplication::focusWidget();
     for (QPushButton *b :
          {BtnReadRAM, BtnWriteRAM, BtnLoadRAM, BtnSaveRAM, BtnSendSPIMan, BtnShapeCalc, BtnShapeCW})
         b->setEnabled(!busy);
+    if (!busy && m_focusBefore && m_focusBefore->isEnabled() && m_focusBefore->isVisible())
+        m_focusBefore->setFocus(Qt::OtherFocusReason);
 }
 
 bool TRamPage::checkCells()
@@ -260,7 +280,13 @@ void TRamPage::reportStop(bool write, int word, bool sent)
             .arg(hexText(std::uint8_t(2 * word)), hexText(std::uint8_t(2 * word + 1)));
     QString text;
     QString detail;
-    if (!sent) {
+    if (!m_session.Connected()) {
+        // The user closed the port, or the device went: the board is not to blame.
+        text = tr("The transfer stopped at RAM word %1: the port was closed.").arg(word);
+        detail = write ? tr("The words before it were written; the RAM may hold a mix of old "
+                            "and new values.")
+                       : tr("The RAM table is left as it was.");
+    } else if (!sent) {
         text = tr("RAM word %1 could not be sent: the connection to the board is lost.").arg(word);
         detail = write ? tr("The words before it were written; the RAM may hold a mix of old "
                             "and new values.")

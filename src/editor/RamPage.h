@@ -9,6 +9,7 @@
 #include "editor/RamTable.h"
 #include "link/BoardLink.h"
 
+#include <QPointer>
 #include <QWidget>
 
 #include <array>
@@ -83,6 +84,8 @@ private:
 
     BoardSession &m_session;
     bool m_busy = false;
+    // What had the focus before a transfer disabled the buttons, to give it back after.
+    QPointer<QWidget> m_focusBefore;
 };
 
 } // namespace kvx

@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -36,6 +37,8 @@ private slots:
     void manualTelegram();
     void failedSaveKeepsTheOldFile();
     void loadThroughThePage();
+    void gridKeepsWhatIsTypedAndShowsWhatIsLoaded();
+    void closingThePortDuringATransferSaysSo();
 
 private:
     // A board answering nothing to `silentTo`; its watchdog waits are skipped by moving the
@@ -299,6 +302,58 @@ void TestRamPage::loadThroughThePage()
     QCOMPARE(m_app->messages.size(), 2);
     QCOMPARE(m_app->messages[1].informative, QStringLiteral("It is not a file."));
     QCOMPARE(page().cells()[16], QStringLiteral("3C"));
+}
+
+void TestRamPage::gridKeepsWhatIsTypedAndShowsWhatIsLoaded()
+{
+    m_app = std::make_unique<AppFixture>();
+    m_app->createWindows();
+    TFormAdvanced &form = m_app->advanced();
+    form.setActivePage(EditorPage::Ram);
+    form.show();
+    form.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    QTableWidget *grid = page().StringGridHex;
+    auto typeInto = [&](int row, int column, const QString &keys) {
+        grid->setCurrentCell(row, column);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); // the last editor
+        QLineEdit *edit = grid->findChild<QLineEdit *>();
+        QVERIFY(edit);
+        edit->setFocus();
+        QTest::keyClicks(edit, keys);
+    };
+    // Half a value typed stays, whether the user tabs on or clicks another cell (a click used
+    // to throw it away); Write refuses it later with the table's message.
+    typeInto(2, 3, QStringLiteral("a"));
+    QTest::keyClick(grid->findChild<QLineEdit *>(), Qt::Key_Tab);
+    QCOMPARE(grid->item(2, 3)->text(), QStringLiteral("a"));
+    typeInto(2, 5, QStringLiteral("b"));
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {},
+                      grid->visualItemRect(grid->item(0, 0)).center());
+    QCOMPARE(grid->item(2, 5)->text(), QStringLiteral("b"));
+
+    // A longer text from a file is shown whole, not as "1...".
+    page().setCell(5, QStringLiteral("1FF"));
+    QTableWidgetItem *loaded = grid->item(0, 5);
+    QVERIFY(QFontMetrics(loaded->font()).horizontalAdvance(QStringLiteral("1FF")) <
+            grid->visualItemRect(loaded).width() - 4);
+
+    // The focus stays where it was through a transfer (it used to land in Sigma).
+    page().BtnReadRAM->setFocus();
+    page().BtnReadRAMClick(); // no board: the transfer stops at once and says so
+    QVERIFY(page().BtnReadRAM->hasFocus());
+}
+
+void TestRamPage::closingThePortDuringATransferSaysSo()
+{
+    open();
+    QVERIFY(!QTest::currentTestFailed());
+    QTimer::singleShot(60, this, [this] { m_app->main().BtnCloseClick(); });
+    page().BtnReadRAMClick();
+    QCOMPARE(m_app->messages.size(), 1);
+    // It used to blame the board: "The board did not answer the read of RAM word ...".
+    QVERIFY2(m_app->messages[0].text.endsWith(QLatin1String("the port was closed.")),
+             qPrintable(m_app->messages[0].text));
 }
 
 QTEST_MAIN(TestRamPage)

@@ -60,6 +60,12 @@ public:
         connect(edit, &QLineEdit::textEdited, self, [self, edit] { emit self->commitData(edit); });
         return edit;
     }
+    void setEditorData(QWidget *editor, const QModelIndex &index) const override
+    {
+        // While the user types, the cell follows the editor, never the other way round.
+        if (!static_cast<QLineEdit *>(editor)->isModified())
+            QStyledItemDelegate::setEditorData(editor, index);
+    }
     void setModelData(QWidget *editor, QAbstractItemModel *model,
                       const QModelIndex &index) const override
     {

@@ -36,7 +36,6 @@ constexpr int kClientWidth = 628; // the outer 636 x 770 less the window frame
 constexpr int kClientHeight = 743;
 constexpr int kPortCount = 9;
 
-
 struct LedRow
 {
     int bit;
@@ -63,6 +62,7 @@ TFormMain::TFormMain(const QString &settingsPath, QWidget *parent)
         Hint95ShowHint(hint, canShow, info);
     };
     buildInterface();
+    nameFieldsByTheirCaptions(this);
     wireSession();
     FormCreate();
 }
@@ -106,6 +106,8 @@ void TFormMain::buildInterface()
                       tr("Clicking this button closes the serial port."));
     StaticInfo1 = sunkenField(GrpCOM, QStringLiteral("StaticInfo1"), {16, 56, 265, 17});
     StaticInfo2 = sunkenField(GrpCOM, QStringLiteral("StaticInfo2"), {16, 80, 265, 17});
+    StaticInfo1->setAccessibleName(tr("Status"));
+    StaticInfo2->setAccessibleName(tr("Status, second line"));
 
     GrpMore = group(Client, QStringLiteral("GrpMore"), tr(" More "), {8, 136, 305, 145});
     BtnCmd310 = button(GrpMore, QStringLiteral("BtnCmd310"), tr("KVX &310 Registers..."),

@@ -67,6 +67,67 @@ QGroupBox *group(QWidget *parent, const QString &name, const QString &title, con
     return g;
 }
 
+namespace {
+
+bool isDisplayField(const QWidget *w)
+{
+    const auto *label = qobject_cast<const QLabel *>(w);
+    return (label && label->frameShape() != QFrame::NoFrame) || w->inherits("kvx::TLuLedLittle");
+}
+
+// The caption on the field's row nearest to it, beside it on either side.
+const QLabel *captionOf(const QWidget *field)
+{
+    const QLabel *best = nullptr;
+    int bestDistance = 0;
+    const QRect f = field->geometry();
+    for (const QLabel *l :
+         field->parentWidget()->findChildren<QLabel *>(Qt::FindDirectChildrenOnly)) {
+        if (l == field || l->frameShape() != QFrame::NoFrame || l->isHidden() ||
+            l->text().trimmed().isEmpty())
+            continue;
+        const int middle = l->geometry().center().y();
+        if (middle < f.top() - 4 || middle > f.bottom() + 4)
+            continue;
+        const int distance = l->geometry().left() >= f.right() ? l->geometry().left() - f.right()
+                                                               : f.left() - l->geometry().right();
+        if (distance >= -2 && (!best || distance < bestDistance)) {
+            best = l;
+            bestDistance = distance;
+        }
+    }
+    return best;
+}
+
+} // namespace
+
+void nameFieldsByTheirCaptions(QWidget *root, const QString &context)
+{
+    for (QWidget *w : root->findChildren<QWidget *>()) {
+        if (!w->accessibleName().isEmpty() || !isDisplayField(w) || !w->parentWidget())
+            continue;
+        const QLabel *label = captionOf(w);
+        if (!label)
+            continue;
+        QString name = label->text().remove(QLatin1Char('&')).trimmed();
+        if (name.endsWith(QLatin1Char(':')))
+            name.chop(1);
+        QStringList where;
+        for (const QWidget *p = w->parentWidget(); p && p != root; p = p->parentWidget()) {
+            if (const auto *group = qobject_cast<const QGroupBox *>(p);
+                group && !group->title().trimmed().isEmpty()) {
+                where << group->title().trimmed();
+                break;
+            }
+        }
+        if (!context.isEmpty())
+            where << context;
+        if (!where.isEmpty())
+            name += QStringLiteral(" (") + where.join(QStringLiteral(", ")) + QLatin1Char(')');
+        w->setAccessibleName(name);
+    }
+}
+
 void showText(QLabel *field, const QString &text)
 {
     if (field->text() != text)

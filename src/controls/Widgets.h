@@ -36,4 +36,10 @@ QGroupBox *group(QWidget *parent, const QString &name, const QString &title, con
 // cycle rewrites every field many times a second, mostly with the text it already holds.
 void showText(QLabel *field, const QString &text);
 
+// Gives every display field (a sunken label) and LED in `root` that has none an accessible
+// name: the caption beside it on its row, and the group it sits in ("Actual Position (Motor
+// 1)"), so that a screen reader can tell the fields apart. Run once a window is built.
+// `context` ("Motor 1"), if any, is added where one window holds like groups several times.
+void nameFieldsByTheirCaptions(QWidget *root, const QString &context = {});
+
 } // namespace kvx

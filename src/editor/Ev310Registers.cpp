@@ -1,6 +1,7 @@
 #include "editor/Ev310Registers.h"
 
 #include "controls/SpinEdit.h"
+#include "controls/Widgets.h"
 #include "editor/GlobalPage.h"
 #include "editor/HexKeyFilter.h"
 #include "editor/MotorPage.h"
@@ -55,6 +56,7 @@ TFormAdvanced::TFormAdvanced(BoardSession &session, QWidget *parent)
     }
     PageControl->setCurrentIndex(0);
     connect(PageControl, &QTabWidget::currentChanged, this, [this] { PageControlChange(); });
+    nameFieldsByTheirCaptions(this);
     FormCreate();
 }
 

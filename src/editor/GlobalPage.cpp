@@ -208,6 +208,13 @@ void TGlobalPage::buildRegisters(HexKeyFilter &keys)
                 QLatin1String(f.ledText), f.ledAt + QPoint(20, 1));
     }
     StaticLSMD = sunkenField(GrpGlobalAct, QStringLiteral("StaticLSMD"), {8, 266, 41, 17});
+    // Each stands on the row of its editor, in the other group.
+    for (const auto &[field, name] : {std::pair{StaticSPICP, "SPI_COVER_POS"},
+                                      {StaticSPICL, "SPI_COVER_LEN"},
+                                      {StaticSPICT, "SPI_COVER_TELEGRAM"},
+                                      {StaticClkDiv, "SPI_CLK_DIV"},
+                                      {StaticLSMD, "LSMD"}})
+        field->setAccessibleName(QLatin1String(name) + tr(" (actual value)"));
 }
 
 void TGlobalPage::buildTelegram()

@@ -77,6 +77,7 @@ TMotorPage::TMotorPage(int motor, Datagram &telegram, QWidget *parent)
 {
     setObjectName(name("TabMot"));
     buildPage();
+    nameFieldsByTheirCaptions(this, tr("Motor %1").arg(m_motor + 1));
     UpdateEnabledEditors();
     // The registers shown in one display field.
     for (int item : {0, 1, 2, 3, 4, 5, 6, 12})
@@ -207,6 +208,11 @@ void TMotorPage::buildItemRow(int item)
         }
         if (const char *d = names.displays[i]) {
             slot.display = sunkenField(GrpAct, name(d), {displayX, y + 2, displayWidth, 17});
+            // No caption stands beside it: the register's row is named in another group.
+            const std::string_view label = reg.fields.size() == 1 ? reg.name : slot.field->name;
+            slot.display->setAccessibleName(
+                QString::fromUtf8(label.data(), qsizetype(label.size())) +
+                tr(" (Motor %1, actual value)").arg(m_motor + 1));
             displayX += displayWidth + 4;
         }
         fields.push_back(slot);

@@ -1,5 +1,7 @@
 #include "editor/TelegramGroup.h"
 
+#include <QCoreApplication>
+
 #include "chip/ValueFormat.h"
 #include "controls/Widgets.h"
 
@@ -21,6 +23,12 @@ TelegramFields telegramFields(QWidget *group, const QString &prefix, const QStri
                                 {first.x() + 32 * i, first.y(), 25, 25}, QStringLiteral("FF"));
         l->setFont(big);
         l->setAlignment(Qt::AlignCenter);
+        l->setAccessibleName(
+            QCoreApplication::translate("TelegramGroup", "SPI telegram byte %1 (%2)")
+                .arg(i + 1)
+                .arg(suffix == QLatin1String("G")
+                         ? QCoreApplication::translate("TelegramGroup", "Global Parameters")
+                         : QCoreApplication::translate("TelegramGroup", "Motor %1").arg(suffix)));
         fields[std::size_t(i)] = l;
     }
     return fields;

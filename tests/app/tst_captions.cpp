@@ -8,6 +8,7 @@
 #include "common/TextFit.h"
 
 #include <QLabel>
+#include <QMap>
 #include <QTest>
 
 using namespace kvx;
@@ -22,6 +23,8 @@ private slots:
     void everyTextFits();
     void everyHintIsABalloon_data() { everyTextFits_data(); }
     void everyHintIsABalloon();
+    void everyFieldHasItsOwnName_data() { everyTextFits_data(); }
+    void everyFieldHasItsOwnName();
 };
 
 void TestCaptions::initTestCase()
@@ -83,6 +86,27 @@ void TestCaptions::everyHintIsABalloon()
         QVERIFY2(hints.hintWindow()->width() <= 200, qPrintable(c->objectName()));
     }
     QVERIFY(hinted > 0 || window == 3);
+}
+
+void TestCaptions::everyFieldHasItsOwnName()
+{
+    // A screen reader tells a window's display fields and lamps apart by their names only.
+    QFETCH(int, window);
+    AppFixture app;
+    app.createWindows();
+    QWidget *const windows[] = {&app.main(), &app.advanced(), &app.graphics(), &app.warning(),
+                                &app.traffic()};
+    QMap<QString, QString> named; // accessible name -> object name
+    for (const QWidget *w : windows[window]->findChildren<QWidget *>()) {
+        const auto *label = qobject_cast<const QLabel *>(w);
+        if (!(label && label->frameShape() != QFrame::NoFrame) && !w->inherits("kvx::TLuLedLittle"))
+            continue;
+        const QString name = w->accessibleName();
+        QVERIFY2(!name.isEmpty(), qPrintable(w->objectName()));
+        QVERIFY2(!named.contains(name), qPrintable(name + QStringLiteral(": ") + named.value(name) +
+                                                   QStringLiteral(", ") + w->objectName()));
+        named.insert(name, w->objectName());
+    }
 }
 
 QTEST_MAIN(TestCaptions)

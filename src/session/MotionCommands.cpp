@@ -1,0 +1,111 @@
+#include "session/MotionCommands.h"
+
+#include "chip/AccelScaling.h"
+#include "chip/RegisterMap.h"
+#include "link/BoardLink.h"
+
+#include <QCoreApplication>
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace kvx {
+
+namespace {
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("MotionCommands", text);
+}
+
+// Data bits 15..0 of a value, as the commands send 12-bit registers: the chip uses the low 12.
+Datagram low16(std::uint8_t address, std::int64_t value)
+{
+    const auto v = static_cast<std::uint32_t>(value);
+    return Datagram{address, {0, std::uint8_t(v >> 8), std::uint8_t(v)}};
+}
+
+Datagram full24(std::uint8_t address, std::int64_t value)
+{
+    return Datagram::make(address, static_cast<std::uint32_t>(value) & kDataMask);
+}
+
+// The largest speed V_MAX holds, and the largest V_TARGET the chip's 12 bits take either way.
+constexpr int kMaxVelocity = 2047;
+
+QString unanswered(int reg, const QString &written)
+{
+    const std::string_view name = motorRegister(reg).name;
+    return tr("The board did not answer the read of %1. %2")
+        .arg(QString::fromUtf8(name.data(), qsizetype(name.size())), written);
+}
+
+} // namespace
+
+QString goMotor(BoardLink &link, int m, const GoParameters &p,
+                const ConfirmLowAcceleration &confirm)
+{
+    const bool positioning = p.mode == int(RampMode::Ramp) || p.mode == int(RampMode::SoftMode);
+    bool goOn = false;
+    if (positioning) {
+        // Without the dividers as the chip holds them, P_MUL / P_DIV would be computed from
+        // another register's bytes: the command ends here for this motor.
+        const std::optional<Reply> dividers =
+            link.DirectRequest(Datagram{motorReadAddress(m, motor::Dividers), {}});
+        if (!dividers)
+            return unanswered(motor::Dividers, tr("None of its parameters were written."));
+        const RegisterDef &reg = motorRegister(motor::Dividers);
+        const int pulsDiv =
+            int(unpackField(reg.fields[field::Dividers_PulsDiv], dividers->data.value()));
+        const int rampDiv =
+            int(unpackField(reg.fields[field::Dividers_RampDiv], dividers->data.value()));
+        const int minimum = AMaxMinimum(rampDiv, pulsDiv);
+        goOn = p.aMax >= minimum || (confirm && confirm(minimum));
+        if (goOn) {
+            const PMulPDiv pm = CalcPMulPDiv(p.aMax, rampDiv, pulsDiv);
+            link.DirectRequest(Datagram{motorWriteAddress(m, motor::PMulPDiv),
+                                        {0, std::uint8_t(pm.pMul), std::uint8_t(pm.pDiv)}});
+        }
+    }
+
+    // The ramp mode goes into the low byte; the rest of the register is written back as read,
+    // so a missing reply would write stale bytes into REF_CONF.
+    const std::optional<Reply> refConf =
+        link.DirectRequest(Datagram{motorReadAddress(m, motor::RefConfRampMode), {}});
+    if (!refConf) {
+        return unanswered(motor::RefConfRampMode,
+                          positioning && goOn
+                              ? tr("Only P_MUL / P_DIV were written; the ramp mode and the ramp "
+                                   "parameters were not.")
+                              : tr("None of its parameters were written."));
+    }
+    link.DirectRequest(Datagram{motorWriteAddress(m, motor::RefConfRampMode),
+                                {refConf->data.high, refConf->data.mid, std::uint8_t(p.mode)}});
+
+    if (positioning && goOn) {
+        link.DirectRequest(full24(motorWriteAddress(m, motor::AMax), p.aMax));
+        link.DirectRequest(low16(motorWriteAddress(m, motor::VMax), p.vMax));
+        link.DirectRequest(low16(motorWriteAddress(m, motor::VMin), p.vMin));
+        link.DirectRequest(full24(motorWriteAddress(m, motor::XTarget), p.xTarget));
+    } else if (p.mode == int(RampMode::Velocity)) {
+        // The field takes any 24-bit number, but V_MAX holds 0 .. 2047 and the chip reads
+        // V_TARGET as 12 bits: 3000 would run the motor backwards at -1096.
+        const int v = std::clamp(p.vTarget, -kMaxVelocity, kMaxVelocity);
+        link.DirectRequest(full24(motorWriteAddress(m, motor::AMax), p.aMax));
+        link.DirectRequest(low16(motorWriteAddress(m, motor::VMax), std::abs(v)));
+        link.DirectRequest(low16(motorWriteAddress(m, motor::VTarget), v));
+    } else if (p.mode == int(RampMode::Hold)) {
+        link.DirectRequest(low16(motorWriteAddress(m, motor::VActual), p.vActual));
+    }
+    return {};
+}
+
+void stopMotor(BoardLink &link, int m, int xTarget)
+{
+    // The actual position takes the target position, so a positioning mode stays put.
+    link.DirectRequest(full24(motorWriteAddress(m, motor::XActual), xTarget));
+    link.DirectRequest(Datagram{motorWriteAddress(m, motor::VTarget), {}});
+    link.DirectRequest(Datagram{motorWriteAddress(m, motor::VActual), {}});
+}
+
+} // namespace kvx

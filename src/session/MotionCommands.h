@@ -1,0 +1,37 @@
+#pragma once
+
+// Go and Stop for one motor as datagrams on the board link: the same sequences for the main
+// window's buttons and the command-line tool. Go reads the dividers and REF_CONF before it
+// writes, and stops before its writes when a read goes unanswered, saying what was written.
+// The caller pauses polling around them. No widgets; user-interface thread.
+
+#include <QString>
+
+#include <functional>
+
+namespace kvx {
+
+class BoardLink;
+
+struct GoParameters
+{
+    int mode = 0; // RampMode: RAMP, SOFT, VELOCITY, HOLD
+    int aMax = 0;
+    int vMax = 0;
+    int vMin = 0;
+    int vTarget = 0;
+    int xTarget = 0;
+    int vActual = 0;
+};
+
+// Asked when A_MAX is below the minimum the dividers allow; true goes on.
+using ConfirmLowAcceleration = std::function<bool(int minimum)>;
+
+// Empty when the command went out whole; else why it stopped before its writes, and what of
+// it was written.
+[[nodiscard]] QString goMotor(BoardLink &link, int motor, const GoParameters &p,
+                              const ConfirmLowAcceleration &confirm);
+// X_ACTUAL := `xTarget` (a positioning mode stays put), V_TARGET := 0, V_ACTUAL := 0.
+void stopMotor(BoardLink &link, int motor, int xTarget);
+
+} // namespace kvx

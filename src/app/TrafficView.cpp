@@ -4,6 +4,7 @@
 #include "app/TrafficModel.h"
 #include "controls/Dialogs.h"
 #include "controls/FileSave.h"
+#include "controls/SaveReport.h"
 #include "controls/Widgets.h"
 #include "link/TrafficDecoder.h"
 #include "session/BoardSession.h"

@@ -2,7 +2,7 @@
 
 #include "chip/ValueFormat.h"
 #include "controls/Dialogs.h"
-#include "controls/FileSave.h"
+#include "controls/SaveReport.h"
 #include "controls/FloatSpinEdit.h"
 #include "controls/Widgets.h"
 #include "editor/HexKeyFilter.h"

@@ -1,7 +1,7 @@
 #include "graphics/Ev310Graphics.h"
 
 #include "controls/Dialogs.h"
-#include "controls/FileSave.h"
+#include "controls/SaveReport.h"
 #include "controls/Widgets.h"
 #include "graphics/PaintBox.h"
 #include "graphics/TraceFiles.h"

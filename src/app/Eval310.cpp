@@ -26,9 +26,14 @@ namespace {
 
 bool asksSettings(int argc, char **argv)
 {
+    // The options by their whole names (or with "=VALUE"): a misspelt "--print-ports" opens
+    // the window rather than answering as if no port were mapped.
+    auto is = [](const char *arg, const char *option) {
+        const std::size_t n = std::strlen(option);
+        return std::strncmp(arg, option, n) == 0 && (arg[n] == '\0' || arg[n] == '=');
+    };
     for (int i = 1; i < argc; ++i) {
-        if (std::strncmp(argv[i], "--print-port", 12) == 0 ||
-            std::strncmp(argv[i], "--set-port", 10) == 0)
+        if (is(argv[i], "--print-port") || is(argv[i], "--set-port"))
             return true;
     }
     return false;

@@ -79,9 +79,15 @@ void syncFolder(const QString &folder)
 QString saveWholeFile(const QString &path, const QByteArray &data)
 {
 #ifdef Q_OS_UNIX
+    // A chain of links ends at the file they all name; a dangling link is followed as far as
+    // it goes, so that the file is created where the last link points.
     QString target = path;
-    if (const QFileInfo link(path); link.isSymLink())
+    for (int hops = 0; hops < 40; ++hops) {
+        const QFileInfo link(target);
+        if (!link.isSymLink())
+            break;
         target = link.symLinkTarget();
+    }
     const QFileInfo info(target);
     const QByteArray finalName = QFile::encodeName(info.absoluteFilePath());
     struct stat old
@@ -97,8 +103,12 @@ QString saveWholeFile(const QString &path, const QByteArray &data)
         return systemError();
     // Each step's failure is kept before close() or unlink() can change errno.
     QString reason;
-    if (existed && ::fchmod(fd, old.st_mode & 07777) != 0)
-        reason = systemError();
+    // Best effort: file systems without Unix permissions (FAT, many network shares) refuse
+    // them, and a save there must not fail for it. The owner stays when we may set it.
+    if (existed) {
+        [[maybe_unused]] const int owned = ::fchown(fd, old.st_uid, old.st_gid);
+        ::fchmod(fd, old.st_mode & 07777);
+    }
     // Written data are only safe once synced: a full device may refuse them as late as that.
     if (reason.isEmpty() && (!writeAll(fd, data) || ::fsync(fd) != 0))
         reason = systemError();

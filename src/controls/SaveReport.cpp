@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 
 namespace kvx {
 
@@ -25,8 +26,10 @@ void reportSaveFailure(QWidget *parent, const QString &path, const QString &reas
     Dialogs::message(parent,
                      MessageRequest{QMessageBox::Critical,
                                     text.isEmpty() ? tr("Could not save %1.").arg(name) : text,
-                                    why + QLatin1Char('\n') +
-                                        tr("An earlier file of that name is left as it was.")});
+                                    QFileInfo::exists(path)
+                                        ? why + QLatin1Char('\n') +
+                                              tr("An earlier file of that name is left as it was.")
+                                        : why});
 }
 
 bool saveFileOrReport(QWidget *parent, const QString &path, const QByteArray &data,

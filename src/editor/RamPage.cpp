@@ -2,8 +2,8 @@
 
 #include "chip/ValueFormat.h"
 #include "controls/Dialogs.h"
-#include "controls/SaveReport.h"
 #include "controls/FloatSpinEdit.h"
+#include "controls/SaveReport.h"
 #include "controls/Widgets.h"
 #include "editor/HexKeyFilter.h"
 #include "editor/MicrostepShape.h"
@@ -250,14 +250,19 @@ void TRamPage::setBusy(bool busy)
 {
     // One transfer at a time from this page; the windows stay responsive meanwhile. Disabling
     // the button that has the focus hands it on (to Sigma, its text selected): it comes back
-    // where it was.
+    // where it was, unless the user has moved it meanwhile.
     m_busy = busy;
     if (busy)
         m_focusBefore = QApplication::focusWidget();
     for (QPushButton *b :
          {BtnReadRAM, BtnWriteRAM, BtnLoadRAM, BtnSaveRAM, BtnSendSPIMan, BtnShapeCalc, BtnShapeCW})
         b->setEnabled(!busy);
-    if (!busy && m_focusBefore && m_focusBefore->isEnabled() && m_focusBefore->isVisible())
+    if (busy) {
+        m_focusHandedTo = QApplication::focusWidget();
+        return;
+    }
+    if (m_focusBefore && m_focusBefore->isEnabled() && m_focusBefore->isVisible() &&
+        QApplication::focusWidget() == m_focusHandedTo)
         m_focusBefore->setFocus(Qt::OtherFocusReason);
 }
 

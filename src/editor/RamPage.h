@@ -86,6 +86,7 @@ private:
     bool m_busy = false;
     // What had the focus before a transfer disabled the buttons, to give it back after.
     QPointer<QWidget> m_focusBefore;
+    QPointer<QWidget> m_focusHandedTo; // where disabling the buttons put the focus
 };
 
 } // namespace kvx

@@ -423,9 +423,11 @@ void BoardLink::receive(int count, int gathered)
 void BoardLink::afterInput()
 {
     // The framer's time moves on only once nothing more waits to be read: a byte that came
-    // in meanwhile may show that a reply about to be trusted was not in step.
+    // in meanwhile may show that a reply about to be trusted was not in step. The time is
+    // taken before the look: the line is known quiet up to then, not up to after it.
+    const std::int64_t t = fineNow();
     if (m_comm->inQueueCount() == 0)
-        m_framer.advance(fineNow(), m_newEvents);
+        m_framer.advance(t, m_newEvents);
     handleEvents();
     armFramerTimer();
     m_comm->setReadThreshold(m_framer.gatherable());
@@ -685,6 +687,8 @@ void BoardLink::endAllWaits()
     m_framer.clear();
     m_framerTimer->stop();
     m_awaitingDirectReply = false;
+    m_detecting = false;
+    m_boardActive = false;
     m_line = Line::InStep;
 }
 

@@ -250,6 +250,9 @@ void ReplyFramer::clear()
     m_pacedReplies = 0;
     m_lastFast = false;
     m_probation = 0;
+    m_quietFrom = 0;
+    m_quietLength = 0;
+    m_lastByteAt = 0;
 }
 
 } // namespace kvx

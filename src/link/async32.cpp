@@ -483,15 +483,14 @@ void TCustomComm32::setReadThreshold(int bytes)
     // In raw mode with no inter-byte time the terminal reports itself readable only once
     // VMIN bytes wait (the line discipline is the same for every serial driver, USB ones
     // included); a non-blocking read still returns whatever has come. VMIN is no line
-    // setting: baud rate, framing and modem lines stay as they are.
-    // Set twice for every reply: straight through the driver, without the read-back that
-    // tcsetattr adds.
+    // setting: baud rate, framing and modem lines stay as they are. Through tcsetattr, which
+    // gives the kernel its own layout of the settings on every architecture.
     const int fd = int(m_port->handle());
     termios tio{};
     if (::tcgetattr(fd, &tio) == 0) {
         tio.c_cc[VMIN] = static_cast<cc_t>(bytes);
         tio.c_cc[VTIME] = 0;
-        if (::ioctl(fd, TCSETS, &tio) == 0) {
+        if (::tcsetattr(fd, TCSANOW, &tio) == 0) {
             m_readThreshold = bytes;
             return;
         }

@@ -108,6 +108,8 @@ void BoardSession::Close()
     m_link.endAllWaits();
     if (m_line == &m_comm)
         m_comm.Close();
+    else
+        attach(m_comm); // a caller's line stays open but is no longer heard
 }
 
 } // namespace kvx

@@ -5,6 +5,7 @@
 #include "link/BoardLink.h"
 
 #include <QCoreApplication>
+#include <QStringList>
 
 #include <algorithm>
 #include <cstdlib>
@@ -33,11 +34,15 @@ Datagram full24(std::uint8_t address, std::int64_t value)
 // The largest speed V_MAX holds, and the largest V_TARGET the chip's 12 bits take either way.
 constexpr int kMaxVelocity = 2047;
 
-QString unanswered(int reg, const QString &written)
+QString registerName(int reg)
 {
     const std::string_view name = motorRegister(reg).name;
-    return tr("The board did not answer the read of %1. %2")
-        .arg(QString::fromUtf8(name.data(), qsizetype(name.size())), written);
+    return QString::fromUtf8(name.data(), qsizetype(name.size()));
+}
+
+QString unanswered(int reg, const QString &written)
+{
+    return tr("The board did not answer the read of %1. %2").arg(registerName(reg), written);
 }
 
 } // namespace
@@ -45,6 +50,24 @@ QString unanswered(int reg, const QString &written)
 QString goMotor(BoardLink &link, int m, const GoParameters &p,
                 const ConfirmLowAcceleration &confirm)
 {
+    // The writes in order; the first one left unanswered ends the command, and the message
+    // says which ones went out before it.
+    QStringList written;
+    QString failure;
+    auto write = [&](const Datagram &d, int reg) {
+        if (!failure.isEmpty())
+            return;
+        const QString name = registerName(reg);
+        if (!link.DirectRequest(d)) {
+            failure =
+                tr("The board did not answer the write of %1. %2")
+                    .arg(name, written.isEmpty()
+                                   ? tr("Nothing was written before it.")
+                                   : tr("Written before it: %1.").arg(written.join(tr(", "))));
+        }
+        written << name;
+    };
+
     const bool positioning = p.mode == int(RampMode::Ramp) || p.mode == int(RampMode::SoftMode);
     bool goOn = false;
     if (positioning) {
@@ -63,8 +86,11 @@ QString goMotor(BoardLink &link, int m, const GoParameters &p,
         goOn = p.aMax >= minimum || (confirm && confirm(minimum));
         if (goOn) {
             const PMulPDiv pm = CalcPMulPDiv(p.aMax, rampDiv, pulsDiv);
-            link.DirectRequest(Datagram{motorWriteAddress(m, motor::PMulPDiv),
-                                        {0, std::uint8_t(pm.pMul), std::uint8_t(pm.pDiv)}});
+            write(Datagram{motorWriteAddress(m, motor::PMulPDiv),
+                           {0, std::uint8_t(pm.pMul), std::uint8_t(pm.pDiv)}},
+                  motor::PMulPDiv);
+            if (!failure.isEmpty())
+                return failure;
         }
     }
 
@@ -79,25 +105,26 @@ QString goMotor(BoardLink &link, int m, const GoParameters &p,
                                    "parameters were not.")
                               : tr("None of its parameters were written."));
     }
-    link.DirectRequest(Datagram{motorWriteAddress(m, motor::RefConfRampMode),
-                                {refConf->data.high, refConf->data.mid, std::uint8_t(p.mode)}});
+    write(Datagram{motorWriteAddress(m, motor::RefConfRampMode),
+                   {refConf->data.high, refConf->data.mid, std::uint8_t(p.mode)}},
+          motor::RefConfRampMode);
 
     if (positioning && goOn) {
-        link.DirectRequest(full24(motorWriteAddress(m, motor::AMax), p.aMax));
-        link.DirectRequest(low16(motorWriteAddress(m, motor::VMax), p.vMax));
-        link.DirectRequest(low16(motorWriteAddress(m, motor::VMin), p.vMin));
-        link.DirectRequest(full24(motorWriteAddress(m, motor::XTarget), p.xTarget));
+        write(full24(motorWriteAddress(m, motor::AMax), p.aMax), motor::AMax);
+        write(low16(motorWriteAddress(m, motor::VMax), p.vMax), motor::VMax);
+        write(low16(motorWriteAddress(m, motor::VMin), p.vMin), motor::VMin);
+        write(full24(motorWriteAddress(m, motor::XTarget), p.xTarget), motor::XTarget);
     } else if (p.mode == int(RampMode::Velocity)) {
         // The field takes any 24-bit number, but V_MAX holds 0 .. 2047 and the chip reads
         // V_TARGET as 12 bits: 3000 would run the motor backwards at -1096.
         const int v = std::clamp(p.vTarget, -kMaxVelocity, kMaxVelocity);
-        link.DirectRequest(full24(motorWriteAddress(m, motor::AMax), p.aMax));
-        link.DirectRequest(low16(motorWriteAddress(m, motor::VMax), std::abs(v)));
-        link.DirectRequest(low16(motorWriteAddress(m, motor::VTarget), v));
+        write(full24(motorWriteAddress(m, motor::AMax), p.aMax), motor::AMax);
+        write(low16(motorWriteAddress(m, motor::VMax), std::abs(v)), motor::VMax);
+        write(low16(motorWriteAddress(m, motor::VTarget), v), motor::VTarget);
     } else if (p.mode == int(RampMode::Hold)) {
-        link.DirectRequest(low16(motorWriteAddress(m, motor::VActual), p.vActual));
+        write(low16(motorWriteAddress(m, motor::VActual), p.vActual), motor::VActual);
     }
-    return {};
+    return failure;
 }
 
 void stopMotor(BoardLink &link, int m, int xTarget)

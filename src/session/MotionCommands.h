@@ -27,8 +27,8 @@ struct GoParameters
 // Asked when A_MAX is below the minimum the dividers allow; true goes on.
 using ConfirmLowAcceleration = std::function<bool(int minimum)>;
 
-// Empty when the command went out whole; else why it stopped before its writes, and what of
-// it was written.
+// Empty when every write was answered; else why the command stopped (a read or a write left
+// unanswered), and what of it was written.
 [[nodiscard]] QString goMotor(BoardLink &link, int motor, const GoParameters &p,
                               const ConfirmLowAcceleration &confirm);
 // X_ACTUAL := `xTarget` (a positioning mode stays put), V_TARGET := 0, V_ACTUAL := 0.

@@ -66,6 +66,7 @@ private slots:
     void rampMoveReachesTheTarget();
     void velocityRunsUntilStop();
     void goWhoseReadIsUnansweredWritesNothingMore();
+    void goWhoseWriteIsUnansweredSaysWhatWasWritten();
     void goWhoseRefConfReadIsUnansweredWritesNothingMore();
     void closingDuringACommandEndsItAtOnce_data();
     void closingDuringACommandEndsItAtOnce();
@@ -412,6 +413,26 @@ void TestMotion::goWhoseReadIsUnansweredWritesNothingMore()
     QCOMPARE(scriptedCommandSpan(), seen);
     QCOMPARE(m_app->messages.size(), 2); // one for the command, naming the motor that stopped
     QCOMPARE(m_app->messages[1].text, QStringLiteral("Motor 1 was not started."));
+}
+
+void TestMotion::goWhoseWriteIsUnansweredSaysWhatWasWritten()
+{
+    // A write given up used to pass for done: the motor half set up and not a word said.
+    PtyPair pty;
+    std::int64_t now = 0;
+    Frames seen;
+    QTimer board;
+    openScripted(
+        pty, now, [](const QByteArray &f) { return f.at(1) != '\x06'; }, seen, board);
+    set(0, MotorSettings{0, 100, 300, 5, 0, -2, 0});
+
+    m_main->BtnGo1Click(m_main->Motors[0].BtnGo);
+    QCOMPARE(m_app->messages.size(), 1);
+    QCOMPARE(m_app->messages[0].informative,
+             QStringLiteral("Motor 1: The board did not answer the write of V_MAX. Written "
+                            "before it: P_MUL / P_DIV, REF_CONF / RAMP_MODE, A_MAX."));
+    // Nothing after it: V_MIN and X_TARGET would start a move with a V_MAX the chip lacks.
+    QCOMPARE(seen.last().at(1), '\x06');
 }
 
 Frames TestMotion::scriptedCommandSpan() const

@@ -30,21 +30,23 @@ void TestFileSave::replacesWhatTheOldFileWas()
     QFile file(real);
     QVERIFY(file.open(QIODevice::WriteOnly) && file.write("old") == 3);
     file.close();
-    QVERIFY(file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
-    QVERIFY(QFile::link(real, link));
+    // A mode no usual umask gives a new file.
+    QVERIFY(file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther));
+    const QString chain = dir.filePath(QStringLiteral("chain.ini"));
+    QVERIFY(QFile::link(real, link) && QFile::link(link, chain));
 
-    QCOMPARE(saveWholeFile(link, "new"), QString());
-    // Through the link: the file it names gets the content, the link stays one, and the
-    // permissions the user gave the file are kept (a new file would get the umask's).
-    QVERIFY(QFileInfo(link).isSymLink());
+    QCOMPARE(saveWholeFile(chain, "new"), QString());
+    // Through a chain of links: the file at its end gets the content, the links stay links,
+    // and the permissions the user gave the file are kept.
+    QVERIFY(QFileInfo(link).isSymLink() && QFileInfo(chain).isSymLink());
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), QByteArray("new"));
     struct stat st
     {};
     QCOMPARE(::stat(QFile::encodeName(real).constData(), &st), 0);
-    QCOMPARE(st.st_mode & 0777, 0640u);
+    QCOMPARE(st.st_mode & 0777, 0604u);
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System),
-             (QStringList{"link.ini", "real.ini"}));
+             (QStringList{"chain.ini", "link.ini", "real.ini"}));
 }
 
 void TestFileSave::deviceIsNotReplaced()

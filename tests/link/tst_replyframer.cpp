@@ -33,8 +33,9 @@ ReplyFramer::Timing timing()
 // made the board count as paced and are left out.
 QString describe(const ReplyFramer::Event &e)
 {
-    static const char *const kReasons[] = {"None",       "Stray",  "Early",  "Excess",
-                                           "Unfinished", "Resync", "GivenUp"};
+    static const char *const kReasons[] = {"None",       "Stray",  "Early", "Excess",
+                                           "Unfinished", "Resync", "Late",  "Untrusted"};
+    static_assert(std::size(kReasons) == std::size_t(DiscardReason::Untrusted) + 1);
     if (e.id >= 90)
         return {};
     switch (e.type) {

@@ -416,7 +416,14 @@ void BoardLink::receive(int count, int gathered)
         countChanged();
         return;
     }
-    m_framer.received(bytes, fineNow(), m_newEvents, gathered);
+    const std::int64_t t = fineNow();
+    m_framer.received(bytes, t, m_newEvents, gathered);
+    // Four bytes that do not begin an identification are a plain board's ordinary reply: with
+    // quick detection it is taken as soon as the line falls quiet after it, not at the
+    // watchdog. Bytes that follow it all the same undo it at the checkpoint.
+    if (m_quickDetection && Detecting() && m_framer.unfinished().size() >= kReplySize &&
+        BoardDetection::identify(m_framer.unfinished()) == BoardVariant::Plain)
+        m_framer.endShort(t, m_newEvents);
     afterInput();
 }
 

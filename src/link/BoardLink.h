@@ -139,6 +139,10 @@ public:
     [[nodiscard]] std::optional<std::int64_t> nextFramerDeadline() const;
     void serviceFramer();
 
+    // A plain board's answer to the identification request ends the detection as soon as the
+    // line is quiet after it, rather than at the watchdog. For programs that run one command
+    // and end; the windows keep the detection as boards have always seen it.
+    void setQuickDetection(bool quick) { m_quickDetection = quick; }
     // "Use Slow SPI": KORVE frames start with "!" while it is ticked.
     void setSlowSpi(bool slow) { m_slowSpi = slow; }
 
@@ -285,6 +289,7 @@ private:
     bool m_detecting = false;
     bool m_boardActive = false;
     bool m_slowSpi = false;
+    bool m_quickDetection = false;
     BoardVariant m_variant = BoardVariant::Plain;
     Line m_line = Line::InStep;
     std::int64_t m_lastSendTick = 0;

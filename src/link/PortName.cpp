@@ -24,8 +24,9 @@ PortTarget resolvePortName(const QString &name, const QMap<QString, QString> &po
     static const QRegularExpression comName(QStringLiteral("^COM([1-9])$"),
                                             QRegularExpression::CaseInsensitiveOption);
     const QRegularExpressionMatch match = comName.match(name);
+    // Any other name is what a mapping value would be: a device, or a simulated board.
     if (!match.hasMatch())
-        return {PortTarget::Kind::Device, name, {}};
+        return parsePortValue(name);
 
     const QString key = QStringLiteral("COM") + match.captured(1);
     // Settings keys match without regard to case ("com1=sim" is COM1's); the settings file

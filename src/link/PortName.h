@@ -25,7 +25,8 @@ struct PortTarget
 };
 
 // `ports` maps "COM1".."COM9" to a device path or a simulated-board name. Without an entry a
-// COM name is itself on Windows and /dev/ttyS0../dev/ttyS8 elsewhere; any other name stands.
+// COM name is itself on Windows and /dev/ttyS0../dev/ttyS8 elsewhere; any other name is read
+// as a mapping value (a device path, "sim", "sim:korve").
 [[nodiscard]] PortTarget resolvePortName(const QString &name, const QMap<QString, QString> &ports);
 
 // The meaning of one mapping value ("sim", "sim:korve", a device path).

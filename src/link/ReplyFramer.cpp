@@ -228,6 +228,12 @@ std::optional<ReplyFramer::Micros> ReplyFramer::quietCheckpointAt() const
     return m_lastByteAt + (eager ? quiet : std::max(quiet, m_timing.lazyCheckpoint));
 }
 
+void ReplyFramer::endShort(Micros t, Events &out)
+{
+    if (m_current && m_current->request.mayBeShort && !m_current->bytes.isEmpty())
+        take(t, out);
+}
+
 void ReplyFramer::giveUp(Events &out)
 {
     for (const Held &h : m_held)

@@ -139,6 +139,9 @@ public:
     void advance(Micros t, Events &out);
     // When advance() next has something to do.
     [[nodiscard]] std::optional<Micros> nextDeadline() const;
+    // The reply begun to a request that may be answered short is complete as it stands: the
+    // caller has seen enough of it to know that no more is coming.
+    void endShort(Micros t, Events &out);
     // The owner gives up on the outstanding request (its watchdog): it and every held reply
     // are dropped, and probation starts. The line counts as ready; the owner keeps it quiet as
     // long as it sees fit.

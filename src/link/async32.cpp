@@ -1,5 +1,9 @@
 #include "link/async32.h"
 
+#ifdef Q_OS_LINUX
+#include "link/ReadMinimum.h"
+#endif
+
 #include <QDir>
 #include <QFileInfo>
 #include <QSerialPort>
@@ -483,17 +487,10 @@ void TCustomComm32::setReadThreshold(int bytes)
     // In raw mode with no inter-byte time the terminal reports itself readable only once
     // VMIN bytes wait (the line discipline is the same for every serial driver, USB ones
     // included); a non-blocking read still returns whatever has come. VMIN is no line
-    // setting: baud rate, framing and modem lines stay as they are. Through tcsetattr, which
-    // gives the kernel its own layout of the settings on every architecture.
-    const int fd = int(m_port->handle());
-    termios tio{};
-    if (::tcgetattr(fd, &tio) == 0) {
-        tio.c_cc[VMIN] = static_cast<cc_t>(bytes);
-        tio.c_cc[VTIME] = 0;
-        if (::tcsetattr(fd, TCSANOW, &tio) == 0) {
-            m_readThreshold = bytes;
-            return;
-        }
+    // setting: baud rate, framing and modem lines stay as they are.
+    if (setReadMinimum(int(m_port->handle()), bytes)) {
+        m_readThreshold = bytes;
+        return;
     }
 #endif
     // Every byte is reported at once, as a threshold of one.

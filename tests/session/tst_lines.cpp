@@ -85,7 +85,49 @@ class TestLines : public QObject
 private slots:
     void pollingAndCommands_data();
     void pollingAndCommands();
+    void quickDetection_data();
+    void quickDetection();
 };
+
+void TestLines::quickDetection_data()
+{
+    QTest::addColumn<Variant>("variant");
+    QTest::addColumn<int>("rxMs");
+    QTest::addColumn<bool>("quick");
+    QTest::addColumn<int>("activeBeforeMs");
+    QTest::addColumn<int>("activeAfterMs");
+    // Ordinarily the watchdog ends a plain board's detection.
+    QTest::newRow("plain") << Variant::Plain << 0 << false << 2600 << 2000;
+    QTest::newRow("plain, quick") << Variant::Plain << 0 << true << 100 << 0;
+    QTest::newRow("plain, quick, 16 ms") << Variant::Plain << 16 << true << 150 << 0;
+    // The identification split across an adapter's batches is still read whole.
+    QTest::newRow("korve, quick, 16 ms") << Variant::Korve << 16 << true << 300 << 0;
+    QTest::newRow("pentar, quick, 1 ms") << Variant::Pentar << 1 << true << 150 << 0;
+}
+
+void TestLines::quickDetection()
+{
+    QFETCH(Variant, variant);
+    QFETCH(int, rxMs);
+    QFETCH(bool, quick);
+    QFETCH(int, activeBeforeMs);
+    QFETCH(int, activeAfterMs);
+    BoardSession session;
+    session.link().setQuickDetection(quick);
+    BoardOptions board;
+    board.variant = variant;
+    VirtualLine line(session, board, {std::chrono::milliseconds(rxMs), 0ms, 0ms, 7});
+    line.open();
+    QVERIFY(line.runUntil([&] { return session.link().BoardActive(); }, 5s));
+    QVERIFY2(line.now() < std::chrono::milliseconds(activeBeforeMs) &&
+                 line.now() >= std::chrono::milliseconds(activeAfterMs),
+             qPrintable(QString::number(line.now().count() / 1000)));
+    const BoardVariant expected = variant == Variant::Korve    ? BoardVariant::Korve
+                                  : variant == Variant::Pentar ? BoardVariant::Pentar
+                                                               : BoardVariant::Plain;
+    QCOMPARE(session.link().variant(), expected);
+    QCOMPARE(session.link().counters().unanswered, quint64(0));
+}
 
 void TestLines::pollingAndCommands_data()
 {

@@ -1,0 +1,13 @@
+#pragma once
+
+// kvx310's commands on the board session, each returning its exit status (ToolOptions.h).
+// Output goes to the standard output, every error to the standard error in one line.
+// User-interface thread, inside a running QCoreApplication.
+
+#include "cli/ToolOptions.h"
+
+namespace kvx::cli {
+
+[[nodiscard]] int runCommand(const ToolOptions &options);
+
+} // namespace kvx::cli

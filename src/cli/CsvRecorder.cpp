@@ -1,0 +1,136 @@
+#include "cli/CsvRecorder.h"
+
+#include "chip/RegisterMap.h"
+
+#include <QCoreApplication>
+#include <QIODevice>
+
+#include <algorithm>
+
+namespace kvx::cli {
+
+namespace {
+
+// The registers every poll cycle reads, in the order of their columns.
+constexpr int kLiveRegisters[] = {motor::XActual, motor::VTarget, motor::VActual, motor::AActual};
+
+} // namespace
+
+std::optional<std::vector<CsvRecorder::Column>> CsvRecorder::columns(const QStringList &names,
+                                                                     int motor, QString *error)
+{
+    std::vector<int> regs;
+    for (const QString &name : names) {
+        const auto it =
+            std::find_if(std::begin(kLiveRegisters), std::end(kLiveRegisters), [&](int r) {
+                const std::string_view n = motorRegister(r).name;
+                return name.trimmed().compare(QLatin1String(n.data(), qsizetype(n.size())),
+                                              Qt::CaseInsensitive) == 0;
+            });
+        if (it == std::end(kLiveRegisters)) {
+            *error = tr("\"%1\" is not polled in every cycle; record takes X_ACTUAL, V_TARGET, "
+                        "V_ACTUAL and A_ACTUAL")
+                         .arg(name.trimmed());
+            return std::nullopt;
+        }
+        if (std::find(regs.begin(), regs.end(), *it) == regs.end())
+            regs.push_back(*it);
+    }
+    if (regs.empty())
+        regs.assign(std::begin(kLiveRegisters), std::end(kLiveRegisters));
+    std::vector<Column> out;
+    for (int m = 0; m < kMotorCount; ++m) {
+        if (motor >= 0 && m != motor)
+            continue;
+        for (int r : regs) {
+            const std::string_view n = motorRegister(r).name;
+            out.push_back(
+                {PollTable::motorRow(m, r), QStringLiteral("%1_%2")
+                                                .arg(QLatin1String(n.data(), qsizetype(n.size())))
+                                                .arg(m + 1)});
+        }
+    }
+    return out;
+}
+
+CsvRecorder::CsvRecorder(BoardSession &session, QIODevice &out, std::vector<Column> columns,
+                         QObject *parent)
+    : QObject(parent)
+    , m_session(session)
+    , m_out(out)
+    , m_columns(std::move(columns))
+    , m_columnOfRow(PollTable::kRowCount, -1)
+    , m_values(m_columns.size())
+{
+    for (std::size_t c = 0; c < m_columns.size(); ++c)
+        m_columnOfRow[std::size_t(m_columns[c].row)] = int(c);
+    connect(&session.scheduler(), &PollScheduler::pollReplyShown, this, &CsvRecorder::take);
+    connect(&session.link(), &BoardLink::pollCycleStart, this, &CsvRecorder::endCycle);
+}
+
+bool CsvRecorder::start()
+{
+    m_origin = m_session.link().fineNow();
+    QByteArray header = "time_s,status";
+    for (const Column &c : m_columns)
+        header += ',' + c.name.toLatin1();
+    m_pending = header + '\n';
+    return flush();
+}
+
+void CsvRecorder::take(int row, const Reply &reply)
+{
+    // Lines start with a whole cycle.
+    if (!m_inStep)
+        return;
+    if (!m_cycleAt) {
+        m_cycleAt = m_session.link().fineNow();
+        m_status = reply.status;
+    }
+    const int c = m_columnOfRow[std::size_t(row)];
+    if (c >= 0)
+        m_values[std::size_t(c)] = m_session.table().value(row, reply.data);
+}
+
+void CsvRecorder::endCycle()
+{
+    m_inStep = true;
+    if (!m_cycleAt)
+        return;
+    const double t = double(*m_cycleAt - m_origin) / 1e6;
+    m_cycleAt.reset();
+    m_pending += QByteArray::number(t, 'f', 4);
+    m_pending += ',';
+    m_pending += QByteArray::number(m_status);
+    for (const std::optional<qint64> &v : m_values) {
+        m_pending += ',';
+        if (v)
+            m_pending += QByteArray::number(*v);
+    }
+    m_pending += '\n';
+    ++m_lines;
+}
+
+bool CsvRecorder::flush()
+{
+    if (m_pending.isEmpty())
+        return true;
+    const qint64 n = m_out.write(m_pending);
+    if (n != m_pending.size())
+        return false;
+    m_written += n;
+    m_pending.clear();
+    return true;
+}
+
+double CsvRecorder::seconds() const
+{
+    return double(m_session.link().fineNow() - m_origin) / 1e6;
+}
+
+QString CsvRecorder::errorString() const
+{
+    return m_out.errorString();
+}
+
+} // namespace kvx::cli

@@ -1,10 +1,23 @@
-# Installs like a Linux desktop program: the program and the simulated board in bin, the
-# desktop entry, the AppStream metainfo and the icon where desktops look for them. An installed
-# program keeps its settings in the user's configuration folder (its own is not writable).
+# Installs like a Linux desktop program: the program, the command-line tool (with its manual
+# page) and the simulated board in bin, the desktop entry, the AppStream metainfo and the icon
+# where desktops look for them. An installed program keeps its settings in the user's
+# configuration folder (its own is not writable).
 include(GNUInstallDirs)
 
 set(KVX_APP_ID org.kvx310.EvalKit)
-install(TARGETS Eval310 RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS Eval310 kvx310 RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The command-line tool's manual page, compressed as Debian installs manual pages.
+find_program(KVX_GZIP gzip)
+if(KVX_GZIP)
+    add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/kvx310.1.gz
+                       COMMAND ${KVX_GZIP} -9nc ${PROJECT_SOURCE_DIR}/packaging/kvx310.1
+                               > ${PROJECT_BINARY_DIR}/kvx310.1.gz
+                       DEPENDS ${PROJECT_SOURCE_DIR}/packaging/kvx310.1 VERBATIM)
+    add_custom_target(kvx310_manual ALL DEPENDS ${PROJECT_BINARY_DIR}/kvx310.1.gz)
+    install(FILES ${PROJECT_BINARY_DIR}/kvx310.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+else()
+    install(FILES ${PROJECT_SOURCE_DIR}/packaging/kvx310.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endif()
 if(TARGET kvx310-sim)
     install(TARGETS kvx310-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()

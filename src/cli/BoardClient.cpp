@@ -47,9 +47,13 @@ bool BoardClient::open(const QString &port, const QMap<QString, QString> &ports,
     return false;
 }
 
-bool BoardClient::waitForBoard(QString *error)
+bool BoardClient::waitForBoard(QString *error, bool polling)
 {
     BoardLink &link = m_session.link();
+    // Held from the detection's request on, so that no poll request goes out after it. It
+    // waits for the detection to end.
+    if (!polling)
+        m_noPolling.emplace(link);
     auto settled = [&] {
         return m_lost || link.counters().unanswered > 0 ||
                (link.BoardActive() && !link.Detecting());

@@ -32,8 +32,9 @@ public:
     // with `error` set when the port could not be opened.
     bool open(const QString &port, const QMap<QString, QString> &ports, QString *error);
     // Waits until the board has been detected and has answered; false with `error` set when
-    // it did not answer or the port was lost.
-    bool waitForBoard(QString *error);
+    // it did not answer or the port was lost. Without `polling` the poll cycle never starts:
+    // a command's first request follows the detection at once.
+    bool waitForBoard(QString *error, bool polling);
     // The device opened, for messages.
     [[nodiscard]] QString device() const { return m_session.lastOpen().device; }
     // The ten bytes a KORVE or Pentar board identified itself with, or a plain board's
@@ -55,6 +56,7 @@ signals:
 
 private:
     BoardSession m_session;
+    std::optional<PollPause> m_noPolling;
     QByteArray m_identification;
     bool m_lost = false;
     QString m_lostReason;

@@ -161,7 +161,10 @@ int Tool::connectBoard()
     QString why;
     if (!m_client->open(port, settings.ports(), &why))
         return error(kPortFailed, why);
-    if (!m_client->waitForBoard(&why))
+    // Only what watches the board live needs the poll cycle.
+    const QString command = m_o.words.value(0);
+    const bool polling = command == QLatin1String("record") || command == QLatin1String("info");
+    if (!m_client->waitForBoard(&why, polling))
         return error(kBoardSaidNo, why);
     return kDone;
 }
@@ -813,9 +816,12 @@ int Tool::record()
     int code = kDone;
     QString stoppedBy;
     const bool tty = ::isatty(STDERR_FILENO) != 0;
+    quint64 printed = ~quint64{0};
     auto progress = [&](bool last) {
-        if (m_o.quiet)
+        // A log has the last figures once.
+        if (m_o.quiet || (last && !tty && printed == recorder.lines()))
             return;
+        printed = recorder.lines();
         const double s = recorder.seconds();
         std::fprintf(stderr, "%srecording: %.0f s, %.1f lines/s, %llu lines, %.1f KiB%s",
                      tty ? "\r" : "", s, s > 0 ? double(recorder.lines()) / s : 0.0,

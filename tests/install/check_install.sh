@@ -11,14 +11,14 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 
 id=org.kvx310.EvalKit
 status=0
-for f in bin/Eval310 bin/kvx310-sim share/applications/$id.desktop \
+for f in bin/Eval310 bin/kvx310 bin/kvx310-sim share/man/man1/kvx310.1.gz share/applications/$id.desktop \
          share/metainfo/$id.metainfo.xml share/icons/hicolor/scalable/apps/$id.svg; do
   if [ ! -e "$prefix/$f" ]; then
     echo "missing: $f"
     status=1
   fi
 done
-for f in bin/Eval310 bin/kvx310-sim; do
+for f in bin/Eval310 bin/kvx310 bin/kvx310-sim; do
   if [ -e "$prefix/$f" ] && [ ! -x "$prefix/$f" ]; then
     echo "not executable: $f"
     status=1
@@ -33,5 +33,10 @@ if command -v appstreamcli >/dev/null; then
   appstreamcli validate --no-net "$prefix/share/metainfo/$id.metainfo.xml" || status=1
 else
   echo "appstreamcli not installed: skipped"
+fi
+# The installed tool finds its way without the build tree.
+if [ -x "$prefix/bin/kvx310" ] && ! "$prefix/bin/kvx310" --version | grep -q '^kvx310 '; then
+  echo "kvx310 --version failed"
+  status=1
 fi
 exit $status

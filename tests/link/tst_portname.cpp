@@ -61,6 +61,10 @@ void TestPortName::resolve_data()
     QTest::newRow("other name stands") << "/dev/ttyACM0"
                                        << "" << Kind::Device << "/dev/ttyACM0"
                                        << "";
+    // As the command line names them.
+    QTest::newRow("simulated board by name") << "sim:korve"
+                                             << "" << Kind::Simulated << ""
+                                             << "korve";
     QTest::newRow("COM10 is not a COM name") << "COM10"
                                              << "" << Kind::Device << "COM10"
                                              << "";

@@ -119,7 +119,7 @@ int main(int argc, char **argv)
         }
         const Run r = runTool({"--port", board.pty, "--quiet", "record", "-", "--duration",
                                QString::number(seconds)});
-        // The header and the first cycle's line aside.
+        // Every line but the header is a whole cycle.
         const qsizetype lines = std::max<qsizetype>(0, r.out.count('\n') - 1);
         const double rate = double(lines) / seconds;
         failed = failed || r.status != 0 || lines == 0;

@@ -113,7 +113,9 @@ QString TFormMain::goMotor(int m)
 
 void TFormMain::stopMotor(int m)
 {
-    kvx::stopMotor(m_session.link(), m, Motors[std::size_t(m)].EditXTarget->boundedValue());
+    // A write left unanswered is told by the status line ("The board does not respond."): a
+    // message box would stand in the way of the next click on Stop.
+    (void)kvx::stopMotor(m_session.link(), m, Motors[std::size_t(m)].EditXTarget->boundedValue());
 }
 
 } // namespace kvx

@@ -12,7 +12,7 @@ namespace kvx::cli {
 
 namespace {
 
-// Detection tries the board three times at most, each ended by the 2 s watchdog.
+// Enough for a detection probed again (an identification not trusted) and for the watchdog.
 constexpr int kDetectionLimitMs = 10'000;
 
 } // namespace
@@ -42,18 +42,17 @@ bool BoardClient::open(const QString &port, const QMap<QString, QString> &ports,
         return true;
     const OpenAttempt &a = m_session.lastOpen();
     const QString device = a.device.isEmpty() ? a.target.path : a.device;
-    *error = tr("could not open %1 (%2): %3; check --port and that no other program uses it")
-                 .arg(port, device.isEmpty() ? port : device, a.errorText);
+    // The device in brackets only where the name was mapped to one.
+    const QString named =
+        device.isEmpty() || device == port ? port : tr("%1 (%2)").arg(port, device);
+    *error = tr("could not open %1: %2; check --port and that no other program uses it")
+                 .arg(named, a.errorText);
     return false;
 }
 
-bool BoardClient::waitForBoard(QString *error, bool polling)
+bool BoardClient::waitForBoard(QString *error)
 {
     BoardLink &link = m_session.link();
-    // Held from the detection's request on, so that no poll request goes out after it. It
-    // waits for the detection to end.
-    if (!polling)
-        m_noPolling.emplace(link);
     auto settled = [&] {
         return m_lost || link.counters().unanswered > 0 ||
                (link.BoardActive() && !link.Detecting());

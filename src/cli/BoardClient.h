@@ -31,10 +31,12 @@ public:
     // path, or "sim", "sim:korve", "sim:pentar" for a simulated board of this process. False
     // with `error` set when the port could not be opened.
     bool open(const QString &port, const QMap<QString, QString> &ports, QString *error);
+    // Without polling only the detection's request goes out, no poll after it: a command's
+    // first request follows the detection at once. Before open().
+    void setPolling(bool polling) { m_session.scheduler().setDetectionOnly(!polling); }
     // Waits until the board has been detected and has answered; false with `error` set when
-    // it did not answer or the port was lost. Without `polling` the poll cycle never starts:
-    // a command's first request follows the detection at once.
-    bool waitForBoard(QString *error, bool polling);
+    // it did not answer or the port was lost.
+    bool waitForBoard(QString *error);
     // The device opened, for messages.
     [[nodiscard]] QString device() const { return m_session.lastOpen().device; }
     // The ten bytes a KORVE or Pentar board identified itself with, or a plain board's
@@ -56,7 +58,6 @@ signals:
 
 private:
     BoardSession m_session;
-    std::optional<PollPause> m_noPolling;
     QByteArray m_identification;
     bool m_lost = false;
     QString m_lostReason;

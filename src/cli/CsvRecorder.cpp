@@ -115,12 +115,13 @@ bool CsvRecorder::flush()
 {
     if (m_pending.isEmpty())
         return true;
+    // What went out is never written again, even when the rest could not go.
     const qint64 n = m_out.write(m_pending);
-    if (n != m_pending.size())
-        return false;
-    m_written += n;
-    m_pending.clear();
-    return true;
+    if (n > 0) {
+        m_written += n;
+        m_pending.remove(0, n);
+    }
+    return m_pending.isEmpty();
 }
 
 double CsvRecorder::seconds() const

@@ -61,21 +61,29 @@ std::vector<Item> build()
 
 std::optional<std::int64_t> number(QString t)
 {
-    bool ok = false;
     bool negative = false;
     if (t.startsWith(QLatin1Char('-')) || t.startsWith(QLatin1Char('+'))) {
         negative = t.front() == QLatin1Char('-');
         t.remove(0, 1);
     }
-    std::int64_t v = 0;
+    int base = 10;
     if (t.startsWith(QLatin1String("0x"), Qt::CaseInsensitive))
-        v = t.mid(2).toLongLong(&ok, 16);
+        base = 16;
     else if (t.startsWith(QLatin1String("0b"), Qt::CaseInsensitive))
-        v = t.mid(2).toLongLong(&ok, 2);
-    else
-        v = t.toLongLong(&ok, 10);
-    // Digits only: toLongLong would take a blank or a second sign.
-    if (!ok || t.isEmpty() || !t.back().isLetterOrNumber() || !t.front().isLetterOrNumber())
+        base = 2;
+    if (base != 10)
+        t.remove(0, 2);
+    // Digits of the base only: toLongLong would also take blanks and a second sign.
+    if (t.isEmpty() || t.size() > 24)
+        return std::nullopt;
+    for (const QChar c : t) {
+        const int d = hexDigit(c.unicode());
+        if (d < 0 || d >= base)
+            return std::nullopt;
+    }
+    bool ok = false;
+    const std::int64_t v = t.toLongLong(&ok, base);
+    if (!ok)
         return std::nullopt;
     return negative ? -v : v;
 }
@@ -91,9 +99,12 @@ bool Item::writable() const
 
 bool Item::setting() const
 {
+    // Not a setting: the flags the chip raises, and the cover telegram, whose write sends it
+    // down the driver chain.
     const bool raisedByChip =
         !common() && reg->index == motor::Interrupts && field == field::Interrupts_Flags;
-    return reg->access == Access::ReadWrite && !def().readOnly && !raisedByChip;
+    const bool sends = common() && reg->index == common::SpiCoverTelegram;
+    return reg->access == Access::ReadWrite && !def().readOnly && !raisedByChip && !sends;
 }
 
 const std::vector<Item> &allItems()
@@ -177,11 +188,21 @@ std::optional<std::int64_t> parseValue(const Item &item, const QString &typed, Q
         }
     }
     if (!v && f.kind == FieldKind::FlagSet) {
-        // As the field shows it: one digit per flag; or the flags by name.
+        // As the field shows it: one digit per flag; or the flags by name. A shorter number
+        // is not taken: "11" could be two flags or three.
+        const bool prefixed = t.startsWith(QLatin1String("0x"), Qt::CaseInsensitive) ||
+                              t.startsWith(QLatin1String("0b"), Qt::CaseInsensitive);
         if (t.size() == f.width &&
-            t.count(QLatin1Char('0')) + t.count(QLatin1Char('1')) == t.size())
+            t.count(QLatin1Char('0')) + t.count(QLatin1Char('1')) == t.size()) {
             v = std::int64_t(BinToInt(t));
-        else if (t.contains(QLatin1Char('_'))) {
+        } else if (!t.isEmpty() && t.front().isDigit() && t != QLatin1String("0") && !prefixed) {
+            if (error)
+                *error = tr("write %1 as its %2 bits, as 0b.. or 0x.., or as flag names joined "
+                            "by |")
+                             .arg(item.name)
+                             .arg(f.width);
+            return std::nullopt;
+        } else if (t.contains(QLatin1Char('_'))) {
             std::int64_t bits = 0;
             for (const QString &flag : t.split(QLatin1Char('|'))) {
                 std::int64_t bit = -1;
@@ -200,12 +221,9 @@ std::optional<std::int64_t> parseValue(const Item &item, const QString &typed, Q
         }
     }
     if (!v && f.kind == FieldKind::Hex) {
-        bool ok = false;
-        const QString digits =
-            t.startsWith(QLatin1String("0x"), Qt::CaseInsensitive) ? t.mid(2) : t;
-        const std::int64_t h = digits.toLongLong(&ok, 16);
-        if (ok && !digits.isEmpty() && digits.front().isLetterOrNumber())
-            v = h;
+        // As the field shows it: hexadecimal digits, with or without 0x.
+        v = number(
+            t.startsWith(QLatin1String("0x"), Qt::CaseInsensitive) ? t : QLatin1String("0x") + t);
     }
     if (!v)
         v = number(t);

@@ -29,7 +29,8 @@ struct Item
     // A value a write may set: its register is written with data and the field is not one
     // the chip keeps for itself.
     [[nodiscard]] bool writable() const;
-    // A setting a snapshot keeps: writable, and not a flag the chip raises (INTERRUPT_FLAGS).
+    // A setting a snapshot keeps: writable, not a flag the chip raises (INTERRUPT_FLAGS) and
+    // not a telegram sent by its write (SPI_COVER_TELEGRAM).
     [[nodiscard]] bool setting() const;
 };
 

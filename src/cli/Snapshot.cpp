@@ -45,8 +45,10 @@ std::vector<const RegisterDef *> snapshotRegisters(bool common)
 void addRegister(Snapshot &s, const RegisterDef &reg, int motor, std::uint32_t data)
 {
     for (const Item &item : allItems()) {
+        // The field's own bits: a reply's bits above a 12-bit field are no part of the setting.
         if (item.reg == &reg && item.setting())
-            s.values.push_back({item, reg.common ? -1 : motor, value(item, data)});
+            s.values.push_back({item, reg.common ? -1 : motor,
+                                value(item, withValue(item, 0, unpackField(item.def(), data)))});
     }
 }
 
@@ -163,6 +165,12 @@ std::optional<Snapshot> parseSnapshot(const QByteArray &text, QString *error)
     return s;
 }
 
+int commonRank(int registerIndex)
+{
+    // The global parameters (the driver chain's SPI settings among them) first.
+    return registerIndex == common::GlobalParameters ? -1 : registerIndex;
+}
+
 int restoreRank(int registerIndex)
 {
     static constexpr int kOrder[] = {
@@ -203,7 +211,8 @@ std::vector<Difference> differences(const Snapshot &board, const Snapshot &wante
     std::stable_sort(regs.begin(), regs.end(), [](const Difference &a, const Difference &b) {
         auto key = [](const Difference &d) {
             return std::tuple(d.motor,
-                              d.motor < 0 ? d.item.reg->index : restoreRank(d.item.reg->index),
+                              d.motor < 0 ? commonRank(d.item.reg->index)
+                                          : restoreRank(d.item.reg->index),
                               d.item.field);
         };
         return key(a) < key(b);

@@ -53,11 +53,14 @@ struct Difference
 };
 
 // What `wanted` sets differently from `board`, in the order a restore writes it: the RAM,
-// the common registers, then each motor's configuration, its ramp mode, and its position and
-// velocities last, so that a motor moves only once all of its parameters are in place.
+// the common registers (the global parameters first), then each motor's configuration, its ramp
+// mode, and its position and velocities last, so that a motor moves only once all of its parameters
+// are in place.
 [[nodiscard]] std::vector<Difference> differences(const Snapshot &board, const Snapshot &wanted);
 // The rank of a motor register in a restore: configuration first, motion last.
 [[nodiscard]] int restoreRank(int registerIndex);
+// The rank of a common register: the global parameters first.
+[[nodiscard]] int commonRank(int registerIndex);
 // "M1 V_MAX" or "SPI_COVER_POS" or "RAM 0x41".
 [[nodiscard]] QString label(const Difference &d);
 

@@ -16,7 +16,8 @@ std::optional<double> seconds(const QString &text)
 {
     bool ok = false;
     const double v = text.toDouble(&ok);
-    if (!ok || !(v >= 0) || v > 1e7)
+    // A timer takes up to 2^31 ms.
+    if (!ok || !(v >= 0) || v > 2'000'000)
         return std::nullopt;
     return v;
 }
@@ -131,7 +132,7 @@ COMMANDS
       field (P_MUL, RAMP_MODE), REGISTER.FIELD (REF_CONF.RAMP_MODE) or a register
       of several fields by its whole name (REFERENCE_SWITCHES). Motor registers
       are read for every motor unless --motor says which.
-  write NAME=VALUE... [--motor N] [--verify]
+  write NAME=VALUE... [--motor N | --all] [--verify]
       Writes values, each checked against its range first: nothing is written
       when one is out of range. A field is written into its register as the
       board holds it. --verify reads every register written back.
@@ -140,8 +141,9 @@ COMMANDS
       Starts a motor as the main window's Go does. T is the target position
       (RAMP, SOFTMODE), the target velocity (VELOCITY) or the velocity (HOLD).
       V_MIN, V_MAX and A_MAX not given are taken from the board. --force goes on
-      with an A_MAX below what the dividers allow. --wait returns once the target
-      is reached, or fails after --timeout seconds (60).
+      with an A_MAX below what the dividers allow. In VELOCITY mode V_MAX is the
+      target's size and V_MIN is not used; HOLD uses neither, nor A_MAX. --wait
+      returns once the target is reached, or fails after --timeout seconds (60).
   stop [--motor N | --all]
       Stops one motor, or all of them, as the main window's Stop does.
   ram read [FILE]

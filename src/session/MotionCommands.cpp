@@ -127,12 +127,23 @@ QString goMotor(BoardLink &link, int m, const GoParameters &p,
     return failure;
 }
 
-void stopMotor(BoardLink &link, int m, int xTarget)
+QString stopMotor(BoardLink &link, int m, int xTarget)
 {
+    // Every write is tried even when one goes unanswered: any of them slows the motor.
     // The actual position takes the target position, so a positioning mode stays put.
-    link.DirectRequest(full24(motorWriteAddress(m, motor::XActual), xTarget));
-    link.DirectRequest(Datagram{motorWriteAddress(m, motor::VTarget), {}});
-    link.DirectRequest(Datagram{motorWriteAddress(m, motor::VActual), {}});
+    const std::pair<Datagram, int> writes[] = {
+        {full24(motorWriteAddress(m, motor::XActual), xTarget), motor::XActual},
+        {Datagram{motorWriteAddress(m, motor::VTarget), {}}, motor::VTarget},
+        {Datagram{motorWriteAddress(m, motor::VActual), {}}, motor::VActual},
+    };
+    QStringList unanswered;
+    for (const auto &[d, reg] : writes) {
+        if (!link.DirectRequest(d))
+            unanswered << registerName(reg);
+    }
+    if (unanswered.isEmpty())
+        return {};
+    return tr("The board did not answer the write of %1.").arg(unanswered.join(tr(", ")));
 }
 
 } // namespace kvx

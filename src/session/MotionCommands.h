@@ -31,7 +31,8 @@ using ConfirmLowAcceleration = std::function<bool(int minimum)>;
 // unanswered), and what of it was written.
 [[nodiscard]] QString goMotor(BoardLink &link, int motor, const GoParameters &p,
                               const ConfirmLowAcceleration &confirm);
-// X_ACTUAL := `xTarget` (a positioning mode stays put), V_TARGET := 0, V_ACTUAL := 0.
-void stopMotor(BoardLink &link, int motor, int xTarget);
+// X_ACTUAL := `xTarget` (a positioning mode stays put), V_TARGET := 0, V_ACTUAL := 0. Empty
+// when every write was answered; else which were not (each is tried all the same).
+[[nodiscard]] QString stopMotor(BoardLink &link, int motor, int xTarget);
 
 } // namespace kvx

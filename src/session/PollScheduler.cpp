@@ -95,6 +95,8 @@ void PollScheduler::sendNextPoll()
     // and replies while it is open.
     if (m_timerBusy || !m_link.LinkIdle() || !m_link.PollingEnabled())
         return;
+    if (m_detectionOnly && !m_link.Detecting())
+        return;
     m_timerBusy = true;
     // The trace recorder's next sample starts with motor 1's position, once every reply of the
     // cycle before has been shown; once a cycle, also when that request goes out again after

@@ -41,6 +41,11 @@ public:
     [[nodiscard]] bool editorShown() const { return m_editorShown; }
     [[nodiscard]] EditorPage activePage() const { return m_activePage; }
 
+    // Only the detection's request goes out (and its repetitions), no poll after it: for a
+    // program that sends one command and ends, whose first request then follows the detection
+    // at once.
+    void setDetectionOnly(bool only) { m_detectionOnly = only; }
+
     // The port has opened: the cycle starts again at row 0 and the poll timer runs.
     void restart();
     // The port closes: the poll timer stops.
@@ -77,6 +82,7 @@ private:
     bool m_timerBusy = false;
     bool m_cycleStarted = false; // the request that starts the cycle in progress has gone out
     bool m_editorShown = false;
+    bool m_detectionOnly = false;
     EditorPage m_activePage = EditorPage::Motor1;
 };
 

@@ -78,35 +78,69 @@ void TestKvx310::cleanup()
 
 void TestKvx310::exitStatuses_data()
 {
+    QTest::addColumn<QStringList>("board"); // the simulated board's options
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("says"); // on stdout when done, on stderr otherwise
-    QTest::newRow("info") << QStringList{"info"} << 0 << "board:          KVX310 evaluation board";
+    QTest::newRow("info") << QStringList{} << QStringList{"info"} << 0
+                          << "board:          KVX310 evaluation board";
     QTest::newRow("a KORVE board of this process")
-        << QStringList{"--port", "sim:korve", "info"} << 0 << "board:          KORVE";
+        << QStringList{} << QStringList{"--port", "sim:korve", "info"} << 0
+        << "board:          KORVE";
     QTest::newRow("one value, quiet")
-        << QStringList{"--quiet", "read", "V_MAX", "--motor", "2"} << 0 << "0\n";
-    QTest::newRow("no command") << QStringList{} << 2 << "no command";
-    QTest::newRow("unknown command") << QStringList{"jump"} << 2 << "unknown command";
-    QTest::newRow("unknown name") << QStringList{"read", "V_MAXX"} << 2 << "V_MAXX";
-    QTest::newRow("motor 4") << QStringList{"read", "V_MAX", "--motor", "4"} << 2 << "--motor";
-    QTest::newRow("write without a motor") << QStringList{"write", "V_MAX=3"} << 2 << "--motor";
-    QTest::newRow("read-only") << QStringList{"write", "A_ACTUAL=3", "--motor", "1"} << 2
+        << QStringList{} << QStringList{"--quiet", "read", "V_MAX", "--motor", "2"} << 0 << "0\n";
+    QTest::newRow("no command") << QStringList{} << QStringList{} << 2 << "no command";
+    QTest::newRow("unknown command")
+        << QStringList{} << QStringList{"jump"} << 2 << "unknown command";
+    QTest::newRow("unknown name") << QStringList{} << QStringList{"read", "V_MAXX"} << 2
+                                  << "V_MAXX";
+    QTest::newRow("motor 4") << QStringList{} << QStringList{"read", "V_MAX", "--motor", "4"} << 2
+                             << "--motor";
+    QTest::newRow("write without a motor")
+        << QStringList{} << QStringList{"write", "V_MAX=3"} << 2 << "--motor";
+    QTest::newRow("read-only") << QStringList{}
+                               << QStringList{"write", "A_ACTUAL=3", "--motor", "1"} << 2
                                << "read-only";
-    QTest::newRow("no such port") << QStringList{"--port", "/dev/kvx-none", "info"} << 3
-                                  << "/dev/kvx-none";
+    QTest::newRow("no such port") << QStringList{} << QStringList{"--port", "/dev/kvx-none", "read",
+                                                                  "V_MAX",  "--motor",       "1"}
+                                  << 3 << "/dev/kvx-none";
     QTest::newRow("A_MAX below the dividers' least")
-        << QStringList{"go", "--motor", "1", "--target", "100", "--amax", "0"} << 1 << "--force";
+        << QStringList{} << QStringList{"go", "--motor", "1", "--target", "100", "--amax", "0"} << 1
+        << "--force";
+    QTest::newRow("a name is checked before the port")
+        << QStringList{} << QStringList{"--port", "/dev/kvx-none", "read", "V_MAXX"} << 2
+        << "V_MAXX";
+    QTest::newRow("a board that does not answer")
+        << QStringList{"--silent"} << QStringList{"read", "V_MAX", "--motor", "1"} << 1
+        << "did not answer";
+    QTest::newRow("a stop that is not answered")
+        << QStringList{"--silent-to", "08"} << QStringList{"stop", "--motor", "1"} << 1
+        << "motor 1 may not have stopped";
+    QTest::newRow("the latch takes 0, read back as anything")
+        << QStringList{} << QStringList{"write", "--motor", "1", "--verify", "X_LATCHED=0"} << 0
+        << "wrote M1 X_LATCHED = 0";
+    QTest::newRow("a velocity the chip cannot take")
+        << QStringList{}
+        << QStringList{"go", "--motor", "1", "--mode", "VELOCITY", "--target", "-2048"} << 2
+        << "-2047 to 2047";
 }
 
 void TestKvx310::exitStatuses()
 {
+    QFETCH(QStringList, board);
     QFETCH(QStringList, args);
     QFETCH(int, code);
     QFETCH(QString, says);
+    if (!board.isEmpty()) {
+        cleanup();
+        m_pty = startBoard(QStringList{QStringLiteral("--line-timing")} + board);
+        QVERIFY(!m_pty.isEmpty());
+    }
     const Run r = kvx(args);
     QCOMPARE(r.code, code);
-    if (code == 0) {
+    if (args.contains(QLatin1String("--quiet"))) {
+        QCOMPARE(r.out, says);
+    } else if (code == 0) {
         QVERIFY2(r.out.contains(says), qPrintable(r.out));
         QVERIFY2(r.err.isEmpty(), qPrintable(r.err));
     } else {

@@ -68,8 +68,10 @@ void TestRegisterNames::values_data()
                                    << "SOFT_STOP|REF_RnL" << qint64(12) << "1100" << 0xC00u;
     QTest::newRow("flags as shown") << "INTERRUPT_MASK"
                                     << "10000001" << qint64(0x81) << "10000001" << 0x8100u;
-    QTest::newRow("flags, short digits are decimal") << "INTERRUPT_MASK"
-                                                     << "11" << qint64(11) << "00001011" << 0xB00u;
+    QTest::newRow("flags, short digits are refused") << "INTERRUPT_MASK"
+                                                     << "11" << refused << "" << 0u;
+    QTest::newRow("flags in hex") << "INTERRUPT_MASK"
+                                  << "0x0B" << qint64(11) << "00001011" << 0xB00u;
     QTest::newRow("unknown flag") << "REF_CONF"
                                   << "SOFT_STOP|NOPE_X" << refused << "" << 0u;
     QTest::newRow("hex field") << "SPI_COVER_TELEGRAM"
@@ -88,6 +90,8 @@ void TestRegisterNames::values_data()
                                   << "12a" << refused << "" << 0u;
     QTest::newRow("two signs") << "X_TARGET"
                                << "--5" << refused << "" << 0u;
+    QTest::newRow("sign after the prefix") << "X_TARGET"
+                                           << "-0x-5" << refused << "" << 0u;
 }
 
 void TestRegisterNames::values()
@@ -154,7 +158,7 @@ void TestRegisterNames::restoreWritesMotionLast()
     // A motor must not be sent moving before its ramp parameters are in place.
     QString why;
     const QByteArray file = "[Motor 1]\nX_TARGET = 100\nV_MAX = 50\nRAMP_MODE = VELOCITY\n"
-                            "V_TARGET = 20\nPULSDIV = 3\n[Common]\nLSMD = 2\n";
+                            "V_TARGET = 20\nX_ACTUAL = 7\nPULSDIV = 3\n[Common]\nLSMD = 2\n";
     const std::optional<Snapshot> wanted = parseSnapshot(file, &why);
     QVERIFY2(wanted, qPrintable(why));
     Snapshot board = *wanted;
@@ -163,8 +167,8 @@ void TestRegisterNames::restoreWritesMotionLast()
     QStringList order;
     for (const Difference &d : differences(board, *wanted))
         order << label(d);
-    QCOMPARE(order, (QStringList{"LSMD", "M1 PULSDIV", "M1 V_MAX", "M1 RAMP_MODE", "M1 X_TARGET",
-                                 "M1 V_TARGET"}));
+    QCOMPARE(order, (QStringList{"LSMD", "M1 PULSDIV", "M1 V_MAX", "M1 RAMP_MODE", "M1 X_ACTUAL",
+                                 "M1 X_TARGET", "M1 V_TARGET"}));
 }
 
 QTEST_GUILESS_MAIN(TestRegisterNames)

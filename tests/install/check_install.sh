@@ -11,13 +11,18 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 
 id=org.kvx310.EvalKit
 status=0
-for f in bin/Eval310 bin/kvx310 bin/kvx310-sim share/man/man1/kvx310.1.gz share/applications/$id.desktop \
+for f in bin/Eval310 bin/kvx310 bin/kvx310-sim share/applications/$id.desktop \
          share/metainfo/$id.metainfo.xml share/icons/hicolor/scalable/apps/$id.svg; do
   if [ ! -e "$prefix/$f" ]; then
     echo "missing: $f"
     status=1
   fi
 done
+# The manual is gzipped where gzip was found at configure time.
+if [ ! -e "$prefix/share/man/man1/kvx310.1.gz" ] && [ ! -e "$prefix/share/man/man1/kvx310.1" ]; then
+  echo "missing: share/man/man1/kvx310.1.gz"
+  status=1
+fi
 for f in bin/Eval310 bin/kvx310 bin/kvx310-sim; do
   if [ -e "$prefix/$f" ] && [ ! -x "$prefix/$f" ]; then
     echo "not executable: $f"

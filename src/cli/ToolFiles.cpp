@@ -1,0 +1,373 @@
+// kvx310 ram, snapshot and record: the RAM page's file and wave shape, register snapshots and
+// recordings of the poll cycle.
+
+#include "cli/Tool.h"
+
+#include "controls/FileSave.h"
+#include "editor/MicrostepShape.h"
+
+#include <QBuffer>
+#include <QDateTime>
+#include <QEventLoop>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <unistd.h>
+
+namespace kvx::cli {
+
+namespace {
+
+// The write end of a pipe that SIGINT and SIGTERM write to, so that the event loop hears of
+// them: a recording ends with its file whole.
+int g_signalPipe[2] = {-1, -1};
+
+extern "C" void onSignal(int)
+{
+    const int saved = errno;
+    const char c = 1;
+    [[maybe_unused]] const auto n = ::write(g_signalPipe[1], &c, 1);
+    errno = saved;
+}
+
+QString byteText(int b)
+{
+    return QStringLiteral("%1").arg(b, 2, 16, QLatin1Char('0')).toUpper();
+}
+
+} // namespace
+
+std::optional<RamCells> Tool::readRam(QString *why)
+{
+    const BoardLink::Batch batch = m_client->link().directRequests(ramReadRequests());
+    if (batch.failedAt >= 0) {
+        *why = m_client->lost()
+                   ? tr("the port %1 was lost (%2) at RAM word %3")
+                         .arg(m_client->device(), m_client->lostReason())
+                         .arg(batch.failedAt)
+                   : tr("the board did not answer the read of RAM word %1").arg(batch.failedAt);
+        return std::nullopt;
+    }
+    RamCells cells;
+    for (int w = 0; w < kRamWordCount; ++w)
+        takeRamWord(cells, w, batch.replies[std::size_t(w)].data);
+    return cells;
+}
+
+int Tool::writeRam(const std::vector<Datagram> &requests, int firstWord)
+{
+    const BoardLink::Batch batch = m_client->link().directRequests(requests);
+    if (batch.failedAt < 0)
+        return kDone;
+    const int word = firstWord + batch.failedAt;
+    const QString what = m_client->lost()
+                             ? tr("the port %1 was lost (%2) at RAM word %3")
+                                   .arg(m_client->device(), m_client->lostReason())
+                                   .arg(word)
+                             : tr("the board did not answer the write of RAM word %1").arg(word);
+    return error(kBoardSaidNo,
+                 what + (word > firstWord
+                             ? tr("; words %1 to %2 were written").arg(firstWord).arg(word - 1)
+                             : tr("; nothing was written")));
+}
+
+int Tool::shape(bool write)
+{
+    const ShapeTable table = CalcShapeTable(*m_o.sigma);
+    RamCells cells;
+    cells.fill(QStringLiteral("00"));
+    for (int i = 0; i < kShapeSteps; ++i)
+        cells[std::size_t(kShapeFirstByte + i)] = byteText(table[std::size_t(i)]);
+    if (write) {
+        // Words 32 to 63 hold the table, as the RAM page writes it.
+        constexpr int kFirstWord = kShapeFirstByte / 2;
+        const PollPause pause = m_client->link().PausePolling();
+        if (const int code = writeRam(ramWriteRequests(cells, kFirstWord), kFirstWord);
+            code != kDone)
+            return code;
+    }
+    if (m_o.json) {
+        QJsonArray values;
+        for (int v : table)
+            values.append(v);
+        printJson(QJsonObject{{QStringLiteral("sigma"), *m_o.sigma},
+                              {QStringLiteral("shape"), values},
+                              {QStringLiteral("written"), write}});
+        return kDone;
+    }
+    for (int row = 0; row < kShapeSteps / kRamColumns; ++row) {
+        QStringList bytes;
+        for (int c = 0; c < kRamColumns; ++c)
+            bytes << cells[std::size_t(kShapeFirstByte + row * kRamColumns + c)];
+        printOut(bytes.join(QLatin1Char(',')));
+    }
+    if (write && !m_o.quiet)
+        printOut(tr("wrote the shape to RAM bytes 0x40 to 0x7F"));
+    return kDone;
+}
+
+int Tool::ram()
+{
+    if (m_sub == QLatin1String("shape"))
+        return shape(true);
+    const PollPause pause = m_client->link().PausePolling();
+    QString why;
+    // Rows a short file does not reach keep what the board holds, as the RAM page's grid
+    // keeps what it shows.
+    std::optional<RamCells> cells = readRam(&why);
+    if (!cells)
+        return error(kBoardSaidNo, why);
+    if (m_sub == QLatin1String("read")) {
+        if (m_o.words.size() == 3) {
+            const QString reason = saveWholeFile(m_o.words[2], ramFileText(*cells));
+            if (!reason.isEmpty())
+                return error(kUsage, tr("could not save %1: %2").arg(m_o.words[2], reason));
+        } else if (m_o.json) {
+            QJsonArray bytes;
+            for (const QString &c : *cells)
+                bytes.append(c.toInt(nullptr, 16));
+            printJson(QJsonObject{{QStringLiteral("ram"), bytes}});
+        } else {
+            const QString text = QString::fromLatin1(ramFileText(*cells));
+            std::fputs(QString(text).remove(QLatin1Char('\r')).toLocal8Bit().constData(), stdout);
+        }
+        return kDone;
+    }
+    const QString path = m_o.words[2];
+    QBuffer file(&m_file);
+    file.open(QIODevice::ReadOnly);
+    if (loadRamFile(file, *cells) != RamLoad::Done)
+        return error(kUsage, tr("%1 is not a RAM file: no 8 lines in its first MiB; nothing was "
+                                "written")
+                                 .arg(path));
+    if (const int bad = firstInvalidCell(*cells); bad >= 0)
+        return error(kUsage, tr("%1: row %2, column %3 holds \"%4\", not two hexadecimal digits; "
+                                "nothing was written")
+                                 .arg(path)
+                                 .arg(bad / kRamColumns + 1)
+                                 .arg(bad % kRamColumns + 1)
+                                 .arg((*cells)[std::size_t(bad)]));
+    if (const int code = writeRam(ramWriteRequests(*cells), 0); code != kDone)
+        return code;
+    if (!m_o.quiet && !m_o.json)
+        printOut(tr("wrote the 128 RAM bytes from %1").arg(path));
+    return kDone;
+}
+
+std::optional<Snapshot> Tool::readBoard(QString *why)
+{
+    Snapshot s;
+    for (const bool common : {true, false}) {
+        for (int m : common ? std::vector<int>{-1} : std::vector<int>{0, 1, 2}) {
+            for (const RegisterDef *reg : snapshotRegisters(common)) {
+                const std::optional<std::uint32_t> d = registerData(*reg, m);
+                if (!d) {
+                    *why = unanswered(*reg, m, tr("read"));
+                    return std::nullopt;
+                }
+                addRegister(s, *reg, m, *d);
+            }
+        }
+    }
+    const std::optional<RamCells> cells = readRam(why);
+    if (!cells)
+        return std::nullopt;
+    std::array<std::uint8_t, kRamByteCount> ram{};
+    for (int b = 0; b < kRamByteCount; ++b)
+        ram[std::size_t(b)] = std::uint8_t((*cells)[std::size_t(b)].toUInt(nullptr, 16));
+    s.ram = ram;
+    return s;
+}
+
+int Tool::snapshot()
+{
+    const QString path = m_o.words[2];
+    const PollPause pause = m_client->link().PausePolling();
+    QString why;
+    const std::optional<Snapshot> board = readBoard(&why);
+    if (!board)
+        return error(kBoardSaidNo, why);
+    if (m_sub == QLatin1String("save")) {
+        const QString heading =
+            tr("kvx310 snapshot of the board on %1, %2\n"
+               "NAME = VALUE as kvx310 read shows it; a line left out leaves that value as the "
+               "board holds it.\n"
+               "[RAM]: the 128 bytes, 8 rows of 16.")
+                .arg(m_client->device(), QDateTime::currentDateTime().toString(Qt::ISODate));
+        const QString reason = saveWholeFile(path, snapshotText(*board, heading));
+        if (!reason.isEmpty())
+            return error(kUsage, tr("could not save %1: %2").arg(path, reason));
+        if (!m_o.quiet && !m_o.json)
+            printOut(tr("saved %1 values and the RAM to %2").arg(board->values.size()).arg(path));
+        return kDone;
+    }
+    const std::vector<Difference> diffs = differences(*board, *m_wanted);
+    const bool restore = m_sub == QLatin1String("restore") && !m_o.dryRun;
+    QJsonArray json;
+    // Told once done (or, for diff and --dry-run, as found).
+    auto report = [&](const Difference &d) {
+        if (m_o.json) {
+            json.append(QJsonObject{{QStringLiteral("name"), label(d)},
+                                    {QStringLiteral("board"), d.boardText},
+                                    {QStringLiteral("file"), d.wantedText}});
+        } else if (m_sub == QLatin1String("diff")) {
+            printOut(tr("%1: board %2, file %3").arg(label(d), d.boardText, d.wantedText));
+        } else {
+            printOut(tr("%1%2: %3 -> %4")
+                         .arg(restore ? QString() : tr("would set "), label(d), d.boardText,
+                              d.wantedText));
+        }
+    };
+    QStringList written;
+    auto failed = [&](const QString &what) {
+        return error(kBoardSaidNo,
+                     what + (written.isEmpty()
+                                 ? tr("; nothing was written before it")
+                                 : tr("; written before it: %1").arg(written.join(tr(", ")))));
+    };
+    // RAM words, then registers: each written once, with every field of it that differs.
+    std::size_t i = 0;
+    while (i < diffs.size() && diffs[i].ramByte >= 0) {
+        const int word = diffs[i].ramByte / 2;
+        const std::size_t first = i;
+        while (i < diffs.size() && diffs[i].ramByte >= 0 && diffs[i].ramByte / 2 == word)
+            ++i;
+        if (restore) {
+            const auto &ram = *m_wanted->ram;
+            const Datagram d = Datagram::make(
+                ramWordAddress(word, false),
+                packRamWord(ram[std::size_t(2 * word)], ram[std::size_t(2 * word + 1)]));
+            if (!m_client->link().DirectRequest(d))
+                return failed(
+                    m_client->lost()
+                        ? tr("the port %1 was lost (%2) at RAM word %3")
+                              .arg(m_client->device(), m_client->lostReason())
+                              .arg(word)
+                        : tr("the board did not answer the write of RAM word %1").arg(word));
+            written << tr("RAM word %1").arg(word);
+        }
+        for (std::size_t k = first; k < i; ++k)
+            report(diffs[k]);
+    }
+    while (i < diffs.size()) {
+        const Difference &first = diffs[i];
+        const std::size_t from = i;
+        while (i < diffs.size() && diffs[i].item.reg == first.item.reg &&
+               diffs[i].motor == first.motor)
+            ++i;
+        if (restore) {
+            const RegisterDef &reg = *first.item.reg;
+            const int m = first.motor;
+            // Read again just before: the writes before this one, or the chip itself (its
+            // interrupt flags), may have changed the fields the file leaves alone.
+            m_read.erase({&reg, m});
+            std::optional<std::uint32_t> data = registerData(reg, m);
+            if (!data)
+                return failed(unanswered(reg, m, tr("read")));
+            for (std::size_t k = from; k < i; ++k)
+                data = withValue(diffs[k].item, *data, diffs[k].wanted);
+            if (!m_client->write(*writeAddress(reg, m < 0 ? 0 : m), *data))
+                return failed(unanswered(reg, m, tr("write")));
+            m_read.erase({&reg, m});
+            written << motorLabel(m) + nameOf(reg.name);
+        }
+        for (std::size_t k = from; k < i; ++k)
+            report(diffs[k]);
+    }
+    if (m_o.json)
+        printJson(json);
+    return kDone;
+}
+
+int Tool::record()
+{
+    const QString path = m_o.words[1];
+    QFile file;
+    const bool toStdout = path == QLatin1String("-");
+    // The standard output by its descriptor: the C library's buffer would hold lines back.
+    const bool opened =
+        toStdout ? file.open(STDOUT_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered)
+                 : (file.setFileName(path),
+                    file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered));
+    if (!opened)
+        return error(kUsage, tr("could not create %1: %2").arg(path, file.errorString()));
+
+    CsvRecorder recorder(m_client->session(), file, m_columns);
+    if (!recorder.start())
+        return error(kUsage, tr("could not write %1: %2").arg(path, recorder.errorString()));
+    QEventLoop loop;
+    int code = kDone;
+    QString stoppedBy;
+    const bool tty = ::isatty(STDERR_FILENO) != 0;
+    quint64 printed = ~quint64{0};
+    auto progress = [&](bool last) {
+        // A log has the last figures once.
+        if (m_o.quiet || (last && !tty && printed == recorder.lines()))
+            return;
+        printed = recorder.lines();
+        const double s = recorder.seconds();
+        std::fprintf(stderr, "%srecording: %.0f s, %.1f lines/s, %llu lines, %.1f KiB%s",
+                     tty ? "\r" : "", s, s > 0 ? double(recorder.lines()) / s : 0.0,
+                     static_cast<unsigned long long>(recorder.lines()),
+                     double(recorder.bytesWritten()) / 1024.0, tty && !last ? "" : "\n");
+        std::fflush(stderr);
+    };
+    QTimer everySecond;
+    int ticks = 0;
+    QObject::connect(&everySecond, &QTimer::timeout, &loop, [&] {
+        if (!recorder.flush()) {
+            code = error(kUsage, tr("could not write %1: %2").arg(path, recorder.errorString()));
+            loop.quit();
+            return;
+        }
+        // Every second on a terminal; now and then in a log.
+        if (tty || ++ticks % 10 == 0)
+            progress(false);
+    });
+    everySecond.start(1000);
+    QObject::connect(m_client.get(), &BoardClient::deviceLost, &loop, [&](const QString &reason) {
+        stoppedBy = tr("the port %1 was lost (%2)").arg(m_client->device(), reason);
+        code = kBoardSaidNo;
+        loop.quit();
+    });
+    if (m_o.duration >= 0)
+        QTimer::singleShot(qint64(m_o.duration * 1000), &loop, &QEventLoop::quit);
+    // Ctrl+C and SIGTERM end the recording with its file whole; once it has ended they act as
+    // ever.
+    std::unique_ptr<QSocketNotifier> interrupted;
+    struct sigaction sa
+    {};
+    sa.sa_handler = onSignal;
+    if (::pipe(g_signalPipe) == 0) {
+        interrupted = std::make_unique<QSocketNotifier>(g_signalPipe[0], QSocketNotifier::Read);
+        QObject::connect(interrupted.get(), &QSocketNotifier::activated, &loop, &QEventLoop::quit);
+        ::sigaction(SIGINT, &sa, nullptr);
+        ::sigaction(SIGTERM, &sa, nullptr);
+    }
+    loop.exec();
+    ::signal(SIGINT, SIG_DFL);
+    ::signal(SIGTERM, SIG_DFL);
+    everySecond.stop();
+    const quint64 unanswered = m_client->link().counters().unanswered;
+    if (!recorder.flush() && code == kDone)
+        code = error(kUsage, tr("could not write %1: %2").arg(path, recorder.errorString()));
+    file.close();
+    progress(true);
+    if (!stoppedBy.isEmpty())
+        return error(code, stoppedBy + tr("; %1 keeps the %2 lines recorded")
+                                           .arg(toStdout ? tr("the output") : path)
+                                           .arg(recorder.lines()));
+    if (code == kDone && unanswered > 0)
+        return error(
+            kBoardSaidNo,
+            tr("the board left %1 poll requests unanswered during the recording").arg(unanswered));
+    return code;
+}
+
+} // namespace kvx::cli

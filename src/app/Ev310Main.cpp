@@ -6,8 +6,10 @@
 #include "app/SettingsLocation.h"
 #include "app/TrafficView.h"
 #include "app/Version.h"
+#include "app/WindowRecording.h"
 #include "chip/RegisterMap.h"
 #include "chip/StatusBits.h"
+#include "cli/AttachServer.h"
 #include "controls/Dialogs.h"
 #include "controls/LuLED.h"
 #include "controls/SpinEdit.h"
@@ -54,6 +56,8 @@ constexpr const char *kLedNames[] = {"LedXReached1",    "LedReference1", "LedXRe
 TFormMain::TFormMain(const QString &settingsPath, QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
+    , m_attach(std::make_unique<cli::AttachServer>(m_session))
+    , m_recording(std::make_unique<WindowRecording>(m_session))
     , m_settings(settingsPath.isEmpty() ? defaultSettingsPath() : settingsPath)
 {
     setObjectName(QStringLiteral("FormMain"));
@@ -120,6 +124,13 @@ void TFormMain::buildInterface()
                         tr("Click here to watch every datagram on the link, decoded."));
     BtnKVX620 = button(GrpMore, QStringLiteral("BtnKVX620"), tr("KVX &620 Registers"),
                        {184, 24, 113, 25}, QString());
+    BtnRecord = button(GrpMore, QStringLiteral("BtnRecord"), tr("&Record..."), {184, 88, 113, 25},
+                       tr("Click here to record the live values of every poll cycle into a CSV "
+                          "file; click again to stop."));
+    LblRecord = new QLabel(GrpMore);
+    LblRecord->setObjectName(QStringLiteral("LblRecord"));
+    LblRecord->setGeometry(16, 120, 160, 17);
+    LblRecord->setAccessibleName(tr("Recording"));
     CheckSlow = new QCheckBox(tr("Use Slow SPI"), GrpMore);
     CheckSlow->setObjectName(QStringLiteral("CheckSlow"));
     CheckSlow->move(184, 120);
@@ -157,6 +168,7 @@ void TFormMain::buildInterface()
     connect(BtnGraphics, &QPushButton::clicked, this, [this] { BtnGraphicsClick(); });
     connect(BtnTraffic, &QPushButton::clicked, this, [this] { BtnTrafficClick(); });
     connect(BtnPorts, &QPushButton::clicked, this, [this] { BtnPortsClick(); });
+    connect(BtnRecord, &QPushButton::clicked, this, [this] { BtnRecordClick(); });
     connect(BtnKVX620, &QPushButton::clicked, this, [this] { BtnKVX620Click(); });
     connect(BtnGoAll, &QPushButton::clicked, this, [this] { BtnGoAllClick(); });
     connect(BtnStopAll, &QPushButton::clicked, this, [this] { BtnStopAllClick(); });
@@ -229,6 +241,9 @@ void TFormMain::wireSession()
     connect(&m_session.link(), &BoardLink::sendError, this,
             [this] { Dialogs::message(this, tr("Send error!")); });
     connect(&m_session, &BoardSession::deviceLost, this, &TFormMain::onDeviceLost);
+    connect(m_recording.get(), &WindowRecording::progress, this, &TFormMain::showRecording);
+    connect(m_recording.get(), &WindowRecording::failed, this,
+            [this](const QString &why) { stopRecording(why); });
     connect(CheckSlow, &QCheckBox::toggled, this,
             [this](bool slow) { m_session.link().setSlowSpi(slow); });
 
@@ -298,6 +313,7 @@ void TFormMain::setConnectedControls(bool open)
     BtnStopAll->setEnabled(open);
     BtnGoAll->setEnabled(open);
     BtnGraphics->setEnabled(open);
+    BtnRecord->setEnabled(open);
 }
 
 void TFormMain::showStatus(const QString &first, const QString &second)
@@ -338,12 +354,22 @@ void TFormMain::BtnOpenClick()
 {
     // The controls follow the session's "opened", before row 0 goes out: a "Send error!" box
     // for it already finds "Close" enabled and "Open" disabled.
-    if (!m_session.Open(ComboCOM->currentText(), m_settings.ports())) {
-        Dialogs::message(this,
-                         MessageRequest{QMessageBox::Warning,
-                                        tr("Could not open port %1.").arg(ComboCOM->currentText()),
-                                        openFailureDetail()});
+    const QString port = ComboCOM->currentText();
+    // Two programs on one line would take each other's replies.
+    if (cli::AttachServer::heldElsewhere(resolvePortName(port, m_settings.ports()))) {
+        Dialogs::message(this, MessageRequest{QMessageBox::Warning,
+                                              tr("Could not open port %1.").arg(port),
+                                              tr("The port is in use by another Eval310 window. "
+                                                 "Use that window, or close the port there.")});
+        return;
     }
+    if (!m_session.Open(port, m_settings.ports())) {
+        Dialogs::message(this, MessageRequest{QMessageBox::Warning,
+                                              tr("Could not open port %1.").arg(port),
+                                              openFailureDetail()});
+        return;
+    }
+    listenForTool();
 }
 
 void TFormMain::closeConnection()
@@ -352,6 +378,9 @@ void TFormMain::closeConnection()
         m_advanced->close();
     if (m_graphics && m_graphics->Shown())
         m_graphics->close();
+    stopRecording();
+    // The tool's commands end first, unanswered, with the window's own.
+    m_attach->close();
     // Polling stops, and any command waiting for a reply ends now, unanswered.
     m_session.Close();
     setConnectedControls(false);
@@ -445,6 +474,8 @@ void TFormMain::CbRampMode1Change(QObject *sender)
 
 void TFormMain::FormClose()
 {
+    stopRecording();
+    m_attach->close();
     m_session.Close();
     // A settings file that cannot be written is not worth a message.
     m_settings.setPortIndex(ComboCOM->currentIndex());

@@ -27,6 +27,10 @@ class QStatusBar;
 namespace kvx {
 
 class TFormAdvanced;
+class WindowRecording;
+namespace cli {
+class AttachServer;
+}
 class TFormGraphics;
 class TFormTraffic;
 class TFormWarning;
@@ -89,6 +93,8 @@ public:
     QPushButton *BtnPorts = nullptr;
     QCheckBox *CheckSlow = nullptr;
     QPushButton *BtnKVX620 = nullptr;
+    QPushButton *BtnRecord = nullptr;
+    QLabel *LblRecord = nullptr; // the recording's time and size while it runs
     QGroupBox *GrpStatus = nullptr;
     std::array<TLuLedLittle *, 8> StatusLeds{}; // by status bit
     std::array<MotorGroup, 3> Motors{};
@@ -114,6 +120,11 @@ public:
     void BtnTrafficClick();
     // The "Ports" dialog; OK writes [Ports], which the next "&Open" reads.
     void BtnPortsClick();
+    // Starts a recording of the poll cycle into a CSV file, or stops the one running.
+    void BtnRecordClick();
+    [[nodiscard]] WindowRecording &recording() { return *m_recording; }
+    // Where the command-line tool finds this window while it holds a port.
+    [[nodiscard]] cli::AttachServer &attachServer() { return *m_attach; }
     // Where the "Ports" dialog finds serial devices; the system's by default.
     void setDeviceSource(DeviceSource source) { m_deviceSource = std::move(source); }
     void BtnKVX620Click() {}
@@ -147,6 +158,11 @@ private:
     void showNoBoard();
     void onDeviceLost(const QString &reason);
     void closeConnection();
+    // The recording ends with what it holds; `why` when it ended by itself.
+    void stopRecording(const QString &why = {});
+    void showRecording();
+    // After the port opened: the tool may attach to this window from now on.
+    void listenForTool();
     // Empty when the command went out whole; else why it stopped before its writes, and what
     // of it was written.
     [[nodiscard]] QString goMotor(int motor);
@@ -158,6 +174,8 @@ private:
     [[nodiscard]] QString openFailureDetail() const;
 
     BoardSession m_session;
+    std::unique_ptr<cli::AttachServer> m_attach;
+    std::unique_ptr<WindowRecording> m_recording;
     std::array<QLabel *, PollTable::kRowCount> m_rowFields{}; // the live value shown of each row
     ProgramSettings m_settings;
     TFormAdvanced *m_advanced = nullptr;

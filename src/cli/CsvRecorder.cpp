@@ -53,11 +53,38 @@ std::optional<std::vector<CsvRecorder::Column>> CsvRecorder::columns(const QStri
     return out;
 }
 
+CsvOutput::CsvOutput(QIODevice &out, QObject *parent)
+    : QObject(parent)
+    , m_out(out)
+{}
+
+void CsvOutput::add(const QByteArray &text, quint64 lines)
+{
+    m_pending += text;
+    m_lines += lines;
+}
+
+bool CsvOutput::flush()
+{
+    if (m_pending.isEmpty())
+        return true;
+    const qint64 n = m_out.write(m_pending);
+    if (n > 0) {
+        m_written += n;
+        m_pending.remove(0, n);
+    }
+    return m_pending.isEmpty();
+}
+
+QString CsvOutput::errorString() const
+{
+    return m_out.errorString();
+}
+
 CsvRecorder::CsvRecorder(BoardSession &session, QIODevice &out, std::vector<Column> columns,
                          QObject *parent)
-    : QObject(parent)
+    : CsvOutput(out, parent)
     , m_session(session)
-    , m_out(out)
     , m_columns(std::move(columns))
     , m_columnOfRow(PollTable::kRowCount, -1)
     , m_values(m_columns.size())
@@ -74,7 +101,7 @@ bool CsvRecorder::start()
     QByteArray header = "time_s,status";
     for (const Column &c : m_columns)
         header += ',' + c.name.toLatin1();
-    m_pending = header + '\n';
+    add(header + '\n', 0);
     return flush();
 }
 
@@ -99,39 +126,21 @@ void CsvRecorder::endCycle()
         return;
     const double t = double(*m_cycleAt - m_origin) / 1e6;
     m_cycleAt.reset();
-    m_pending += QByteArray::number(t, 'f', 4);
-    m_pending += ',';
-    m_pending += QByteArray::number(m_status);
+    QByteArray line = QByteArray::number(t, 'f', 4);
+    line += ',';
+    line += QByteArray::number(m_status);
     for (const std::optional<qint64> &v : m_values) {
-        m_pending += ',';
+        line += ',';
         if (v)
-            m_pending += QByteArray::number(*v);
+            line += QByteArray::number(*v);
     }
-    m_pending += '\n';
-    ++m_lines;
-}
-
-bool CsvRecorder::flush()
-{
-    if (m_pending.isEmpty())
-        return true;
-    // What went out is never written again, even when the rest could not go.
-    const qint64 n = m_out.write(m_pending);
-    if (n > 0) {
-        m_written += n;
-        m_pending.remove(0, n);
-    }
-    return m_pending.isEmpty();
+    line += '\n';
+    add(line, 1);
 }
 
 double CsvRecorder::seconds() const
 {
     return double(m_session.link().fineNow() - m_origin) / 1e6;
-}
-
-QString CsvRecorder::errorString() const
-{
-    return m_out.errorString();
 }
 
 } // namespace kvx::cli

@@ -20,7 +20,35 @@ class QIODevice;
 
 namespace kvx::cli {
 
-class CsvRecorder : public QObject
+// The file a recording goes to: lines kept until the next flush, which writes them out; what
+// went out is never written again, even when the rest could not go.
+class CsvOutput : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit CsvOutput(QIODevice &out, QObject *parent = nullptr);
+
+    // Writes the lines kept so far; false when the file could not take them.
+    bool flush();
+    [[nodiscard]] quint64 lines() const { return m_lines; }
+    [[nodiscard]] qint64 bytesWritten() const { return m_written; }
+    // Seconds since the recording started.
+    [[nodiscard]] virtual double seconds() const = 0;
+    [[nodiscard]] QString errorString() const;
+
+protected:
+    // `text` holds `lines` lines of values (the header is not counted).
+    void add(const QByteArray &text, quint64 lines);
+
+private:
+    QIODevice &m_out;
+    QByteArray m_pending;
+    quint64 m_lines = 0;
+    qint64 m_written = 0;
+};
+
+class CsvRecorder : public CsvOutput
 {
     Q_OBJECT
 
@@ -40,21 +68,15 @@ public:
 
     // Writes the header; times count from now.
     bool start();
-    // Writes the lines kept so far; false when the file could not take them.
-    bool flush();
     // The cycle in progress ends here: its line is kept, and written by the next flush.
     void endCycle();
 
-    [[nodiscard]] quint64 lines() const { return m_lines; }
-    [[nodiscard]] qint64 bytesWritten() const { return m_written; }
-    [[nodiscard]] double seconds() const;
-    [[nodiscard]] QString errorString() const;
+    [[nodiscard]] double seconds() const override;
 
 private:
     void take(int row, const Reply &reply);
 
     BoardSession &m_session;
-    QIODevice &m_out;
     std::vector<Column> m_columns;
     std::vector<int> m_columnOfRow; // by poll-table row; -1 when not recorded
     std::vector<std::optional<qint64>> m_values;
@@ -62,9 +84,6 @@ private:
     std::optional<std::int64_t> m_cycleAt; // fine clock of the cycle's first reply
     int m_status = 0;
     bool m_inStep = false; // a cycle has started since the recording did
-    QByteArray m_pending;
-    quint64 m_lines = 0;
-    qint64 m_written = 0;
 };
 
 } // namespace kvx::cli

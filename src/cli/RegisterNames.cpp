@@ -262,4 +262,14 @@ std::uint32_t withValue(const Item &item, std::uint32_t data, std::int64_t v)
     return ((data & keep) & ~item.def().mask()) | packField(item.def(), v);
 }
 
+QString nameOf(std::string_view name)
+{
+    return QString::fromUtf8(name.data(), qsizetype(name.size()));
+}
+
+QString motorLabel(int motor)
+{
+    return motor < 0 ? QString() : QStringLiteral("M%1 ").arg(motor + 1);
+}
+
 } // namespace kvx::cli

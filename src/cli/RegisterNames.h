@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string_view>
 #include <vector>
 
 namespace kvx::cli {
@@ -60,5 +61,10 @@ enum class Range
                                                      QString *error, Range range = Range::Editor);
 // The register's data with `item` set to `v` (already range-checked).
 [[nodiscard]] std::uint32_t withValue(const Item &item, std::uint32_t data, std::int64_t v);
+
+// A name of the register map as text.
+[[nodiscard]] QString nameOf(std::string_view name);
+// "M1 " for motor 0, nothing for a common register (-1).
+[[nodiscard]] QString motorLabel(int motor);
 
 } // namespace kvx::cli

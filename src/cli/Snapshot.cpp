@@ -1,5 +1,7 @@
 #include "cli/Snapshot.h"
 
+#include <QDateTime>
+
 #include <QCoreApplication>
 #include <QStringList>
 
@@ -50,6 +52,15 @@ void addRegister(Snapshot &s, const RegisterDef &reg, int motor, std::uint32_t d
             s.values.push_back({item, reg.common ? -1 : motor,
                                 value(item, withValue(item, 0, unpackField(item.def(), data)))});
     }
+}
+
+QString snapshotHeading(const QString &program, const QString &device)
+{
+    return tr("%1 snapshot of the board on %2, %3\n"
+              "NAME = VALUE as kvx310 read shows it; a line left out leaves that value as the "
+              "board holds it.\n"
+              "[RAM]: the 128 bytes, 8 rows of 16.")
+        .arg(program, device, QDateTime::currentDateTime().toString(Qt::ISODate));
 }
 
 QByteArray snapshotText(const Snapshot &s, const QString &heading)

@@ -36,6 +36,9 @@ struct Snapshot
 // The settings of one register's data, in field order.
 void addRegister(Snapshot &s, const RegisterDef &reg, int motor, std::uint32_t data);
 
+// The comment a snapshot file starts with: which program took it, of what board, when, and how
+// to read the file.
+[[nodiscard]] QString snapshotHeading(const QString &program, const QString &device);
 [[nodiscard]] QByteArray snapshotText(const Snapshot &s, const QString &heading);
 // Nothing, with `error` naming the line, when a line is neither a section, a value of it, a
 // comment nor blank, or a value is out of its range.

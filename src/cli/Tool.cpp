@@ -1,5 +1,7 @@
 #include "cli/Tool.h"
 
+#include "cli/SnapshotTransfer.h"
+
 #include "app/ProgramSettings.h"
 #include "app/SettingsLocation.h"
 #include "chip/ValueFormat.h"
@@ -22,11 +24,6 @@ QString tr(const char *text)
     return QCoreApplication::translate("kvx310", text);
 }
 
-QString nameOf(std::string_view name)
-{
-    return QString::fromUtf8(name.data(), qsizetype(name.size()));
-}
-
 void printOut(const QString &text)
 {
     std::fputs(text.toLocal8Bit().constData(), stdout);
@@ -46,11 +43,6 @@ int error(int code, const QString &message)
     std::fflush(stdout);
     std::fprintf(stderr, "kvx310: %s\n", qPrintable(message));
     return code;
-}
-
-QString motorLabel(int motor)
-{
-    return motor < 0 ? QString() : QStringLiteral("M%1 ").arg(motor + 1);
 }
 
 int runCommand(const ToolOptions &options)
@@ -227,7 +219,7 @@ int Tool::connectBoard(bool polling)
     m_client = std::make_unique<BoardClient>();
     m_client->setPolling(polling);
     QString why;
-    if (!m_client->open(port, settings.ports(), &why))
+    if (!m_client->open(port, settings.ports(), m_o.attach, &why))
         return error(kPortFailed, why);
     if (!m_client->waitForBoard(&why))
         return error(kBoardSaidNo, why);
@@ -243,12 +235,15 @@ std::vector<int> Tool::motors() const
 
 QString Tool::unanswered(const RegisterDef &reg, int motor, const QString &what) const
 {
-    const QString where = reg.common ? QString() : tr(" of motor %1").arg(motor + 1);
+    return failedExchange(exchangeName(what, reg, motor));
+}
+
+QString Tool::failedExchange(const QString &exchange) const
+{
     if (m_client->lost())
-        return tr("the port %1 was lost (%2) at the %3 of %4%5")
-            .arg(m_client->device(), m_client->lostReason(), what, nameOf(reg.name), where);
-    return tr("the board did not answer the %1 of %2%3; check the cable and the power")
-        .arg(what, nameOf(reg.name), where);
+        return tr("the port %1 was lost (%2) at the %3")
+            .arg(m_client->device(), m_client->lostReason(), exchange);
+    return tr("the board did not answer the %1; check the cable and the power").arg(exchange);
 }
 
 std::optional<std::uint32_t> Tool::registerData(const RegisterDef &reg, int motor)
@@ -264,65 +259,43 @@ std::optional<std::uint32_t> Tool::registerData(const RegisterDef &reg, int moto
 
 int Tool::info()
 {
-    BoardLink &link = m_client->link();
-    // A second of polling shows what the line carries.
-    int replies = 0;
-    QObject counter;
-    QObject::connect(&m_client->session().scheduler(), &PollScheduler::pollReplyShown, &counter,
-                     [&replies] { ++replies; });
-    const std::int64_t from = link.fineNow();
-    m_client->pause(1000);
-    if (m_client->lost())
+    const std::optional<QJsonObject> facts = m_client->facts();
+    if (!facts)
         return error(
             kBoardSaidNo,
             tr("the port %1 was lost: %2").arg(m_client->device(), m_client->lostReason()));
-    const double seconds = double(link.fineNow() - from) / 1e6;
-    const double rate = replies / seconds;
-    const double bytesPerExchange = double(link.frame(Datagram{}).size() + BoardLink::kReplySize);
-    const double wire = 1e6 / (link.transport().characterTime() * bytesPerExchange);
-    const QByteArray id = m_client->identification();
-    const QString idHex = QString::fromLatin1(id.toHex(' ').toUpper());
-    const LinkCounters &c = link.counters();
     if (m_o.json) {
-        printJson(QJsonObject{
-            {QStringLiteral("device"), m_client->device()},
-            {QStringLiteral("variant"), link.KorveBoard()    ? QStringLiteral("korve")
-                                        : link.PentarBoard() ? QStringLiteral("pentar")
-                                                             : QStringLiteral("plain")},
-            {QStringLiteral("identification"), idHex},
-            {QStringLiteral("exchangesPerSecond"), rate},
-            {QStringLiteral("lineShare"), rate / wire},
-            {QStringLiteral("strayBytes"), double(c.strayBytes)},
-            {QStringLiteral("lateBytes"), double(c.lateBytes)},
-            {QStringLiteral("untrustedReplies"), double(c.untrustedReplies)},
-            {QStringLiteral("unanswered"), double(c.unanswered)},
-        });
+        printJson(*facts);
         return kDone;
     }
+    auto text = [&facts](const char *key) { return facts->value(QLatin1String(key)).toString(); };
+    auto number = [&facts](const char *key) { return facts->value(QLatin1String(key)).toDouble(); };
+    const QString variant = text("variant");
+    const QString idHex = text("identification");
     QString printable;
-    for (char ch : id)
+    for (char ch : QByteArray::fromHex(idHex.toLatin1()))
         printable += (ch >= 0x20 && ch < 0x7F) ? QChar(ch) : QChar('.');
     printOut(tr("device:         %1").arg(m_client->device()));
     printOut(tr("board:          %1")
-                 .arg(link.KorveBoard()    ? tr("KORVE")
-                      : link.PentarBoard() ? tr("Pentar")
-                                           : tr("KVX310 evaluation board")));
+                 .arg(variant == QLatin1String("korve")    ? tr("KORVE")
+                      : variant == QLatin1String("pentar") ? tr("Pentar")
+                                                           : tr("KVX310 evaluation board")));
     printOut(tr("identification: %1 (%2)").arg(idHex, printable));
     printOut(tr("polling:        %1 exchanges/s, %2 of what the line carries at 19200 baud")
-                 .arg(rate, 0, 'f', 1)
-                 .arg(rate / wire, 0, 'f', 3));
+                 .arg(number("exchangesPerSecond"), 0, 'f', 1)
+                 .arg(number("lineShare"), 0, 'f', 3));
     printOut(tr("thrown away:    %1 stray bytes, %2 late bytes, %3 untrusted replies, "
                 "%4 unanswered requests")
-                 .arg(c.strayBytes)
-                 .arg(c.lateBytes)
-                 .arg(c.untrustedReplies)
-                 .arg(c.unanswered));
+                 .arg(number("strayBytes"))
+                 .arg(number("lateBytes"))
+                 .arg(number("untrustedReplies"))
+                 .arg(number("unanswered")));
     return kDone;
 }
 
 int Tool::read()
 {
-    const PollPause pause = m_client->link().PausePolling();
+    const auto pause = m_client->pausePolling();
     // Motor by motor, then the common registers.
     std::vector<std::pair<Item, int>> reads;
     for (int m : motors()) {
@@ -363,7 +336,7 @@ int Tool::read()
 
 int Tool::write()
 {
-    const PollPause pause = m_client->link().PausePolling();
+    const auto pause = m_client->pausePolling();
     // One write per register and motor, its fields set over what the board holds just then.
     std::vector<RegisterKey> order;
     std::map<RegisterKey, std::vector<const Assignment *>> byRegister;

@@ -24,13 +24,10 @@
 namespace kvx::cli {
 
 QString tr(const char *text);
-QString nameOf(std::string_view name);
 void printOut(const QString &text);
 void printJson(const QJsonValue &v);
 // Says `message` on the standard error and returns `code`.
 int error(int code, const QString &message);
-// "M1 " for motor 0, nothing for a common register (-1).
-QString motorLabel(int motor);
 
 class Tool
 {
@@ -72,10 +69,11 @@ private:
 
     std::optional<std::uint32_t> registerData(const RegisterDef &reg, int motor);
     QString unanswered(const RegisterDef &reg, int motor, const QString &what) const;
+    // Why the exchange named went unanswered: the board's silence or the port lost.
+    QString failedExchange(const QString &exchange) const;
     std::optional<RamCells> readRam(QString *why);
     // Writes RAM words from `firstWord` on; kDone, or the error said.
     int writeRam(const std::vector<Datagram> &requests, int firstWord);
-    std::optional<Snapshot> readBoard(QString *why);
     [[nodiscard]] std::vector<int> motors() const;
 
     ToolOptions m_o;

@@ -3,6 +3,7 @@
 
 #include "cli/Tool.h"
 
+#include "cli/SnapshotTransfer.h"
 #include "controls/FileSave.h"
 #include "editor/MicrostepShape.h"
 
@@ -45,7 +46,7 @@ QString byteText(int b)
 
 std::optional<RamCells> Tool::readRam(QString *why)
 {
-    const BoardLink::Batch batch = m_client->link().directRequests(ramReadRequests());
+    const BoardLink::Batch batch = m_client->requests().directRequests(ramReadRequests());
     if (batch.failedAt >= 0) {
         *why = m_client->lost()
                    ? tr("the port %1 was lost (%2) at RAM word %3")
@@ -62,7 +63,7 @@ std::optional<RamCells> Tool::readRam(QString *why)
 
 int Tool::writeRam(const std::vector<Datagram> &requests, int firstWord)
 {
-    const BoardLink::Batch batch = m_client->link().directRequests(requests);
+    const BoardLink::Batch batch = m_client->requests().directRequests(requests);
     if (batch.failedAt < 0)
         return kDone;
     const int word = firstWord + batch.failedAt;
@@ -87,7 +88,7 @@ int Tool::shape(bool write)
     if (write) {
         // Words 32 to 63 hold the table, as the RAM page writes it.
         constexpr int kFirstWord = kShapeFirstByte / 2;
-        const PollPause pause = m_client->link().PausePolling();
+        const auto pause = m_client->pausePolling();
         if (const int code = writeRam(ramWriteRequests(cells, kFirstWord), kFirstWord);
             code != kDone)
             return code;
@@ -116,7 +117,7 @@ int Tool::ram()
 {
     if (m_sub == QLatin1String("shape"))
         return shape(true);
-    const PollPause pause = m_client->link().PausePolling();
+    const auto pause = m_client->pausePolling();
     QString why;
     // Rows a short file does not reach keep what the board holds, as the RAM page's grid
     // keeps what it shows.
@@ -160,47 +161,20 @@ int Tool::ram()
     return kDone;
 }
 
-std::optional<Snapshot> Tool::readBoard(QString *why)
-{
-    Snapshot s;
-    for (const bool common : {true, false}) {
-        for (int m : common ? std::vector<int>{-1} : std::vector<int>{0, 1, 2}) {
-            for (const RegisterDef *reg : snapshotRegisters(common)) {
-                const std::optional<std::uint32_t> d = registerData(*reg, m);
-                if (!d) {
-                    *why = unanswered(*reg, m, tr("read"));
-                    return std::nullopt;
-                }
-                addRegister(s, *reg, m, *d);
-            }
-        }
-    }
-    const std::optional<RamCells> cells = readRam(why);
-    if (!cells)
-        return std::nullopt;
-    std::array<std::uint8_t, kRamByteCount> ram{};
-    for (int b = 0; b < kRamByteCount; ++b)
-        ram[std::size_t(b)] = std::uint8_t((*cells)[std::size_t(b)].toUInt(nullptr, 16));
-    s.ram = ram;
-    return s;
-}
-
 int Tool::snapshot()
 {
     const QString path = m_o.words[2];
-    const PollPause pause = m_client->link().PausePolling();
+    const auto pause = m_client->pausePolling();
+    SnapshotTransfer transfer(m_client->requests(),
+                              [this](const QString &exchange) { return failedExchange(exchange); });
     QString why;
-    const std::optional<Snapshot> board = readBoard(&why);
+    const std::optional<Snapshot> board = transfer.read(&why);
     if (!board)
         return error(kBoardSaidNo, why);
     if (m_sub == QLatin1String("save")) {
-        const QString heading =
-            tr("kvx310 snapshot of the board on %1, %2\n"
-               "NAME = VALUE as kvx310 read shows it; a line left out leaves that value as the "
-               "board holds it.\n"
-               "[RAM]: the 128 bytes, 8 rows of 16.")
-                .arg(m_client->device(), QDateTime::currentDateTime().toString(Qt::ISODate));
-        const QString reason = saveWholeFile(path, snapshotText(*board, heading));
+        const QString reason = saveWholeFile(
+            path,
+            snapshotText(*board, snapshotHeading(QStringLiteral("kvx310"), m_client->device())));
         if (!reason.isEmpty())
             return error(kUsage, tr("could not save %1: %2").arg(path, reason));
         if (!m_o.quiet && !m_o.json)
@@ -224,61 +198,16 @@ int Tool::snapshot()
                               d.wantedText));
         }
     };
-    QStringList written;
-    auto failed = [&](const QString &what) {
-        return error(kBoardSaidNo,
-                     what + (written.isEmpty()
-                                 ? tr("; nothing was written before it")
-                                 : tr("; written before it: %1").arg(written.join(tr(", ")))));
-    };
-    // RAM words, then registers: each written once, with every field of it that differs.
-    std::size_t i = 0;
-    while (i < diffs.size() && diffs[i].ramByte >= 0) {
-        const int word = diffs[i].ramByte / 2;
-        const std::size_t first = i;
-        while (i < diffs.size() && diffs[i].ramByte >= 0 && diffs[i].ramByte / 2 == word)
-            ++i;
-        if (restore) {
-            const auto &ram = *m_wanted->ram;
-            const Datagram d = Datagram::make(
-                ramWordAddress(word, false),
-                packRamWord(ram[std::size_t(2 * word)], ram[std::size_t(2 * word + 1)]));
-            if (!m_client->link().DirectRequest(d))
-                return failed(
-                    m_client->lost()
-                        ? tr("the port %1 was lost (%2) at RAM word %3")
-                              .arg(m_client->device(), m_client->lostReason())
-                              .arg(word)
-                        : tr("the board did not answer the write of RAM word %1").arg(word));
-            written << tr("RAM word %1").arg(word);
+    if (restore) {
+        const QString failure = transfer.restore(diffs, *m_wanted, report);
+        if (!failure.isEmpty()) {
+            if (m_o.json)
+                printJson(json);
+            return error(kBoardSaidNo, failure);
         }
-        for (std::size_t k = first; k < i; ++k)
-            report(diffs[k]);
-    }
-    while (i < diffs.size()) {
-        const Difference &first = diffs[i];
-        const std::size_t from = i;
-        while (i < diffs.size() && diffs[i].item.reg == first.item.reg &&
-               diffs[i].motor == first.motor)
-            ++i;
-        if (restore) {
-            const RegisterDef &reg = *first.item.reg;
-            const int m = first.motor;
-            // Read again just before: the writes before this one, or the chip itself (its
-            // interrupt flags), may have changed the fields the file leaves alone.
-            m_read.erase({&reg, m});
-            std::optional<std::uint32_t> data = registerData(reg, m);
-            if (!data)
-                return failed(unanswered(reg, m, tr("read")));
-            for (std::size_t k = from; k < i; ++k)
-                data = withValue(diffs[k].item, *data, diffs[k].wanted);
-            if (!m_client->write(*writeAddress(reg, m < 0 ? 0 : m), *data))
-                return failed(unanswered(reg, m, tr("write")));
-            m_read.erase({&reg, m});
-            written << motorLabel(m) + nameOf(reg.name);
-        }
-        for (std::size_t k = from; k < i; ++k)
-            report(diffs[k]);
+    } else {
+        for (const Difference &d : diffs)
+            report(d);
     }
     if (m_o.json)
         printJson(json);
@@ -298,8 +227,9 @@ int Tool::record()
     if (!opened)
         return error(kUsage, tr("could not create %1: %2").arg(path, file.errorString()));
 
-    CsvRecorder recorder(m_client->session(), file, m_columns);
-    if (!recorder.start())
+    const std::unique_ptr<CsvOutput> recording = m_client->record(file, m_columns);
+    CsvOutput &recorder = *recording;
+    if (!recorder.flush())
         return error(kUsage, tr("could not write %1: %2").arg(path, recorder.errorString()));
     QEventLoop loop;
     int code = kDone;
@@ -354,7 +284,7 @@ int Tool::record()
     ::signal(SIGINT, SIG_DFL);
     ::signal(SIGTERM, SIG_DFL);
     everySecond.stop();
-    const quint64 unanswered = m_client->link().counters().unanswered;
+    const quint64 unanswered = m_client->unansweredPolls();
     if (!recorder.flush() && code == kDone)
         code = error(kUsage, tr("could not write %1: %2").arg(path, recorder.errorString()));
     file.close();

@@ -68,7 +68,7 @@ int Tool::go()
     const int m = m_o.motor;
     const bool positioning = m_rampMode <= int(RampMode::SoftMode);
     const bool velocity = m_rampMode == int(RampMode::Velocity);
-    const PollPause pause = m_client->link().PausePolling();
+    const auto pause = m_client->pausePolling();
     GoParameters p;
     p.mode = m_rampMode;
     p.xTarget = p.vTarget = p.vActual = int(*m_o.target);
@@ -110,7 +110,7 @@ int Tool::go()
                              .arg(p.aMax)
                              .arg(minimum));
     }
-    const QString stopped = goMotor(m_client->link(), m, p, [](int) { return true; });
+    const QString stopped = goMotor(m_client->requests(), m, p, [](int) { return true; });
     if (!stopped.isEmpty())
         return error(kBoardSaidNo, tr("motor %1 was not started: %2").arg(m + 1).arg(stopped));
     if (!m_o.quiet && !m_o.json)
@@ -146,7 +146,7 @@ int Tool::go()
 
 int Tool::stop()
 {
-    const PollPause pause = m_client->link().PausePolling();
+    const auto pause = m_client->pausePolling();
     QStringList failures;
     for (int m : motors()) {
         // X_ACTUAL takes the target position, as the main window's Stop writes it. Unread,
@@ -155,7 +155,7 @@ int Tool::stop()
         const std::optional<std::uint32_t> d = registerData(target, m);
         QString why;
         if (d) {
-            why = stopMotor(m_client->link(), m, int(readValue(*d, target.valueClass)));
+            why = stopMotor(m_client->requests(), m, int(readValue(*d, target.valueClass)));
         } else {
             why = tr("the board did not answer the read of X_TARGET");
             (void)m_client->write(motorWriteAddress(m, motor::VTarget), 0);

@@ -30,6 +30,7 @@ std::optional<ToolOptions> parseToolOptions(const QStringList &arguments, QStrin
     p.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption port(QStringLiteral("port"), {}, QStringLiteral("PORT"));
     const QCommandLineOption json(QStringLiteral("json"));
+    const QCommandLineOption noAttach(QStringLiteral("no-attach"));
     const QCommandLineOption quiet(QStringList{QStringLiteral("q"), QStringLiteral("quiet")});
     const QCommandLineOption motor(QStringLiteral("motor"), {}, QStringLiteral("N"));
     const QCommandLineOption all(QStringLiteral("all"));
@@ -49,9 +50,9 @@ std::optional<ToolOptions> parseToolOptions(const QStringList &arguments, QStrin
     const QCommandLineOption rows(QStringLiteral("rows"), {}, QStringLiteral("NAMES"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption version(QStringLiteral("version"));
-    p.addOptions({port,   json,   quiet, motor,   all,      verify, wait,
-                  force,  dryRun, write, timeout, duration, sigma,  mode,
-                  target, vmin,   vmax,  amax,    rows,     help,   version});
+    p.addOptions({port,   json,  quiet,   motor,    all,     verify,  wait,   force,
+                  dryRun, write, timeout, duration, sigma,   mode,    target, vmin,
+                  vmax,   amax,  rows,    help,     version, noAttach});
     if (!p.parse(arguments)) {
         *error = p.errorText();
         return std::nullopt;
@@ -60,6 +61,7 @@ std::optional<ToolOptions> parseToolOptions(const QStringList &arguments, QStrin
     o.words = p.positionalArguments();
     o.port = p.value(port);
     o.json = p.isSet(json);
+    o.attach = !p.isSet(noAttach);
     o.quiet = p.isSet(quiet);
     o.all = p.isSet(all);
     o.verify = p.isSet(verify);
@@ -119,7 +121,7 @@ QString toolHelp()
     return tr(R"(kvx310 - the KVX310 evaluation board from the command line
 
 USAGE
-  kvx310 [--port PORT] [--json] [--quiet] COMMAND [ARGUMENTS] [OPTIONS]
+  kvx310 [--port PORT] [--no-attach] [--json] [--quiet] COMMAND [ARGUMENTS] [OPTIONS]
 
 COMMANDS
   info
@@ -170,6 +172,10 @@ OPTIONS
   --port PORT  COM1..COM9 (as the settings file's [Ports] maps them), a device
                such as /dev/ttyUSB0, or sim, sim:korve, sim:pentar for a simulated
                board of this process. Default: the port the program used last.
+               When an Eval310 window holds the port, the commands go through
+               it and show in its traffic view.
+  --no-attach  Open the port even when a window holds it (a simulated board
+               of its own; a device a window holds is refused).
   --json       Machine-readable output.
   --quiet, -q  Values only, no progress.
   --help, -h   This text.   --version   The version.

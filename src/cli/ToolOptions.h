@@ -25,7 +25,8 @@ struct ToolOptions
     QString port;      // empty: the settings file's
     bool json = false;
     bool quiet = false;
-    int motor = -1; // 0..2; -1 when not given
+    bool attach = true; // through a window that holds the port
+    int motor = -1;     // 0..2; -1 when not given
     bool all = false;
     bool verify = false;
     bool wait = false;

@@ -14,6 +14,7 @@
 #include "link/ByteTransport.h"
 #include "link/DiscardReason.h"
 #include "link/ReplyFramer.h"
+#include "link/RequestChannel.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -85,7 +86,7 @@ private:
     bool m_wasEnabled;
 };
 
-class BoardLink : public QObject
+class BoardLink : public QObject, public RequestChannel
 {
     Q_OBJECT
 
@@ -159,7 +160,7 @@ public:
     // LastReply; nothing when polling is not paused, the board did not answer within the
     // watchdog's time, the reply could not be trusted, or the port closed meanwhile. A read
     // returns once its reply is trusted; a write as soon as its reply has come in whole.
-    std::optional<Reply> DirectRequest(const Datagram &d);
+    std::optional<Reply> DirectRequest(const Datagram &d) override;
     [[nodiscard]] PollPause PausePolling() { return PollPause(*this); }
 
     // Sends the datagrams one after another, each as soon as the line allows (before the reply
@@ -168,15 +169,9 @@ public:
     // as DirectRequest does. Stops sending at the first exchange without its reply: `failedAt`
     // is its index and `replies` holds the replies before it. `progress` hears of each reply
     // waited for, in order.
-    struct Batch
-    {
-        std::vector<Reply> replies;
-        int failedAt = -1;
-        int sent = 0; // requests written; failedAt beyond them was never sent
-    };
     Batch directRequests(std::span<const Datagram> datagrams,
                          const std::function<void(int done)> &progress = {},
-                         bool showsReplies = false);
+                         bool showsReplies = false) override;
 
     // Right after the port opened: sends the probe and starts detection.
     void StartDetection();

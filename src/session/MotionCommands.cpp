@@ -47,7 +47,7 @@ QString unanswered(int reg, const QString &written)
 
 } // namespace
 
-QString goMotor(BoardLink &link, int m, const GoParameters &p,
+QString goMotor(RequestChannel &link, int m, const GoParameters &p,
                 const ConfirmLowAcceleration &confirm)
 {
     // The writes in order; the first one left unanswered ends the command, and the message
@@ -127,7 +127,7 @@ QString goMotor(BoardLink &link, int m, const GoParameters &p,
     return failure;
 }
 
-QString stopMotor(BoardLink &link, int m, int xTarget)
+QString stopMotor(RequestChannel &link, int m, int xTarget)
 {
     // Every write is tried even when one goes unanswered: any of them slows the motor.
     // The actual position takes the target position, so a positioning mode stays put.

@@ -11,7 +11,7 @@
 
 namespace kvx {
 
-class BoardLink;
+class RequestChannel;
 
 struct GoParameters
 {
@@ -29,10 +29,10 @@ using ConfirmLowAcceleration = std::function<bool(int minimum)>;
 
 // Empty when every write was answered; else why the command stopped (a read or a write left
 // unanswered), and what of it was written.
-[[nodiscard]] QString goMotor(BoardLink &link, int motor, const GoParameters &p,
+[[nodiscard]] QString goMotor(RequestChannel &link, int motor, const GoParameters &p,
                               const ConfirmLowAcceleration &confirm);
 // X_ACTUAL := `xTarget` (a positioning mode stays put), V_TARGET := 0, V_ACTUAL := 0. Empty
 // when every write was answered; else which were not (each is tried all the same).
-[[nodiscard]] QString stopMotor(BoardLink &link, int motor, int xTarget);
+[[nodiscard]] QString stopMotor(RequestChannel &link, int motor, int xTarget);
 
 } // namespace kvx

@@ -499,11 +499,13 @@ void SoakRun::registerSend()
 
 int SoakRun::stoppedWord(qsizetype messagesBefore, const QString &pattern)
 {
-    const QRegularExpression re(pattern);
+    // A line that never fell quiet is given up before the word is sent: a stop at that word
+    // too, and an honest one on a host too busy to see the quiet.
+    const QRegularExpression re(pattern + QStringLiteral("|RAM word (\\d+) could not be sent"));
     for (qsizetype i = messagesBefore; i < m_app.messages.size(); ++i) {
         const QRegularExpressionMatch match = re.match(m_app.messages.at(i).text);
         if (match.hasMatch())
-            return match.captured(1).toInt();
+            return (match.hasCaptured(1) ? match.captured(1) : match.captured(2)).toInt();
     }
     // The board is unplugged only between commands: any other message is one too many.
     for (qsizetype i = messagesBefore; i < m_app.messages.size(); ++i)

@@ -1,0 +1,177 @@
+#include "cli/AttachedBoard.h"
+
+#include "cli/AttachProtocol.h"
+
+#include <QEventLoop>
+#include <QJsonArray>
+#include <QTimer>
+
+namespace kvx::cli {
+
+namespace {
+
+// A window that does not answer for this long (stopped, hung) is given up.
+constexpr int kAnswerLimitMs = 60'000;
+
+} // namespace
+
+AttachedBoard::AttachedBoard(QObject *parent)
+    : QObject(parent)
+{
+    connect(&m_socket, &QLocalSocket::readyRead, this, &AttachedBoard::readMessages);
+    connect(&m_socket, &QLocalSocket::disconnected, this,
+            [this] { loseConnection(tr("the Eval310 window that holds the port closed it")); });
+}
+
+bool AttachedBoard::connectTo(const QString &path)
+{
+    m_socket.connectToServer(path);
+    return m_socket.waitForConnected(1000);
+}
+
+void AttachedBoard::loseConnection(const QString &reason)
+{
+    if (m_lost)
+        return;
+    m_lost = true;
+    m_lostReason = reason;
+    emit lostConnection(reason);
+}
+
+void AttachedBoard::readMessages()
+{
+    m_in += m_socket.readAll();
+    for (qsizetype end = m_in.indexOf('\n'); end >= 0; end = m_in.indexOf('\n')) {
+        const std::optional<QJsonObject> m = parseMessage(m_in.left(end));
+        m_in.remove(0, end + 1);
+        if (!m)
+            continue;
+        if (m->contains(QLatin1String("csv")))
+            emit csv(m->value(QLatin1String("csv")).toString().toLatin1());
+        else if (m->contains(QLatin1String("id"))) {
+            const int id = m->value(QLatin1String("id")).toInt();
+            m_answers[id] = *m;
+            emit answered(id);
+        }
+    }
+    if (m_in.size() > kMaxMessage) {
+        m_socket.abort();
+        loseConnection(tr("the Eval310 window sent what the tool cannot read"));
+    }
+}
+
+std::optional<QJsonObject> AttachedBoard::call(QJsonObject message)
+{
+    if (m_lost)
+        return std::nullopt;
+    const int id = m_nextId++;
+    message.insert(QStringLiteral("id"), id);
+    m_socket.write(messageLine(message));
+    QEventLoop loop;
+    connect(this, &AttachedBoard::answered, &loop, [&](int got) {
+        if (got == id)
+            loop.quit();
+    });
+    connect(this, &AttachedBoard::lostConnection, &loop, &QEventLoop::quit);
+    QTimer limit;
+    limit.setSingleShot(true);
+    connect(&limit, &QTimer::timeout, &loop, [&] {
+        m_socket.abort();
+        loseConnection(tr("the Eval310 window that holds the port did not answer"));
+    });
+    limit.start(kAnswerLimitMs);
+    if (!m_lost && !m_answers.contains(id))
+        loop.exec();
+    const auto it = m_answers.find(id);
+    if (it == m_answers.end())
+        return std::nullopt;
+    QJsonObject answer = it->second;
+    m_answers.erase(it);
+    if (answer.contains(QLatin1String("error")))
+        return std::nullopt;
+    return answer;
+}
+
+std::optional<QJsonObject> AttachedBoard::hello()
+{
+    return call({{QStringLiteral("op"), QStringLiteral("hello")}});
+}
+
+std::optional<QJsonObject> AttachedBoard::info()
+{
+    return call({{QStringLiteral("op"), QStringLiteral("info")}});
+}
+
+void AttachedBoard::startRecording(const std::vector<CsvRecorder::Column> &columns)
+{
+    QJsonArray list;
+    for (const CsvRecorder::Column &c : columns)
+        list.append(QJsonArray{c.row, c.name});
+    m_socket.write(messageLine(
+        {{QStringLiteral("op"), QStringLiteral("record")}, {QStringLiteral("columns"), list}}));
+}
+
+std::optional<Reply> AttachedBoard::DirectRequest(const Datagram &d)
+{
+    const Batch b = directRequests(std::span(&d, 1));
+    if (b.failedAt >= 0 || b.replies.empty())
+        return std::nullopt;
+    return b.replies.front();
+}
+
+RequestChannel::Batch AttachedBoard::directRequests(std::span<const Datagram> datagrams,
+                                                    const std::function<void(int done)> &progress,
+                                                    bool showsReplies)
+{
+    QJsonArray list;
+    for (const Datagram &d : datagrams)
+        list.append(toHex(d));
+    Batch batch;
+    batch.failedAt = 0;
+    const std::optional<QJsonObject> answer =
+        call({{QStringLiteral("op"), QStringLiteral("requests")},
+              {QStringLiteral("datagrams"), list},
+              {QStringLiteral("showsReplies"), showsReplies}});
+    if (!answer)
+        return batch;
+    for (const QJsonValue &v : answer->value(QLatin1String("replies")).toArray()) {
+        const std::optional<Reply> r = replyFromHex(v.toString());
+        if (!r)
+            return batch;
+        batch.replies.push_back(*r);
+    }
+    batch.failedAt = answer->value(QLatin1String("failedAt")).toInt(0);
+    batch.sent = answer->value(QLatin1String("sent")).toInt(0);
+    // Whatever the window says, a reply missing means that request went unanswered.
+    if (batch.failedAt < 0 && batch.replies.size() != datagrams.size())
+        batch.failedAt = int(batch.replies.size());
+    if (progress) {
+        for (std::size_t i = 0; i < batch.replies.size(); ++i)
+            progress(int(i) + 1);
+    }
+    return batch;
+}
+
+AttachedRecording::AttachedRecording(AttachedBoard &board, QIODevice &out,
+                                     const std::vector<CsvRecorder::Column> &columns,
+                                     QObject *parent)
+    : CsvOutput(out, parent)
+{
+    m_since.start();
+    connect(&board, &AttachedBoard::csv, this, [this](const QByteArray &text) {
+        quint64 lines = quint64(text.count('\n'));
+        if (!m_headerSeen && lines > 0) {
+            m_headerSeen = true;
+            --lines;
+        }
+        add(text, lines);
+    });
+    board.startRecording(columns);
+}
+
+double AttachedRecording::seconds() const
+{
+    return double(m_since.nsecsElapsed()) / 1e9;
+}
+
+} // namespace kvx::cli

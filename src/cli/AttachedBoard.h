@@ -1,0 +1,83 @@
+#pragma once
+
+// The tool's side of the attach socket: requests sent through the window that holds the port,
+// which puts them on its own link in turn with its poll cycle. Each waits by processing
+// events until the window answers; a window that closes ends every wait unanswered.
+// User-interface thread.
+
+#include "cli/CsvRecorder.h"
+#include "link/RequestChannel.h"
+
+#include <QElapsedTimer>
+#include <QJsonObject>
+#include <QLocalSocket>
+#include <QObject>
+#include <QString>
+
+#include <map>
+#include <optional>
+#include <vector>
+
+namespace kvx::cli {
+
+class AttachedBoard : public QObject, public RequestChannel
+{
+    Q_OBJECT
+
+public:
+    explicit AttachedBoard(QObject *parent = nullptr);
+
+    // False when no window answers on `path`.
+    bool connectTo(const QString &path);
+    // The window's port and board: port, device, variant, identification, active, detecting.
+    std::optional<QJsonObject> hello();
+    // The board's facts as kvx310 info tells them; the window takes a second to measure.
+    std::optional<QJsonObject> info();
+    // The window records its poll cycle into these columns and sends the lines (csv()).
+    void startRecording(const std::vector<CsvRecorder::Column> &columns);
+
+    std::optional<Reply> DirectRequest(const Datagram &d) override;
+    Batch directRequests(std::span<const Datagram> datagrams,
+                         const std::function<void(int done)> &progress = {},
+                         bool showsReplies = false) override;
+
+    // The window went away (closed its port, or ended).
+    [[nodiscard]] bool lost() const { return m_lost; }
+    [[nodiscard]] const QString &lostReason() const { return m_lostReason; }
+
+signals:
+    void csv(const QByteArray &text);
+    void lostConnection(const QString &reason);
+    void answered(int id);
+
+private:
+    // Sends `message` with a fresh id and waits for the answer that carries it.
+    std::optional<QJsonObject> call(QJsonObject message);
+    void readMessages();
+    void loseConnection(const QString &reason);
+
+    QLocalSocket m_socket;
+    QByteArray m_in;
+    int m_nextId = 1;
+    std::map<int, QJsonObject> m_answers;
+    bool m_lost = false;
+    QString m_lostReason;
+};
+
+// A recording the window makes and sends: the lines go to the file as they come.
+class AttachedRecording : public CsvOutput
+{
+    Q_OBJECT
+
+public:
+    AttachedRecording(AttachedBoard &board, QIODevice &out,
+                      const std::vector<CsvRecorder::Column> &columns, QObject *parent = nullptr);
+
+    [[nodiscard]] double seconds() const override;
+
+private:
+    QElapsedTimer m_since;
+    bool m_headerSeen = false;
+};
+
+} // namespace kvx::cli

@@ -2,6 +2,7 @@
 
 #include "controls/SpinEdit.h"
 #include "controls/Widgets.h"
+#include "editor/BoardSnapshot.h"
 #include "editor/GlobalPage.h"
 #include "editor/HexKeyFilter.h"
 #include "editor/MotorPage.h"
@@ -54,6 +55,9 @@ TFormAdvanced::TFormAdvanced(BoardSession &session, QWidget *parent)
         }
         PageControl->addTab(Pages[i], tr(kPageNames[i]));
     }
+    // The tabs leave the rest of their row free.
+    BoardSnapshot = new TBoardSnapshot(session, PageControl);
+    PageControl->setCornerWidget(BoardSnapshot, Qt::TopRightCorner);
     PageControl->setCurrentIndex(0);
     connect(PageControl, &QTabWidget::currentChanged, this, [this] { PageControlChange(); });
     nameFieldsByTheirCaptions(this);

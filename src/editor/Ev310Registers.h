@@ -19,6 +19,7 @@ namespace kvx {
 
 class BoardSession;
 class HexKeyFilter;
+class TBoardSnapshot;
 class TGlobalPage;
 class TMotorPage;
 class TRamPage;
@@ -45,6 +46,8 @@ public:
     std::array<TMotorPage *, 3> MotorPages{};
     TGlobalPage *GlobalPage = nullptr;
     TRamPage *RamPage = nullptr;
+    // "Save board..." and "Load board...", beside the page tabs.
+    TBoardSnapshot *BoardSnapshot = nullptr;
 
     // Handlers; the pages carry their own (TMotorPage::RGMotClick, TRamPage::BtnReadRAMClick...).
     void PageControlChange();

@@ -7,7 +7,9 @@
 #include "app/WindowRecording.h"
 #include "chip/RegisterMap.h"
 #include "cli/AttachServer.h"
+#include "editor/BoardSnapshot.h"
 
+#include <QDialog>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -29,6 +31,7 @@ private slots:
     void clientsTakeTurnsOnTheWindowsLink();
     void closingThePortEndsClients();
     void windowRecordingKeepsEveryCycle();
+    void boardSnapshotFromTheEditor();
 
 private:
     // kvx310 on the window's board, started; it runs while the test's events do.
@@ -150,6 +153,30 @@ void TestAttach::windowRecordingKeepsEveryCycle()
     QVERIFY(all.size() > 4);
     QVERIFY(m_app->messages.first().text.contains(QLatin1String("was lost")) ||
             m_app->messages.last().text.contains(QLatin1String("was lost")));
+}
+
+void TestAttach::boardSnapshotFromTheEditor()
+{
+    sim::ChipModel &chip = m_app->board().board().chip();
+    const std::uint8_t vMax2 = motorWriteAddress(1, motor::VMax);
+    chip.exchange(Datagram::make(vMax2, 300));
+    const QString path = m_app->iniPath() + QStringLiteral(".board.ini");
+    m_app->fileAnswer = path;
+    m_app->advanced().BoardSnapshot->BtnSaveBoard->click();
+    // The tool reads the window's file as its own: the board holds all of it.
+    const auto diff = tool({"snapshot", "diff", path});
+    QVERIFY(finish(*diff));
+    QCOMPARE(diff->exitCode(), 0);
+    QCOMPARE(diff->readAllStandardOutput(), QByteArray());
+
+    // A load shows what it will change, writes it once accepted, and says so.
+    chip.exchange(Datagram::make(vMax2, 5));
+    m_app->dialogAnswer = QDialog::Accepted;
+    const int dialogs = m_app->dialogs;
+    m_app->advanced().BoardSnapshot->BtnLoadBoard->click();
+    QCOMPARE(m_app->dialogs, dialogs + 1);
+    QCOMPARE(m_app->messages.last().text, QStringLiteral("Wrote 1 values of %1.").arg(path));
+    QCOMPARE(chip.peek(motorReadAddress(1, motor::VMax)), 300u);
 }
 
 QTEST_MAIN(TestAttach)

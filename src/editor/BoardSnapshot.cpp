@@ -1,0 +1,155 @@
+#include "editor/BoardSnapshot.h"
+
+#include "cli/SnapshotTransfer.h"
+#include "controls/Dialogs.h"
+#include "controls/SaveReport.h"
+#include "controls/Widgets.h"
+#include "session/BoardSession.h"
+
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFile>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace kvx {
+
+namespace {
+
+const char *const kFilter =
+    QT_TRANSLATE_NOOP("kvx::TBoardSnapshot", "Board snapshots (*.ini);;All files (*)");
+// A snapshot is a few kilobytes; a far bigger file is not one, and is not read whole.
+constexpr int kSnapshotLimit = 1 << 20;
+
+} // namespace
+
+TBoardSnapshot::TBoardSnapshot(BoardSession &session, QWidget *parent)
+    : QWidget(parent)
+    , m_session(session)
+{
+    auto *row = new QHBoxLayout(this);
+    row->setContentsMargins(0, 0, 2, 0);
+    BtnSaveBoard = new QPushButton(tr("Save &board..."), this);
+    BtnSaveBoard->setObjectName(QStringLiteral("BtnSaveBoard"));
+    setHint(BtnSaveBoard,
+            tr("Click here to save every register setting and the RAM of the board into a file."));
+    BtnLoadBoard = new QPushButton(tr("L&oad board..."), this);
+    BtnLoadBoard->setObjectName(QStringLiteral("BtnLoadBoard"));
+    setHint(BtnLoadBoard, tr("Click here to see what a saved file sets differently, and to "
+                             "write that to the board."));
+    row->addWidget(BtnSaveBoard);
+    row->addWidget(BtnLoadBoard);
+    connect(BtnSaveBoard, &QPushButton::clicked, this, [this] { BtnSaveBoardClick(); });
+    connect(BtnLoadBoard, &QPushButton::clicked, this, [this] { BtnLoadBoardClick(); });
+}
+
+void TBoardSnapshot::BtnSaveBoardClick()
+{
+    const QString path = Dialogs::chooseFile(
+        this, FileRequest{true, tr("Save Board"), QStringLiteral("board.ini"), tr(kFilter)});
+    if (path.isEmpty())
+        return;
+    QString why;
+    std::optional<cli::Snapshot> board;
+    {
+        const PollPause pause = m_session.link().PausePolling();
+        board = cli::SnapshotTransfer(m_session.link()).read(&why);
+    }
+    if (!board) {
+        Dialogs::message(this, MessageRequest{QMessageBox::Warning,
+                                              tr("The board could not be read whole."),
+                                              why + tr(". Nothing was saved.")});
+        return;
+    }
+    saveFileOrReport(this, path,
+                     cli::snapshotText(*board, cli::snapshotHeading(QStringLiteral("Eval310"),
+                                                                    m_session.lastOpen().device)));
+}
+
+void TBoardSnapshot::BtnLoadBoardClick()
+{
+    const QString path =
+        Dialogs::chooseFile(this, FileRequest{false, tr("Load Board"), {}, tr(kFilter)});
+    if (path.isEmpty())
+        return;
+    QFile file(path);
+    QString why;
+    std::optional<cli::Snapshot> wanted;
+    if (!file.open(QIODevice::ReadOnly))
+        why = file.errorString();
+    else if (file.size() > kSnapshotLimit)
+        why = tr("it is too long for a snapshot");
+    else
+        wanted = cli::parseSnapshot(file.readAll(), &why);
+    if (!wanted) {
+        Dialogs::message(this,
+                         MessageRequest{QMessageBox::Warning, tr("Could not load %1.").arg(path),
+                                        why + tr(". Nothing was written.")});
+        return;
+    }
+    std::optional<cli::Snapshot> board;
+    {
+        const PollPause pause = m_session.link().PausePolling();
+        board = cli::SnapshotTransfer(m_session.link()).read(&why);
+    }
+    if (!board) {
+        Dialogs::message(this, MessageRequest{QMessageBox::Warning,
+                                              tr("The board could not be read whole."),
+                                              why + tr(". Nothing was written.")});
+        return;
+    }
+    const std::vector<cli::Difference> diffs = cli::differences(*board, *wanted);
+    if (diffs.empty()) {
+        Dialogs::message(this, MessageRequest{QMessageBox::Information,
+                                              tr("The board already holds %1.").arg(path),
+                                              {}});
+        return;
+    }
+
+    // What will change, in the order it will be written, before anything is.
+    QDialog preview(this);
+    preview.setObjectName(QStringLiteral("FormLoadBoard"));
+    preview.setWindowTitle(tr("Load Board"));
+    auto *layout = new QVBoxLayout(&preview);
+    layout->addWidget(new QLabel(
+        tr("Writing %1 changes %2 values of the board:").arg(path).arg(diffs.size()), &preview));
+    auto *list = new QPlainTextEdit(&preview);
+    list->setReadOnly(true);
+    list->setObjectName(QStringLiteral("ListChanges"));
+    for (const cli::Difference &d : diffs)
+        list->appendPlainText(tr("%1: %2 -> %3").arg(cli::label(d), d.boardText, d.wantedText));
+    list->moveCursor(QTextCursor::Start);
+    layout->addWidget(list);
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Cancel, &preview);
+    buttons->addButton(tr("&Write to Board"), QDialogButtonBox::AcceptRole);
+    connect(buttons, &QDialogButtonBox::accepted, &preview, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, &preview, &QDialog::reject);
+    layout->addWidget(buttons);
+    preview.resize(420, 360);
+    if (Dialogs::exec(preview) != QDialog::Accepted)
+        return;
+
+    int written = 0;
+    QString failure;
+    {
+        const PollPause pause = m_session.link().PausePolling();
+        failure = cli::SnapshotTransfer(m_session.link())
+                      .restore(diffs, *wanted, [&written](const cli::Difference &) { ++written; });
+    }
+    if (failure.isEmpty()) {
+        Dialogs::message(this, MessageRequest{QMessageBox::Information,
+                                              tr("Wrote %1 values of %2.").arg(written).arg(path),
+                                              {}});
+    } else {
+        Dialogs::message(
+            this, MessageRequest{
+                      QMessageBox::Warning,
+                      tr("Wrote %1 of %2 values of %3.").arg(written).arg(diffs.size()).arg(path),
+                      failure + QLatin1Char('.')});
+    }
+}
+
+} // namespace kvx

@@ -1,0 +1,34 @@
+#pragma once
+
+// "Save board..." and "Load board..." of the register editor: every setting of the three
+// motors, the common registers and the RAM in the command-line tool's snapshot file. A load
+// shows what it would change before it writes, and says what it wrote. The buttons sit beside
+// the editor's page tabs. User-interface thread.
+
+#include <QString>
+#include <QWidget>
+
+class QPushButton;
+
+namespace kvx {
+
+class BoardSession;
+
+class TBoardSnapshot : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit TBoardSnapshot(BoardSession &session, QWidget *parent = nullptr);
+
+    QPushButton *BtnSaveBoard = nullptr;
+    QPushButton *BtnLoadBoard = nullptr;
+
+    void BtnSaveBoardClick();
+    void BtnLoadBoardClick();
+
+private:
+    BoardSession &m_session;
+};
+
+} // namespace kvx

@@ -142,11 +142,17 @@ void TFormGraphics::buildPanels()
         {"LblBlue", QT_TR_NOOP("Blue: Acceleration (absolute value)"), trace_colors::kAcceleration},
     };
     for (std::size_t k = 0; k < LblLegend.size(); ++k) {
-        QLabel *l = caption(PnlLegend, QLatin1String(entries[k].name), tr(entries[k].text),
-                            {6, 8 + 16 * int(k)});
-        QPalette p = l->palette();
-        p.setColor(QPalette::WindowText, entries[k].color);
-        l->setPalette(p);
+        const QString text = tr(entries[k].text);
+        QLabel *l = caption(PnlLegend, QLatin1String(entries[k].name), text, {6, 8 + 16 * int(k)});
+        // A curve colour on the palette's own background vanishes on some palette (yellow on
+        // light grey, blue on dark grey): only the colour's name is coloured, on a ground of
+        // its own, and the rest takes the palette's text colour.
+        const qsizetype named = text.indexOf(QLatin1Char(':')) + 1;
+        l->setTextFormat(Qt::RichText);
+        l->setText(QStringLiteral("<span style=\"color:%1; background-color:%2\">%3</span>%4")
+                       .arg(entries[k].color.name(), legendBackground(entries[k].color).name(),
+                            text.left(named).toHtmlEscaped(), text.mid(named).toHtmlEscaped()));
+        l->setAccessibleName(text);
         LblLegend[k] = l;
     }
 
@@ -170,6 +176,12 @@ void TFormGraphics::buildPanels()
     BtnClear->setGeometry(12, 32, 137, 25);
     setHint(BtnClear, tr("Click this button to clear the graphic display."));
     connect(BtnClear, &QPushButton::clicked, this, [this] { BtnClearClick(); });
+
+    // Below the control panel, the one free place the fixed layout leaves for a button.
+    BtnExport = button(this, QStringLiteral("BtnExport"), tr("&Export..."), {472, 539, 161, 25},
+                       tr("Click this button to save the curves of all motors as data (CSV) or "
+                          "as a picture (PNG, SVG)."));
+    BtnExport->setMenu(createExportMenu(BtnExport));
 }
 
 void TFormGraphics::FormCreate()
@@ -304,7 +316,22 @@ QMenu *TFormGraphics::createPlotMenu(int motor, QWidget *parent)
     connect(menu->addAction(tr("Save Picture...")), &QAction::triggered, this,
             [this, motor] { savePicture(motor); });
     connect(menu->addAction(tr("Export Data...")), &QAction::triggered, this,
-            [this, motor] { exportData(motor); });
+            [this] { exportAllData(); });
+    menu->addSeparator();
+    connect(menu->addAction(tr("Export Motor %1 Only...").arg(motor + 1)), &QAction::triggered,
+            this, [this, motor] { exportData(motor); });
+    return menu;
+}
+
+QMenu *TFormGraphics::createExportMenu(QWidget *parent)
+{
+    auto *menu = new QMenu(parent);
+    connect(menu->addAction(tr("&Data, all motors (CSV)...")), &QAction::triggered, this,
+            [this] { exportAllData(); });
+    connect(menu->addAction(tr("&Picture (PNG)...")), &QAction::triggered, this,
+            [this] { exportPicture(PictureFormat::Png); });
+    connect(menu->addAction(tr("Picture (&SVG)...")), &QAction::triggered, this,
+            [this] { exportPicture(PictureFormat::Svg); });
     return menu;
 }
 
@@ -332,7 +359,11 @@ void TFormGraphics::savePicture(int motor)
     QByteArray png;
     QBuffer buffer(&png);
     buffer.open(QIODevice::WriteOnly);
-    pagePicture(motor).save(&buffer, "PNG");
+    // A picture that failed to encode would otherwise be saved as an empty file.
+    if (!pagePicture(motor).save(&buffer, "PNG")) {
+        Dialogs::message(this, tr("The picture could not be made."));
+        return;
+    }
     saveToChosenFile(tr("Save Picture"), withMotor("Motor", motor) + QStringLiteral(".png"),
                      tr("PNG images (*.png);;All files (*)"), png);
 }
@@ -343,6 +374,26 @@ void TFormGraphics::exportData(int motor)
         return;
     saveToChosenFile(tr("Export Data"), withMotor("Motor", motor) + QStringLiteral(".csv"),
                      tr("CSV files (*.csv);;All files (*)"), traceCsv(m_recorder, motor));
+}
+
+void TFormGraphics::exportAllData()
+{
+    saveToChosenFile(tr("Export Data"), QStringLiteral("Motors.csv"),
+                     tr("CSV files (*.csv);;All files (*)"), traceCsvAll(m_recorder));
+}
+
+void TFormGraphics::exportPicture(PictureFormat format)
+{
+    const bool svg = format == PictureFormat::Svg;
+    const QByteArray picture = tracePicture(m_recorder, font(), format);
+    if (picture.isEmpty()) {
+        Dialogs::message(this, tr("The picture could not be made."));
+        return;
+    }
+    saveToChosenFile(
+        tr("Save Picture"), svg ? QStringLiteral("Motors.svg") : QStringLiteral("Motors.png"),
+        svg ? tr("SVG images (*.svg);;All files (*)") : tr("PNG images (*.png);;All files (*)"),
+        picture);
 }
 
 void TFormGraphics::saveToChosenFile(const QString &caption, const QString &proposedName,

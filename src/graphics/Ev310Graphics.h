@@ -6,6 +6,7 @@
 // kept until the end. The board session's poll cycle feeds it whether or not it is shown; only
 // repaints wait for it to be visible. User-interface thread only.
 
+#include "graphics/TracePicture.h"
 #include "graphics/TraceRecorder.h"
 
 #include <QWidget>
@@ -64,6 +65,7 @@ public:
     QFrame *PnlControl = nullptr;
     QCheckBox *CheckStop = nullptr;
     QPushButton *BtnClear = nullptr;
+    QPushButton *BtnExport = nullptr; // opens the export menu
 
     // Handlers.
     void BtnClearClick();
@@ -71,12 +73,19 @@ public:
     void PaintBoxLeft1Paint(TPaintBox &sender, QPainter &painter);
     void PaintBoxRight1Paint(TPaintBox &sender, QPainter &painter);
 
-    // The context menu of a plot area and its two commands.
+    // The context menu of a plot area: the page's picture, the whole data and the one motor's
+    // older file.
     [[nodiscard]] QMenu *createPlotMenu(int motor, QWidget *parent);
+    // The menu of "&Export...": the whole data, and the picture of all motors as PNG or SVG.
+    [[nodiscard]] QMenu *createExportMenu(QWidget *parent);
     // The page's scale strips and plot area side by side, full height.
     [[nodiscard]] QImage pagePicture(int motor) const;
     void savePicture(int motor);
+    // One motor's cycles in the file format from before the whole export.
     void exportData(int motor);
+    // Every cycle of all motors, signed, with its time.
+    void exportAllData();
+    void exportPicture(PictureFormat format);
 
 protected:
     void showEvent(QShowEvent *event) override;

@@ -4,6 +4,8 @@
 #include <QPainter>
 #include <QPolygon>
 
+#include <cmath>
+
 namespace kvx {
 
 namespace {
@@ -40,7 +42,24 @@ int rightColumn(const QPainter &painter, int stripWidth)
     return stripWidth - QFontMetrics(painter.font()).horizontalAdvance(QStringLiteral("8888")) - 1;
 }
 
+// Relative luminance as the contrast rules of the web's accessibility guidelines define it.
+double luminance(const QColor &c)
+{
+    auto linear = [](double v) {
+        return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
+}
+
 } // namespace
+
+QColor legendBackground(const QColor &curve)
+{
+    // Contrast against black is (L + 0.05) / 0.05, against white 1.05 / (L + 0.05); they are
+    // equal where (L + 0.05)^2 = 0.0525.
+    const double l = luminance(curve) + 0.05;
+    return l * l >= 0.0525 ? QColor(Qt::black) : QColor(Qt::white);
+}
 
 std::vector<std::int64_t> scaleLabelValues(std::int64_t lower, std::int64_t upper)
 {

@@ -24,6 +24,10 @@ inline constexpr QColor kPosition{0, 128, 0};
 inline constexpr QColor kAcceleration{0, 0, 255};
 } // namespace trace_colors
 
+// Where a curve's colour is named outside the plot (the legend): black or white, whichever
+// sets it off more, so that the name reads on a light and on a dark palette alike.
+[[nodiscard]] QColor legendBackground(const QColor &curve);
+
 // Offsets of each curve from its stored row, so that curves lying on each other stay visible.
 inline constexpr int kAccelerationRowOffset = 1;
 inline constexpr int kTargetVelocityRowOffset = -3;

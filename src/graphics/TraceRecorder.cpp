@@ -64,26 +64,27 @@ std::int32_t TraceRecorder::rowFor(TraceCurve c, std::int64_t value, int motor) 
     return static_cast<std::int32_t>(std::clamp(row, kLowest, kHighest));
 }
 
-void TraceRecorder::storeMagnitude(TraceCurve c, std::int32_t value, int motor)
+void TraceRecorder::store(TraceCurve c, std::int32_t reading, std::int32_t value, int motor)
 {
     if (!validMotor(motor))
         return;
+    TraceSample &s = curve(c)[static_cast<std::size_t>(m_fill)][static_cast<std::size_t>(motor)];
+    s.value = value;
+    s.row = rowFor(c, value, motor);
+    s.reading = reading;
+}
+
+void TraceRecorder::storeMagnitude(TraceCurve c, std::int32_t value, int motor)
+{
     // |-2^31| has no 32-bit value; the registers never come near it.
     const std::int64_t magnitude = std::min<std::int64_t>(std::abs(std::int64_t{value}),
                                                           std::numeric_limits<std::int32_t>::max());
-    TraceSample &s = curve(c)[static_cast<std::size_t>(m_fill)][static_cast<std::size_t>(motor)];
-    s.value = static_cast<std::int32_t>(magnitude);
-    s.row = rowFor(c, magnitude, motor);
+    store(c, value, static_cast<std::int32_t>(magnitude), motor);
 }
 
 void TraceRecorder::AddPosition(std::int32_t value, int motor)
 {
-    if (!validMotor(motor))
-        return;
-    TraceSample &s = curve(
-        TraceCurve::Position)[static_cast<std::size_t>(m_fill)][static_cast<std::size_t>(motor)];
-    s.value = value;
-    s.row = rowFor(TraceCurve::Position, value, motor);
+    store(TraceCurve::Position, value, value, motor);
 }
 
 void TraceRecorder::AddVelocity(std::int32_t value, int motor)
@@ -109,10 +110,12 @@ TraceTick TraceRecorder::NextSample(bool stopWhenIdle)
         return tick;
     }
     tick.advanced = true;
+    const std::uint32_t now = m_clock();
+    m_cycleEnd[static_cast<std::size_t>(m_fill)] = now;
     advance();
     for (int m = 0; m < kMotorCount; ++m)
         tick.rescaled[static_cast<std::size_t>(m)] = rescaleIfNeeded(m);
-    measureInterval();
+    measureInterval(now);
     return tick;
 }
 
@@ -143,6 +146,7 @@ void TraceRecorder::advance()
     // Slot 480 keeps its contents until the new cycle overwrites it.
     for (Curve &c : m_curves)
         std::copy(c.begin() + 1, c.end(), c.begin());
+    std::copy(m_cycleEnd.begin() + 1, m_cycleEnd.end(), m_cycleEnd.begin());
 }
 
 bool TraceRecorder::rescaleIfNeeded(int motor)
@@ -212,9 +216,8 @@ void TraceRecorder::RescaleMotor(int motor)
     m_scaled[m] = true;
 }
 
-void TraceRecorder::measureInterval()
+void TraceRecorder::measureInterval(std::uint32_t t)
 {
-    const std::uint32_t t = m_clock();
     if (!m_lastTick) {
         m_averagedInterval = 0;
         m_shownInterval.reset();
@@ -247,6 +250,7 @@ void TraceRecorder::Clear()
         // The target-velocity limit keeps its value.
         m_scaled[m] = false;
     }
+    m_cycleEnd.fill(0);
     m_fill = 0;
     m_lastTick.reset();
     m_averagedInterval = -1;
@@ -258,6 +262,11 @@ TraceSample TraceRecorder::sample(TraceCurve c, int slot, int motor) const
     if (!validMotor(motor) || slot < 0 || slot >= kSlotCount)
         return {};
     return curve(c)[static_cast<std::size_t>(slot)][static_cast<std::size_t>(motor)];
+}
+
+std::uint32_t TraceRecorder::cycleEnd(int slot) const
+{
+    return slot >= 0 && slot < m_fill ? m_cycleEnd[static_cast<std::size_t>(slot)] : 0;
 }
 
 TraceLimits TraceRecorder::limits(int motor) const

@@ -18,8 +18,9 @@ namespace kvx {
 // row was last computed.
 struct TraceSample
 {
-    std::int32_t value = 0;
+    std::int32_t value = 0; // what is plotted: the magnitude on the rate curves
     std::int32_t row = 0;
+    std::int32_t reading = 0; // the value as polled, signed, for the files
 
     friend bool operator==(const TraceSample &, const TraceSample &) = default;
 };
@@ -92,6 +93,9 @@ public:
     [[nodiscard]] TraceSample sample(TraceCurve curve, int slot, int motor) const;
     [[nodiscard]] TraceLimits limits(int motor) const;
     [[nodiscard]] double factor(TraceCurve curve, int motor) const;
+    // The tick counter when the cycle of a complete slot ended (the tick that closed it); 0 for
+    // a slot not yet closed or out of range.
+    [[nodiscard]] std::uint32_t cycleEnd(int slot) const;
     [[nodiscard]] std::int32_t averagedInterval() const { return m_averagedInterval; }
     // The interval as the display shows it, rounded down to 10 ms; none ("---") right after a
     // clear and at the first tick after a stop.
@@ -107,11 +111,12 @@ private:
         return m_curves[static_cast<std::size_t>(c)];
     }
     [[nodiscard]] std::int32_t rowFor(TraceCurve c, std::int64_t value, int motor) const;
+    void store(TraceCurve c, std::int32_t reading, std::int32_t value, int motor);
     void storeMagnitude(TraceCurve c, std::int32_t value, int motor);
     [[nodiscard]] bool stopTestHolds() const;
     void advance();
     [[nodiscard]] bool rescaleIfNeeded(int motor);
-    void measureInterval();
+    void measureInterval(std::uint32_t now);
 
     std::array<std::array<double, kMotorCount>, 4> m_factors{}; // by TraceCurve, then motor
     std::array<TraceLimits, kMotorCount> m_limits{};
@@ -120,6 +125,7 @@ private:
     // that the rows fit the scale.
     std::array<bool, kMotorCount> m_scaled{};
     std::array<Curve, 4> m_curves{}; // by TraceCurve; slot first so one move scrolls all motors
+    std::array<std::uint32_t, kSlotCount> m_cycleEnd{}; // scrolls with the curves
     int m_fill = 0;
     std::optional<std::uint32_t> m_lastTick; // none after a clear or a stop
     std::int32_t m_averagedInterval = -1;

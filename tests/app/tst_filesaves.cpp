@@ -31,6 +31,8 @@ enum Save
     SettingsAtClose,
     PlotData,
     PlotPicture,
+    PlotAllData,
+    PlotSvg,
     Traffic,
 };
 
@@ -50,6 +52,8 @@ void TestFileSaves::fullDiskKeepsTheOldFile_data()
     QTest::newRow("settings written at close") << int(SettingsAtClose);
     QTest::newRow("plot data") << int(PlotData);
     QTest::newRow("plot picture") << int(PlotPicture);
+    QTest::newRow("plot data, all motors") << int(PlotAllData);
+    QTest::newRow("plot picture as SVG") << int(PlotSvg);
     QTest::newRow("traffic") << int(Traffic);
 }
 
@@ -83,6 +87,12 @@ void TestFileSaves::fullDiskKeepsTheOldFile()
             break;
         case PlotPicture:
             app.graphics().savePicture(0);
+            break;
+        case PlotAllData:
+            app.graphics().exportAllData();
+            break;
+        case PlotSvg:
+            app.graphics().exportPicture(PictureFormat::Svg);
             break;
         case Traffic: {
             QSignalSpy saved(&app.traffic(), &TFormTraffic::saved);

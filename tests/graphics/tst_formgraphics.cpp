@@ -1,12 +1,15 @@
 // The graphic display window, offscreen: its layout and start state, the shown flag, the
 // clear button, repaints only while shown with the history painted on showing, the paint
-// areas' motor tags, and the plot's context menu with its picture and data files (round
-// trip, cancel, write error). The recorder's rules are in tst_tracerecorder, the pixel rules of
-// the curves and scales in tst_tracepainter, the live feed from a board in tst_graphicsboard.
+// areas' motor tags, the legend on a dark palette, the plot's context menu with its picture
+// and data files (round trip, cancel, write error), and the whole export of "&Export..."
+// (signed values, times, all motors in one file; PNG and SVG with the legend). The recorder's rules
+// are in tst_tracerecorder, the pixel rules of the curves and scales in tst_tracepainter, the live
+// feed from a board in tst_graphicsboard.
 
 #include "controls/Dialogs.h"
 #include "graphics/Ev310Graphics.h"
 #include "graphics/PaintBox.h"
+#include "graphics/TracePainter.h"
 #include "session/BoardSession.h"
 
 #include <QApplication>
@@ -90,6 +93,10 @@ private slots:
     void exportCancelWritesNothing();
     void exportWriteErrorTellsAndKeepsNothing();
     void pictureSavesPlotAndScales();
+    void legendReadsOnADarkPalette();
+    void exportDataKeepsSignTimeAndAllMotors();
+    void exportPicture_data();
+    void exportPicture();
 
 private:
     void feed(int cycles);
@@ -216,11 +223,11 @@ void TestFormGraphics::startState()
     const QStringList legend{"Red: Velocity (absolute value)",
                              "Yellow: Target Velocity (absolute value)", "Green: Position",
                              "Blue: Acceleration (absolute value)"};
-    const QColor colors[] = {{255, 0, 0}, {255, 255, 0}, {0, 128, 0}, {0, 0, 255}};
-    for (std::size_t k = 0; k < 4; ++k) {
-        QCOMPARE(m_form->LblLegend[k]->text(), legend[qsizetype(k)]);
-        QCOMPARE(m_form->LblLegend[k]->palette().color(QPalette::WindowText), colors[k]);
-    }
+    for (std::size_t k = 0; k < 4; ++k)
+        QCOMPARE(m_form->LblLegend[k]->accessibleName(), legend[qsizetype(k)]);
+    QCOMPARE(m_form->BtnExport->text(), QStringLiteral("&Export..."));
+    QVERIFY(!m_form->BtnExport->toolTip().isEmpty());
+    QVERIFY(m_form->BtnExport->menu());
 }
 
 void TestFormGraphics::captionsFit()
@@ -366,14 +373,17 @@ void TestFormGraphics::menuOffersPictureAndData()
 {
     const std::unique_ptr<QMenu> menu(m_form->createPlotMenu(2, m_form.get()));
     const QList<QAction *> actions = menu->actions();
-    QCOMPARE(actions.size(), 2);
+    QCOMPARE(actions.size(), 4);
     QCOMPARE(actions[0]->text(), QStringLiteral("Save Picture..."));
     QCOMPARE(actions[1]->text(), QStringLiteral("Export Data..."));
+    QCOMPARE(actions[3]->text(), QStringLiteral("Export Motor 3 Only..."));
     QCOMPARE(m_form->PaintBox[2]->contextMenuPolicy(), Qt::CustomContextMenu);
     m_answer = m_dir->filePath(QStringLiteral("menu.csv"));
-    actions[1]->trigger();
+    actions[1]->trigger(); // the whole export, as "&Export..." gives it
     QCOMPARE(m_captions, QStringList{QStringLiteral("Export Data")});
-    QVERIFY(QFile::exists(m_answer));
+    QFile f(m_answer);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QVERIFY(f.readLine().startsWith("time_s,X_ACTUAL_1,"));
 }
 
 void TestFormGraphics::exportReadsBackTheRecording()
@@ -438,6 +448,77 @@ void TestFormGraphics::pictureSavesPlotAndScales()
     QCOMPARE(plot, direct);
     for (int x = 0; x < 40; ++x)
         QVERIFY(hasPixel(plot, QColor(0, 128, 0), x));
+}
+
+void TestFormGraphics::legendReadsOnADarkPalette()
+{
+    // Each curve's colour is named on the ground that sets it off: yellow and red on black,
+    // green and blue on white; the rest of the text takes the palette's colour.
+    const QColor curves[] = {{255, 0, 0}, {255, 255, 0}, {0, 128, 0}, {0, 0, 255}};
+    const QColor grounds[] = {Qt::black, Qt::black, Qt::white, Qt::white};
+    QPalette dark = m_form->palette();
+    dark.setColor(QPalette::Window, QColor(53, 53, 53));
+    dark.setColor(QPalette::WindowText, Qt::white);
+    m_form->setPalette(dark);
+    for (std::size_t k = 0; k < 4; ++k) {
+        QCOMPARE(legendBackground(curves[k]), grounds[k]);
+        QCOMPARE(m_form->LblLegend[k]->palette().color(QPalette::WindowText), QColor(Qt::white));
+    }
+}
+
+void TestFormGraphics::exportDataKeepsSignTimeAndAllMotors()
+{
+    feed(25);
+    m_answer = m_dir->filePath(QStringLiteral("all.csv"));
+    m_form->BtnExport->menu()->actions().at(0)->trigger();
+    QVERIFY(m_messages.isEmpty());
+    QFile f(m_answer);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = f.readAll().split('\n');
+    QCOMPARE(lines.size(), 1 + 25 + 1);
+    QCOMPARE(lines.first(), QByteArray("time_s,X_ACTUAL_1,V_TARGET_1,V_ACTUAL_1,A_ACTUAL_1,"
+                                       "X_ACTUAL_2,V_TARGET_2,V_ACTUAL_2,A_ACTUAL_2,"
+                                       "X_ACTUAL_3,V_TARGET_3,V_ACTUAL_3,A_ACTUAL_3"));
+    for (int i = 0; i < 25; ++i) {
+        // feed() steps the clock by 100 ms a cycle.
+        QByteArray expected = QByteArray::number(i / 10.0, 'f', 3);
+        for (int m = 0; m < 3; ++m) {
+            for (int v : {1000 * i - 300 * m, 20 * i, -(10 * i + m), i - 5})
+                expected += ',' + QByteArray::number(v);
+        }
+        QCOMPARE(lines[i + 1], expected);
+    }
+}
+
+void TestFormGraphics::exportPicture_data()
+{
+    QTest::addColumn<int>("action"); // in the menu of "&Export..."
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("start");
+    QTest::addColumn<QStringList>("texts");
+    QTest::newRow("png") << 1 << "all.png" << QByteArray("\x89PNG") << QStringList{};
+    QTest::newRow("svg") << 2 << "all.svg" << QByteArray("<?xml")
+                         << QStringList{"Motor 1", "Motor 3", "Position X_ACTUAL (microsteps)",
+                                        "Velocity V_ACTUAL, absolute value (register units)"};
+}
+
+void TestFormGraphics::exportPicture()
+{
+    QFETCH(int, action);
+    QFETCH(QString, name);
+    QFETCH(QByteArray, start);
+    QFETCH(QStringList, texts);
+    feed(40);
+    m_answer = m_dir->filePath(name);
+    m_form->BtnExport->menu()->actions().at(action)->trigger();
+    QVERIFY(m_messages.isEmpty());
+    QCOMPARE(m_captions, QStringList{QStringLiteral("Save Picture")});
+    QFile f(m_answer);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QByteArray content = f.readAll();
+    QVERIFY(content.startsWith(start));
+    for (const QString &text : texts)
+        QVERIFY2(content.contains(text.toUtf8()), qPrintable(text));
 }
 
 QTEST_MAIN(TestFormGraphics)

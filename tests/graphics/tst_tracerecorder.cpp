@@ -1,9 +1,11 @@
 // The trace recorder without any window: the state at creation and after a clear, the rows of
 // stored samples, the fill level and the scroll, the rounding of every axis limit, the stop
 // test, the averaged interval on an injected tick counter (with its wrap), motors outside
-// 0..2 and values far outside the registers. Drawing is left to tst_tracepainter, the window
-// to tst_formgraphics.
+// 0..2 and values far outside the registers, and what the files take: the signed readings
+// and the cycles' times, scrolled with their slots and counted across the counter's wrap. Drawing
+// is left to tst_tracepainter, the window to tst_formgraphics.
 
+#include "graphics/TraceFiles.h"
 #include "graphics/TraceRecorder.h"
 
 #include <QTest>
@@ -74,6 +76,7 @@ private slots:
     void rowsFitTheScaleWhenFirstExtremesEqualLimits();
     void motorOutsideRangeIsIgnored();
     void extremeValuesNeitherOverflowNorLeaveTheScale();
+    void readingsAndTimesScrollWithTheirSlots();
 
 private:
     TraceRecorder m_r;
@@ -532,6 +535,29 @@ void TestTraceRecorder::extremeValuesNeitherOverflowNorLeaveTheScale()
                      qPrintable(QString::number(row)));
         }
     }
+}
+
+void TestTraceRecorder::readingsAndTimesScrollWithTheirSlots()
+{
+    // Cycle i ends at tick 0xFFFFFF00 + 250 i, so the counter wraps during cycle 1.
+    m_now = 0xFFFFFF00u;
+    for (int i = 0; i < 483; ++i) {
+        storeCycle(m_r, 2, -i, -i, -2 * i, -(i % 7));
+        m_r.NextSample(false);
+        m_now += 250;
+    }
+    // Three cycles have scrolled out: slot 0 holds cycle 3.
+    QCOMPARE(m_r.sample(TraceCurve::Velocity, 0, 2).value, 3);
+    QCOMPARE(m_r.sample(TraceCurve::Velocity, 0, 2).reading, -3);
+    QCOMPARE(m_r.sample(TraceCurve::TargetVelocity, 479, 2).reading, -2 * 482);
+    QCOMPARE(m_r.sample(TraceCurve::Acceleration, 4, 2).reading, -(7 % 7));
+    QCOMPARE(m_r.sample(TraceCurve::Acceleration, 5, 2).reading, -1);
+    QCOMPARE(m_r.sample(TraceCurve::Position, 479, 2).reading, -482);
+    QCOMPARE(m_r.cycleEnd(0), 0xFFFFFF00u + 750);
+    QCOMPARE(traceSeconds(m_r, 1), 0.25);
+    QCOMPARE(traceSeconds(m_r, 479), 479 * 0.25);
+    m_r.Clear();
+    QCOMPARE(m_r.cycleEnd(0), 0u);
 }
 
 QTEST_APPLESS_MAIN(TestTraceRecorder)

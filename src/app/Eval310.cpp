@@ -17,6 +17,7 @@
 #include "app/ProgramSettings.h"
 #include "app/SettingsLocation.h"
 #include "app/Version.h"
+#include "controls/ScreenFit.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -150,6 +151,9 @@ int main(int argc, char **argv)
     kvx::TFormTraffic formTraffic(formMain.session());
     formMain.attachWindows(&formAdvanced, &formGraphics, &formWarning, &formTraffic);
     QObject::connect(&formMain, &kvx::TFormMain::closed, &app, &QApplication::quit);
+    for (QWidget *window : std::initializer_list<QWidget *>{&formMain, &formAdvanced, &formGraphics,
+                                                            &formWarning, &formTraffic})
+        kvx::keepInsideScreen(window);
 
     // Without a settings file nothing says where the board is: offer one once the window is
     // there, rather than let the first "Open" fail on a port nobody chose.

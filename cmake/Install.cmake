@@ -23,7 +23,10 @@ if(TARGET kvx310-sim)
 endif()
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/${KVX_APP_ID}.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-# The release named in the metainfo is the project's version.
+# The release named in the metainfo and the changelog is the project's version, dated by the
+# build (SOURCE_DATE_EPOCH, where set, makes that date reproducible).
+string(TIMESTAMP KVX_BUILD_DATE "%Y-%m-%d" UTC)
+string(TIMESTAMP KVX_BUILD_DATE_RFC2822 "%a, %d %b %Y %H:%M:%S +0000" UTC)
 configure_file(${PROJECT_SOURCE_DIR}/packaging/${KVX_APP_ID}.metainfo.xml.in
                ${PROJECT_BINARY_DIR}/${KVX_APP_ID}.metainfo.xml @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/${KVX_APP_ID}.metainfo.xml
@@ -31,9 +34,26 @@ install(FILES ${PROJECT_BINARY_DIR}/${KVX_APP_ID}.metainfo.xml
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/${KVX_APP_ID}.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 
+# What Debian wants of every package: the copyright and a compressed changelog, in the
+# package's own documentation folder.
+set(KVX_PACKAGE_NAME kvx310-evalkit)
+set(KVX_DOC_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/${KVX_PACKAGE_NAME})
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright DESTINATION ${KVX_DOC_DIR})
+configure_file(${PROJECT_SOURCE_DIR}/packaging/changelog.in ${PROJECT_BINARY_DIR}/changelog @ONLY)
+if(KVX_GZIP)
+    add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/changelog.gz
+                       COMMAND ${KVX_GZIP} -9nc ${PROJECT_BINARY_DIR}/changelog
+                               > ${PROJECT_BINARY_DIR}/changelog.gz
+                       DEPENDS ${PROJECT_BINARY_DIR}/changelog VERBATIM)
+    add_custom_target(kvx310_changelog ALL DEPENDS ${PROJECT_BINARY_DIR}/changelog.gz)
+    install(FILES ${PROJECT_BINARY_DIR}/changelog.gz DESTINATION ${KVX_DOC_DIR})
+else()
+    install(FILES ${PROJECT_BINARY_DIR}/changelog DESTINATION ${KVX_DOC_DIR})
+endif()
+
 # cpack -G DEB: the libraries the programs link are found by dpkg-shlibdeps; Qt's platform
 # plugins (the window system) and the fonts the windows are laid out for are named.
-set(CPACK_PACKAGE_NAME kvx310-evalkit)
+set(CPACK_PACKAGE_NAME ${KVX_PACKAGE_NAME})
 set(CPACK_PACKAGE_VENDOR "KVX310 Evaluation Kit developers")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Front end of the KVX310 stepper motor evaluation kit")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -43,4 +63,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-dejavu-core, fonts-liberation2")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+# The package's programs are stripped: users get a few megabytes instead of twenty. The debug
+# information stays with the build's own programs. (CPack's separate .ddeb is not built for a
+# package without components.)
+set(CPACK_STRIP_FILES ON)
 include(CPack)

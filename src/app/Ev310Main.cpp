@@ -443,6 +443,8 @@ void TFormMain::BtnPortsClick()
 {
     TFormPorts dialog(m_settings.portTargets(),
                       m_deviceSource ? m_deviceSource : DeviceSource(&systemSerialDevices), this);
+    if (m_session.Connected())
+        dialog.setOpenPort(ComboCOM->currentText(), m_session.lastOpen().device);
     if (Dialogs::exec(dialog) != QDialog::Accepted)
         return;
     // The file as it is now, with only the port lines changed.

@@ -9,8 +9,6 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include <algorithm>
-
 namespace kvx {
 
 TFormWarning::TFormWarning(QWidget *parent)
@@ -52,8 +50,10 @@ void TFormWarning::setMinimum(int minimum)
 {
     LblNumber->setText(QString::number(minimum) + QLatin1Char(','));
     LblNumber->adjustSize();
-    // The number was placed for a narrower font; it must follow the first line, not overlap it.
-    LblNumber->move(std::max(272, LblText1->geometry().right() + 1), LblNumber->y());
+    // Right after the first line's text (which ends in a blank) in whatever font it is shown:
+    // a place fixed for one font stands apart from the text, or on it, in another.
+    const int textEnd = LblText1->x() + LblText1->fontMetrics().horizontalAdvance(LblText1->text());
+    LblNumber->move(textEnd, LblNumber->y());
 }
 
 void TFormWarning::FormShow()

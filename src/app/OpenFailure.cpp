@@ -1,7 +1,6 @@
 #include "app/OpenFailure.h"
 
 #include <QCoreApplication>
-#include <QDir>
 
 #include <cerrno>
 
@@ -47,7 +46,6 @@ QString openFailureDetail(const OpenFailure &f)
     if (f.portName.isEmpty())
         return tr("No port is selected. Choose one of COM1 to COM9 in the list, then click "
                   "\"Open\".");
-    const QString settings = QDir::toNativeSeparators(f.settingsPath);
     QString device;
     switch (f.target.kind) {
     case PortTarget::Kind::Simulated:
@@ -68,14 +66,11 @@ QString openFailureDetail(const OpenFailure &f)
         remedy = tr("Another program is using the device. Close it, or choose another port.");
         break;
     case EINVAL:
-        remedy = tr("In %1, section [Ports], give %2 a device path, or sim, sim:korve or "
-                    "sim:pentar for the simulated board.")
-                     .arg(settings, f.portName);
-        break;
     default:
-        remedy = tr("Map the port to a device in %1, section [Ports], for example "
-                    "\"%2=/dev/ttyUSB0\", or \"%2=sim\" for the simulated board.")
-                     .arg(settings, f.portName);
+        // The dialog writes the settings file; nobody needs to find and edit it by hand.
+        remedy = tr("Choose what %1 stands for with \"Ports...\" in the group \"More\": a "
+                    "serial adapter plugged in, or the simulated board.")
+                     .arg(f.portName);
         break;
     }
     return detail + QLatin1Char('\n') + remedy;

@@ -15,8 +15,8 @@ struct OpenFailure
     PortTarget target;
     int error = 0; // the system's error number
     QString errorText;
-    QString deviceGroup; // the group that owns the device
-    QString settingsPath;
+    QString deviceGroup;  // the group that owns the device
+    QString settingsPath; // where the port lines are kept
 };
 
 [[nodiscard]] QString openFailureDetail(const OpenFailure &failure);

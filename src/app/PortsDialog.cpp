@@ -27,6 +27,11 @@ TFormPorts::TFormPorts(const PortTargets &current, DeviceSource devices, QWidget
     setWindowTitle(tr("Ports"));
     m_found = m_devices ? m_devices() : QList<SerialDevice>();
 
+    LblOpen = new QLabel(this);
+    LblOpen->setObjectName(QStringLiteral("LblOpen"));
+    LblOpen->setWordWrap(true);
+    setOpenPort(QString(), QString());
+
     auto *grid = new QGridLayout;
     for (int p = 0; p < kMappedPorts; ++p) {
         auto *name = new QLabel(QStringLiteral("COM%1:").arg(p + 1), this);
@@ -61,10 +66,26 @@ TFormPorts::TFormPorts(const PortTargets &current, DeviceSource devices, QWidget
     connect(BtnRefresh, &QPushButton::clicked, this, [this] { BtnRefreshClick(); });
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    // An editable list keeps Enter to itself; typing a path and pressing Enter means "done".
+    for (QComboBox *combo : CbTarget)
+        connect(combo->lineEdit(), &QLineEdit::returnPressed, BtnOK, &QPushButton::click);
+    BtnOK->setDefault(true);
 
     auto *layout = new QVBoxLayout(this);
+    layout->addWidget(LblOpen);
     layout->addLayout(grid);
     layout->addWidget(buttons);
+}
+
+void TFormPorts::setOpenPort(const QString &portName, const QString &device)
+{
+    if (portName.isEmpty()) {
+        LblOpen->setText(tr("No port is open now; \"Open\" uses what is chosen here."));
+        return;
+    }
+    const QString opened = device.isEmpty() ? portName : tr("%1 (%2)").arg(portName, device);
+    LblOpen->setText(
+        tr("%1 is open now; a change to it takes effect when it is opened again.").arg(opened));
 }
 
 void TFormPorts::fill(int port, const QString &target)

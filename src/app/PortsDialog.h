@@ -3,7 +3,8 @@
 // The "Ports" dialog: what COM1 .. COM9 stand for. Each port takes one of the serial devices
 // the system has now (kept by its stable name where there is one), a simulated board, a path
 // typed by hand, or its default. A device the user may not open is marked with the remedy.
-// "Refresh" lists what was plugged in since. User-interface thread only.
+// "Refresh" lists what was plugged in since; the port open now, if any, is named. Enter in an
+// entry presses OK. User-interface thread only.
 
 #include "app/PortCatalog.h"
 
@@ -29,6 +30,10 @@ public:
     QPushButton *BtnRefresh = nullptr;
     QPushButton *BtnOK = nullptr;
     QPushButton *BtnCancel = nullptr;
+    QLabel *LblOpen = nullptr;
+
+    // The port open now ("COM2") and the device it opened; an empty name when none is.
+    void setOpenPort(const QString &portName, const QString &device);
 
     // What each port is set to now: empty for the default.
     [[nodiscard]] PortTargets targets() const;

@@ -20,12 +20,14 @@ QFont programFont()
     return font;
 }
 
-void applyProgramLook()
+void applyProgramLook(bool userChoseStyle)
 {
     // The windows were laid out for the classic Windows look: group captions sit on the frame
     // line, so the controls' positions inside a group come out where they belong.
-    if (QStyle *style = QStyleFactory::create(QStringLiteral("Windows")))
-        QApplication::setStyle(style);
+    if (!userChoseStyle) {
+        if (QStyle *style = QStyleFactory::create(QStringLiteral("Windows")))
+            QApplication::setStyle(style);
+    }
     QApplication::setFont(programFont());
 }
 

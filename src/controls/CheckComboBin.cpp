@@ -7,13 +7,14 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
-#include <QPainter>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QScreen>
 #include <QStyle>
 #include <QToolButton>
 
 #include <algorithm>
+#include <cmath>
 
 namespace kvx {
 
@@ -31,10 +32,46 @@ QPixmap arrowPicture()
     return p;
 }
 
-void setBackground(QWidget *w, const QColor &color)
+// Contrast ratio of two colours by their relative luminance, 1 (none) to 21 (black on white).
+double contrast(const QColor &a, const QColor &b)
+{
+    auto luminance = [](const QColor &c) {
+        auto channel = [](double v) {
+            return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) +
+               0.0722 * channel(c.blueF());
+    };
+    const double la = luminance(a);
+    const double lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// The background is fixed (white unless the owner says otherwise); the text colour is the
+// palette's. A dark palette's light text vanishes on white, so then the palette colour that
+// stands out most from the background takes its place.
+QColor readableText(const QPalette &palette, QPalette::ColorGroup group, const QColor &background)
+{
+    constexpr double kReadable = 4.5;
+    QColor best = palette.color(group, QPalette::Text);
+    if (contrast(best, background) >= kReadable)
+        return best;
+    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::ButtonText, QPalette::Base,
+                                     QPalette::Window, QPalette::Dark, QPalette::Shadow}) {
+        const QColor c = palette.color(group, role);
+        if (contrast(c, background) > contrast(best, background))
+            best = c;
+    }
+    return best;
+}
+
+// `theme` is the palette the control was given, before its own colours.
+void setBackground(QWidget *w, const QPalette &theme, const QColor &color)
 {
     QPalette palette = w->palette();
     palette.setColor(QPalette::Base, color);
+    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+        palette.setColor(group, QPalette::Text, readableText(theme, group, color));
     w->setPalette(palette);
 }
 
@@ -50,7 +87,7 @@ TCheckedComboBinary::TCheckedComboBinary(QWidget *parent)
     TextBox = new QLineEdit(this);
     TextBox->setObjectName(QStringLiteral("TextBox"));
     TextBox->setReadOnly(true);
-    setBackground(TextBox, Qt::white);
+    setBackground(TextBox, palette(), Qt::white);
     TextBox->installEventFilter(this);
 
     ArrowButton = new QToolButton(this);
@@ -127,7 +164,7 @@ void TCheckedComboBinary::setNotFocusColor(const QColor &color)
         return;
     m_notFocusColor = color;
     if (!TextBox->hasFocus())
-        setBackground(TextBox, m_notFocusColor);
+        setBackground(TextBox, palette(), m_notFocusColor);
 }
 
 QString TCheckedComboBinary::BitText() const
@@ -245,9 +282,9 @@ void TCheckedComboBinary::ArrowClick()
     const int textWidth = m_items.isEmpty() ? 0 : metrics.horizontalAdvance(m_items[longestItem()]);
     const bool scrolls = m_columns <= 1 && m_items.size() > m_dropDownLines;
     const int itemWidth = std::max(textWidth + 25, CheckList->sizeHintForColumn(0) + 4);
-    const int width = (m_columns > 1 ? itemWidth * m_columns : itemWidth) +
-                      (scrolls ? style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this)
-                               : 0);
+    const int width =
+        (m_columns > 1 ? itemWidth * m_columns : itemWidth) +
+        (scrolls ? style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this) : 0);
     const int height = itemHeight * m_dropDownLines + 4;
     const QScreen *screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
     // Near the bottom of the screen it opens above the control instead.
@@ -285,10 +322,10 @@ bool TCheckedComboBinary::eventFilter(QObject *watched, QEvent *event)
             return true;
         }
     } else if (watched == TextBox && event->type() == QEvent::FocusIn) {
-        setBackground(TextBox, Qt::white);
+        setBackground(TextBox, palette(), Qt::white);
         emit OnEnter();
     } else if (watched == TextBox && event->type() == QEvent::FocusOut) {
-        setBackground(TextBox, m_notFocusColor);
+        setBackground(TextBox, palette(), m_notFocusColor);
         emit OnExit();
     }
     return QFrame::eventFilter(watched, event);
@@ -306,6 +343,9 @@ void TCheckedComboBinary::changeEvent(QEvent *event)
     if (event->type() == QEvent::FontChange) {
         layoutParts();
         update();
+    } else if (event->type() == QEvent::PaletteChange) {
+        setBackground(TextBox, palette(),
+                      TextBox->hasFocus() ? QColor(Qt::white) : m_notFocusColor);
     }
 }
 

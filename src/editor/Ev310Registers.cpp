@@ -10,7 +10,9 @@
 #include "session/BoardSession.h"
 
 #include <QCloseEvent>
+#include <QScrollArea>
 #include <QTabWidget>
+#include <QVBoxLayout>
 
 namespace kvx {
 
@@ -33,10 +35,23 @@ TFormAdvanced::TFormAdvanced(BoardSession &session, QWidget *parent)
 {
     setObjectName(QStringLiteral("FormAdvanced"));
     setWindowTitle(tr("KVX310 Register Set"));
-    setFixedSize(kClientWidth, kClientHeight);
+    // Never larger than its layout; made smaller, by a screen that cannot hold it at a high
+    // scale, it scrolls, so that every field stays reachable.
+    resize(kClientWidth, kClientHeight);
+    setMaximumSize(kClientWidth, kClientHeight);
     move(192, 107);
+    auto *scroll = new QScrollArea(this);
+    scroll->setObjectName(QStringLiteral("ScrollBox"));
+    scroll->setFrameShape(QFrame::NoFrame);
+    auto *client = new QWidget;
+    client->setObjectName(QStringLiteral("Client"));
+    client->setFixedSize(kClientWidth, kClientHeight);
+    scroll->setWidget(client);
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(scroll);
 
-    PageControl = new QTabWidget(this);
+    PageControl = new QTabWidget(client);
     PageControl->setObjectName(QStringLiteral("PageControl"));
     PageControl->setGeometry(0, 0, kClientWidth, kClientHeight);
     for (int i = 0; i < kPageCount; ++i) {

@@ -27,7 +27,29 @@ constexpr const char *kUsage =
     "[--stray-at before|inside|after] "
     "[--truncate-every N] [--late-every N] [--late-ms M] [--silent] [--silent-to HEX] "
     "[--hangup-after S] "
-    "[--verbose]";
+    "[--verbose] | --help | --version";
+
+constexpr const char *kHelp =
+    "Serves a simulated KVX310 evaluation board on a pseudo-terminal until Ctrl+C or SIGTERM,\n"
+    "after printing one line, \"pty: /dev/pts/N\".\n"
+    "\n"
+    "  --variant plain|korve|pentar   the board (plain by default)\n"
+    "  --link PATH                    also a symbolic link to the terminal, removed at the end\n"
+    "  --line-timing                  paces requests and replies as a 19200 bit/s line does\n"
+    "  --turnaround-us N              the board's time to answer, in microseconds\n"
+    "  --batch-ms N                   hands reply bytes over every N ms, as a USB adapter does\n"
+    "  --drop-every N                 drops every Nth reply\n"
+    "  --stray-every N                adds a stray byte to every Nth reply ...\n"
+    "  --stray-at before|inside|after   ... at that place (after by default)\n"
+    "  --truncate-every N             cuts the last byte of every Nth reply\n"
+    "  --late-every N                 holds every Nth reply back ...\n"
+    "  --late-ms M                      ... for M ms (2100 by default)\n"
+    "  --silent                       never answers\n"
+    "  --silent-to HEX                never answers requests with that address byte\n"
+    "  --hangup-after S               hangs the terminal up after S seconds\n"
+    "  --verbose                      logs every frame on standard error\n"
+    "  --help                         shows this help and exits\n"
+    "  --version                      shows the version and exits\n";
 
 struct Arguments
 {
@@ -113,6 +135,12 @@ Arguments parseArguments(int argc, char **argv)
             a.hangupAfter = s;
         } else if (opt == "--verbose") {
             a.verbose = true;
+        } else if (opt == "--help" || opt == "-h") {
+            std::printf("%s\n\n%s", kUsage, kHelp);
+            std::exit(0);
+        } else if (opt == "--version") {
+            std::printf("kvx310-sim %s\n", KVX_FILE_VERSION);
+            std::exit(0);
         } else {
             usageError("unknown option \"" + opt + "\"");
         }

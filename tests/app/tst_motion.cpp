@@ -253,6 +253,13 @@ void TestMotion::warning()
     m_main->BtnGo1Click(m_main->Motors[0].BtnGo);
     QCOMPARE(m_app->dialogs, 1);
     QCOMPARE(m_warning->LblNumber->text(), number);
+    // The number follows the first line's text at one blank's distance, whatever the font.
+    const QLabel *line = m_warning->LblText1;
+    const QFontMetrics metrics = line->fontMetrics();
+    const int gap =
+        m_warning->LblNumber->x() - (line->x() + metrics.horizontalAdvance(line->text().trimmed()));
+    QVERIFY2(gap > 0 && gap <= 2 * metrics.horizontalAdvance(QLatin1Char(' ')),
+             qPrintable(QString::number(gap)));
     QCOMPARE(commandFrames(), expected);
 }
 

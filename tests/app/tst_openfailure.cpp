@@ -46,8 +46,8 @@ void TestOpenFailure::detail_data()
                             << "Another program is using"
                             << "usermod";
     QTest::newRow("no such device") << "COM4" << ENOENT << ""
-                                    << "\"COM4=/dev/ttyUSB0\", or \"COM4=sim\""
-                                    << "usermod";
+                                    << "Choose what COM4 stands for with \"Ports...\""
+                                    << "[Ports]";
     QTest::newRow("no port selected") << "" << ENOENT << ""
                                       << "No port is selected."
                                       << "is no device";

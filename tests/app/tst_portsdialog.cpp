@@ -3,36 +3,19 @@
 
 #include "app/PortsDialog.h"
 #include "common/AppFixture.h"
+#include "common/SerialDevices.h"
 
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QTest>
 
 using namespace kvx;
 
 namespace {
 
-SerialDevice ftdi()
-{
-    SerialDevice d;
-    d.node = QStringLiteral("/dev/ttyUSB0");
-    d.stable = QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A9XYZ-if00-port0");
-    d.description = QStringLiteral("FT232R USB UART");
-    d.manufacturer = QStringLiteral("FTDI");
-    d.vendorId = 0x0403;
-    d.productId = 0x6001;
-    d.group = QStringLiteral("dialout");
-    return d;
-}
-
-SerialDevice lockedAcm()
-{
-    SerialDevice d;
-    d.node = QStringLiteral("/dev/ttyACM0");
-    d.accessible = false;
-    d.group = QStringLiteral("dialout");
-    return d;
-}
+using test::ftdi;
+using test::lockedAcm;
 
 // Picks the item whose text starts with `start` in a port's list.
 void choose(TFormPorts &dialog, int port, const QString &start)
@@ -60,6 +43,7 @@ private slots:
     void devicesAsOffered();
     void okWritesOnlyThePorts();
     void refreshKeepsTheChoices();
+    void enterInAnEntryPressesOk();
 };
 
 void TestPortsDialog::devicesAsOffered_data()
@@ -135,6 +119,14 @@ void TestPortsDialog::okWritesOnlyThePorts()
     // The next "&Open" goes by it at once: COM2 is the simulated Pentar board now.
     app.main().ComboCOM->setCurrentIndex(1);
     QVERIFY(app.openAndWaitFor(QStringLiteral("Pentar detected!")));
+    // The dialog names the port open now, and the device it stands for.
+    QString shown;
+    Dialogs::setDialogHandler([&](QDialog &d) {
+        shown = static_cast<TFormPorts &>(d).LblOpen->text();
+        return int(QDialog::Rejected);
+    });
+    app.main().BtnPortsClick();
+    QVERIFY2(shown.startsWith(QStringLiteral("COM2 (/dev/pts/")), qPrintable(shown));
 
     // Cancelled, nothing is written.
     const QByteArray before = app.readSettings();
@@ -157,6 +149,22 @@ void TestPortsDialog::refreshKeepsTheChoices()
     QVERIFY(dialog.CbTarget[0]->findText(QStringLiteral("ttyUSB0"), Qt::MatchStartsWith) >= 0);
     QCOMPARE(dialog.targets()[0], QStringLiteral("/dev/ttyACM0"));
     QCOMPARE(dialog.targets()[4], QStringLiteral("sim:korve"));
+}
+
+void TestPortsDialog::enterInAnEntryPressesOk()
+{
+    TFormPorts dialog(PortTargets{}, [] { return QList<SerialDevice>{}; });
+    QVERIFY(dialog.LblOpen->text().startsWith(QStringLiteral("No port is open")));
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowActive(&dialog));
+    // Typed far enough for the list to complete it: Enter takes the completion and OK.
+    QComboBox *com4 = dialog.CbTarget[3];
+    com4->setFocus();
+    com4->lineEdit()->selectAll();
+    QTest::keyClicks(com4->lineEdit(), QStringLiteral("sim:p"));
+    QTest::keyClick(com4->lineEdit(), Qt::Key_Return);
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    QCOMPARE(dialog.targets()[3], QStringLiteral("sim:pentar"));
 }
 
 QTEST_MAIN(TestPortsDialog)

@@ -1,6 +1,7 @@
 // The bit-flag combo control: the bit string and its order, which changes fire OnChange, the
-// drop-down's lines and columns, where it opens, the click that closes it, and the enabled
-// state of its parts. The register pages that use it are tests/editor's.
+// drop-down's lines and columns, where it opens, the click that closes it, the enabled state
+// of its parts, and its text on light and dark palettes. The register pages that use it are
+// tests/editor's.
 
 #include "controls/CheckComboBin.h"
 
@@ -32,6 +33,8 @@ private slots:
     void opensAboveNearTheScreenBottom();
     void theClosingClickDoesNotReopen();
     void disablingDisablesItsParts();
+    void textStaysReadableOnThePalette_data();
+    void textStaysReadableOnThePalette();
 };
 
 void TestCheckComboBin::marks_data()
@@ -165,6 +168,42 @@ void TestCheckComboBin::disablingDisablesItsParts()
     QVERIFY(!combo.TextBox->isEnabled());
     QVERIFY(!combo.ArrowButton->isEnabled());
     QCOMPARE(combo.height(), combo.fontMetrics().height() + 8);
+}
+
+void TestCheckComboBin::textStaysReadableOnThePalette_data()
+{
+    QTest::addColumn<QPalette>("palette");
+    QTest::addColumn<bool>("paletteText"); // the palette's own text colour is kept
+
+    // windowText, button, light, dark, mid, text, base
+    const QPalette light(Qt::black, QColor(0xef, 0xef, 0xef), Qt::white, QColor(0x9f, 0x9f, 0x9f),
+                         QColor(0xb8, 0xb8, 0xb8), QColor(0x10, 0x10, 0x40), Qt::white);
+    const QPalette dark(QColor(0xee, 0xee, 0xee), QColor(0x35, 0x35, 0x35),
+                        QColor(0x50, 0x50, 0x50), QColor(0x20, 0x20, 0x20),
+                        QColor(0x2a, 0x2a, 0x2a), QColor(0xdd, 0xdd, 0xdd),
+                        QColor(0x2a, 0x2a, 0x2a));
+    QTest::newRow("light palette: its own text colour") << light << true;
+    QTest::newRow("dark palette: a dark colour of it on white") << dark << false;
+}
+
+void TestCheckComboBin::textStaysReadableOnThePalette()
+{
+    QFETCH(QPalette, palette);
+    QFETCH(bool, paletteText);
+    TCheckedComboBinary combo;
+    combo.setItems(kRefConf);
+    combo.setPalette(palette);
+    for (const QColor &background : {QColor(Qt::white), QColor(0xff, 0xff, 0xc0)}) {
+        combo.setNotFocusColor(background);
+        const QPalette shown = combo.TextBox->palette();
+        QCOMPARE(shown.color(QPalette::Base), background); // fixed, whatever the palette
+        for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+            const QColor text = shown.color(group, QPalette::Text);
+            QVERIFY2(qGray(text.rgb()) < 100, qPrintable(text.name()));
+            if (paletteText)
+                QCOMPARE(text, palette.color(group, QPalette::Text));
+        }
+    }
 }
 
 QTEST_MAIN(TestCheckComboBin)

@@ -4,6 +4,11 @@
 // 10 bits a byte).
 //
 //   main     the main window alone, the board standing still
+//   record   the same with the main window's recording of the poll cycle running
+//   own      the same with a read of a register every 200 ms, as the register editor sends it
+//   attach   the same read every 200 ms from a client attached to the window's socket
+//   script   the same read every 200 ms from a new kvx310 each time, as a shell script runs it
+//            ("own", "attach" and "script" count poll replies a second only)
 //   traffic  the traffic view shown as well, following the newest
 //   plot     the graphic display shown as well, all three motors running
 //   editor   the register editor's Motor 1 page shown instead (its 23-row cycle), motors running
@@ -14,6 +19,9 @@
 //   main@1, read@1, main@16
 //            the main window alone and the RAM reads, with the board behind a USB adapter that
 //            hands received bytes over every 1 or 16 ms (kvx310-sim --batch-ms)
+//   main@x11, plot@x11
+//            "main" and "plot" again in a child run on a real X server (an Xvfb it starts), with
+//            the X server's own processor time added: what a desktop user pays
 //
 // Naming cases measures only those (the others are still set up, briefly). For each case: exchanges
 // a second and their share of the line's limit, the processor time this process spent (all its
@@ -32,10 +40,21 @@
 #include <QEventLoop>
 #include <QTimer>
 
+#include "app/WindowRecording.h"
+#include "chip/RegisterMap.h"
+#include "cli/AttachedBoard.h"
+#include "cli/AttachServer.h"
+#include "link/BoardLink.h"
+
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <csignal>
 #include <cstdio>
 #include <functional>
 #include <string>
 #include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -138,6 +157,71 @@ double readRate(kvx::TRamPage &page, TransferClock &transfers, double seconds, b
     return words / (transfers.seconds - before);
 }
 
+// The processor time `pid` has spent so far, in seconds (Linux).
+double processCpu(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray text = stat.readAll();
+    // Fields after the command's closing bracket: state is field 3, utime 14, stime 15.
+    const QList<QByteArray> f = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    return f.size() > 12
+               ? double(f[11].toLongLong() + f[12].toLongLong()) / double(::sysconf(_SC_CLK_TCK))
+               : 0;
+}
+
+// "main@x11" and "plot@x11": this benchmark again as a child on an Xvfb of its own; its row,
+// with the X server's processor time added to the child's.
+bool runOnX11(const char *self, double seconds, const QString &which, std::vector<Row> &rows)
+{
+    QProcess xvfb;
+    int display = 90;
+    for (; display < 110; ++display) {
+        if (!QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(display)))
+            break;
+    }
+    xvfb.start(QStringLiteral("Xvfb"),
+               {QStringLiteral(":%1").arg(display), QStringLiteral("-screen"), QStringLiteral("0"),
+                QStringLiteral("1280x1024x24")});
+    if (!xvfb.waitForStarted(5000)) {
+        std::fprintf(stderr, "poll_cycle: Xvfb did not start\n");
+        return false;
+    }
+    runFor(1.0);
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), QStringLiteral(":%1").arg(display));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    child.setProcessEnvironment(env);
+    const double serverBefore = processCpu(xvfb.processId());
+    child.start(QString::fromLocal8Bit(self), {QString::number(seconds), which});
+    child.waitForFinished(int(seconds * 1000) * 3 + 60000);
+    const double server = processCpu(xvfb.processId()) - serverBefore;
+    xvfb.terminate();
+    xvfb.waitForFinished(5000);
+    const QList<QByteArray> lines = child.readAllStandardOutput().split('\n');
+    for (const QByteArray &line : lines) {
+        const QList<QByteArray> f = line.simplified().split(' ');
+        if (f.size() < 6 || f[0] != which.toLatin1())
+            continue;
+        Row r;
+        r.name = which.toStdString() + "@x11";
+        r.seconds = seconds;
+        r.rate = f[1].toDouble();
+        r.exchanges = r.rate * seconds;
+        // The server worked for the whole child run (start-up and the warm-up too): an upper
+        // bound, spread over the measured seconds.
+        r.used.cpu = f[3].toDouble() / 100.0 * seconds + server * seconds / (seconds + 3.0);
+        r.used.wakeUps = long(f[4].toDouble() * r.exchanges);
+        r.used.peakKiB = long(f[5].toDouble() * 1024.0);
+        rows.push_back(r);
+        return child.exitCode() == 0;
+    }
+    std::fprintf(stderr, "poll_cycle: the run under Xvfb gave no %s row\n", qPrintable(which));
+    return false;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -193,6 +277,74 @@ int main(int argc, char **argv)
         runFor(seconds);
         return -1.0;
     });
+
+    QTemporaryDir scratch;
+    kvx::WindowRecording &recording = form.recording();
+    if (wanted.isEmpty() || wanted.contains(QLatin1String("record"))) {
+        QString why;
+        if (!recording.start(scratch.filePath(QStringLiteral("poll.csv")), &why)) {
+            std::fprintf(stderr, "poll_cycle: could not record: %s\n", qPrintable(why));
+            return 1;
+        }
+    }
+    measure("record", [&] {
+        runFor(seconds);
+        return -1.0;
+    });
+    QString ignored;
+    recording.stop(&ignored);
+
+    // A read every 200 ms, from the window and from scripts attached to it: what the poll cycle
+    // keeps of its pace.
+    long long polls = 0;
+    QObject::connect(&session.scheduler(), &kvx::PollScheduler::pollReplyShown, [&] { ++polls; });
+    const kvx::Datagram vMax{kvx::motorReadAddress(0, kvx::motor::VMax), {}};
+    auto everyFifth = [&](const std::function<bool()> &command) {
+        const long long before = polls;
+        int commands = 0;
+        QTimer tick;
+        QObject::connect(&tick, &QTimer::timeout, [&] { commands += command() ? 1 : 0; });
+        tick.start(200);
+        QElapsedTimer clock;
+        clock.start();
+        runFor(seconds);
+        std::fprintf(stderr, "poll_cycle: %d commands\n", commands);
+        return double(polls - before) / (double(clock.nsecsElapsed()) / 1e9);
+    };
+    measure("own", [&] {
+        return everyFifth([&] {
+            const kvx::PollPause pause = session.link().PausePolling();
+            failed = failed || !session.link().DirectRequest(vMax);
+            return true;
+        });
+    });
+    kvx::cli::AttachedBoard client;
+    if (!client.connectTo(form.attachServer().socketPath())) {
+        std::fprintf(stderr, "poll_cycle: could not attach to the window\n");
+        return 1;
+    }
+    measure("attach", [&] {
+        return everyFifth([&] {
+            failed = failed || !client.DirectRequest(vMax);
+            return true;
+        });
+    });
+    QProcess script;
+    const QStringList attached{QStringLiteral("--port"),  session.lastOpen().device,
+                               QStringLiteral("--quiet"), QStringLiteral("read"),
+                               QStringLiteral("V_MAX"),   QStringLiteral("--motor"),
+                               QStringLiteral("1")};
+    measure("script", [&] {
+        return everyFifth([&] {
+            if (script.state() != QProcess::NotRunning)
+                return false;
+            failed =
+                failed || (script.exitStatus() == QProcess::NormalExit && script.exitCode() != 0);
+            script.start(QStringLiteral(KVX310_PATH), attached);
+            return true;
+        });
+    });
+    script.waitForFinished(5000);
 
     form.BtnTrafficClick();
     runFor(0.5);
@@ -289,6 +441,16 @@ int main(int argc, char **argv)
                 return readRate(*adapter.advanced->RamPage, adapterTransfers, seconds, failed);
             });
         }
+    }
+
+    // Under a real X server: a child run of this benchmark, so that its platform is X11.
+    for (const char *x11 : {"main", "plot"}) {
+        const QString name = QLatin1String(x11) + QStringLiteral("@x11");
+        if (!wanted.contains(name) &&
+            !(wanted.isEmpty() &&
+              !QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty()))
+            continue;
+        failed = !runOnX11(argv[0], seconds, QLatin1String(x11), rows) || failed;
     }
 
     printTable(rows);

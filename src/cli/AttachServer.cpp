@@ -175,7 +175,7 @@ void AttachServer::dispatch(QLocalSocket *socket, const QJsonObject &message)
         m_queue.emplace_back(socket, message);
         // Not from within this socket's readyRead: while a row is served, what the socket
         // brings meanwhile would not be told of again.
-        QMetaObject::invokeMethod(this, &AttachServer::serve, Qt::QueuedConnection);
+        QTimer::singleShot(0, this, &AttachServer::serve);
     } else if (op == QLatin1String("info")) {
         // What the poll cycle carries over a second, as the tool measures it on a port of its
         // own.

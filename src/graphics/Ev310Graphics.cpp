@@ -249,17 +249,27 @@ void TFormGraphics::NextSample()
     if (m_shown && !isMinimized()) {
         // While the curves still grow to the right, only their newest segment is new; once
         // they scroll, or a scale changed, the whole plot is.
+        // Scrolled by one sample with the scales kept, the plot is the one before moved one
+        // pixel to the left: the pixels are moved, and only both edges are painted again (the
+        // left one loses the segment to the sample that dropped out).
         const int fill = m_recorder.fill();
         const bool grew = fill == filledBefore + 1 && fill >= 2;
+        const bool scrolled = fill == filledBefore && fill == TraceRecorder::kMaxFill;
         for (std::size_t m = 0; m < 3; ++m) {
+            TPaintBox &plot = *PaintBox[m];
             if (tick.rescaled[m]) {
                 PaintBoxLeft[m]->update();
                 PaintBoxRight[m]->update();
+                plot.update();
+            } else if (grew) {
+                plot.update(QRect(fill - 2, 0, 2, plot.height()));
+            } else if (scrolled && plot.isVisible()) {
+                plot.scroll(-1, 0);
+                plot.update(QRect(0, 0, 2, plot.height()));
+                plot.update(QRect(fill - 3, 0, 3, plot.height()));
+            } else {
+                plot.update();
             }
-            if (grew && !tick.rescaled[m])
-                PaintBox[m]->update(QRect(fill - 2, 0, 2, PaintBox[m]->height()));
-            else
-                PaintBox[m]->update();
         }
     }
     showInterval();

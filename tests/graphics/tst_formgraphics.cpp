@@ -23,6 +23,7 @@
 #include <QMenu>
 #include <QPaintEvent>
 #include <QPushButton>
+#include <QScreen>
 #include <QStyle>
 #include <QStyleFactory>
 #include <QTabWidget>
@@ -87,6 +88,7 @@ private slots:
     void repaintsOnlyWhileShown();
     void showingPaintsTheHistory();
     void growingCurvesRepaintTheirNewSegment();
+    void scrollingMovesThePictureAsARepaintWouldDrawIt();
     void frozenTickKeepsTheLabel();
     void menuOffersPictureAndData();
     void exportReadsBackTheRecording();
@@ -325,6 +327,39 @@ void TestFormGraphics::growingCurvesRepaintTheirNewSegment()
     m_form->showNormal();
     QTRY_VERIFY_WITH_TIMEOUT(plot.area.contains(m_form->PaintBox[0]->rect().center()), kEventWait);
     QCOMPARE(plot.area.boundingRect().width(), m_form->PaintBox[0]->width());
+}
+
+void TestFormGraphics::scrollingMovesThePictureAsARepaintWouldDrawIt()
+{
+    PaintCounter plot(m_form->PaintBox[0]);
+    m_form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+    // Curves that cross, within scales the first cycles settle.
+    auto wave = [this](int from, int cycles) {
+        for (int i = from; i < from + cycles; ++i) {
+            for (int m = 0; m < 3; ++m) {
+                m_form->AddPosition(i % 2 ? 900 : (i * 37) % 1000, m);
+                m_form->AddVelocity((i * 13) % 100 - 50, m);
+                m_form->AddTargetVelocity(i % 60, m);
+                m_form->AddAcceleration(i % 3 ? 40 : -40, m);
+            }
+            m_form->NextSample();
+        }
+    };
+    wave(0, TraceRecorder::kMaxFill + 5);
+    QCoreApplication::processEvents();
+    plot.area = {};
+    wave(TraceRecorder::kMaxFill + 5, 7);
+    QCoreApplication::processEvents();
+    // The pixels were moved: only the edges were painted.
+    QVERIFY2(!plot.area.contains(m_form->PaintBox[0]->rect().center()),
+             qPrintable(QString::number(plot.area.boundingRect().width())));
+    const QRect r(m_form->PaintBox[0]->mapTo(m_form.get(), QPoint(0, 0)),
+                  m_form->PaintBox[0]->size());
+    auto shown = [&] { return m_form->screen()->grabWindow(m_form->winId()).toImage().copy(r); };
+    const QImage moved = shown();
+    m_form->PaintBox[0]->repaint();
+    QCOMPARE(moved, shown());
 }
 
 void TestFormGraphics::showingPaintsTheHistory()

@@ -33,7 +33,8 @@ void TFormMain::BtnRecordClick()
     const QString path = Dialogs::chooseFile(
         this, FileRequest{true, tr("Record the Poll Cycle"), QStringLiteral("kvx310.csv"),
                           tr("CSV files (*.csv);;All files (*)")});
-    if (path.isEmpty())
+    // The port may have gone while the dialog was open.
+    if (path.isEmpty() || !m_session.Connected())
         return;
     QString why;
     if (!m_recording->start(path, &why)) {

@@ -31,13 +31,18 @@ QString attachFolder()
     const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
     const QByteArray folder =
         runtime.isEmpty() ? "/tmp/kvx310-" + QByteArray::number(::geteuid()) : runtime + "/kvx310";
-    if (!runtime.isEmpty())
+    struct stat st
+    {};
+    if (!runtime.isEmpty()) {
         ::mkdir(runtime.constData(), 0700);
+        // Nobody else may rename what lies in it.
+        if (::stat(runtime.constData(), &st) != 0 || st.st_uid != ::geteuid() ||
+            (st.st_mode & 022) != 0)
+            return {};
+    }
     ::mkdir(folder.constData(), 0700);
     // A folder someone else made, or one others may enter, is not used: its sockets could be
     // theirs.
-    struct stat st
-    {};
     if (::lstat(folder.constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid() ||
         (st.st_mode & 077) != 0)
         return {};

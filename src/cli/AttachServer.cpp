@@ -9,6 +9,8 @@
 #include <QJsonArray>
 #include <QLocalSocket>
 
+#include <algorithm>
+
 #ifdef __linux__
 #include <sys/socket.h>
 #include <unistd.h>
@@ -22,6 +24,10 @@ namespace {
 constexpr qsizetype kMaxRequests = 1024;
 // How often a recording's lines go to its client: the tool flushes its file once a second.
 constexpr int kRecordingMs = 250;
+// Rows a client may have waiting; the tool sends one and waits for its answer.
+constexpr qsizetype kMaxQueuedRows = 4;
+// Answers and recorded lines a client has not read.
+constexpr qint64 kMaxUnread = 1 << 20;
 
 bool sameUser(const QLocalSocket &socket)
 {
@@ -150,13 +156,16 @@ void AttachServer::readFrom(QLocalSocket *socket)
     for (qsizetype end = in.indexOf('\n'); end >= 0; end = in.indexOf('\n')) {
         const std::optional<QJsonObject> m = parseMessage(in.left(end));
         in.remove(0, end + 1);
-        if (m)
-            messages.push_back(*m);
-        else
-            send(socket, {{QStringLiteral("error"), tr("not a message")}});
+        if (!m) {
+            // A peer that does not speak the protocol is let go rather than answered line by
+            // line.
+            letGo(socket);
+            return;
+        }
+        messages.push_back(*m);
     }
     if (in.size() > kMaxMessage) {
-        socket->abort();
+        letGo(socket);
         return;
     }
     for (const QJsonObject &m : messages)
@@ -172,6 +181,14 @@ void AttachServer::dispatch(QLocalSocket *socket, const QJsonObject &message)
         h.insert(QStringLiteral("id"), id);
         send(socket, h);
     } else if (op == QLatin1String("requests")) {
+        // The tool waits for each answer; a peer that piles rows up is not one.
+        const auto queued =
+            std::count_if(m_queue.begin(), m_queue.end(),
+                          [socket](const auto &row) { return row.first == socket; });
+        if (queued >= kMaxQueuedRows) {
+            letGo(socket);
+            return;
+        }
         m_queue.emplace_back(socket, message);
         // Not from within this socket's readyRead: while a row is served, what the socket
         // brings meanwhile would not be told of again.
@@ -214,20 +231,21 @@ QJsonObject AttachServer::hello() const
 
 void AttachServer::serve()
 {
-    // A row served waits by processing events; rows that come meanwhile queue behind it.
-    if (m_serving)
+    // One row a shot: a row served waits by processing events, and a window command that
+    // the shot came within goes on once that row is done, not once every client has been.
+    if (m_serving || m_queue.empty())
         return;
     m_serving = true;
     const QPointer<AttachServer> self(this);
-    while (!m_queue.empty()) {
-        auto [socket, message] = std::move(m_queue.front());
-        m_queue.pop_front();
-        if (socket)
-            serveRequests(socket, message);
-        if (!self)
-            return;
-    }
+    auto [socket, message] = std::move(m_queue.front());
+    m_queue.pop_front();
+    if (socket && m_clients.contains(socket.data()))
+        serveRequests(socket, message);
+    if (!self)
+        return;
     m_serving = false;
+    if (!m_queue.empty())
+        QTimer::singleShot(0, this, &AttachServer::serve);
 }
 
 void AttachServer::serveRequests(QLocalSocket *socket, const QJsonObject &message)
@@ -278,7 +296,8 @@ void AttachServer::startRecording(QLocalSocket *socket, const QJsonObject &messa
                                return c.isLetterOrNumber() || c == QLatin1Char('_');
                            });
         if (row < 0 || row >= PollTable::kRowCount || !plain) {
-            send(socket, {{QStringLiteral("error"), tr("not a column of the poll cycle")}});
+            send(socket, {{QStringLiteral("id"), message.value(QLatin1String("id"))},
+                          {QStringLiteral("error"), tr("not a column of the poll cycle")}});
             return;
         }
         columns.push_back({row, name});
@@ -290,6 +309,8 @@ void AttachServer::startRecording(QLocalSocket *socket, const QJsonObject &messa
     c.recorder = std::make_unique<CsvRecorder>(m_session, *c.csv, std::move(columns));
     c.recorder->start();
     m_recordings.start();
+    send(socket, {{QStringLiteral("id"), message.value(QLatin1String("id"))},
+                  {QStringLiteral("recording"), true}});
 }
 
 void AttachServer::sendRecordings()
@@ -308,7 +329,20 @@ void AttachServer::sendRecordings()
 
 void AttachServer::send(QLocalSocket *socket, const QJsonObject &message)
 {
+    // A client that stops reading (a recording piped into a pager that waits) is let go
+    // before the window holds more than this of it.
+    if (socket->bytesToWrite() > kMaxUnread) {
+        letGo(socket);
+        return;
+    }
     socket->write(messageLine(message));
+}
+
+void AttachServer::letGo(QLocalSocket *socket)
+{
+    // Later: aborting emits disconnected at once, and the caller may be going through the
+    // clients.
+    QMetaObject::invokeMethod(socket, &QLocalSocket::abort, Qt::QueuedConnection);
 }
 
 } // namespace kvx::cli

@@ -69,6 +69,8 @@ private:
     void sendRecordings();
     void drop(QLocalSocket *socket);
     static void send(QLocalSocket *socket, const QJsonObject &message);
+    // Closes the connection once control is back in the event loop.
+    static void letGo(QLocalSocket *socket);
     [[nodiscard]] QJsonObject hello() const;
 
     BoardSession &m_session;

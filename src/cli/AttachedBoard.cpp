@@ -6,6 +6,11 @@
 #include <QJsonArray>
 #include <QTimer>
 
+#ifdef __linux__
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
 namespace kvx::cli {
 
 namespace {
@@ -23,10 +28,31 @@ AttachedBoard::AttachedBoard(QObject *parent)
             [this] { loseConnection(tr("the Eval310 window that holds the port closed it")); });
 }
 
+AttachedBoard::~AttachedBoard()
+{
+    // The socket outlives nothing of this object: its goodbye is not a lost window.
+    m_socket.disconnect(this);
+    m_socket.abort();
+}
+
 bool AttachedBoard::connectTo(const QString &path)
 {
     m_socket.connectToServer(path);
-    return m_socket.waitForConnected(1000);
+    if (!m_socket.waitForConnected(1000))
+        return false;
+#ifdef __linux__
+    // Only a window of this user is told what to write to the board, and believed.
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    if (::getsockopt(int(m_socket.socketDescriptor()), SOL_SOCKET, SO_PEERCRED, &peer, &size) !=
+            0 ||
+        peer.uid != ::geteuid()) {
+        m_socket.disconnect(this);
+        m_socket.abort();
+        return false;
+    }
+#endif
+    return true;
 }
 
 void AttachedBoard::loseConnection(const QString &reason)
@@ -55,8 +81,8 @@ void AttachedBoard::readMessages()
         }
     }
     if (m_in.size() > kMaxMessage) {
-        m_socket.abort();
         loseConnection(tr("the Eval310 window sent what the tool cannot read"));
+        m_socket.abort();
     }
 }
 
@@ -76,8 +102,8 @@ std::optional<QJsonObject> AttachedBoard::call(QJsonObject message)
     QTimer limit;
     limit.setSingleShot(true);
     connect(&limit, &QTimer::timeout, &loop, [&] {
-        m_socket.abort();
         loseConnection(tr("the Eval310 window that holds the port did not answer"));
+        m_socket.abort();
     });
     limit.start(kAnswerLimitMs);
     if (!m_lost && !m_answers.contains(id))
@@ -102,13 +128,14 @@ std::optional<QJsonObject> AttachedBoard::info()
     return call({{QStringLiteral("op"), QStringLiteral("info")}});
 }
 
-void AttachedBoard::startRecording(const std::vector<CsvRecorder::Column> &columns)
+bool AttachedBoard::startRecording(const std::vector<CsvRecorder::Column> &columns)
 {
     QJsonArray list;
     for (const CsvRecorder::Column &c : columns)
         list.append(QJsonArray{c.row, c.name});
-    m_socket.write(messageLine(
-        {{QStringLiteral("op"), QStringLiteral("record")}, {QStringLiteral("columns"), list}}));
+    return call({{QStringLiteral("op"), QStringLiteral("record")},
+                 {QStringLiteral("columns"), list}})
+        .has_value();
 }
 
 std::optional<Reply> AttachedBoard::DirectRequest(const Datagram &d)
@@ -126,8 +153,10 @@ RequestChannel::Batch AttachedBoard::directRequests(std::span<const Datagram> da
     QJsonArray list;
     for (const Datagram &d : datagrams)
         list.append(toHex(d));
+    // Without an answer nothing is known of the row: the window may have sent all of it.
     Batch batch;
     batch.failedAt = 0;
+    batch.sent = int(datagrams.size());
     const std::optional<QJsonObject> answer =
         call({{QStringLiteral("op"), QStringLiteral("requests")},
               {QStringLiteral("datagrams"), list},
@@ -158,6 +187,7 @@ AttachedRecording::AttachedRecording(AttachedBoard &board, QIODevice &out,
     : CsvOutput(out, parent)
 {
     m_since.start();
+    m_headerPending = true;
     connect(&board, &AttachedBoard::csv, this, [this](const QByteArray &text) {
         quint64 lines = quint64(text.count('\n'));
         if (!m_headerSeen && lines > 0) {
@@ -166,7 +196,7 @@ AttachedRecording::AttachedRecording(AttachedBoard &board, QIODevice &out,
         }
         add(text, lines);
     });
-    board.startRecording(columns);
+    m_started = board.startRecording(columns);
 }
 
 double AttachedRecording::seconds() const

@@ -26,15 +26,17 @@ class AttachedBoard : public QObject, public RequestChannel
 
 public:
     explicit AttachedBoard(QObject *parent = nullptr);
+    ~AttachedBoard() override;
 
-    // False when no window answers on `path`.
+    // False when no window of this user answers on `path`.
     bool connectTo(const QString &path);
     // The window's port and board: port, device, variant, identification, active, detecting.
     std::optional<QJsonObject> hello();
     // The board's facts as kvx310 info tells them; the window takes a second to measure.
     std::optional<QJsonObject> info();
-    // The window records its poll cycle into these columns and sends the lines (csv()).
-    void startRecording(const std::vector<CsvRecorder::Column> &columns);
+    // The window records its poll cycle into these columns and sends the lines (csv()); false
+    // when it refused.
+    bool startRecording(const std::vector<CsvRecorder::Column> &columns);
 
     std::optional<Reply> DirectRequest(const Datagram &d) override;
     Batch directRequests(std::span<const Datagram> datagrams,
@@ -74,10 +76,13 @@ public:
                       const std::vector<CsvRecorder::Column> &columns, QObject *parent = nullptr);
 
     [[nodiscard]] double seconds() const override;
+    // The window took the recording on.
+    [[nodiscard]] bool started() const { return m_started; }
 
 private:
     QElapsedTimer m_since;
     bool m_headerSeen = false;
+    bool m_started = false;
 };
 
 } // namespace kvx::cli

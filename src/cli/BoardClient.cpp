@@ -98,6 +98,7 @@ bool BoardClient::waitForBoard(QString *error)
                 break;
             const bool active = hello->value(QLatin1String("active")).toBool();
             if (active && !hello->value(QLatin1String("detecting")).toBool()) {
+                m_unansweredBefore = quint64(hello->value(QLatin1String("unanswered")).toDouble());
                 m_identification = QByteArray::fromHex(
                     hello->value(QLatin1String("identification")).toString().toLatin1());
                 return true;
@@ -186,16 +187,25 @@ std::optional<QJsonObject> BoardClient::facts()
     return boardFacts(link, device(), m_identification, double(replies) / seconds);
 }
 
-quint64 BoardClient::unansweredPolls() const
+quint64 BoardClient::unansweredPolls()
 {
-    return m_attached ? 0 : m_session.link().counters().unanswered;
+    if (!m_attached)
+        return m_session.link().counters().unanswered;
+    // The window's count since the tool came.
+    const std::optional<QJsonObject> hello = m_attached->hello();
+    const quint64 now = hello ? quint64(hello->value(QLatin1String("unanswered")).toDouble()) : 0;
+    return now > m_unansweredBefore ? now - m_unansweredBefore : 0;
 }
 
 std::unique_ptr<CsvOutput> BoardClient::record(QIODevice &out,
                                                const std::vector<CsvRecorder::Column> &columns)
 {
-    if (m_attached)
-        return std::make_unique<AttachedRecording>(*m_attached, out, columns);
+    if (m_attached) {
+        auto recording = std::make_unique<AttachedRecording>(*m_attached, out, columns);
+        if (!recording->started())
+            return nullptr;
+        return recording;
+    }
     auto recorder = std::make_unique<CsvRecorder>(m_session, out, columns);
     recorder->start();
     return recorder;

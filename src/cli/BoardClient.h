@@ -65,9 +65,9 @@ public:
     void pause(int ms);
     // What kvx310 info tells (a second of polling measured); nothing when the board was lost.
     std::optional<QJsonObject> facts();
-    // Poll requests the board left unanswered (the window counts its own).
-    [[nodiscard]] quint64 unansweredPolls() const;
-    // A recording of the poll cycle into `out`, started.
+    // Poll requests the board left unanswered since the tool came (attached: the window's).
+    [[nodiscard]] quint64 unansweredPolls();
+    // A recording of the poll cycle into `out`, started; nothing when the window refused it.
     std::unique_ptr<CsvOutput> record(QIODevice &out,
                                       const std::vector<CsvRecorder::Column> &columns);
 
@@ -80,6 +80,7 @@ private:
     BoardSession m_session;
     std::unique_ptr<AttachedBoard> m_attached;
     QString m_attachedDevice;
+    quint64 m_unansweredBefore = 0; // the window's count when the tool attached
     QByteArray m_identification;
     bool m_lost = false;
     QString m_lostReason;

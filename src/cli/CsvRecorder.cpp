@@ -61,7 +61,7 @@ CsvOutput::CsvOutput(QIODevice &out, QObject *parent)
 void CsvOutput::add(const QByteArray &text, quint64 lines)
 {
     m_pending += text;
-    m_lines += lines;
+    m_pendingLines += lines;
 }
 
 bool CsvOutput::flush()
@@ -70,15 +70,27 @@ bool CsvOutput::flush()
         return true;
     const qint64 n = m_out.write(m_pending);
     if (n > 0) {
+        // Lines are counted once they are in the file; the header's newline is not a line.
+        const quint64 whole = quint64(m_pending.left(n).count('\n'));
+        const quint64 header = m_headerPending ? 1 : 0;
+        m_headerPending = m_headerPending && whole == 0;
+        const quint64 counted = std::min(m_pendingLines, whole - std::min(whole, header));
+        m_lines += counted;
+        m_pendingLines -= counted;
         m_written += n;
         m_pending.remove(0, n);
     }
-    return m_pending.isEmpty();
+    if (m_pending.isEmpty())
+        return true;
+    // A device that takes part of the lines says no error of its own.
+    if (n >= 0 && m_error.isEmpty())
+        m_error = tr("the disk took only part of the lines");
+    return false;
 }
 
 QString CsvOutput::errorString() const
 {
-    return m_out.errorString();
+    return m_error.isEmpty() ? m_out.errorString() : m_error;
 }
 
 CsvRecorder::CsvRecorder(BoardSession &session, QIODevice &out, std::vector<Column> columns,
@@ -101,6 +113,7 @@ bool CsvRecorder::start()
     QByteArray header = "time_s,status";
     for (const Column &c : m_columns)
         header += ',' + c.name.toLatin1();
+    m_headerPending = true;
     add(header + '\n', 0);
     return flush();
 }

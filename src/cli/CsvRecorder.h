@@ -31,6 +31,7 @@ public:
 
     // Writes the lines kept so far; false when the file could not take them.
     bool flush();
+    // Lines of values in the file (whole, the header aside).
     [[nodiscard]] quint64 lines() const { return m_lines; }
     [[nodiscard]] qint64 bytesWritten() const { return m_written; }
     // Seconds since the recording started.
@@ -40,12 +41,16 @@ public:
 protected:
     // `text` holds `lines` lines of values (the header is not counted).
     void add(const QByteArray &text, quint64 lines);
+    // The header is on its way: its newline is not one of the lines.
+    bool m_headerPending = false;
 
 private:
     QIODevice &m_out;
     QByteArray m_pending;
+    quint64 m_pendingLines = 0;
     quint64 m_lines = 0;
     qint64 m_written = 0;
+    QString m_error;
 };
 
 class CsvRecorder : public CsvOutput

@@ -72,10 +72,15 @@ int Tool::writeRam(const std::vector<Datagram> &requests, int firstWord)
                                    .arg(m_client->device(), m_client->lostReason())
                                    .arg(word)
                              : tr("the board did not answer the write of RAM word %1").arg(word);
-    return error(kBoardSaidNo,
-                 what + (word > firstWord
-                             ? tr("; words %1 to %2 were written").arg(firstWord).arg(word - 1)
-                             : tr("; nothing was written")));
+    // The words sent from the one that failed on may have reached the RAM (a window that went
+    // away without an answer may have sent them all).
+    const int last = firstWord + batch.sent - 1;
+    QString done = word > firstWord
+                       ? tr("; words %1 to %2 were written").arg(firstWord).arg(word - 1)
+                       : tr("; nothing before it was written");
+    if (last >= word)
+        done += tr("; words %1 to %2 may have been written").arg(word).arg(last);
+    return error(kBoardSaidNo, what + done);
 }
 
 int Tool::shape(bool write)
@@ -228,6 +233,10 @@ int Tool::record()
         return error(kUsage, tr("could not create %1: %2").arg(path, file.errorString()));
 
     const std::unique_ptr<CsvOutput> recording = m_client->record(file, m_columns);
+    if (!recording)
+        return error(kBoardSaidNo, m_client->lost()
+                                       ? m_client->lostReason()
+                                       : tr("the Eval310 window refused the recording"));
     CsvOutput &recorder = *recording;
     if (!recorder.flush())
         return error(kUsage, tr("could not write %1: %2").arg(path, recorder.errorString()));

@@ -50,7 +50,8 @@ void TBoardSnapshot::BtnSaveBoardClick()
 {
     const QString path = Dialogs::chooseFile(
         this, FileRequest{true, tr("Save Board"), QStringLiteral("board.ini"), tr(kFilter)});
-    if (path.isEmpty())
+    // The port may have gone while the dialog was open.
+    if (path.isEmpty() || !m_session.Connected())
         return;
     QString why;
     std::optional<cli::Snapshot> board;

@@ -12,6 +12,7 @@
 #include <QDialog>
 #include <QFile>
 #include <QFileInfo>
+#include <QLocalSocket>
 #include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -83,6 +84,14 @@ void TestAttach::clientsTakeTurnsOnTheWindowsLink()
     QCOMPARE(st.st_mode & 0777, mode_t(0600));
     QVERIFY(::stat(QFile::encodeName(QFileInfo(socket).path()).constData(), &st) == 0);
     QCOMPARE(st.st_mode & 0777, mode_t(0700));
+
+    // A peer that does not speak the protocol is let go; the window goes on serving.
+    QLocalSocket stranger;
+    stranger.connectToServer(m_app->main().attachServer().socketPath());
+    QVERIFY(stranger.waitForConnected(1000));
+    stranger.write("{\"op\": \"requests\", \"datagrams\": [\n");
+    QVERIFY(QTest::qWaitFor([&] { return stranger.state() == QLocalSocket::UnconnectedState; },
+                            5000));
 
     const std::size_t before = m_app->session().trafficLog().total();
     const auto a = tool({"write", "--motor", "1", "--verify", "V_MAX=100"});

@@ -124,7 +124,14 @@ void CsvRecorder::take(int row, const Reply &reply)
     if (!m_inStep)
         return;
     if (!m_cycleAt) {
-        m_cycleAt = m_session.link().fineNow();
+        // When its request went out: replies handled late come in a bunch, requests do not.
+        // A cycle asked for before the recording began is not one of its own.
+        const std::int64_t at = m_session.link().replySentAt();
+        if (at < m_origin) {
+            m_inStep = false;
+            return;
+        }
+        m_cycleAt = at;
         m_status = reply.status;
     }
     const int c = m_columnOfRow[std::size_t(row)];

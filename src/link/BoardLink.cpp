@@ -181,7 +181,15 @@ bool BoardLink::startExchange(const Datagram &d, Exchange exchange, bool holdLin
     // whatever comes meanwhile is a stray.
     const bool drained = m_detection.waitForEmptyTransmitQueue();
     request.expectNothing = !drained;
-    m_framer.sent(request, fineNow());
+    const std::int64_t sentAt = fineNow();
+    m_framer.sent(request, sentAt);
+    // Found again by its id: the wait for the queue may have resolved others meanwhile.
+    for (auto x = m_exchanges.rbegin(); x != m_exchanges.rend(); ++x) {
+        if (x->id == request.id) {
+            x->sentAt = sentAt;
+            break;
+        }
+    }
     if (!drained) {
         if (m_comm->Connected())
             emit sendError();
@@ -545,6 +553,7 @@ void BoardLink::handle(const ReplyFramer::Event &event)
             m_detecting = false;
             identify(x.bytes);
         } else {
+            m_replySentAt = x.sentAt;
             emit pollReply(x.row, x.reply);
         }
         reportActive();

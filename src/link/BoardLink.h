@@ -133,6 +133,10 @@ public:
     [[nodiscard]] std::int64_t LastSendTick() const { return m_lastSendTick; }
     [[nodiscard]] const Reply &LastReply() const { return m_lastReply; }
     [[nodiscard]] const LinkCounters &counters() const { return m_counters; }
+    // While pollReply is emitted: when the request it answers went out, on the fine clock. A
+    // host that handles replies late hands several over at once; their requests went out at
+    // the line's pace, one after another.
+    [[nodiscard]] std::int64_t replySentAt() const { return m_replySentAt; }
     // When the watchdog next has something to decide, on the link's clock.
     [[nodiscard]] std::int64_t nextWatchdogCheck() const;
     // When the framer next has something to decide, on the fine clock; serviceFramer() then
@@ -222,7 +226,8 @@ private:
         bool identification = false; // sent while detecting: 10 bytes expected
         Request *request = nullptr;  // a direct request that waits for this exchange
         bool taken = false;
-        QByteArray frame; // the request as written, for the traffic view
+        QByteArray frame;        // the request as written, for the traffic view
+        std::int64_t sentAt = 0; // fine clock, when the request went out
         QByteArray bytes;
         Reply reply;
     };
@@ -277,6 +282,7 @@ private:
     std::deque<ReplyFramer::Event> m_events; // judged, not yet handled
     std::deque<Exchange> m_exchanges;        // sent and not yet resolved, oldest first
     int m_nextId = 0;
+    std::int64_t m_replySentAt = 0;
 
     // The design's own link state; the rest is the variant and the line's state below.
     bool m_pollingEnabled = true;

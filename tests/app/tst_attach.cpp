@@ -90,8 +90,8 @@ void TestAttach::clientsTakeTurnsOnTheWindowsLink()
     stranger.connectToServer(m_app->main().attachServer().socketPath());
     QVERIFY(stranger.waitForConnected(1000));
     stranger.write("{\"op\": \"requests\", \"datagrams\": [\n");
-    QVERIFY(QTest::qWaitFor([&] { return stranger.state() == QLocalSocket::UnconnectedState; },
-                            5000));
+    QVERIFY(
+        QTest::qWaitFor([&] { return stranger.state() == QLocalSocket::UnconnectedState; }, 5000));
 
     const std::size_t before = m_app->session().trafficLog().total();
     const auto a = tool({"write", "--motor", "1", "--verify", "V_MAX=100"});
@@ -147,9 +147,12 @@ void TestAttach::windowRecordingKeepsEveryCycle()
     QVERIFY(QTest::qWaitFor([&] { return cycles.size() > 12; }, 10000));
     m_app->main().BtnRecord->click();
     QVERIFY(!m_app->main().recording().running());
-    // A line for each cycle the recording saw whole; the first was already under way.
+    // A line for each cycle the recording saw whole: the first was already under way, and the
+    // next one too when its first request went out before the click.
     QList<QByteArray> all = lines(path);
-    QCOMPARE(all.size() - 2, cycles.size() - 1);
+    const qsizetype recorded = all.size() - 2;
+    QVERIFY2(recorded == cycles.size() - 1 || recorded == cycles.size() - 2,
+             qPrintable(QStringLiteral("%1 lines, %2 cycles").arg(recorded).arg(cycles.size())));
     QVERIFY(all.first().startsWith("time_s,status,X_ACTUAL_1,"));
 
     // The board unplugged: the recording ends with the file whole, and says so.

@@ -215,7 +215,7 @@ void TestKvx310::recordGivesWellFormedCsv()
         QCOMPARE(fields.size(), 14);
         bool ok = false;
         const double t = fields[0].toDouble(&ok);
-        QVERIFY(ok && t > before);
+        QVERIFY2(ok && t > before, qPrintable(QString::number(before) + QLatin1String(" then ") + QString::fromLatin1(line)));
         before = t;
         for (const QByteArray &f : fields.mid(1)) {
             f.toLongLong(&ok);

@@ -63,8 +63,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-dejavu-core, fonts-liberation2")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-# The package's programs are stripped: users get a few megabytes instead of twenty. The debug
-# information stays with the build's own programs. (CPack's separate .ddeb is not built for a
-# package without components.)
-set(CPACK_STRIP_FILES ON)
+# The package's programs are stripped: users get a few megabytes instead of twenty. Their debug
+# information goes apart, into the -dbgsym .ddeb beside the package, for whoever reads a crash.
+# (CPACK_STRIP_FILES would strip it before it could be kept.)
+set(CPACK_DEBIAN_DEBUGINFO_PACKAGE ON)
 include(CPack)

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian package of the build into a temporary folder and checks what a user gets:
-# the programs stripped, the copyright and the changelog where Debian keeps them, and the
-# metainfo's release of this version.
+# the programs stripped with their debug information in the -dbgsym .ddeb beside it, the
+# copyright and the changelog where Debian keeps them, and the metainfo's release of this
+# version.
 #   check_package.sh BUILD_DIR VERSION
 # Exits 77 (skipped) where the system cannot build Debian packages.
 set -euo pipefail
@@ -30,6 +31,12 @@ for f in $doc/copyright $doc/changelog.gz ./usr/bin/Eval310 ./usr/bin/kvx310 ./u
     status=1
   fi
 done
+ddeb=$(ls "$out"/kvx310-evalkit-dbgsym_*.ddeb 2>/dev/null || true)
+debug_listing=$([ -n "$ddeb" ] && dpkg-deb -c "$ddeb" || true)
+if ! grep -q '/usr/lib/debug/.build-id/.*\.debug$' <<<"$debug_listing"; then
+  echo "no debug information apart: kvx310-evalkit-dbgsym_*.ddeb"
+  status=1
+fi
 dpkg-deb -x "$deb" "$out/root"
 for program in Eval310 kvx310 kvx310-sim; do
   sections=$(readelf -S -W "$out/root/usr/bin/$program")

@@ -97,10 +97,11 @@ void TestAttach::clientsTakeTurnsOnTheWindowsLink()
     const auto a = tool({"write", "--motor", "1", "--verify", "V_MAX=100"});
     const auto b = tool({"write", "--motor", "2", "--verify", "V_MAX=200"});
     QVERIFY2(finish(*a) && finish(*b), a->readAllStandardError() + b->readAllStandardError());
-    QCOMPARE(a->exitCode(), 0);
-    QCOMPARE(b->exitCode(), 0);
+    QVERIFY2(a->exitCode() == 0, a->readAllStandardError().constData());
+    QVERIFY2(b->exitCode() == 0, b->readAllStandardError().constData());
     const auto c = tool({"--quiet", "read", "V_MAX"});
     QVERIFY(finish(*c));
+    QVERIFY2(c->exitCode() == 0, c->readAllStandardError().constData());
     QCOMPARE(c->readAllStandardOutput(), QByteArray("100\n200\n0\n"));
 
     // Each write and each read went out on the window's link, among its polls.

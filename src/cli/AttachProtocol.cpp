@@ -7,6 +7,9 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 
+#include <QLocalSocket>
+
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -104,6 +107,20 @@ std::optional<Reply> replyFromHex(const QString &hex)
     if (!w)
         return std::nullopt;
     return Reply{std::uint8_t(*w >> 24), DataBytes::fromValue(*w & kDataMask)};
+}
+
+bool peerIsThisUser(const QLocalSocket &socket)
+{
+#ifdef __linux__
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    if (::getsockopt(int(socket.socketDescriptor()), SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0)
+        return false;
+    return peer.uid == ::geteuid();
+#else
+    Q_UNUSED(socket);
+    return true;
+#endif
 }
 
 QString variantName(const BoardLink &link)

@@ -23,6 +23,8 @@
 
 #include <optional>
 
+class QLocalSocket;
+
 namespace kvx {
 class BoardLink;
 }
@@ -42,6 +44,10 @@ namespace kvx::cli {
 // One message as a line, and a line as a message (nothing when it is not a JSON object).
 [[nodiscard]] QByteArray messageLine(const QJsonObject &message);
 [[nodiscard]] std::optional<QJsonObject> parseMessage(const QByteArray &line);
+
+// The process at the other end of `socket` runs as this user. Where the system cannot tell,
+// the socket's folder and mode are all there is, and this says yes.
+[[nodiscard]] bool peerIsThisUser(const QLocalSocket &socket);
 
 // "plain", "korve" or "pentar".
 [[nodiscard]] QString variantName(const BoardLink &link);

@@ -11,11 +11,6 @@
 
 #include <algorithm>
 
-#ifdef __linux__
-#include <sys/socket.h>
-#include <unistd.h>
-#endif
-
 namespace kvx::cli {
 
 namespace {
@@ -28,21 +23,6 @@ constexpr int kRecordingMs = 250;
 constexpr qsizetype kMaxQueuedRows = 4;
 // Answers and recorded lines a client has not read.
 constexpr qint64 kMaxUnread = 1 << 20;
-
-bool sameUser(const QLocalSocket &socket)
-{
-#ifdef __linux__
-    // The socket's mode keeps others out already; the peer's own credentials make sure.
-    ucred peer{};
-    socklen_t size = sizeof peer;
-    if (::getsockopt(int(socket.socketDescriptor()), SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0)
-        return false;
-    return peer.uid == ::geteuid();
-#else
-    Q_UNUSED(socket);
-    return true;
-#endif
-}
 
 } // namespace
 
@@ -122,7 +102,8 @@ void AttachServer::close()
 void AttachServer::accept()
 {
     while (QLocalSocket *socket = m_server.nextPendingConnection()) {
-        if (!sameUser(*socket)) {
+        // The socket's mode keeps others out already; the peer's own credentials make sure.
+        if (!peerIsThisUser(*socket)) {
             socket->abort();
             socket->deleteLater();
             continue;

@@ -6,11 +6,6 @@
 #include <QJsonArray>
 #include <QTimer>
 
-#ifdef __linux__
-#include <sys/socket.h>
-#include <unistd.h>
-#endif
-
 namespace kvx::cli {
 
 namespace {
@@ -40,19 +35,12 @@ bool AttachedBoard::connectTo(const QString &path)
     m_socket.connectToServer(path);
     if (!m_socket.waitForConnected(1000))
         return false;
-#ifdef __linux__
     // Only a window of this user is told what to write to the board, and believed.
-    ucred peer{};
-    socklen_t size = sizeof peer;
-    if (::getsockopt(int(m_socket.socketDescriptor()), SOL_SOCKET, SO_PEERCRED, &peer, &size) !=
-            0 ||
-        peer.uid != ::geteuid()) {
-        m_socket.disconnect(this);
-        m_socket.abort();
-        return false;
-    }
-#endif
-    return true;
+    if (peerIsThisUser(m_socket))
+        return true;
+    m_socket.disconnect(this);
+    m_socket.abort();
+    return false;
 }
 
 void AttachedBoard::loseConnection(const QString &reason)
@@ -187,15 +175,8 @@ AttachedRecording::AttachedRecording(AttachedBoard &board, QIODevice &out,
     : CsvOutput(out, parent)
 {
     m_since.start();
-    m_headerPending = true;
-    connect(&board, &AttachedBoard::csv, this, [this](const QByteArray &text) {
-        quint64 lines = quint64(text.count('\n'));
-        if (!m_headerSeen && lines > 0) {
-            m_headerSeen = true;
-            --lines;
-        }
-        add(text, lines);
-    });
+    // The window's lines come as it writes them: the header, then whole lines.
+    connect(&board, &AttachedBoard::csv, this, &AttachedRecording::add);
     m_started = board.startRecording(columns);
 }
 

@@ -81,7 +81,6 @@ public:
 
 private:
     QElapsedTimer m_since;
-    bool m_headerSeen = false;
     bool m_started = false;
 };
 

@@ -58,10 +58,9 @@ CsvOutput::CsvOutput(QIODevice &out, QObject *parent)
     , m_out(out)
 {}
 
-void CsvOutput::add(const QByteArray &text, quint64 lines)
+void CsvOutput::add(const QByteArray &text)
 {
     m_pending += text;
-    m_pendingLines += lines;
 }
 
 bool CsvOutput::flush()
@@ -70,13 +69,8 @@ bool CsvOutput::flush()
         return true;
     const qint64 n = m_out.write(m_pending);
     if (n > 0) {
-        // Lines are counted once they are in the file; the header's newline is not a line.
-        const quint64 whole = quint64(m_pending.left(n).count('\n'));
-        const quint64 header = m_headerPending ? 1 : 0;
-        m_headerPending = m_headerPending && whole == 0;
-        const quint64 counted = std::min(m_pendingLines, whole - std::min(whole, header));
-        m_lines += counted;
-        m_pendingLines -= counted;
+        // Lines are counted once they are in the file.
+        m_newlines += quint64(m_pending.left(n).count('\n'));
         m_written += n;
         m_pending.remove(0, n);
     }
@@ -113,8 +107,7 @@ bool CsvRecorder::start()
     QByteArray header = "time_s,status";
     for (const Column &c : m_columns)
         header += ',' + c.name.toLatin1();
-    m_headerPending = true;
-    add(header + '\n', 0);
+    add(header + '\n');
     return flush();
 }
 
@@ -155,7 +148,7 @@ void CsvRecorder::endCycle()
             line += QByteArray::number(*v);
     }
     line += '\n';
-    add(line, 1);
+    add(line);
 }
 
 double CsvRecorder::seconds() const

@@ -31,24 +31,21 @@ public:
 
     // Writes the lines kept so far; false when the file could not take them.
     bool flush();
-    // Lines of values in the file (whole, the header aside).
-    [[nodiscard]] quint64 lines() const { return m_lines; }
+    // Lines of values in the file (whole, the header aside: every recording starts with it).
+    [[nodiscard]] quint64 lines() const { return m_newlines > 0 ? m_newlines - 1 : 0; }
     [[nodiscard]] qint64 bytesWritten() const { return m_written; }
     // Seconds since the recording started.
     [[nodiscard]] virtual double seconds() const = 0;
     [[nodiscard]] QString errorString() const;
 
 protected:
-    // `text` holds `lines` lines of values (the header is not counted).
-    void add(const QByteArray &text, quint64 lines);
-    // The header is on its way: its newline is not one of the lines.
-    bool m_headerPending = false;
+    // Whole lines: the header first, then lines of values.
+    void add(const QByteArray &text);
 
 private:
     QIODevice &m_out;
     QByteArray m_pending;
-    quint64 m_pendingLines = 0;
-    quint64 m_lines = 0;
+    quint64 m_newlines = 0; // in the file
     qint64 m_written = 0;
     QString m_error;
 };

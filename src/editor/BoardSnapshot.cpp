@@ -46,13 +46,8 @@ TBoardSnapshot::TBoardSnapshot(BoardSession &session, QWidget *parent)
     connect(BtnLoadBoard, &QPushButton::clicked, this, [this] { BtnLoadBoardClick(); });
 }
 
-void TBoardSnapshot::BtnSaveBoardClick()
+std::optional<cli::Snapshot> TBoardSnapshot::readBoard(const QString &nothingDone)
 {
-    const QString path = Dialogs::chooseFile(
-        this, FileRequest{true, tr("Save Board"), QStringLiteral("board.ini"), tr(kFilter)});
-    // The port may have gone while the dialog was open.
-    if (path.isEmpty() || !m_session.Connected())
-        return;
     QString why;
     std::optional<cli::Snapshot> board;
     {
@@ -62,9 +57,21 @@ void TBoardSnapshot::BtnSaveBoardClick()
     if (!board) {
         Dialogs::message(this, MessageRequest{QMessageBox::Warning,
                                               tr("The board could not be read whole."),
-                                              why + tr(". Nothing was saved.")});
-        return;
+                                              why + QStringLiteral(". ") + nothingDone});
     }
+    return board;
+}
+
+void TBoardSnapshot::BtnSaveBoardClick()
+{
+    const QString path = Dialogs::chooseFile(
+        this, FileRequest{true, tr("Save Board"), QStringLiteral("board.ini"), tr(kFilter)});
+    // The port may have gone while the dialog was open.
+    if (path.isEmpty() || !m_session.Connected())
+        return;
+    const std::optional<cli::Snapshot> board = readBoard(tr("Nothing was saved."));
+    if (!board)
+        return;
     saveFileOrReport(this, path,
                      cli::snapshotText(*board, cli::snapshotHeading(QStringLiteral("Eval310"),
                                                                     m_session.lastOpen().device)));
@@ -74,7 +81,7 @@ void TBoardSnapshot::BtnLoadBoardClick()
 {
     const QString path =
         Dialogs::chooseFile(this, FileRequest{false, tr("Load Board"), {}, tr(kFilter)});
-    if (path.isEmpty())
+    if (path.isEmpty() || !m_session.Connected())
         return;
     QFile file(path);
     QString why;
@@ -91,17 +98,9 @@ void TBoardSnapshot::BtnLoadBoardClick()
                                         why + tr(". Nothing was written.")});
         return;
     }
-    std::optional<cli::Snapshot> board;
-    {
-        const PollPause pause = m_session.link().PausePolling();
-        board = cli::SnapshotTransfer(m_session.link()).read(&why);
-    }
-    if (!board) {
-        Dialogs::message(this, MessageRequest{QMessageBox::Warning,
-                                              tr("The board could not be read whole."),
-                                              why + tr(". Nothing was written.")});
+    const std::optional<cli::Snapshot> board = readBoard(tr("Nothing was written."));
+    if (!board)
         return;
-    }
     const std::vector<cli::Difference> diffs = cli::differences(*board, *wanted);
     if (diffs.empty()) {
         Dialogs::message(this, MessageRequest{QMessageBox::Information,

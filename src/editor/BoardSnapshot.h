@@ -5,8 +5,12 @@
 // shows what it would change before it writes, and says what it wrote. The buttons sit beside
 // the editor's page tabs. User-interface thread.
 
+#include "cli/Snapshot.h"
+
 #include <QString>
 #include <QWidget>
+
+#include <optional>
 
 class QPushButton;
 
@@ -28,6 +32,10 @@ public:
     void BtnLoadBoardClick();
 
 private:
+    // Every setting and the RAM, polling paused; nothing, once the user was told why, when
+    // the board did not answer (`nothingDone` says what was left undone).
+    std::optional<cli::Snapshot> readBoard(const QString &nothingDone);
+
     BoardSession &m_session;
 };
 

@@ -6,7 +6,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
-
 #include <QLocalSocket>
 
 #include <sys/socket.h>

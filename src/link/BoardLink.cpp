@@ -20,6 +20,10 @@ constexpr auto kWaitGuardInterval = 50ms;
 // Bytes that wait to be read are read before the framer's time moves on; this is how soon
 // the framer looks again.
 constexpr auto kReadFirst = 1ms;
+// A watchdog that runs this much past its time finds a host that was asleep, and gives the
+// events that waited meanwhile this long to run before it gives a request up.
+constexpr auto kHostStall = 100ms;
+constexpr auto kStallGrace = 20ms;
 
 constexpr char kFrameStart = '#';
 constexpr char kSlowFrameStart = '!';
@@ -126,7 +130,7 @@ std::int64_t BoardLink::nextWatchdogCheck() const
     if (m_line == Line::LateQuiet || m_line == Line::LostQuiet)
         return m_lateQuietFrom + kLateQuiet.count();
     if (requestOutstanding())
-        return m_lastSendTick + kWatchdogTimeout.count() + 1;
+        return std::max(m_lastSendTick + kWatchdogTimeout.count() + 1, m_stallGraceUntil);
     return m_lastProgress + kWatchdogTimeout.count() + 1;
 }
 
@@ -381,6 +385,7 @@ void BoardLink::beginPolling()
     m_lastProgress = now();
     ReplyFramer::Timing timing = m_framer.timing();
     timing.byteTime = std::max<ReplyFramer::Micros>(1, std::lround(m_comm->characterTime()));
+    timing.pacedLine = m_comm->pacedLine();
     m_framer.setTiming(timing);
     m_counters = {};
     countChanged();
@@ -642,6 +647,20 @@ void BoardLink::watchdog()
         // A 64-bit monotonic count: the 32-bit tick of old wrapped after 49.7 days and then
         // fired without cause.
         if (std::abs(t - m_lastSendTick) <= kWatchdogTimeout.count())
+            return;
+        // What has come and not been read yet may be the reply itself.
+        readWaiting();
+        if (!requestOutstanding())
+            return;
+        // A host that was asleep well past the deadline has not yet run what came meanwhile
+        // (a board in this very thread has not even answered): it looks again once that has
+        // had its turn, rather than blame the board for its own stall.
+        const std::int64_t due = m_lastSendTick + kWatchdogTimeout.count() + 1;
+        if (t - due > kHostStall.count() && m_stallGraceUntil < due) {
+            m_stallGraceUntil = t + kStallGrace.count();
+            return;
+        }
+        if (t < m_stallGraceUntil)
             return;
         // What came of the reply is shown before the give-up, not lost with it.
         const QByteArray partial = m_framer.unfinished();

@@ -300,6 +300,7 @@ private:
     std::int64_t m_lateQuietFrom = 0;
     std::int64_t m_lastProgress = 0; // last request sent or line ready, for a line never quiet
     int m_probesLeft = 0;
+    std::int64_t m_stallGraceUntil = 0; // the watchdog waits for events delayed by a stall
 
     quint64 m_closeCount = 0; // bumped by endAllWaits; waits started before it end
     quint64 m_giveUps = 0;    // bumped when the watchdog gives up; waiting commands end

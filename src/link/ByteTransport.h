@@ -38,6 +38,10 @@ public:
     [[nodiscard]] virtual int readThreshold() const { return 1; }
     // One character's time on the line, microseconds.
     [[nodiscard]] virtual double characterTime() const = 0;
+    // The peer sits behind a real line at characterTime(): nothing it sends can arrive sooner
+    // than the line carries it. False for a pseudo-terminal, whose peer writes as fast as it
+    // likes.
+    [[nodiscard]] virtual bool pacedLine() const { return true; }
 
 signals:
     // `count` bytes wait to be read.

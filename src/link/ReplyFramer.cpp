@@ -95,11 +95,22 @@ void ReplyFramer::received(const QByteArray &bytes, Micros t, Events &out, int g
         c.keptPace = false;
     // Seen late, a byte only looks later: sooner than a line allows, it was sooner still.
     const bool tooSoon = c.early && c.firstAt < c.sentAt + earliest(c.request.frameBytes);
-    if (tooSoon || (c.paced && !c.keptPace)) {
+    if ((tooSoon || (c.paced && !c.keptPace)) && !m_timing.pacedLine) {
+        // A program on a pseudo-terminal that seemed to sit behind a line only answered late
+        // because the host was slow: it is a fast peer again, and its reply is trusted after
+        // a quiet, not thrown away.
+        m_lineReplies = 0;
+        m_pacedReplies = 0;
+        c.early = false;
+        c.paced = false;
+        c.keptPace = true;
+    } else if (tooSoon || (c.paced && !c.keptPace)) {
         if (!c.keptPace)
             m_pacedReplies = 0;
         loseStep(c.bytes, Reason::Early, t, out);
-    } else if (c.bytes.size() > c.request.replyBytes) {
+        return;
+    }
+    if (c.bytes.size() > c.request.replyBytes) {
         loseStep(c.bytes, Reason::Excess, t, out);
     } else if (c.bytes.size() == c.request.replyBytes) {
         take(t, out);

@@ -50,7 +50,10 @@ public:
 
     struct Timing
     {
-        Micros byteTime = 521;     // one character on the line: 10 bits at 19200 bit/s
+        Micros byteTime = 521; // one character on the line: 10 bits at 19200 bit/s
+        // The peer sits behind a real line: a byte sooner than the line carries it cannot be
+        // its reply. A pseudo-terminal's peer may answer at once, whatever it did before.
+        bool pacedLine = true;
         Micros gap = 2'000;        // quiet of a checkpoint after a peer faster than any line
         Micros pacedQuiet = 2'500; // of a checkpoint on a line that delivers byte by byte
         // Of a checkpoint otherwise. An adapter hands over what it has received at least every

@@ -18,6 +18,8 @@
 #include <linux/serial.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #endif
 
@@ -161,6 +163,7 @@ void TCustomComm32::Open()
     m_openedDevice.clear();
     m_lost = false;
     m_modemLines = true;
+    m_pseudoTerminal = false;
     m_driverRtsToggle = false;
 
     QString error;
@@ -312,6 +315,11 @@ void TCustomComm32::applyNativeOptions()
     tio.c_cc[VSTART] = static_cast<cc_t>(m_xonChar);
     tio.c_cc[VSTOP] = static_cast<cc_t>(m_xoffChar);
     ::tcsetattr(fd, TCSANOW, &tio);
+    // Unix 98 pseudo-terminal slaves: a program at the other end, not a line.
+    struct stat st
+    {};
+    m_pseudoTerminal = ::fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && major(st.st_rdev) >= 136 &&
+                       major(st.st_rdev) <= 143;
     // A USB adapter hands received bytes over once per latency window, 16 ms by default for
     // some; asked for low latency, their drivers shorten it to about a millisecond, and a reply
     // reaches the program as soon as the line has carried it. A device without the setting (a

@@ -173,6 +173,8 @@ public:
     [[nodiscard]] int readThreshold() const override { return m_readThreshold; }
     // How long one character takes on the line with the current settings, in microseconds.
     [[nodiscard]] double characterTime() const override;
+    // False on a pseudo-terminal: its peer is a program, not a line.
+    [[nodiscard]] bool pacedLine() const override { return !m_pseudoTerminal; }
     void PurgeInput() override;
     void PurgeOutput() override;
 
@@ -243,8 +245,9 @@ private:
     int m_lastPortError = 0;
     int m_readThreshold = 1;
     std::optional<std::array<std::uint32_t, 8>> m_savedRs485; // the driver's RS-485 settings
-    bool m_setLowLatency = false;   // the driver's low-latency flag was set by this open
-    bool m_modemLines = true;       // false on devices without RTS/DTR, such as a pseudo-terminal
+    bool m_setLowLatency = false; // the driver's low-latency flag was set by this open
+    bool m_modemLines = true;     // false on devices without RTS/DTR, such as a pseudo-terminal
+    bool m_pseudoTerminal = false;
     bool m_driverRtsToggle = false; // the driver raises RTS around each transmission
     bool m_rtsRaised = false;
     QTimer *m_rtsTimer = nullptr;      // lowers RTS once the last byte has left

@@ -54,6 +54,7 @@ public:
     void setReadThreshold(int bytes) override;
     [[nodiscard]] int readThreshold() const override { return m_threshold; }
     [[nodiscard]] double characterTime() const override;
+    [[nodiscard]] bool pacedLine() const override { return m_board.options().lineTiming; }
 
 private:
     // The adapter's next tick at or after `t`.

@@ -140,6 +140,7 @@ private slots:
     void readyFollowsTheRules();
     void gatheringFollowsTheReply();
     void heldRepliesWaitForACheckpoint();
+    void pseudoTerminalPeerAnsweringAtOnceIsKept();
 };
 
 void TestReplyFramer::timelines_data()
@@ -345,6 +346,31 @@ void TestReplyFramer::heldRepliesWaitForACheckpoint()
         QStringLiteral("r01@407900 r02@408421 r03@408942 r04@409463 s22@409463 r01@420000"));
     QCOMPARE(framer.nextDeadline(), std::optional<ReplyFramer::Micros>(420000 + 50000));
     QCOMPARE(run(framer, QStringLiteral("a@440000")), QString());
+}
+
+void TestReplyFramer::pseudoTerminalPeerAnsweringAtOnceIsKept()
+{
+    // A board played by a program on a pseudo-terminal, whose host was slow for a while: its
+    // replies looked as late as a line's. Answering at once again is no stray there; the reply
+    // is kept and trusted after the fast peer's quiet.
+    ReplyFramer::Timing t = timing();
+    t.pacedLine = false;
+    ReplyFramer framer(t);
+    QCOMPARE(run(framer, QStringLiteral("s0@0 r01020304@10000 a@30000 s1@30000 r01020304@45000 "
+                                        "a@65000 s2@65000 r01020304@80000 a@100000 s3@100000 "
+                                        "r01020304@120000 a@140000")),
+             QStringLiteral("T0 C0 R T1 C1 R T2 C2 R T3 R C3"));
+    QVERIFY(framer.onLine());
+    QCOMPARE(run(framer, QStringLiteral("s4@140000 r05060708@140100 a@142099 a@142100")),
+             QStringLiteral("T4 C4 R"));
+    QVERIFY(!framer.onLine());
+    // Behind a real line the same bytes cannot be the reply.
+    ReplyFramer line(timing());
+    run(line, QStringLiteral("s0@0 r01020304@10000 a@30000 s1@30000 r01020304@45000 a@65000 "
+                             "s2@65000 r01020304@80000 a@100000 s3@100000 r01020304@120000 "
+                             "a@140000"));
+    QCOMPARE(run(line, QStringLiteral("s4@140000 r05060708@140100")),
+             QStringLiteral("X(Early) D4"));
 }
 
 QTEST_APPLESS_MAIN(TestReplyFramer)

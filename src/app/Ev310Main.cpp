@@ -3,19 +3,19 @@
 #include "app/Ev310Warn.h"
 #include "app/OpenFailure.h"
 #include "app/PortsDialog.h"
-#include "app/SettingsLocation.h"
 #include "app/TrafficView.h"
 #include "app/Version.h"
-#include "app/WindowRecording.h"
+#include "attach/AttachServer.h"
 #include "chip/RegisterMap.h"
 #include "chip/StatusBits.h"
-#include "cli/AttachServer.h"
 #include "controls/Dialogs.h"
 #include "controls/LuLED.h"
 #include "controls/SpinEdit.h"
 #include "controls/Widgets.h"
 #include "editor/Ev310Registers.h"
 #include "graphics/Ev310Graphics.h"
+#include "records/WindowRecording.h"
+#include "settings/SettingsLocation.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>

@@ -6,10 +6,10 @@
 // graphic display are given at creation; those windows and the warning dialog are attached
 // after it so that it can show and close them. User-interface thread only.
 
-#include "app/PortCatalog.h"
-#include "app/ProgramSettings.h"
 #include "controls/Hint95.h"
 #include "session/BoardSession.h"
+#include "settings/PortCatalog.h"
+#include "settings/ProgramSettings.h"
 
 #include <QWidget>
 

@@ -1,6 +1,6 @@
 #include "cli/AttachedBoard.h"
 
-#include "cli/AttachProtocol.h"
+#include "attach/AttachProtocol.h"
 
 #include <QEventLoop>
 #include <QJsonArray>

@@ -5,8 +5,8 @@
 // events until the window answers; a window that closes ends every wait unanswered.
 // User-interface thread.
 
-#include "cli/CsvRecorder.h"
 #include "link/RequestChannel.h"
+#include "records/CsvRecorder.h"
 
 #include <QElapsedTimer>
 #include <QJsonObject>

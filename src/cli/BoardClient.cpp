@@ -1,7 +1,7 @@
 #include "cli/BoardClient.h"
 
-#include "cli/AttachProtocol.h"
-#include "cli/AttachServer.h"
+#include "attach/AttachProtocol.h"
+#include "attach/AttachServer.h"
 #include "link/PortName.h"
 
 #include <QCoreApplication>

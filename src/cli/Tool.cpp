@@ -1,11 +1,11 @@
 #include "cli/Tool.h"
 
-#include "cli/SnapshotTransfer.h"
+#include "records/SnapshotTransfer.h"
 
-#include "app/ProgramSettings.h"
-#include "app/SettingsLocation.h"
 #include "chip/ValueFormat.h"
 #include "cli/Commands.h"
+#include "settings/ProgramSettings.h"
+#include "settings/SettingsLocation.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -5,11 +5,11 @@
 // Output goes to the standard output, every error to the standard error in one line.
 
 #include "cli/BoardClient.h"
-#include "cli/CsvRecorder.h"
-#include "cli/RegisterNames.h"
-#include "cli/Snapshot.h"
 #include "cli/ToolOptions.h"
-#include "editor/RamTable.h"
+#include "records/CsvRecorder.h"
+#include "records/RamTable.h"
+#include "records/RegisterNames.h"
+#include "records/Snapshot.h"
 
 #include <QByteArray>
 #include <QJsonValue>

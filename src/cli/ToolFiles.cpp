@@ -3,9 +3,9 @@
 
 #include "cli/Tool.h"
 
-#include "cli/SnapshotTransfer.h"
-#include "controls/FileSave.h"
-#include "editor/MicrostepShape.h"
+#include "records/MicrostepShape.h"
+#include "records/SnapshotTransfer.h"
+#include "settings/FileSave.h"
 
 #include <QBuffer>
 #include <QDateTime>

@@ -1,9 +1,9 @@
 #include "editor/BoardSnapshot.h"
 
-#include "cli/SnapshotTransfer.h"
 #include "controls/Dialogs.h"
 #include "controls/SaveReport.h"
 #include "controls/Widgets.h"
+#include "records/SnapshotTransfer.h"
 #include "session/BoardSession.h"
 
 #include <QDialog>

@@ -5,7 +5,7 @@
 // shows what it would change before it writes, and says what it wrote. The buttons sit beside
 // the editor's page tabs. User-interface thread.
 
-#include "cli/Snapshot.h"
+#include "records/Snapshot.h"
 
 #include <QString>
 #include <QWidget>

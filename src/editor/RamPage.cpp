@@ -6,7 +6,7 @@
 #include "controls/SaveReport.h"
 #include "controls/Widgets.h"
 #include "editor/HexKeyFilter.h"
-#include "editor/MicrostepShape.h"
+#include "records/MicrostepShape.h"
 #include "session/BoardSession.h"
 
 #include <QApplication>

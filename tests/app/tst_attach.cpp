@@ -4,10 +4,10 @@
 
 #include "common/AppFixture.h"
 
-#include "app/WindowRecording.h"
+#include "attach/AttachServer.h"
 #include "chip/RegisterMap.h"
-#include "cli/AttachServer.h"
 #include "editor/BoardSnapshot.h"
+#include "records/WindowRecording.h"
 
 #include <QDialog>
 #include <QFile>

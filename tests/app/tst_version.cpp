@@ -1,8 +1,8 @@
 // The version text in the title, and the settings file: reading, writing one key while keeping
 // everything else, and files that count as missing. The window's use of both is tst_formmain's.
 
-#include "app/IniFile.h"
 #include "app/Version.h"
+#include "settings/IniFile.h"
 
 #include <QDir>
 #include <QFile>

@@ -10,9 +10,9 @@
 // described where they are left out); a file that is not text is kept as "<name>.bad" byte
 // for byte.
 
-#include "app/IniFile.h"
 #include "FuzzInput.h"
 #include "link/PortName.h"
+#include "settings/IniFile.h"
 
 #include <QDir>
 #include <QFile>

@@ -10,10 +10,6 @@
 #include <QFile>
 #include <QTimer>
 
-#ifdef KVX_SIMULATED_PORTS
-#include "sim/SimulatedPorts.h"
-#endif
-
 namespace kvx::cli {
 
 namespace {
@@ -23,12 +19,10 @@ constexpr int kDetectionLimitMs = 10'000;
 
 } // namespace
 
-BoardClient::BoardClient(QObject *parent)
+BoardClient::BoardClient(SimulatedPortProvider simulated, QObject *parent)
     : QObject(parent)
 {
-#ifdef KVX_SIMULATED_PORTS
-    m_session.setSimulatedPortProvider(&sim::SimulatedPorts::terminalFor);
-#endif
+    m_session.setSimulatedPortProvider(std::move(simulated));
     // One command and the program ends: a plain board need not wait for the watchdog.
     m_session.link().setQuickDetection(true);
     connect(&m_session.link(), &BoardLink::traffic, this, [this](const LinkTraffic &t) {

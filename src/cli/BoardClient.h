@@ -28,7 +28,8 @@ class BoardClient : public QObject
     Q_OBJECT
 
 public:
-    explicit BoardClient(QObject *parent = nullptr);
+    // `simulated` finds the boards of "sim" ports; the program's entry provides it.
+    explicit BoardClient(SimulatedPortProvider simulated = {}, QObject *parent = nullptr);
     ~BoardClient() override;
 
     // Opens `port`: "COM1".."COM9" through `ports` (the settings file's [Ports]), a device

@@ -45,9 +45,9 @@ int error(int code, const QString &message)
     return code;
 }
 
-int runCommand(const ToolOptions &options)
+int runCommand(const ToolOptions &options, SimulatedPortProvider simulated)
 {
-    Tool tool(options);
+    Tool tool(options, std::move(simulated));
     return tool.run();
 }
 
@@ -216,7 +216,7 @@ int Tool::connectBoard(bool polling)
     const ProgramSettings settings(defaultSettingsPath());
     const QString port =
         m_o.port.isEmpty() ? QStringLiteral("COM%1").arg(settings.portIndex() + 1) : m_o.port;
-    m_client = std::make_unique<BoardClient>();
+    m_client = std::make_unique<BoardClient>(m_simulated);
     m_client->setPolling(polling);
     QString why;
     if (!m_client->open(port, settings.ports(), m_o.attach, &why))

@@ -32,8 +32,9 @@ int error(int code, const QString &message);
 class Tool
 {
 public:
-    explicit Tool(const ToolOptions &o)
+    explicit Tool(const ToolOptions &o, SimulatedPortProvider simulated = {})
         : m_o(o)
+        , m_simulated(std::move(simulated))
     {}
 
     int run();
@@ -77,6 +78,7 @@ private:
     [[nodiscard]] std::vector<int> motors() const;
 
     ToolOptions m_o;
+    SimulatedPortProvider m_simulated;
     QString m_command;
     QString m_sub; // ram's and snapshot's
     std::unique_ptr<BoardClient> m_client;

@@ -4,6 +4,10 @@
 #include "cli/Commands.h"
 #include "cli/ToolOptions.h"
 
+#ifdef KVX_SIMULATED_PORTS
+#include "sim/SimulatedPorts.h"
+#endif
+
 #include <QCoreApplication>
 
 #include <cstdio>
@@ -29,5 +33,10 @@ int main(int argc, char **argv)
         std::printf("kvx310 %s\n", KVX_FILE_VERSION);
         return kvx::cli::kDone;
     }
-    return kvx::cli::runCommand(*options);
+    // "sim" ports are boards this program serves itself, where the system has pseudo-terminals.
+    kvx::SimulatedPortProvider simulated;
+#ifdef KVX_SIMULATED_PORTS
+    simulated = &kvx::sim::SimulatedPorts::terminalFor;
+#endif
+    return kvx::cli::runCommand(*options, simulated);
 }

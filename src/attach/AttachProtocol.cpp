@@ -12,7 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace kvx::cli {
+namespace kvx {
 
 namespace {
 
@@ -163,4 +163,4 @@ std::optional<QJsonObject> parseMessage(const QByteArray &line)
     return doc.object();
 }
 
-} // namespace kvx::cli
+} // namespace kvx

@@ -29,7 +29,7 @@ namespace kvx {
 class BoardLink;
 }
 
-namespace kvx::cli {
+namespace kvx {
 
 // The folder the sockets live in, made (mode 0700) when missing; empty when it cannot be.
 [[nodiscard]] QString attachFolder();
@@ -59,4 +59,4 @@ namespace kvx::cli {
 // Lines longer than this are refused: a peer that never sends a newline cannot fill memory.
 inline constexpr qsizetype kMaxMessage = 64 * 1024;
 
-} // namespace kvx::cli
+} // namespace kvx

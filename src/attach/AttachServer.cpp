@@ -11,7 +11,7 @@
 
 #include <algorithm>
 
-namespace kvx::cli {
+namespace kvx {
 
 namespace {
 
@@ -326,4 +326,4 @@ void AttachServer::letGo(QLocalSocket *socket)
     QMetaObject::invokeMethod(socket, &QLocalSocket::abort, Qt::QueuedConnection);
 }
 
-} // namespace kvx::cli
+} // namespace kvx

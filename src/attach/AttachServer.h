@@ -27,7 +27,7 @@ namespace kvx {
 class BoardSession;
 }
 
-namespace kvx::cli {
+namespace kvx {
 
 class CsvRecorder;
 
@@ -84,4 +84,4 @@ private:
     QTimer m_recordings; // sends what the recordings have gathered
 };
 
-} // namespace kvx::cli
+} // namespace kvx

@@ -34,7 +34,7 @@ public:
 private:
     // Every setting and the RAM, polling paused; nothing, once the user was told why, when
     // the board did not answer (`nothingDone` says what was left undone).
-    std::optional<cli::Snapshot> readBoard(const QString &nothingDone);
+    std::optional<Snapshot> readBoard(const QString &nothingDone);
 
     BoardSession &m_session;
 };

@@ -7,7 +7,7 @@
 
 #include <algorithm>
 
-namespace kvx::cli {
+namespace kvx {
 
 namespace {
 
@@ -156,4 +156,4 @@ double CsvRecorder::seconds() const
     return double(m_session.link().fineNow() - m_origin) / 1e6;
 }
 
-} // namespace kvx::cli
+} // namespace kvx

@@ -18,7 +18,7 @@
 
 class QIODevice;
 
-namespace kvx::cli {
+namespace kvx {
 
 // The file a recording goes to: lines kept until the next flush, which writes them out; what
 // went out is never written again, even when the rest could not go.
@@ -88,4 +88,4 @@ private:
     bool m_inStep = false; // a cycle has started since the recording did
 };
 
-} // namespace kvx::cli
+} // namespace kvx

@@ -5,7 +5,7 @@
 #include <QCoreApplication>
 #include <QStringList>
 
-namespace kvx::cli {
+namespace kvx {
 
 namespace {
 
@@ -272,4 +272,4 @@ QString motorLabel(int motor)
     return motor < 0 ? QString() : QStringLiteral("M%1 ").arg(motor + 1);
 }
 
-} // namespace kvx::cli
+} // namespace kvx

@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-namespace kvx::cli {
+namespace kvx {
 
 // One value: a whole register of one field, or one field of a register.
 struct Item
@@ -67,4 +67,4 @@ enum class Range
 // "M1 " for motor 0, nothing for a common register (-1).
 [[nodiscard]] QString motorLabel(int motor);
 
-} // namespace kvx::cli
+} // namespace kvx

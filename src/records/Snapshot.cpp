@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <tuple>
 
-namespace kvx::cli {
+namespace kvx {
 
 namespace {
 
@@ -244,4 +244,4 @@ QString label(const Difference &d)
     return QStringLiteral("M%1 %2").arg(d.motor + 1).arg(d.item.name);
 }
 
-} // namespace kvx::cli
+} // namespace kvx

@@ -16,7 +16,7 @@
 #include <optional>
 #include <vector>
 
-namespace kvx::cli {
+namespace kvx {
 
 struct SnapshotValue
 {
@@ -67,4 +67,4 @@ struct Difference
 // "M1 V_MAX" or "SPI_COVER_POS" or "RAM 0x41".
 [[nodiscard]] QString label(const Difference &d);
 
-} // namespace kvx::cli
+} // namespace kvx

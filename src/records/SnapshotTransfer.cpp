@@ -5,7 +5,7 @@
 #include <QCoreApplication>
 #include <QStringList>
 
-namespace kvx::cli {
+namespace kvx {
 
 namespace {
 
@@ -130,4 +130,4 @@ QString SnapshotTransfer::restore(const std::vector<Difference> &diffs, const Sn
     return {};
 }
 
-} // namespace kvx::cli
+} // namespace kvx

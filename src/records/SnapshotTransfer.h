@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-namespace kvx::cli {
+namespace kvx {
 
 class SnapshotTransfer
 {
@@ -48,4 +48,4 @@ private:
 // "read of V_MAX of motor 2", "write of SPI_COVER_POS".
 [[nodiscard]] QString exchangeName(const QString &what, const RegisterDef &reg, int motor);
 
-} // namespace kvx::cli
+} // namespace kvx

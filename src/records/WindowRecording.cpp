@@ -28,8 +28,8 @@ bool WindowRecording::start(const QString &path, QString *error)
         *error = m_file.errorString();
         return false;
     }
-    m_recorder = std::make_unique<cli::CsvRecorder>(m_session, m_file,
-                                                    *cli::CsvRecorder::columns({}, -1, error));
+    m_recorder =
+        std::make_unique<CsvRecorder>(m_session, m_file, *CsvRecorder::columns({}, -1, error));
     if (!m_recorder->start()) {
         *error = m_recorder->errorString();
         m_recorder.reset();

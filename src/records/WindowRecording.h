@@ -14,10 +14,7 @@
 namespace kvx {
 
 class BoardSession;
-
-namespace cli {
 class CsvRecorder;
-}
 
 class WindowRecording : public QObject
 {
@@ -48,7 +45,7 @@ private:
 
     BoardSession &m_session;
     QFile m_file;
-    std::unique_ptr<cli::CsvRecorder> m_recorder;
+    std::unique_ptr<CsvRecorder> m_recorder;
     QTimer m_everySecond;
     double m_seconds = 0; // of the last recording, once stopped
     qint64 m_bytes = 0;

@@ -9,7 +9,7 @@
 #include <QTest>
 
 using namespace kvx;
-using namespace kvx::cli;
+using namespace kvx;
 
 class TestRegisterNames : public QObject
 {

@@ -1,7 +1,5 @@
 #include "attach/AttachProtocol.h"
 
-#include "link/BoardLink.h"
-
 #include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
@@ -120,33 +118,6 @@ bool peerIsThisUser(const QLocalSocket &socket)
     Q_UNUSED(socket);
     return true;
 #endif
-}
-
-QString variantName(const BoardLink &link)
-{
-    return link.KorveBoard()    ? QStringLiteral("korve")
-           : link.PentarBoard() ? QStringLiteral("pentar")
-                                : QStringLiteral("plain");
-}
-
-QJsonObject boardFacts(const BoardLink &link, const QString &device,
-                       const QByteArray &identification, double exchangesPerSecond)
-{
-    const double bytesPerExchange = double(link.frame(Datagram{}).size() + BoardLink::kReplySize);
-    const double wire = 1e6 / (link.transport().characterTime() * bytesPerExchange);
-    const LinkCounters &c = link.counters();
-    return {
-        {QStringLiteral("device"), device},
-        {QStringLiteral("variant"), variantName(link)},
-        {QStringLiteral("identification"),
-         QString::fromLatin1(identification.toHex(' ').toUpper())},
-        {QStringLiteral("exchangesPerSecond"), exchangesPerSecond},
-        {QStringLiteral("lineShare"), exchangesPerSecond / wire},
-        {QStringLiteral("strayBytes"), double(c.strayBytes)},
-        {QStringLiteral("lateBytes"), double(c.lateBytes)},
-        {QStringLiteral("untrustedReplies"), double(c.untrustedReplies)},
-        {QStringLiteral("unanswered"), double(c.unanswered)},
-    };
 }
 
 QByteArray messageLine(const QJsonObject &message)

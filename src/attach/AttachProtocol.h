@@ -26,10 +26,6 @@
 class QLocalSocket;
 
 namespace kvx {
-class BoardLink;
-}
-
-namespace kvx {
 
 // The folder the sockets live in, made (mode 0700) when missing; empty when it cannot be.
 [[nodiscard]] QString attachFolder();
@@ -48,13 +44,6 @@ namespace kvx {
 // The process at the other end of `socket` runs as this user. Where the system cannot tell,
 // the socket's folder and mode are all there is, and this says yes.
 [[nodiscard]] bool peerIsThisUser(const QLocalSocket &socket);
-
-// "plain", "korve" or "pentar".
-[[nodiscard]] QString variantName(const BoardLink &link);
-// What kvx310 info tells of a board: device, variant, identification, the poll cycle's rate
-// and its share of what the line carries, and what the link has thrown away.
-[[nodiscard]] QJsonObject boardFacts(const BoardLink &link, const QString &device,
-                                     const QByteArray &identification, double exchangesPerSecond);
 
 // Lines longer than this are refused: a peer that never sends a newline cannot fill memory.
 inline constexpr qsizetype kMaxMessage = 64 * 1024;

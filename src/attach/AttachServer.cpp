@@ -29,15 +29,10 @@ constexpr qint64 kMaxUnread = 1 << 20;
 AttachServer::AttachServer(BoardSession &session, QObject *parent)
     : QObject(parent)
     , m_session(session)
+    , m_facts(session)
 {
     m_server.setSocketOptions(QLocalServer::UserAccessOption);
     connect(&m_server, &QLocalServer::newConnection, this, &AttachServer::accept);
-    connect(&session.link(), &BoardLink::traffic, this, [this](const LinkTraffic &t) {
-        if (!t.sent && t.kind == TrafficKind::Identification)
-            m_identification = t.bytes;
-    });
-    connect(&session.scheduler(), &PollScheduler::pollReplyShown, this,
-            [this] { ++m_pollReplies; });
     m_recordings.setInterval(kRecordingMs);
     connect(&m_recordings, &QTimer::timeout, this, &AttachServer::sendRecordings);
 }
@@ -78,7 +73,6 @@ bool AttachServer::listen(const QString &portName, const PortTarget &target, QSt
     QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser |
                                     QFile::WriteUser);
     m_port = portName;
-    m_identification.clear();
     return true;
 }
 
@@ -177,15 +171,9 @@ void AttachServer::dispatch(QLocalSocket *socket, const QJsonObject &message)
     } else if (op == QLatin1String("info")) {
         // What the poll cycle carries over a second, as the tool measures it on a port of its
         // own.
-        const quint64 from = m_pollReplies;
-        const std::int64_t at = m_session.link().fineNow();
-        QTimer::singleShot(1000, this, [this, socket = QPointer(socket), from, at, id] {
-            if (!socket || !m_clients.contains(socket.data()))
+        m_facts.measure(socket, [this, socket, id](QJsonObject facts) {
+            if (!m_clients.contains(socket))
                 return;
-            const double seconds = double(m_session.link().fineNow() - at) / 1e6;
-            QJsonObject facts =
-                boardFacts(m_session.link(), m_session.lastOpen().device, m_identification,
-                           double(m_pollReplies - from) / seconds);
             facts.insert(QStringLiteral("id"), id);
             send(socket, facts);
         });
@@ -205,9 +193,11 @@ QJsonObject AttachServer::hello() const
         {QStringLiteral("port"), m_port},
         {QStringLiteral("device"), m_session.lastOpen().device},
         {QStringLiteral("variant"), variantName(link)},
-        {QStringLiteral("identification"), QString::fromLatin1(m_identification.toHex().toUpper())},
+        {QStringLiteral("identification"),
+         QString::fromLatin1(m_facts.identification().toHex().toUpper())},
         {QStringLiteral("active"), link.BoardActive()},
-        {QStringLiteral("detecting"), link.Detecting()}};
+        {QStringLiteral("detecting"), link.Detecting()},
+    };
 }
 
 void AttachServer::serve()

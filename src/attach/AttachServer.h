@@ -6,6 +6,7 @@
 // row at a time, in the order they came. Only the user who runs the window may connect.
 // User-interface thread.
 
+#include "attach/BoardFacts.h"
 #include "link/PortName.h"
 
 #include <QByteArray>
@@ -46,7 +47,6 @@ public:
     void close();
     [[nodiscard]] bool isListening() const { return m_server.isListening(); }
     [[nodiscard]] QString socketPath() const { return m_server.fullServerName(); }
-    [[nodiscard]] int clientCount() const { return int(m_clients.size()); }
 
     // Another program answers on the socket of `target`: it holds that port.
     [[nodiscard]] static bool heldElsewhere(const PortTarget &target);
@@ -76,8 +76,7 @@ private:
     BoardSession &m_session;
     QLocalServer m_server;
     QString m_port;
-    QByteArray m_identification;
-    quint64 m_pollReplies = 0;
+    BoardFacts m_facts;
     std::map<QLocalSocket *, Client> m_clients;
     std::deque<std::pair<QPointer<QLocalSocket>, QJsonObject>> m_queue;
     bool m_serving = false;

@@ -216,10 +216,9 @@ int Tool::connectBoard(bool polling)
     const ProgramSettings settings(defaultSettingsPath());
     const QString port =
         m_o.port.isEmpty() ? QStringLiteral("COM%1").arg(settings.portIndex() + 1) : m_o.port;
-    m_client = std::make_unique<BoardClient>(m_simulated);
-    m_client->setPolling(polling);
     QString why;
-    if (!m_client->open(port, settings.ports(), m_o.attach, &why))
+    m_client = BoardClient::open(port, settings.ports(), {m_o.attach, polling, m_simulated}, &why);
+    if (!m_client)
         return error(kPortFailed, why);
     if (!m_client->waitForBoard(&why))
         return error(kBoardSaidNo, why);

@@ -107,11 +107,32 @@ std::vector<Datagram> ramWriteRequests(const RamCells &cells, int firstWord)
     return requests;
 }
 
-void takeRamWord(RamCells &cells, int word, const DataBytes &data)
+std::optional<RamBytes> readRam(RequestChannel &channel, RequestChannel::Batch *stopped,
+                                const std::function<void(int done)> &progress)
 {
-    const auto [even, odd] = unpackRamWord(data.value());
-    cells[std::size_t(2 * word)] = hexText(even);
-    cells[std::size_t(2 * word + 1)] = hexText(odd);
+    RequestChannel::Batch batch = channel.directRequests(ramReadRequests(), progress);
+    if (batch.failedAt < 0 && batch.replies.size() < std::size_t(kRamWordCount))
+        batch.failedAt = int(batch.replies.size());
+    if (batch.failedAt >= 0) {
+        if (stopped)
+            *stopped = std::move(batch);
+        return std::nullopt;
+    }
+    RamBytes bytes{};
+    for (int w = 0; w < kRamWordCount; ++w) {
+        const auto [even, odd] = unpackRamWord(batch.replies[std::size_t(w)].data.value());
+        bytes[std::size_t(2 * w)] = even;
+        bytes[std::size_t(2 * w + 1)] = odd;
+    }
+    return bytes;
+}
+
+RamCells ramCells(const RamBytes &bytes)
+{
+    RamCells cells;
+    for (int b = 0; b < kRamByteCount; ++b)
+        cells[std::size_t(b)] = hexText(bytes[std::size_t(b)]);
+    return cells;
 }
 
 QByteArray ramFileText(const RamCells &cells)

@@ -1,15 +1,20 @@
 #pragma once
 
 // The RAM page's table without a window: which cell holds which RAM byte, the two-digit check,
-// the 64 read and write datagrams, and the configuration file (8 lines of 16 comma-separated
-// fields) written and read by its rules. Cells are texts, as the grid holds them. Pure logic.
+// the 64 read and write datagrams, the RAM read whole over any request channel, and the
+// configuration file (8 lines of 16 comma-separated fields) written and read by its rules.
+// Cells are texts, as the grid holds them. No widgets.
 
 #include "chip/Datagram.h"
+#include "link/RequestChannel.h"
 
 #include <QByteArray>
 #include <QString>
 
 #include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
 #include <vector>
 
 class QIODevice;
@@ -21,6 +26,8 @@ inline constexpr int kRamColumns = 16;
 
 // The grid's cell texts, by RAM byte.
 using RamCells = std::array<QString, kRamByteCount>;
+// The RAM's bytes, by address.
+using RamBytes = std::array<std::uint8_t, kRamByteCount>;
 
 // Exactly two characters, each 0-9, A-F or a-f.
 [[nodiscard]] bool isTwoDigitHex(const QString &text);
@@ -31,8 +38,15 @@ using RamCells = std::array<QString, kRamByteCount>;
 [[nodiscard]] std::vector<Datagram> ramReadRequests();
 // The writes of words `firstWord`..63 from cells that all pass the check.
 [[nodiscard]] std::vector<Datagram> ramWriteRequests(const RamCells &cells, int firstWord = 0);
-// The two cells a read reply fills: byte 2w from bits 7..0, byte 2w + 1 from bits 15..8.
-void takeRamWord(RamCells &cells, int word, const DataBytes &data);
+// Reads words 0..63 over `channel`, in order, and unpacks each reply: byte 2w from bits 7..0,
+// byte 2w + 1 from bits 15..8. `progress` hears of each word answered (1..64). Nothing when a
+// word went unanswered: a word without its own answer would take another's bytes. `stopped`,
+// when given, then holds the row as far as it went. The caller pauses polling around it.
+[[nodiscard]] std::optional<RamBytes> readRam(RequestChannel &channel,
+                                              RequestChannel::Batch *stopped = nullptr,
+                                              const std::function<void(int done)> &progress = {});
+// The grid's cells of `bytes`: two upper-case hexadecimal digits each.
+[[nodiscard]] RamCells ramCells(const RamBytes &bytes);
 
 // The file as the program writes it: each cell's text unchanged, lines ended by CR LF.
 [[nodiscard]] QByteArray ramFileText(const RamCells &cells);

@@ -62,18 +62,12 @@ std::optional<Snapshot> SnapshotTransfer::read(QString *why)
             }
         }
     }
-    const RequestChannel::Batch batch = m_channel.directRequests(ramReadRequests());
-    if (batch.failedAt >= 0) {
-        *why = m_unanswered(tr("read of RAM word %1").arg(batch.failedAt));
+    RequestChannel::Batch stopped;
+    s.ram = readRam(m_channel, &stopped);
+    if (!s.ram) {
+        *why = m_unanswered(tr("read of RAM word %1").arg(stopped.failedAt));
         return std::nullopt;
     }
-    std::array<std::uint8_t, kRamByteCount> ram{};
-    for (int w = 0; w < kRamWordCount; ++w) {
-        const auto [even, odd] = unpackRamWord(batch.replies[std::size_t(w)].data.value());
-        ram[std::size_t(2 * w)] = even;
-        ram[std::size_t(2 * w + 1)] = odd;
-    }
-    s.ram = ram;
     return s;
 }
 

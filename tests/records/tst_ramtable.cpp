@@ -1,6 +1,7 @@
 // The RAM page's table without a window: the two-digit check, the 64 read and write datagrams,
-// and the configuration file written and read by its rules, including files that are not
-// what the program writes. The page on a live board is tests/app's tst_rampage.
+// the RAM read whole over a scripted channel, and the configuration file written and read by
+// its rules, including files that are not what the program writes. The page on a live board is
+// tests/app's tst_rampage.
 
 #include "records/RamTable.h"
 
@@ -28,6 +29,34 @@ QString row(const RamCells &cells, int row)
     return texts.join(QLatin1Char(','));
 }
 
+// Answers each RAM read with its word's number as data, word 5 with 77 AB 0C, and no word from
+// `silentFrom` on.
+class RamChannel : public RequestChannel
+{
+public:
+    int silentFrom = kRamWordCount;
+
+    std::optional<Reply> DirectRequest(const Datagram &) override { return std::nullopt; }
+    Batch directRequests(std::span<const Datagram> datagrams,
+                         const std::function<void(int done)> &progress, bool) override
+    {
+        Batch batch;
+        for (const Datagram &d : datagrams) {
+            const int word = (d.address & 0x7F) >> 1;
+            batch.sent = int(batch.replies.size()) + 1;
+            if (word >= silentFrom) {
+                batch.failedAt = int(batch.replies.size());
+                return batch;
+            }
+            batch.replies.push_back(
+                Reply{0, DataBytes::fromValue(word == 5 ? 0x77AB0Cu : std::uint32_t(word))});
+            if (progress)
+                progress(int(batch.replies.size()));
+        }
+        return batch;
+    }
+};
+
 RamLoad loadText(const QByteArray &content, RamCells &cells, qint64 *consumed = nullptr)
 {
     QBuffer buffer;
@@ -49,6 +78,7 @@ private slots:
     void twoDigitCheck_data();
     void twoDigitCheck();
     void requests();
+    void readRamUnpacksEachWord();
     void fileRoundTrip();
     void load_data();
     void load();
@@ -95,10 +125,28 @@ void TestRamTable::requests()
                  (Datagram{std::uint8_t(0x80 + 2 * w),
                            {0, std::uint8_t(2 * w + 1), std::uint8_t(2 * w)}}));
     }
-    RamCells back;
-    takeRamWord(back, 5, DataBytes{0x77, 0xAB, 0x0c});
+}
+
+void TestRamTable::readRamUnpacksEachWord()
+{
+    RamChannel channel;
+    int words = 0;
+    const std::optional<RamBytes> ram =
+        readRam(channel, nullptr, [&words](int done) { words = done; });
+    QVERIFY(ram);
+    QCOMPARE(words, kRamWordCount);
+    const RamCells back = ramCells(*ram);
     QCOMPARE(back[10], QStringLiteral("0C"));
     QCOMPARE(back[11], QStringLiteral("AB"));
+    QCOMPARE(back[126], QStringLiteral("3F")); // word 63's data in bits 7..0
+    QCOMPARE(back[127], QStringLiteral("00"));
+
+    // A word without its answer gives no bytes, and says where the row stopped.
+    channel.silentFrom = 9;
+    RequestChannel::Batch stopped;
+    QVERIFY(!readRam(channel, &stopped));
+    QCOMPARE(stopped.failedAt, 9);
+    QCOMPARE(stopped.replies.size(), std::size_t(9));
 }
 
 void TestRamTable::fileRoundTrip()

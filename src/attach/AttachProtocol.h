@@ -7,7 +7,8 @@
 //
 //   tool -> window                          window -> tool
 //   {"op":"hello"}                          {"op":"hello","port","device","variant",
-//                                            "identification","active","detecting"}
+//                                            "identification","active","detecting",
+//                                            "unanswered"}
 //   {"op":"requests","id","datagrams":[..]} {"id","replies":[..],"failedAt","sent"}
 //   {"op":"info","id"}                      {"id","exchangesPerSecond","lineShare",..}
 //   {"op":"record","columns":[[row,name]]}  {"csv":"..."} as the cycles come

@@ -197,6 +197,8 @@ QJsonObject AttachServer::hello() const
          QString::fromLatin1(m_facts.identification().toHex().toUpper())},
         {QStringLiteral("active"), link.BoardActive()},
         {QStringLiteral("detecting"), link.Detecting()},
+        // The tool fails a recording during which the board left requests unanswered.
+        {QStringLiteral("unanswered"), double(link.counters().unanswered)},
     };
 }
 

@@ -36,7 +36,8 @@ public:
                                                                const PortTarget &target);
     // False when no window of this user answers on `path`.
     bool connectTo(const QString &path);
-    // The window's port and board: port, device, variant, identification, active, detecting.
+    // The window's port and board: port, device, variant, identification, active, detecting,
+    // and the requests its board has left unanswered.
     std::optional<QJsonObject> hello();
     // The board's facts as kvx310 info tells them; the window takes a second to measure.
     std::optional<QJsonObject> info();

@@ -7,7 +7,6 @@
 // which also runs the link's watchdog) and its tick guard; follows what the register editor
 // shows, as the editor reports it. User-interface thread only.
 
-#include "session/EditorPage.h"
 #include "session/PollTable.h"
 
 #include <QObject>
@@ -36,10 +35,11 @@ public:
     [[nodiscard]] int PollRow() const { return m_pollRow; }
     [[nodiscard]] bool TimerBusy() const { return m_timerBusy; }
 
-    // What the register editor shows; a change takes effect at the next advance.
-    void setEditorView(bool shown, EditorPage page);
+    // What the register editor shows: the register bank of its page (none for a page of no
+    // bank); a change takes effect at the next advance.
+    void setEditorView(bool shown, std::optional<int> bank);
     [[nodiscard]] bool editorShown() const { return m_editorShown; }
-    [[nodiscard]] EditorPage activePage() const { return m_activePage; }
+    [[nodiscard]] std::optional<int> editorBank() const { return m_editorBank; }
 
     // Only the detection's request goes out (and its repetitions), no poll after it: for a
     // program that sends one command and ends, whose first request then follows the detection
@@ -83,7 +83,7 @@ private:
     bool m_cycleStarted = false; // the request that starts the cycle in progress has gone out
     bool m_editorShown = false;
     bool m_detectionOnly = false;
-    EditorPage m_activePage = EditorPage::Motor1;
+    std::optional<int> m_editorBank = 0;
 };
 
 } // namespace kvx

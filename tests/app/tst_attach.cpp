@@ -1,7 +1,10 @@
 // The command-line tool attached to a window that holds the port, and the window's own
 // recording: what goes through the socket shows on the window's link, clients take turns, only
-// the user may connect, the window tells the requests its board left unanswered, and a window
-// that lets the port go ends what runs with its files whole.
+// the user may connect, what clients may hold is bounded (their number, their questions, their
+// silence, the window's descriptors), the window tells the requests its board left unanswered,
+// a window that lets the port go ends what runs with its files whole and says so, unlike one
+// killed, and the register editor's load refuses what the editor would. What the tool refuses
+// on its own port is tst_kvx310's.
 
 #include "common/AppFixture.h"
 
@@ -10,17 +13,29 @@
 #include "chip/RegisterMap.h"
 #include "editor/BoardSnapshot.h"
 #include "records/WindowRecording.h"
+#include "settings/FileSave.h"
 
+#include <QCheckBox>
 #include <QDialog>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QLocalServer>
 #include <QLocalSocket>
+#include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 
+#include <cstring>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace kvx;
 
@@ -32,7 +47,10 @@ private slots:
     void init();
     void cleanup() { m_app.reset(); }
     void clientsTakeTurnsOnTheWindowsLink();
+    void windowLetsClientsGo_data();
+    void windowLetsClientsGo();
     void closingThePortEndsClients();
+    void aKilledWindowIsToldApart();
     void helloTellsTheUnansweredRequests();
     void windowRecordingKeepsEveryCycle();
     void boardSnapshotFromTheEditor();
@@ -46,6 +64,11 @@ private:
                QTest::qWaitFor([&p] { return p.state() == QProcess::NotRunning; }, 30000);
     }
     static QList<QByteArray> lines(const QString &path);
+    // A client of the window's socket that said hello and was answered: taken on (nothing to
+    // read), or turned away (the line that says why to read).
+    std::unique_ptr<QLocalSocket> client();
+    // What the window says to `socket` next: a message line, or nothing once it let go.
+    static std::optional<QJsonObject> nextMessage(QLocalSocket &socket);
 
     std::unique_ptr<AppFixture> m_app;
 };
@@ -77,6 +100,32 @@ QList<QByteArray> TestAttach::lines(const QString &path)
     return all;
 }
 
+std::unique_ptr<QLocalSocket> TestAttach::client()
+{
+    auto socket = std::make_unique<QLocalSocket>();
+    socket->connectToServer(m_app->main().attachServer().socketPath());
+    socket->write(
+        messageLine({{QStringLiteral("op"), QStringLiteral("hello")}, {QStringLiteral("id"), 1}}));
+    if (!QTest::qWaitFor([&] { return socket->canReadLine(); }, AppFixture::kEventWait))
+        return nullptr;
+    // Taken on, its hello is answered; turned away, the line that says why is left to read.
+    if (!socket->peek(kMaxMessage).contains("\"error\""))
+        socket->readLine();
+    return socket;
+}
+
+std::optional<QJsonObject> TestAttach::nextMessage(QLocalSocket &socket)
+{
+    if (!QTest::qWaitFor(
+            [&] {
+                return socket.canReadLine() || socket.state() == QLocalSocket::UnconnectedState;
+            },
+            AppFixture::kEventWait) ||
+        !socket.canReadLine())
+        return std::nullopt;
+    return parseMessage(socket.readLine().trimmed());
+}
+
 void TestAttach::clientsTakeTurnsOnTheWindowsLink()
 {
     // The user's alone: the socket and its folder let no one else in.
@@ -99,12 +148,16 @@ void TestAttach::clientsTakeTurnsOnTheWindowsLink()
     const std::size_t before = m_app->session().trafficLog().total();
     const auto a = tool({"write", "--motor", "1", "--verify", "V_MAX=100"});
     const auto b = tool({"write", "--motor", "2", "--verify", "V_MAX=200"});
-    QVERIFY2(finish(*a) && finish(*b), a->readAllStandardError() + b->readAllStandardError());
-    QVERIFY2(a->exitCode() == 0, a->readAllStandardError().constData());
-    QVERIFY2(b->exitCode() == 0, b->readAllStandardError().constData());
+    // What the tools said, read once: every message below shows it.
+    const bool finished = finish(*a) && finish(*b);
+    const QByteArray said = "a: " + a->readAllStandardError() + " b: " + b->readAllStandardError();
+    QVERIFY2(finished, said.constData());
+    QVERIFY2(a->exitCode() == 0, said.constData());
+    QVERIFY2(b->exitCode() == 0, said.constData());
     const auto c = tool({"--quiet", "read", "V_MAX"});
-    QVERIFY(finish(*c));
-    QVERIFY2(c->exitCode() == 0, c->readAllStandardError().constData());
+    const bool cFinished = finish(*c);
+    const QByteArray cSaid = c->readAllStandardError();
+    QVERIFY2(cFinished && c->exitCode() == 0, cSaid.constData());
     QCOMPARE(c->readAllStandardOutput(), QByteArray("100\n200\n0\n"));
 
     // Each write and each read went out on the window's link, among its polls.
@@ -127,6 +180,99 @@ void TestAttach::clientsTakeTurnsOnTheWindowsLink()
     QVERIFY(m_app->messages.last().informative.contains(QLatin1String("another Eval310 window")));
 }
 
+void TestAttach::windowLetsClientsGo_data()
+{
+    QTest::addColumn<QString>("told"); // what the client let go is told; empty: nothing
+    QTest::newRow("more clients than the window serves") << "serves as many tools as it can (16)";
+    QTest::newRow("info asked five times at once") << "";
+    QTest::newRow("silence for too long") << "after 60 s of silence";
+    QTest::newRow("spare descriptors taken by clients") << "serves as many tools as";
+    QTest::newRow("accept() refused by the system") << "";
+}
+
+void TestAttach::windowLetsClientsGo()
+{
+    QFETCH(QString, told);
+    const QByteArray limit = QByteArray(QTest::currentDataTag()).split(' ').first();
+    AttachServer &server = m_app->main().attachServer();
+    std::vector<std::unique_ptr<QLocalSocket>> kept;
+    std::unique_ptr<QLocalSocket> gone; // the client the window lets go
+    rlimit before{};
+    QVERIFY(::getrlimit(RLIMIT_NOFILE, &before) == 0);
+    rlimit few = before;
+    // The lowest descriptor free: the system hands it out next.
+    few.rlim_cur = rlim_t(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+    ::close(int(few.rlim_cur));
+    if (limit == "more") {
+        while (kept.size() < std::size_t(AttachServer::kMaxClients))
+            QVERIFY(kept.emplace_back(client()) && !kept.back()->canReadLine());
+        // The tool is told, and opens no device of its own beside the window.
+        const auto t = tool({"read", "V_MAX", "--motor", "1"});
+        const bool finished = finish(*t);
+        const QByteArray err = t->readAllStandardError();
+        QVERIFY2(finished && t->exitCode() == 3 && err.contains(told.toUtf8()), err.constData());
+    } else if (limit == "info") {
+        QVERIFY(gone = client());
+        gone->write(messageLine({{QStringLiteral("op"), QStringLiteral("info")}}).repeated(5));
+    } else if (limit == "silence") {
+        auto now = std::make_shared<std::int64_t>(0);
+        server.setClock([now] { return *now; });
+        QVERIFY((gone = client()) && kept.emplace_back(client()));
+        // A client that records is not silent: its lines go on coming.
+        kept.back()->write(
+            messageLine({{QStringLiteral("op"), QStringLiteral("record")},
+                         {QStringLiteral("columns"), QJsonArray{QJsonArray{1, "X"}}}}));
+        QVERIFY(nextMessage(*kept.back()));
+        *now += std::chrono::milliseconds(AttachServer::kIdleLimit).count() + 1;
+        server.checkClients();
+        QVERIFY(nextMessage(*kept.back()));
+    } else if (limit == "spare") {
+        few.rlim_cur += AttachServer::kSpareDescriptors + 8;
+        QVERIFY(::setrlimit(RLIMIT_NOFILE, &few) == 0);
+        while (kept.size() < 8 && kept.emplace_back(client()) && !kept.back()->canReadLine())
+            ;
+        // The window's own saves still find descriptors.
+        QCOMPARE(saveWholeFile(m_app->iniPath() + QStringLiteral(".saved"), "kept"), QString());
+    } else {
+        // Qt's server closes itself, socket file and all, when accept() fails (here by a
+        // child's connection): the window listens again.
+        QVERIFY(::setrlimit(RLIMIT_NOFILE, &few) == 0);
+        sockaddr_un address{AF_UNIX, {}};
+        std::strncpy(address.sun_path, QFile::encodeName(server.socketPath()).constData(),
+                     sizeof address.sun_path - 1);
+        if (::fork() == 0) {
+            ::setrlimit(RLIMIT_NOFILE, &before);
+            _exit(::connect(::socket(AF_UNIX, SOCK_STREAM, 0),
+                            reinterpret_cast<sockaddr *>(&address), sizeof address));
+        }
+        const bool closed = QTest::qWaitFor([&] { return !QFile::exists(address.sun_path); },
+                                            AppFixture::kEventWait);
+        ::wait(nullptr);
+        QVERIFY(::setrlimit(RLIMIT_NOFILE, &before) == 0 && closed);
+        server.checkClients();
+        QVERIFY(server.isListening() && QFile::exists(address.sun_path));
+    }
+    QVERIFY(::setrlimit(RLIMIT_NOFILE, &before) == 0);
+    // Told why, and let go; the others are kept.
+    if (limit == "more" || limit == "spare")
+        gone = limit == "more" ? client() : std::move(kept.back());
+    if (gone) {
+        const QJsonObject last = nextMessage(*gone).value_or(QJsonObject());
+        QVERIFY2(last.value(QLatin1String("error")).toString().contains(told),
+                 messageLine(last).constData());
+        QVERIFY(QTest::qWaitFor([&] { return gone->state() == QLocalSocket::UnconnectedState; },
+                                AppFixture::kEventWait));
+    }
+    // The window goes on serving, on the same socket.
+    kept.clear();
+    gone.reset();
+    QVERIFY(QTest::qWaitFor([&] { return server.clientCount() == 0; }, AppFixture::kEventWait));
+    const auto t = tool({"--quiet", "read", "V_MAX", "--motor", "1"});
+    const bool finished = finish(*t);
+    const QByteArray err = t->readAllStandardError();
+    QVERIFY2(finished && t->exitCode() == 0, err.constData());
+}
+
 void TestAttach::closingThePortEndsClients()
 {
     const QString path = m_app->iniPath() + QStringLiteral(".csv");
@@ -139,6 +285,30 @@ void TestAttach::closingThePortEndsClients()
     QVERIFY2(err.contains("closed") && err.count('\n') == 2, err.constData()); // progress, error
     // What was recorded stays, in whole lines.
     QCOMPARE(lines(path).last(), QByteArray());
+}
+
+void TestAttach::aKilledWindowIsToldApart()
+{
+    // A window killed says no goodbye, unlike one that lets the port go: played by a socket that
+    // answers hello, then drops the tool at its first request.
+    const QString ghost = m_app->iniPath() + QStringLiteral(".tty");
+    QLocalServer window;
+    QVERIFY(window.listen(attachSocketPath(PortTarget{PortTarget::Kind::Device, ghost, {}})));
+    connect(&window, &QLocalServer::newConnection, &window, [&window] {
+        QLocalSocket *s = window.nextPendingConnection();
+        connect(s, &QLocalSocket::readyRead, s, [s] {
+            const QJsonObject m = parseMessage(s->readLine()).value_or(QJsonObject());
+            if (m.value(QLatin1String("op")) != QLatin1String("hello"))
+                return s->abort();
+            s->write(messageLine({{"id", m.value(QLatin1String("id"))}, {"active", true}}));
+        });
+    });
+    const auto t = tool({"--port", ghost, "read", "V_MAX", "--motor", "1"});
+    const bool finished = finish(*t);
+    const QByteArray err = t->readAllStandardError();
+    QVERIFY2(finished && t->exitCode() == 1 && !err.contains("closed") &&
+                 err.contains("went away without a word (it was killed or crashed)"),
+             err.constData());
 }
 
 void TestAttach::helloTellsTheUnansweredRequests()
@@ -172,10 +342,24 @@ void TestAttach::helloTellsTheUnansweredRequests()
     });
     sim::Faults faults;
     faults.silentTo = silent;
+    // An attached recording during which it happens fails, as on the tool's own port.
+    const QString path = m_app->iniPath() + QStringLiteral(".csv");
+    const auto rec = tool({"record", path, "--duration", "600"});
+    QVERIFY(QTest::qWaitFor([&] { return lines(path).size() > 3; }, 10000));
     m_app->board().board().setFaults(faults);
+    // The next request of it: one sent before may have been answered.
+    silentSent = false;
     QVERIFY(QTest::qWaitFor([&] { return silentSent; }, 5000));
     m_app->skipWatchdog();
     QCOMPARE(unanswered(), before + 1);
+    m_app->board().board().setFaults({});
+    rec->terminate();
+    const bool finished = finish(*rec);
+    const QByteArray err = rec->readAllStandardError();
+    QVERIFY2(finished && rec->exitCode() == 1 &&
+                 err.contains("poll requests unanswered during "
+                              "the recording"),
+             err.constData());
 }
 
 void TestAttach::windowRecordingKeepsEveryCycle()
@@ -230,6 +414,23 @@ void TestAttach::boardSnapshotFromTheEditor()
     QCOMPARE(m_app->dialogs, dialogs + 1);
     QCOMPARE(m_app->messages.last().text, QStringLiteral("Wrote 1 values of %1.").arg(path));
     QCOMPARE(chip.peek(motorReadAddress(1, motor::VMax)), 300u);
+
+    // A value past the editor's range is marked, and written only once the user says so.
+    QFile edited(path);
+    QVERIFY(edited.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+            edited.write("[Motor 2]\nV_MAX = 4095\n") > 0);
+    edited.close();
+    for (const bool tick : {false, true}) {
+        Dialogs::setDialogHandler([tick](QDialog &preview) {
+            preview.findChild<QCheckBox *>(QStringLiteral("CheckForce"))->setChecked(tick);
+            const QString listed = preview.findChild<QPlainTextEdit *>()->toPlainText();
+            return listed.endsWith(QLatin1String("4095   <- outside the editor's 0 to 2047"))
+                       ? int(QDialog::Accepted)
+                       : int(QDialog::Rejected);
+        });
+        m_app->advanced().BoardSnapshot->BtnLoadBoard->click();
+        QCOMPARE(chip.peek(motorReadAddress(1, motor::VMax)), tick ? 4095u : 300u);
+    }
 }
 
 QTEST_MAIN(TestAttach)

@@ -140,7 +140,7 @@ void TestAttach::clientsTakeTurnsOnTheWindowsLink()
     // A peer that does not speak the protocol is let go; the window goes on serving.
     QLocalSocket stranger;
     stranger.connectToServer(m_app->main().attachServer().socketPath());
-    QVERIFY(stranger.waitForConnected(1000));
+    QVERIFY(stranger.waitForConnected(AppFixture::kEventWait));
     stranger.write("{\"op\": \"requests\", \"datagrams\": [\n");
     QVERIFY(
         QTest::qWaitFor([&] { return stranger.state() == QLocalSocket::UnconnectedState; }, 5000));
@@ -317,7 +317,7 @@ void TestAttach::helloTellsTheUnansweredRequests()
     // of the tool's own: the tool counts them from the window's hello.
     QLocalSocket client;
     client.connectToServer(m_app->main().attachServer().socketPath());
-    QVERIFY(client.waitForConnected(1000));
+    QVERIFY(client.waitForConnected(AppFixture::kEventWait));
     auto unanswered = [&client]() -> double {
         client.write(messageLine(
             {{QStringLiteral("op"), QStringLiteral("hello")}, {QStringLiteral("id"), 1}}));
@@ -402,8 +402,9 @@ void TestAttach::boardSnapshotFromTheEditor()
     m_app->advanced().BoardSnapshot->BtnSaveBoard->click();
     // The tool reads the window's file as its own: the board holds all of it.
     const auto diff = tool({"snapshot", "diff", path});
-    QVERIFY(finish(*diff));
-    QCOMPARE(diff->exitCode(), 0);
+    const bool finished = finish(*diff);
+    const QByteArray err = diff->readAllStandardError();
+    QVERIFY2(finished && diff->exitCode() == 0, err.constData());
     QCOMPARE(diff->readAllStandardOutput(), QByteArray());
 
     // A load shows what it will change, writes it once accepted, and says so.

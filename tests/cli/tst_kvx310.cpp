@@ -80,7 +80,7 @@ TestKvx310::Run TestKvx310::kvx(QStringList args, int timeoutMs, QProcess *setUp
 QString TestKvx310::startBoard(const QStringList &options)
 {
     m_board.start(QStringLiteral(KVX310_SIM_PATH), options);
-    if (!m_board.waitForStarted(5000) || !m_board.waitForReadyRead(5000))
+    if (!m_board.waitForStarted(30000) || !m_board.waitForReadyRead(30000))
         return {};
     const QByteArray line = m_board.readLine().trimmed();
     return line.startsWith("pty: ") ? QString::fromLocal8Bit(line.mid(5)) : QString();

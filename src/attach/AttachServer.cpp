@@ -91,20 +91,20 @@ bool AttachServer::listen(const QString &portName, const PortTarget &target, QSt
         *error = tr("another program holds the port");
         return false;
     }
-    if (!listenAt(path)) {
+    QLocalServer::removeServer(path);
+    if (!m_server.listen(path)) {
         *error = m_server.errorString();
         return false;
     }
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser |
+                                    QFile::WriteUser);
     m_port = portName;
-    m_target = target;
-    m_wanted = true;
     m_checks.start();
     return true;
 }
 
 void AttachServer::close()
 {
-    m_wanted = false;
     m_checks.stop();
     m_queue.clear();
     m_recordings.stop();
@@ -150,24 +150,6 @@ void AttachServer::checkClients()
         turnAway(
             socket,
             tr("the Eval310 window let the tool go after %1 s of silence").arg(kIdleLimit.count()));
-    // Qt's server closes itself and removes its socket when the system refuses it a
-    // descriptor; the clients it has keep their connections, the socket is made anew.
-    if (m_wanted && !m_server.isListening()) {
-        const QString path = attachSocketPath(m_target);
-        if (!path.isEmpty() && !heldElsewhere(m_target))
-            listenAt(path);
-    }
-}
-
-bool AttachServer::listenAt(const QString &path)
-{
-    // A socket left by a window that crashed answers no one: it is replaced.
-    QLocalServer::removeServer(path);
-    if (!m_server.listen(path))
-        return false;
-    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser |
-                                    QFile::WriteUser);
-    return true;
 }
 
 void AttachServer::accept()

@@ -50,7 +50,8 @@ public:
     // A client silent this long, with nothing asked and no recording, is let go.
     static constexpr std::chrono::seconds kIdleLimit{60};
     // Descriptors kept free for the window's own files: a client that would take one of them
-    // is let go at once.
+    // is turned away at once, long before the system would refuse the server one (Qt's server
+    // then closes itself and removes its socket).
     static constexpr int kSpareDescriptors = 32;
 
     explicit AttachServer(BoardSession &session, QObject *parent = nullptr);
@@ -64,8 +65,7 @@ public:
     // Stops listening and lets every client go, telling each; a request in progress ends
     // unanswered.
     void close();
-    // Lets go the clients silent for longer than kIdleLimit, and listens again where the
-    // socket was lost (the system's accept failing closes it); every few seconds by itself.
+    // Lets go the clients silent for longer than kIdleLimit; every few seconds by itself.
     void checkClients();
     [[nodiscard]] std::size_t clientCount() const { return m_clients.size(); }
     [[nodiscard]] bool isListening() const { return m_server.isListening(); }
@@ -85,7 +85,6 @@ private:
         bool served = false;    // a row of its requests is on the link
     };
 
-    bool listenAt(const QString &path);
     void accept();
     void readFrom(QLocalSocket *socket);
     void dispatch(QLocalSocket *socket, const QJsonObject &message);
@@ -109,8 +108,6 @@ private:
     Clock m_clock;
     QLocalServer m_server;
     QString m_port;
-    PortTarget m_target;
-    bool m_wanted = false; // listening is wanted: the session holds the port
     BoardFacts m_facts;
     std::map<QLocalSocket *, Client> m_clients;
     std::deque<std::pair<QPointer<QLocalSocket>, QJsonObject>> m_queue;

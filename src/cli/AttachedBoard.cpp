@@ -57,8 +57,9 @@ std::unique_ptr<AttachedBoard> AttachedBoard::attach(const QString &port, const 
     if (!board->connectTo(path))
         return nullptr;
     const std::optional<QJsonObject> hello = board->hello();
-    // A window that answers but lets the tool go (too many tools) holds the port all the same.
-    if (!hello && board->m_lost)
+    // A window that turned the tool away (too many tools) holds the port all the same; one that
+    // let the port go meanwhile has left it to the tool.
+    if (!hello && board->m_lost && !board->m_goodbye)
         *error = board->m_lostReason;
     if (!hello)
         return nullptr;

@@ -1,6 +1,6 @@
 // Display texts of register reads and the poll table's value codes, SignExtend's unmasked rule,
-// the bit strings of the flag fields, and what a message shows of a text from outside. Field
-// layouts are tst_registermap's; where messages quote files, tst_snapshot's and tst_kvx310's.
+// and the bit strings of the flag fields. Field layouts are tst_registermap's; what a message
+// shows of a text from outside, tst_snapshot's, tst_kvx310's and fuzz_snapshot's.
 
 #include "chip/ValueFormat.h"
 
@@ -24,7 +24,6 @@ private slots:
     void binToInt_data();
     void binToInt();
     void hexTextHasAtLeastTwoDigits();
-    void quotedTextIsInertAndShort();
 };
 
 void TestValueFormat::signExtend_data()
@@ -135,23 +134,6 @@ void TestValueFormat::hexTextHasAtLeastTwoDigits()
 {
     QCOMPARE(hexText(0x5), QStringLiteral("05"));
     QCOMPARE(hexText(0x1AB), QStringLiteral("1AB"));
-}
-
-void TestValueFormat::quotedTextIsInertAndShort()
-{
-    // A terminal would turn red or take a window title, printf's %s would stop at the NUL, a
-    // direction override would turn the text round; a long text is cut, never inside a pair.
-    const std::pair<QString, QString> cases[] = {
-        {"\x1b]0;owned\x07 \x1b[31m", R"("\x1b]0;owned\x07 \x1b[31m")"},
-        {QString::fromLatin1("a\0b\r\n\t", 6) + QChar(0x9B) + QChar(0x202E),
-         R"("a\0b\r\n\t\x9b\u202e")"},
-        {"a\"b\\c µ €", R"("a\"b\\c µ €")"},
-        {QString(100, '7'), '"' + QString(60, '7') + R"(..." (100 characters))"},
-        {QString(59, 'x') + QString::fromUtf8("\xF0\x9F\x98\x80"),
-         '"' + QString(59, 'x') + R"(..." (61 characters))"},
-    };
-    for (const auto &[text, shown] : cases)
-        QCOMPARE(quoted(text), shown);
 }
 
 QTEST_APPLESS_MAIN(TestValueFormat)

@@ -13,8 +13,10 @@
 
 #include <algorithm>
 
+#ifdef Q_OS_UNIX
 #include <sys/resource.h>
 #include <sys/socket.h>
+#endif
 
 namespace kvx {
 
@@ -28,7 +30,7 @@ constexpr int kRecordingMs = 250;
 constexpr qsizetype kMaxQueuedRows = 4;
 // Answers and recorded lines a client has not read.
 constexpr qint64 kMaxUnread = 1 << 20;
-// How often silent clients and the socket are looked at.
+// How often silent clients are looked for.
 constexpr std::chrono::seconds kCheckEvery{5};
 // How long a client turned away may take to read why.
 constexpr int kTurnAwayMs = 2000;
@@ -37,11 +39,16 @@ constexpr int kTurnAwayMs = 2000;
 // system hands out the lowest free one).
 bool amongTheSpare(qintptr descriptor)
 {
+#ifdef Q_OS_UNIX
     rlimit limit{};
     if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
         return false;
     return descriptor >= 0 &&
            rlim_t(descriptor) + AttachServer::kSpareDescriptors >= limit.rlim_cur;
+#else
+    Q_UNUSED(descriptor);
+    return false;
+#endif
 }
 
 } // namespace
@@ -409,7 +416,9 @@ void AttachServer::turnAway(QLocalSocket *socket, const QString &why)
     socket->disconnect(this);
     socket->write(messageLine({{QStringLiteral("error"), why}}));
     socket->flush();
+#ifdef Q_OS_UNIX
     ::shutdown(int(socket->socketDescriptor()), SHUT_WR);
+#endif
     connect(socket, &QLocalSocket::readyRead, socket, [socket] { socket->readAll(); });
     connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
     QTimer::singleShot(kTurnAwayMs, socket, [socket] {

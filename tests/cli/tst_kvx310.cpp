@@ -220,6 +220,8 @@ void TestKvx310::refusesAndSaysWhy_data()
     // Untrusted text reaches the terminal escaped, short and whole.
     row("hostile file", "", "[Motor 1]\nV_MAX = \x1b]0;\a" + QByteArray(50000, 'A'), restore, 2,
         R"(line 2: "\x1b]0;\x07AAA)");
+    row("hostile option", "", "", "read V_MAX --\x1b[2J\x1b]0;x\a", 2,
+        R"(Unknown option '\x1b[2J\x1b]0;x\x07')");
 }
 
 void TestKvx310::refusesAndSaysWhy()

@@ -51,16 +51,32 @@ QByteArray traceCsvAllHeader()
     return out;
 }
 
+std::optional<int> firstTimedSlot(const TraceRecorder &recorder)
+{
+    for (int i = 0; i < recorder.fill(); ++i) {
+        if (recorder.cycleStart(i))
+            return i;
+    }
+    return std::nullopt;
+}
+
 double traceSeconds(const TraceRecorder &recorder, int slot)
 {
-    // The tick counter wraps; the difference modulo 2^32 stays right across the wrap.
-    return double(recorder.cycleEnd(slot) - recorder.cycleEnd(0)) / 1000.0;
+    const std::optional<int> first = firstTimedSlot(recorder);
+    const std::optional<std::int64_t> start = recorder.cycleStart(slot);
+    if (!first || !start)
+        return 0.0;
+    return double(*start - *recorder.cycleStart(*first)) / 1e6;
 }
 
 QByteArray traceCsvAll(const TraceRecorder &recorder)
 {
     QByteArray out = traceCsvAllHeader() + '\n';
     for (int i = 0; i < recorder.fill(); ++i) {
+        // A cycle under way when recording began or the display was cleared holds zeros in
+        // place of the rows polled before: only whole cycles are written.
+        if (!recorder.cycleStart(i))
+            continue;
         out += QByteArray::number(traceSeconds(recorder, i), 'f', 3);
         for (int m = 0; m < TraceRecorder::kMotorCount; ++m) {
             for (const Column &c : kColumns) {

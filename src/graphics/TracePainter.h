@@ -9,6 +9,7 @@
 #include "graphics/TraceRecorder.h"
 
 #include <QColor>
+#include <QRect>
 
 #include <cstdint>
 #include <vector>
@@ -41,8 +42,12 @@ inline constexpr int kScaleLabelStep = TraceRecorder::kPlotHeight / kScaleLabelC
 // twentieth of the span.
 [[nodiscard]] std::vector<std::int64_t> scaleLabelValues(std::int64_t lower, std::int64_t upper);
 
-// The curves of complete cycles, oldest at column 0; nothing is erased.
-void paintCurves(QPainter &painter, const TraceRecorder &recorder, int motor);
+// The curves of complete cycles, oldest at column 0; nothing is erased. Each segment, from one
+// cycle to the next, is a line of its own, so that it looks the same whatever else is painted
+// with it: a part of the plot painted again matches the whole. `area`, if given, is the part to
+// paint: segments that cannot reach it are left out.
+void paintCurves(QPainter &painter, const TraceRecorder &recorder, int motor,
+                 const QRect &area = {});
 // Labels on a black strip `stripWidth` pixels wide, in the painter's font.
 void paintLeftScale(QPainter &painter, const TraceRecorder &recorder, int motor, int stripWidth);
 void paintRightScale(QPainter &painter, const TraceRecorder &recorder, int motor, int stripWidth);

@@ -37,7 +37,8 @@ void fit(QWidget *window)
     const QMargins frame = frameOf(window);
     const QRect available = screen->availableGeometry();
     if (const QVariant fixed = window->property(kFixedClient); fixed.isValid()) {
-        const QSize size = fixedSizeInside(fixed.toSize(), frame, available);
+        const int bar = window->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, window);
+        const QSize size = fixedSizeInside(fixed.toSize(), frame, available, bar);
         if (size != window->size() || window->minimumSize() != window->maximumSize())
             window->setFixedSize(size);
     }
@@ -83,11 +84,19 @@ QRect fitInside(const QRect &geometry, const QMargins &frame, const QSize &minim
     return r;
 }
 
-QSize fixedSizeInside(QSize client, const QMargins &frame, const QRect &available)
+QSize fixedSizeInside(QSize client, const QMargins &frame, const QRect &available, int scrollBar)
 {
+    const QSize room = available.marginsRemoved(frame).size();
+    // A side cut short scrolls; its scroll bar takes room from the other side, which is made
+    // that much larger where the screen allows, so that it need not scroll too.
+    bool vertical = client.height() > room.height();
+    const bool horizontal = client.width() + (vertical ? scrollBar : 0) > room.width();
+    vertical = vertical || client.height() + (horizontal ? scrollBar : 0) > room.height();
+    const QSize wanted(client.width() + (vertical ? scrollBar : 0),
+                       client.height() + (horizontal ? scrollBar : 0));
     // Never so small that the scroll bars themselves would not fit.
     constexpr QSize kSmallest{100, 100};
-    return client.boundedTo(available.marginsRemoved(frame).size()).expandedTo(kSmallest);
+    return wanted.boundedTo(room).expandedTo(kSmallest);
 }
 
 QWidget *fixedClient(QWidget *window, const QString &name, QSize size)

@@ -29,7 +29,9 @@ void keepInsideScreen(QWidget *window);
 // where the screen holds it, else (keepInsideScreen) what the screen holds, and the client
 // scrolls there.
 [[nodiscard]] QWidget *fixedClient(QWidget *window, const QString &name, QSize size);
-// The size a window with a fixed client of `client` size takes inside `available`.
-[[nodiscard]] QSize fixedSizeInside(QSize client, const QMargins &frame, const QRect &available);
+// The size a window with a fixed client of `client` size takes inside `available`, with room
+// for a scroll bar `scrollBar` pixels wide on a side that scrolls.
+[[nodiscard]] QSize fixedSizeInside(QSize client, const QMargins &frame, const QRect &available,
+                                    int scrollBar);
 
 } // namespace kvx

@@ -5,17 +5,23 @@
 // are tests/app's.
 
 #include "chip/RegisterMap.h"
+#include "common/ScaledRun.h"
 #include "common/TelegramText.h"
+#include "common/WindowFit.h"
 #include "controls/CheckComboBin.h"
+#include "controls/ScreenFit.h"
 #include "controls/SpinEdit.h"
+#include "editor/BoardSnapshot.h"
 #include "editor/Ev310Registers.h"
 #include "editor/GlobalPage.h"
 #include "editor/MotorPage.h"
 #include "session/BoardSession.h"
 
 #include <QApplication>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QTabBar>
@@ -43,6 +49,8 @@ private slots:
     void switchingPagesComposesTheActivePage();
     void pollRepliesReachTheFieldsWhileShownTheDecodersAlways();
     void keysMoveThroughThePages_data();
+    void fixedUnlessTheScreenCannotHoldIt_data();
+    void fixedUnlessTheScreenCannotHoldIt();
     void keysMoveThroughThePages();
 
 private:
@@ -395,6 +403,33 @@ void TestFormAdvanced::keysMoveThroughThePages()
         QCOMPARE(form.windowTitle().contains(form.PageControl->tabText(page)),
                  page != int(EditorPage::Ram));
     }
+}
+
+void TestFormAdvanced::fixedUnlessTheScreenCannotHoldIt_data()
+{
+    QTest::addColumn<double>("scale");
+    // It could be dragged smaller at 100 %.
+    QTest::newRow("100 %") << 1.0;
+    QTest::newRow("200 %: 960 x 540 hold it") << 2.0;
+    QTest::newRow("250 %: 768 x 432 do not") << 2.5;
+}
+
+void TestFormAdvanced::fixedUnlessTheScreenCannotHoldIt()
+{
+    QFETCH(double, scale);
+    if (scaledRunScale() == 0) {
+        KVX_RUN_SCALED(scale);
+        return;
+    }
+    BoardSession session;
+    TFormAdvanced form(session);
+    keepInsideScreen(&form);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    checkFitted(&form, QSize(863, 490),
+                {form.MotorPages[0]->BtnSend, form.BoardSnapshot,
+                 static_cast<QWidget *>(form.MotorPages[0]->RGMot)});
+    QCOMPARE(form.size() == QSize(863, 490), scale <= 2.0);
 }
 
 QTEST_MAIN(TestFormAdvanced)

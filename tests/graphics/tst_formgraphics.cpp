@@ -7,7 +7,9 @@
 // feed from a board in tst_graphicsboard.
 
 #include "common/ScaledRun.h"
+#include "common/WindowFit.h"
 #include "controls/Dialogs.h"
+#include "controls/ScreenFit.h"
 #include "graphics/Ev310Graphics.h"
 #include "graphics/PaintBox.h"
 #include "graphics/TracePainter.h"
@@ -91,6 +93,8 @@ private slots:
     void growingCurvesRepaintTheirNewSegment();
     void scrollingMovesThePictureAsARepaintWouldDrawIt();
     void everyCycleLooksAsAFullRepaint_data();
+    void fitsTheScreenWithItsButtonsReachable_data();
+    void fitsTheScreenWithItsButtonsReachable();
     void everyCycleLooksAsAFullRepaint();
     void frozenTickKeepsTheLabel();
     void menuOffersPictureAndData();
@@ -424,6 +428,29 @@ void TestFormGraphics::everyCycleLooksAsAFullRepaint()
                                         .arg(y)));
         }
     }
+}
+
+void TestFormGraphics::fitsTheScreenWithItsButtonsReachable_data()
+{
+    QTest::addColumn<double>("scale");
+    QTest::newRow("100 %") << 1.0;
+    // 1920 x 1080 at 200 %: about 960 x 520 of the layout's pixels, less than the window's 566
+    // rows; "Clear display" and "Export..." hung off the screen.
+    QTest::newRow("200 %") << 2.0;
+}
+
+void TestFormGraphics::fitsTheScreenWithItsButtonsReachable()
+{
+    QFETCH(double, scale);
+    if (scaledRunScale() == 0) {
+        KVX_RUN_SCALED(scale);
+        return;
+    }
+    keepInsideScreen(m_form.get());
+    m_form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+    checkFitted(m_form.get(), QSize(657, 566), {m_form->BtnClear, m_form->BtnExport});
+    QCOMPARE(m_form->size() == QSize(657, 566), scale == 1.0);
 }
 
 void TestFormGraphics::showingPaintsTheHistory()

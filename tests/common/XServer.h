@@ -100,7 +100,7 @@ private:
 #define KVX_REQUIRE_X11()                                                                          \
     do {                                                                                           \
         if (!XServer::running())                                                                   \
-            QSKIP("Xvfb is not installed: this behaviour only happens on a real X server");        \
+            QSKIP("Xvfb is not installed: this case runs on a real X server");        \
     } while (false)
 
 // QTEST_MAIN on the test's own X server.

@@ -89,4 +89,34 @@ QByteArray traceCsvAll(const TraceRecorder &recorder)
     return out;
 }
 
+std::vector<TraceTimeTick> traceTimeTicks(const TraceRecorder &recorder, int most)
+{
+    std::vector<TraceTimeTick> ticks;
+    const std::optional<int> first = firstTimedSlot(recorder);
+    const int last = recorder.fill() - 1;
+    if (!first || last <= *first || most < 1)
+        return ticks;
+    const double span = traceSeconds(recorder, last);
+    constexpr double kSteps[] = {0.1, 0.2, 0.5, 1, 2, 5, 10, 15, 30, 60, 120, 300, 600, 1800, 3600};
+    double step = kSteps[std::size(kSteps) - 1];
+    for (const double s : kSteps) {
+        if (span / s < most) {
+            step = s;
+            break;
+        }
+    }
+    // Between the timed cycles around each mark, in proportion to their times.
+    int slot = *first;
+    for (int k = 0; k * step <= span + 1e-9; ++k) {
+        const double t = k * step;
+        while (slot < last && traceSeconds(recorder, slot + 1) < t)
+            ++slot;
+        const double from = traceSeconds(recorder, slot);
+        const double to = slot < last ? traceSeconds(recorder, slot + 1) : from;
+        const double x = to > from ? slot + (t - from) / (to - from) : slot;
+        ticks.push_back({std::min(x, double(last)), t});
+    }
+    return ticks;
+}
+
 } // namespace kvx

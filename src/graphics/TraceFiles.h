@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <optional>
+#include <vector>
 
 namespace kvx {
 
@@ -31,5 +32,17 @@ inline constexpr char kTraceCsvHeader[] = "cycle,position,velocity,target veloci
 // The seconds from the first request of the oldest timed cycle to that of `slot`'s; 0 for a
 // slot not timed.
 [[nodiscard]] double traceSeconds(const TraceRecorder &recorder, int slot);
+
+// A mark of the time axis: at column `x` of the plot (between two cycles' columns where it falls
+// between them), `seconds` after the oldest timed cycle's first request.
+struct TraceTimeTick
+{
+    double x = 0;
+    double seconds = 0;
+};
+// Marks at a round step (0.1, 0.2, 0.5, 1, 2, 5 ... s), at most `most` of them, over the timed
+// cycles; none before two cycles are timed.
+[[nodiscard]] std::vector<TraceTimeTick> traceTimeTicks(const TraceRecorder &recorder,
+                                                        int most = 10);
 
 } // namespace kvx

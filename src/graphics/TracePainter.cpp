@@ -76,6 +76,22 @@ double luminance(const QColor &c)
 
 } // namespace
 
+double contrastRatio(const QColor &a, const QColor &b)
+{
+    const double la = luminance(a);
+    const double lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+QColor inkOnPaper(const QColor &curve)
+{
+    constexpr double kReadable = 4.5;
+    QColor ink = curve;
+    while (contrastRatio(ink, Qt::white) < kReadable)
+        ink = ink.darker(110);
+    return ink;
+}
+
 QColor legendBackground(const QColor &curve)
 {
     // Contrast against black is (L + 0.05) / 0.05, against white 1.05 / (L + 0.05); they are
@@ -119,19 +135,23 @@ void paintCurves(QPainter &painter, const TraceRecorder &recorder, int motor, co
                kVelocityRowOffset, first, last);
 }
 
-void paintLeftScale(QPainter &painter, const TraceRecorder &recorder, int motor, int stripWidth)
+void paintLeftScale(QPainter &painter, const TraceRecorder &recorder, int motor, int stripWidth,
+                    bool onPaper)
 {
+    auto ink = [onPaper](const QColor &c) { return onPaper ? inkOnPaper(c) : c; };
     const TraceLimits l = recorder.limits(motor);
-    paintScale(painter, l.lowerPosition, l.upperPosition, trace_colors::kPosition, 0);
-    paintScale(painter, 0, l.targetVelocity, trace_colors::kTargetVelocity,
+    paintScale(painter, l.lowerPosition, l.upperPosition, ink(trace_colors::kPosition), 0);
+    paintScale(painter, 0, l.targetVelocity, ink(trace_colors::kTargetVelocity),
                rightColumn(painter, stripWidth));
 }
 
-void paintRightScale(QPainter &painter, const TraceRecorder &recorder, int motor, int stripWidth)
+void paintRightScale(QPainter &painter, const TraceRecorder &recorder, int motor, int stripWidth,
+                     bool onPaper)
 {
+    auto ink = [onPaper](const QColor &c) { return onPaper ? inkOnPaper(c) : c; };
     const TraceLimits l = recorder.limits(motor);
-    paintScale(painter, 0, l.velocity, trace_colors::kVelocity, 0);
-    paintScale(painter, 0, l.acceleration, trace_colors::kAcceleration,
+    paintScale(painter, 0, l.velocity, ink(trace_colors::kVelocity), 0);
+    paintScale(painter, 0, l.acceleration, ink(trace_colors::kAcceleration),
                rightColumn(painter, stripWidth));
 }
 

@@ -18,7 +18,8 @@ TrafficModel::TrafficModel(TrafficLog &log, QObject *parent)
 
 bool TrafficModel::passes(const TrafficEvent &e) const
 {
-    if (m_hidePolls && e.kind == TrafficKind::Poll)
+    // A kvx310 that waits reads once a poll cycle: its reads crowd the view as polls do.
+    if (m_hidePolls && (e.kind == TrafficKind::Poll || e.origin == TrafficOrigin::ToolWait))
         return false;
     return m_motor < 0 || trafficMotor(e) == m_motor;
 }

@@ -30,7 +30,8 @@ public:
 
     explicit TrafficModel(TrafficLog &log, QObject *parent = nullptr);
 
-    // Poll requests and their replies hidden; only events of `motor` (0..2), or all (-1).
+    // Poll requests and their replies hidden (and the reads of a kvx310 that waits); only
+    // events of `motor` (0..2), or all (-1).
     void setFilter(bool hidePolls, int motor);
     // Takes the events logged since the last look; false when nothing changed.
     bool refresh();

@@ -80,8 +80,10 @@ TFormTraffic::TFormTraffic(BoardSession &session, QWidget *parent)
                          tr("Stops the view; the traffic is still recorded."));
     BtnClear = control(new QPushButton(tr("C&lear"), this), "BtnClear",
                        tr("Clears the recorded traffic."));
-    CheckHidePolls = control(new QCheckBox(tr("&Hide polls"), this), "CheckHidePolls",
-                             tr("Hides the poll requests and their replies."));
+    CheckHidePolls =
+        control(new QCheckBox(tr("&Hide polls"), this), "CheckHidePolls",
+                tr("Hides the poll requests and their replies, and the reads of a kvx310 "
+                   "that waits."));
     CbMotor = control(new QComboBox(this), "CbMotor",
                       tr("Shows only the traffic of one motor's registers."));
     CbMotor->addItems({tr("All motors"), tr("Motor 1"), tr("Motor 2"), tr("Motor 3")});

@@ -9,7 +9,9 @@
 //   {"op":"hello"}                          {"op":"hello","port","device","variant",
 //                                            "identification","active","detecting",
 //                                            "unanswered"}
-//   {"op":"requests","id","datagrams":[..]} {"id","replies":[..],"failedAt","sent"}
+//   {"op":"requests","id","datagrams":[..], {"id","replies":[..],"failedAt","sent"}
+//    "wait"} (a wait's read: served once the
+//    next poll cycle has begun)
 //   {"op":"info","id"}                      {"id","exchangesPerSecond","lineShare",..}
 //   {"op":"record","columns":[[row,name]]}  {"csv":"..."} as the cycles come
 //                                           {"op":"bye"} when it lets the port go

@@ -12,6 +12,7 @@
 #include <QLocalSocket>
 
 #include <algorithm>
+#include <utility>
 
 #ifdef Q_OS_UNIX
 #include <sys/resource.h>
@@ -24,8 +25,6 @@ namespace {
 
 // More than a RAM transfer and its shape; a longer row is a client gone wrong.
 constexpr qsizetype kMaxRequests = 1024;
-// How often a recording's lines go to its client: the tool flushes its file once a second.
-constexpr int kRecordingMs = 250;
 // Rows a client may have waiting; the tool sends one and waits for its answer.
 constexpr qsizetype kMaxQueuedRows = 4;
 // Answers and recorded lines a client has not read.
@@ -63,8 +62,18 @@ AttachServer::AttachServer(BoardSession &session, QObject *parent)
     m_clock = [steady] { return steady->elapsed(); };
     m_server.setSocketOptions(QLocalServer::UserAccessOption);
     connect(&m_server, &QLocalServer::newConnection, this, &AttachServer::accept);
-    m_recordings.setInterval(kRecordingMs);
-    connect(&m_recordings, &QTimer::timeout, this, &AttachServer::sendRecordings);
+    // Each cycle's line as it ends (queued: after the recorders have taken the cycle), so that
+    // a tool that writes a line at a time to a pipe can.
+    connect(&session.link(), &BoardLink::pollCycleStart, this, &AttachServer::sendRecordings,
+            Qt::QueuedConnection);
+    // A wait reads once a cycle, when the cycle has begun: its request has gone out.
+    connect(&session.scheduler(), &PollScheduler::cycleBegun, this, [this] {
+        bool held = false;
+        for (Row &row : m_queue)
+            held = std::exchange(row.afterCycle, false) || held;
+        if (held)
+            QTimer::singleShot(0, this, &AttachServer::serve);
+    });
     m_checks.setInterval(kCheckEvery);
     connect(&m_checks, &QTimer::timeout, this, &AttachServer::checkClients);
 }
@@ -114,7 +123,6 @@ void AttachServer::close()
 {
     m_checks.stop();
     m_queue.clear();
-    m_recordings.stop();
     const QString path = m_server.isListening() ? m_server.fullServerName() : QString();
     m_server.close();
     while (!m_clients.empty()) {
@@ -140,7 +148,7 @@ bool AttachServer::busy(const QLocalSocket *socket) const
     if (it == m_clients.end())
         return false;
     const bool queued = std::any_of(m_queue.begin(), m_queue.end(),
-                                    [socket](const auto &row) { return row.first == socket; });
+                                    [socket](const Row &row) { return row.socket == socket; });
     return queued || it->second.served || it->second.recorder || it->second.measuring > 0;
 }
 
@@ -191,14 +199,7 @@ void AttachServer::drop(QLocalSocket *socket)
 
 bool AttachServer::forget(QLocalSocket *socket)
 {
-    if (m_clients.erase(socket) == 0)
-        return false;
-    bool recording = false;
-    for (const auto &[s, c] : m_clients)
-        recording = recording || c.recorder;
-    if (!recording)
-        m_recordings.stop();
-    return true;
+    return m_clients.erase(socket) != 0;
 }
 
 void AttachServer::readFrom(QLocalSocket *socket)
@@ -239,14 +240,14 @@ void AttachServer::dispatch(QLocalSocket *socket, const QJsonObject &message)
         send(socket, h);
     } else if (op == QLatin1String("requests")) {
         // The tool waits for each answer; a peer that piles rows up is not one.
-        const auto queued =
-            std::count_if(m_queue.begin(), m_queue.end(),
-                          [socket](const auto &row) { return row.first == socket; });
+        const auto queued = std::count_if(m_queue.begin(), m_queue.end(), [socket](const Row &row) {
+            return row.socket == socket;
+        });
         if (queued >= kMaxQueuedRows) {
             letGo(socket);
             return;
         }
-        m_queue.emplace_back(socket, message);
+        m_queue.push_back({socket, message, message.value(QLatin1String("wait")).toBool()});
         // Not from within this socket's readyRead: while a row is served, what the socket
         // brings meanwhile would not be told of again.
         QTimer::singleShot(0, this, &AttachServer::serve);
@@ -297,12 +298,15 @@ void AttachServer::serve()
 {
     // One row a shot: a row served waits by processing events, and a window command that
     // the shot came within goes on once that row is done, not once every client has been.
-    if (m_serving || m_queue.empty())
+    const auto next = std::find_if(m_queue.begin(), m_queue.end(),
+                                   [](const Row &row) { return !row.afterCycle; });
+    if (m_serving || next == m_queue.end())
         return;
     m_serving = true;
     const QPointer<AttachServer> self(this);
-    auto [socket, message] = std::move(m_queue.front());
-    m_queue.pop_front();
+    const QPointer<QLocalSocket> socket = next->socket;
+    const QJsonObject message = next->message;
+    m_queue.erase(next);
     if (socket && m_clients.contains(socket.data())) {
         // A row takes as long as the board makes it: its client is not silent meanwhile.
         m_clients[socket.data()].served = true;
@@ -313,8 +317,7 @@ void AttachServer::serve()
     if (!self)
         return;
     m_serving = false;
-    if (!m_queue.empty())
-        QTimer::singleShot(0, this, &AttachServer::serve);
+    QTimer::singleShot(0, this, &AttachServer::serve);
 }
 
 void AttachServer::serveRequests(QLocalSocket *socket, const QJsonObject &message)
@@ -338,6 +341,9 @@ void AttachServer::serveRequests(QLocalSocket *socket, const QJsonObject &messag
         batch.failedAt = 0;
     } else {
         const PollPause pause = link.PausePolling();
+        // Named as the tool's in the traffic view; a wait's reads apart, as they repeat.
+        link.setNextOrigin(message.value(QLatin1String("wait")).toBool() ? TrafficOrigin::ToolWait
+                                                                         : TrafficOrigin::Tool);
         batch = link.directRequests(datagrams, {},
                                     message.value(QLatin1String("showsReplies")).toBool());
     }
@@ -377,7 +383,6 @@ void AttachServer::startRecording(QLocalSocket *socket, const QJsonObject &messa
     c.csv->open(QIODevice::WriteOnly);
     c.recorder = std::make_unique<CsvRecorder>(m_session, *c.csv, std::move(columns));
     c.recorder->start();
-    m_recordings.start();
     send(socket, {{QStringLiteral("id"), message.value(QLatin1String("id"))},
                   {QStringLiteral("recording"), true}});
 }

@@ -2,11 +2,12 @@
 
 // The window's side of the attach socket: while the window holds a port, the command-line
 // tool's requests go out on the window's own link, in turn with the poll cycle and with the
-// window's commands, so that they show in its traffic view. Clients are served one request
-// row at a time, in the order they came. Only the user who runs the window may connect, and
-// what clients may hold is bounded: their number, what each has asked and not been answered,
-// how long one may stay silent, and the descriptors they leave the window for its own files.
-// User-interface thread.
+// window's commands, so that they show in its traffic view as the tool's. Clients are served
+// one request row at a time, in the order they came; a wait's read once the next poll cycle
+// has begun. A recording's lines go to the tool as each cycle ends. Only the user who runs the
+// window may connect, and what clients may hold is bounded: their number, what each has asked and
+// not been answered, how long one may stay silent, and the descriptors they leave the window for
+// its own files. User-interface thread.
 
 #include "attach/BoardFacts.h"
 #include "link/PortName.h"
@@ -110,10 +111,16 @@ private:
     QString m_port;
     BoardFacts m_facts;
     std::map<QLocalSocket *, Client> m_clients;
-    std::deque<std::pair<QPointer<QLocalSocket>, QJsonObject>> m_queue;
+    struct Row
+    {
+        QPointer<QLocalSocket> socket;
+        QJsonObject message;
+        // A wait's read, served once the next poll cycle has begun: at the cycle's pace.
+        bool afterCycle = false;
+    };
+    std::deque<Row> m_queue;
     bool m_serving = false;
-    QTimer m_recordings; // sends what the recordings have gathered
-    QTimer m_checks;     // checkClients
+    QTimer m_checks; // checkClients
 };
 
 } // namespace kvx

@@ -28,6 +28,11 @@ BoardFacts::BoardFacts(BoardSession &session, QObject *parent)
             [this] { ++m_pollReplies; });
 }
 
+QByteArray BoardFacts::identification() const
+{
+    return m_session.link().variant() == BoardVariant::Plain ? QByteArray() : m_identification;
+}
+
 void BoardFacts::measure(QObject *context, std::function<void(const QJsonObject &)> done)
 {
     const quint64 from = m_pollReplies;
@@ -51,7 +56,9 @@ QJsonObject BoardFacts::facts(double exchangesPerSecond) const
         {QStringLiteral("device"), m_session.lastOpen().device},
         {QStringLiteral("variant"), variantName(link)},
         {QStringLiteral("identification"),
-         QString::fromLatin1(m_identification.toHex(' ').toUpper())},
+         identification().isEmpty()
+             ? QJsonValue()
+             : QJsonValue(QString::fromLatin1(identification().toHex(' ').toUpper()))},
         {QStringLiteral("exchangesPerSecond"), exchangesPerSecond},
         {QStringLiteral("lineShare"), exchangesPerSecond / wire},
         {QStringLiteral("strayBytes"), double(c.strayBytes)},

@@ -31,9 +31,10 @@ public:
 
     explicit BoardFacts(BoardSession &session, QObject *parent = nullptr);
 
-    // The ten bytes a KORVE or Pentar board identified itself with, or a plain board's
-    // ordinary answer to the identification request; empty until the board has answered.
-    [[nodiscard]] const QByteArray &identification() const { return m_identification; }
+    // The ten bytes a KORVE or Pentar board identified itself with; empty for a plain board,
+    // which answers the identification request as any other (with its status and data), and
+    // until the board has answered.
+    [[nodiscard]] QByteArray identification() const;
     // Counts the poll replies for kMeasureTime, then hands `done` the facts: device, variant,
     // identification, exchangesPerSecond, lineShare, strayBytes, lateBytes, untrustedReplies
     // and unanswered. Nothing once `context` has gone.

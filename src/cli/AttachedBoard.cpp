@@ -217,9 +217,30 @@ std::optional<Reply> AttachedBoard::DirectRequest(const Datagram &d)
     return b.replies.front();
 }
 
+std::optional<Reply> AttachedBoard::nextCycleRead(std::uint8_t address, QDeadlineTimer)
+{
+    // The window answers within its next cycle; Ctrl+C is heard once it has.
+    const Datagram d{address, {}};
+    const Batch b = requestRow(std::span(&d, 1), false, true);
+    if (b.failedAt >= 0 || b.replies.empty() || m_interrupted)
+        return std::nullopt;
+    return b.replies.front();
+}
+
 RequestChannel::Batch AttachedBoard::directRequests(std::span<const Datagram> datagrams,
                                                     const std::function<void(int done)> &progress,
                                                     bool showsReplies)
+{
+    Batch batch = requestRow(datagrams, showsReplies, false);
+    if (progress) {
+        for (std::size_t i = 0; i < batch.replies.size(); ++i)
+            progress(int(i) + 1);
+    }
+    return batch;
+}
+
+RequestChannel::Batch AttachedBoard::requestRow(std::span<const Datagram> datagrams,
+                                                bool showsReplies, bool wait)
 {
     QJsonArray list;
     for (const Datagram &d : datagrams)
@@ -231,7 +252,8 @@ RequestChannel::Batch AttachedBoard::directRequests(std::span<const Datagram> da
     const std::optional<QJsonObject> answer =
         call({{QStringLiteral("op"), QStringLiteral("requests")},
               {QStringLiteral("datagrams"), list},
-              {QStringLiteral("showsReplies"), showsReplies}});
+              {QStringLiteral("showsReplies"), showsReplies},
+              {QStringLiteral("wait"), wait}});
     if (!answer)
         return batch;
     for (const QJsonValue &v : answer->value(QLatin1String("replies")).toArray()) {
@@ -245,10 +267,6 @@ RequestChannel::Batch AttachedBoard::directRequests(std::span<const Datagram> da
     // Whatever the window says, a reply missing means that request went unanswered.
     if (batch.failedAt < 0 && batch.replies.size() != datagrams.size())
         batch.failedAt = int(batch.replies.size());
-    if (progress) {
-        for (std::size_t i = 0; i < batch.replies.size(); ++i)
-            progress(int(i) + 1);
-    }
     return batch;
 }
 

@@ -65,6 +65,8 @@ public:
     [[nodiscard]] quint64 unansweredPolls() override;
     std::unique_ptr<CsvOutput> record(QIODevice &out,
                                       const std::vector<CsvRecorder::Column> &columns) override;
+    // The window serves the read once its next poll cycle has begun, named as a wait's.
+    std::optional<Reply> nextCycleRead(std::uint8_t address, QDeadlineTimer deadline) override;
 
 signals:
     void csv(const QByteArray &text);
@@ -73,6 +75,7 @@ signals:
 private:
     // Sends `message` with a fresh id and waits for the answer that carries it.
     std::optional<QJsonObject> call(QJsonObject message);
+    Batch requestRow(std::span<const Datagram> datagrams, bool showsReplies, bool wait);
     void readMessages();
     void loseConnection(const QString &reason);
 

@@ -32,9 +32,14 @@ std::unique_ptr<BoardClient> BoardClient::open(const QString &port,
     return own;
 }
 
+std::optional<Reply> BoardClient::readReply(std::uint8_t address)
+{
+    return requests().DirectRequest(Datagram{address, {}});
+}
+
 std::optional<std::uint32_t> BoardClient::read(std::uint8_t address)
 {
-    const std::optional<Reply> r = requests().DirectRequest(Datagram{address, {}});
+    const std::optional<Reply> r = readReply(address);
     if (!r)
         return std::nullopt;
     return r->data.value();

@@ -9,6 +9,7 @@
 #include "records/CsvRecorder.h"
 #include "session/BoardSession.h"
 
+#include <QDeadlineTimer>
 #include <QJsonObject>
 #include <QMap>
 #include <QObject>
@@ -69,7 +70,19 @@ public:
     virtual std::unique_ptr<CsvOutput> record(QIODevice &out,
                                               const std::vector<CsvRecorder::Column> &columns) = 0;
 
+    // The reply to a read of `address` sent once the next poll cycle has begun (through a
+    // window, the window's cycle), for a wait at the cycle's pace. Nothing when it went
+    // unanswered, the port was lost, Ctrl+C came, or `deadline` passed first.
+    virtual std::optional<Reply> nextCycleRead(std::uint8_t address, QDeadlineTimer deadline) = 0;
+    // Ctrl+C: what waits for the poll cycle ends.
+    void interrupt()
+    {
+        m_interrupted = true;
+        emit interrupted();
+    }
+
     // One read or write with polling paused by the caller; nothing when it went unanswered.
+    std::optional<Reply> readReply(std::uint8_t address);
     std::optional<std::uint32_t> read(std::uint8_t address);
     bool write(std::uint8_t address, std::uint32_t data);
     // Lets the event loop run for `ms` (polling, the board's motion).
@@ -77,6 +90,7 @@ public:
 
 signals:
     void deviceLost(const QString &reason);
+    void interrupted();
 
 protected:
     using QObject::QObject;
@@ -84,6 +98,7 @@ protected:
     // How long a board may take to be detected and answer: enough for a detection probed again
     // (an identification not trusted) and for the watchdog.
     static constexpr int kDetectionLimitMs = 10'000;
+    bool m_interrupted = false;
 };
 
 } // namespace kvx::cli

@@ -11,5 +11,9 @@ namespace kvx::cli {
 
 // `simulated` finds the boards of "sim" ports: the program's entry provides it, or none.
 [[nodiscard]] int runCommand(const ToolOptions &options, SimulatedPortProvider simulated = {});
+// kvx310 script FILE: the commands of FILE ("-": the standard input), one a line, on one
+// session of the board; each line is checked before the first runs, and the script ends at the
+// first that fails, with its exit status.
+[[nodiscard]] int runScript(const ToolOptions &options, SimulatedPortProvider simulated = {});
 
 } // namespace kvx::cli

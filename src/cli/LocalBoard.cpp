@@ -3,6 +3,9 @@
 #include <QEventLoop>
 #include <QTimer>
 
+#include <algorithm>
+#include <chrono>
+
 namespace kvx::cli {
 
 LocalBoard::LocalBoard(bool polling, SimulatedPortProvider simulated, QObject *parent)
@@ -94,6 +97,31 @@ std::unique_ptr<CsvOutput> LocalBoard::record(QIODevice &out,
     auto recorder = std::make_unique<CsvRecorder>(m_session, out, columns);
     recorder->start();
     return recorder;
+}
+
+std::optional<Reply> LocalBoard::nextCycleRead(std::uint8_t address, QDeadlineTimer deadline)
+{
+    // Read once the next cycle has begun, rather than taken from the cycle's own poll: a poll
+    // reply is used once the line has been quiet after it, which behind a USB adapter is after
+    // dozens of replies, while a command's read is trusted at once.
+    bool begun = false;
+    QEventLoop loop;
+    connect(&m_session.scheduler(), &PollScheduler::cycleBegun, &loop, [&] {
+        begun = true;
+        loop.quit();
+    });
+    connect(this, &BoardClient::deviceLost, &loop, &QEventLoop::quit);
+    connect(this, &BoardClient::interrupted, &loop, &QEventLoop::quit);
+    QTimer limit;
+    limit.setSingleShot(true);
+    connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
+    limit.start(std::chrono::milliseconds(std::max<qint64>(0, deadline.remainingTime())));
+    if (!m_lost && !m_interrupted)
+        loop.exec();
+    if (!begun || m_lost || m_interrupted)
+        return std::nullopt;
+    const auto pause = pausePolling();
+    return readReply(address);
 }
 
 } // namespace kvx::cli

@@ -29,6 +29,7 @@ public:
     [[nodiscard]] quint64 unansweredPolls() override;
     std::unique_ptr<CsvOutput> record(QIODevice &out,
                                       const std::vector<CsvRecorder::Column> &columns) override;
+    std::optional<Reply> nextCycleRead(std::uint8_t address, QDeadlineTimer deadline) override;
 
 private:
     BoardSession m_session;

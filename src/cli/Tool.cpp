@@ -1,71 +1,72 @@
 #include "cli/Tool.h"
 
-#include "records/SnapshotTransfer.h"
-
 #include "chip/ValueFormat.h"
 #include "cli/Commands.h"
+#include "records/SnapshotTransfer.h"
 #include "settings/FileRead.h"
-#include "settings/ProgramSettings.h"
-#include "settings/SettingsLocation.h"
 
-#include <QCoreApplication>
-#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QObject>
-
-#include <cstdio>
 
 namespace kvx::cli {
 
-QString tr(const char *text)
+QJsonObject valueObject(const QString &name, const QString &reg, int motor, std::int64_t value,
+                        const QString &text, std::uint32_t data, std::uint8_t status)
 {
-    return QCoreApplication::translate("kvx310", text);
-}
-
-void printOut(const QString &text)
-{
-    std::fputs(text.toLocal8Bit().constData(), stdout);
-    std::fputc('\n', stdout);
-}
-
-void printJson(const QJsonValue &v)
-{
-    const QByteArray text = v.isArray()
-                                ? QJsonDocument(v.toArray()).toJson(QJsonDocument::Indented)
-                                : QJsonDocument(v.toObject()).toJson(QJsonDocument::Indented);
-    std::fwrite(text.constData(), 1, std::size_t(text.size()), stdout);
-}
-
-int error(int code, const QString &message)
-{
-    std::fflush(stdout);
-    // One line, whatever a path or a file put into it.
-    std::fprintf(stderr, "kvx310: %s\n", qPrintable(controlsEscaped(message)));
-    return code;
+    const QString bits = statusBitsText(status);
+    return {{QStringLiteral("name"), name},
+            {QStringLiteral("register"), reg},
+            {QStringLiteral("motor"), motor < 0 ? QJsonValue() : QJsonValue(motor + 1)},
+            {QStringLiteral("value"), double(value)},
+            {QStringLiteral("text"), text},
+            {QStringLiteral("data"), hexText(data, 6)},
+            {QStringLiteral("status"), status},
+            {QStringLiteral("status_bits"),
+             QJsonArray::fromStringList(bits.isEmpty() ? QStringList() : bits.split('|'))}};
 }
 
 int runCommand(const ToolOptions &options, SimulatedPortProvider simulated)
 {
-    Tool tool(options, std::move(simulated));
-    return tool.run();
+    if (options.words.value(0) == QLatin1String("script"))
+        return runScript(options, std::move(simulated));
+    setOutputMode({options.json, options.words.value(0), 0});
+    ToolSession session(options, std::move(simulated), false);
+    const int code = Tool(options, session).run();
+    // A recording that `go --record` started ends with the command.
+    const int recorded = session.endRecordings(ToolSession::Until::Now);
+    return code != kDone ? code : recorded;
+}
+
+QString Tool::commandName() const
+{
+    const QString command = m_o.words.value(0);
+    const bool withSub = command == QLatin1String("ram") || command == QLatin1String("snapshot");
+    return withSub && m_o.words.size() > 1 ? command + QLatin1Char(' ') + m_o.words[1] : command;
+}
+
+bool Tool::needsPolling() const
+{
+    return m_command == QLatin1String("record") || m_command == QLatin1String("info") ||
+           m_command == QLatin1String("wait") ||
+           (m_command == QLatin1String("go") && (m_o.wait || !m_o.record.isEmpty()));
 }
 
 int Tool::run()
 {
-    m_command = m_o.words.value(0);
-    m_sub = m_o.words.value(1);
+    OutputMode mode = outputMode();
+    mode.json = m_o.json;
+    mode.command = commandName();
+    setOutputMode(mode);
     if (const int code = check(); code != kDone)
         return code;
     // The wave shape alone is computed here; it needs no board.
     if (m_command == QLatin1String("ram") && m_sub == QLatin1String("shape") && !m_o.write)
         return shape(false);
-    // Only what watches the board live needs the poll cycle.
-    const bool polling = m_command == QLatin1String("record") || m_command == QLatin1String("info");
-    if (const int code = connectBoard(polling); code != kDone)
+    if (m_command == QLatin1String("record") && m_o.stop)
+        return m_session.endRecordings(ToolSession::Until::Now);
+    if (const int code = m_session.connect(needsPolling()); code != kDone)
         return code;
+    m_client = m_session.client();
     if (m_command == QLatin1String("info"))
         return info();
     if (m_command == QLatin1String("read"))
@@ -76,6 +77,8 @@ int Tool::run()
         return go();
     if (m_command == QLatin1String("stop"))
         return stop();
+    if (m_command == QLatin1String("wait"))
+        return wait();
     if (m_command == QLatin1String("ram"))
         return ram();
     if (m_command == QLatin1String("snapshot"))
@@ -95,8 +98,11 @@ int Tool::checkOptions()
         {QStringLiteral("go"),
          {QStringLiteral("motor"), QStringLiteral("mode"), QStringLiteral("target"),
           QStringLiteral("vmin"), QStringLiteral("vmax"), QStringLiteral("amax"),
-          QStringLiteral("wait"), QStringLiteral("timeout"), QStringLiteral("force")}},
-        {QStringLiteral("stop"), {QStringLiteral("motor"), QStringLiteral("all")}},
+          QStringLiteral("wait"), QStringLiteral("timeout"), QStringLiteral("force"),
+          QStringLiteral("record")}},
+        {QStringLiteral("stop"),
+         {QStringLiteral("motor"), QStringLiteral("all"), QStringLiteral("x-actual-to-target")}},
+        {QStringLiteral("wait"), {QStringLiteral("motor"), QStringLiteral("timeout")}},
         {QStringLiteral("ram read"), {}},
         {QStringLiteral("ram write"), {}},
         {QStringLiteral("ram shape"), {QStringLiteral("sigma"), QStringLiteral("write")}},
@@ -104,13 +110,12 @@ int Tool::checkOptions()
         {QStringLiteral("snapshot diff"), {}},
         {QStringLiteral("snapshot restore"), {QStringLiteral("dry-run"), QStringLiteral("force")}},
         {QStringLiteral("record"),
-         {QStringLiteral("duration"), QStringLiteral("rows"), QStringLiteral("motor")}},
+         {QStringLiteral("duration"), QStringLiteral("rows"), QStringLiteral("motor"),
+          QStringLiteral("stop")}},
     };
     static const QStringList everywhere = {QStringLiteral("port"), QStringLiteral("no-attach"),
                                            QStringLiteral("json"), QStringLiteral("quiet")};
-    const bool withSub =
-        m_command == QLatin1String("ram") || m_command == QLatin1String("snapshot");
-    const QString command = withSub ? m_command + QLatin1Char(' ') + m_sub : m_command;
+    const QString command = commandName();
     const auto it = takes.find(command);
     // An unknown command or subcommand is told by its own check.
     if (it == takes.end())
@@ -125,8 +130,10 @@ int Tool::checkOptions()
     return kDone;
 }
 
-int Tool::check()
+int Tool::check(bool files)
 {
+    m_command = m_o.words.value(0);
+    m_sub = m_o.words.value(1);
     if (m_command.isEmpty())
         return error(kUsage, tr("no command given; kvx310 --help lists them"));
     if (const int code = checkOptions(); code != kDone)
@@ -143,12 +150,16 @@ int Tool::check()
         return m_o.words.size() > 1
                    ? error(kUsage, tr("stop takes --motor N or --all, no other arguments"))
                    : kDone;
+    if (m_command == QLatin1String("wait"))
+        return checkWait();
     if (m_command == QLatin1String("ram"))
-        return checkRam();
+        return checkRam(files);
     if (m_command == QLatin1String("snapshot"))
-        return checkSnapshot();
+        return checkSnapshot(files);
     if (m_command == QLatin1String("record"))
         return checkRecord();
+    if (m_command == QLatin1String("script"))
+        return error(kUsage, tr("a script runs no other script"));
     return error(kUsage, tr("unknown command %1; kvx310 --help lists them").arg(quoted(m_command)));
 }
 
@@ -163,6 +174,10 @@ int Tool::checkRead()
     if (m_o.words.size() < 2)
         return error(kUsage, tr("read needs a register or field name, or --all"));
     for (const QString &name : m_o.words.mid(1)) {
+        if (const std::optional<int> bit = statusBitNamed(name)) {
+            m_statusBits.push_back(*bit);
+            continue;
+        }
         QString why;
         const std::vector<Item> found = findItems(name, &why);
         if (found.empty())
@@ -214,12 +229,14 @@ int Tool::checkWrite()
     return kDone;
 }
 
-int Tool::checkRam()
+int Tool::checkRam(bool files)
 {
     const qsizetype n = m_o.words.size();
     if (m_sub == QLatin1String("read") && n <= 3)
         return kDone;
     if (m_sub == QLatin1String("write") && n == 3) {
+        if (!files)
+            return kDone;
         // Lines of any length are scanned up to the RAM file's limit, as the RAM page reads.
         const QString why = readRegularFile(m_o.words[2], kMaxScan, &m_file);
         return why.isEmpty() ? kDone
@@ -230,7 +247,7 @@ int Tool::checkRam()
     return error(kUsage, tr("ram takes: read [FILE], write FILE, or shape --sigma S [--write]"));
 }
 
-int Tool::checkSnapshot()
+int Tool::checkSnapshot(bool files)
 {
     if (m_o.words.size() != 3 ||
         !QStringList{QStringLiteral("save"), QStringLiteral("diff"), QStringLiteral("restore")}
@@ -244,6 +261,8 @@ int Tool::checkSnapshot()
                               : error(kUsage, tr("could not save %1: there is no folder %2")
                                                   .arg(path, folder.filePath()));
     }
+    if (!files)
+        return kDone;
     QByteArray text;
     QString why = readRegularFile(path, kMaxSnapshotSize, &text);
     if (!why.isEmpty())
@@ -254,33 +273,34 @@ int Tool::checkSnapshot()
 
 int Tool::checkRecord()
 {
+    if (m_o.stop) {
+        const bool more = m_o.given.contains(QLatin1String("duration")) ||
+                          m_o.given.contains(QLatin1String("rows")) ||
+                          m_o.given.contains(QLatin1String("motor"));
+        if (m_o.words.size() != 1 || more)
+            return error(kUsage, tr("record --stop takes nothing else"));
+        return m_session.script() ? kDone
+                                  : error(kUsage, tr("record --stop ends the recordings of a "
+                                                     "script; a recording on its own ends with "
+                                                     "--duration or Ctrl+C"));
+    }
     if (m_o.words.size() != 2)
         return error(kUsage, tr("record takes one file name (- for the standard output)"));
     // Before the port is opened: a serial device named by mistake is not written to.
-    const QFileInfo file(m_o.words[1]);
-    if (m_o.words[1] != QLatin1String("-") && file.exists() && !file.isFile())
-        return error(kUsage,
-                     tr("could not record to %1: it is not a regular file").arg(m_o.words[1]));
+    const QString path = m_o.words[1];
+    const QFileInfo file(path);
+    if (path != QLatin1String("-") && file.exists() && !file.isFile())
+        return error(kUsage, tr("could not record to %1: it is not a regular file").arg(path));
+    // One object per command on the output: the lines of a recording would break them.
+    if (path == QLatin1String("-") && m_o.json)
+        return error(kUsage, tr("record - writes CSV to the output, which --json keeps for its "
+                                "objects; record to a file"));
     QString why;
     std::optional<std::vector<CsvRecorder::Column>> columns =
         CsvRecorder::columns(m_o.rows, m_o.motor, &why);
     if (!columns)
         return error(kUsage, why);
     m_columns = std::move(*columns);
-    return kDone;
-}
-
-int Tool::connectBoard(bool polling)
-{
-    const ProgramSettings settings(defaultSettingsPath());
-    const QString port =
-        m_o.port.isEmpty() ? QStringLiteral("COM%1").arg(settings.portIndex() + 1) : m_o.port;
-    QString why;
-    m_client = BoardClient::open(port, settings.ports(), {m_o.attach, polling, m_simulated}, &why);
-    if (!m_client)
-        return error(kPortFailed, why);
-    if (!m_client->waitForBoard(&why))
-        return error(kBoardSaidNo, why);
     return kDone;
 }
 
@@ -304,26 +324,34 @@ QString Tool::failedExchange(const QString &exchange) const
     return tr("the board did not answer the %1; check the cable and the power").arg(exchange);
 }
 
-std::optional<std::uint32_t> Tool::registerData(const RegisterDef &reg, int motor)
+std::optional<Reply> Tool::registerReply(const RegisterDef &reg, int motor)
 {
     const RegisterKey key{&reg, reg.common ? -1 : motor};
     if (const auto it = m_read.find(key); it != m_read.end())
         return it->second;
-    const std::optional<std::uint32_t> d = m_client->read(readAddress(reg, motor < 0 ? 0 : motor));
-    if (d)
-        m_read[key] = *d;
-    return d;
+    const std::optional<Reply> r = m_client->readReply(readAddress(reg, motor < 0 ? 0 : motor));
+    if (r)
+        m_read[key] = *r;
+    return r;
+}
+
+std::optional<std::uint32_t> Tool::registerData(const RegisterDef &reg, int motor)
+{
+    const std::optional<Reply> r = registerReply(reg, motor);
+    if (!r)
+        return std::nullopt;
+    return r->data.value();
 }
 
 int Tool::info()
 {
-    const std::optional<QJsonObject> facts = m_client->facts();
+    std::optional<QJsonObject> facts = m_client->facts();
     if (!facts)
         return error(
             kBoardSaidNo,
             tr("the port %1 was lost: %2").arg(m_client->device(), m_client->lostReason()));
     if (m_o.json) {
-        printJson(*facts);
+        printResult(*facts);
         return kDone;
     }
     auto text = [&facts](const char *key) { return facts->value(QLatin1String(key)).toString(); };
@@ -338,7 +366,9 @@ int Tool::info()
                  .arg(variant == QLatin1String("korve")    ? tr("KORVE")
                       : variant == QLatin1String("pentar") ? tr("Pentar")
                                                            : tr("KVX310 evaluation board")));
-    printOut(tr("identification: %1 (%2)").arg(idHex, printable));
+    // A plain board answers the identification request as any other: its status and data.
+    printOut(idHex.isEmpty() ? tr("identification: none (the plain board sends none)")
+                             : tr("identification: %1 (%2)").arg(idHex, printable));
     printOut(tr("polling:        %1 exchanges/s, %2 of what the line carries at 19200 baud")
                  .arg(number("exchangesPerSecond"), 0, 'f', 1)
                  .arg(number("lineShare"), 0, 'f', 3));
@@ -354,7 +384,7 @@ int Tool::info()
 int Tool::read()
 {
     const auto pause = m_client->pausePolling();
-    // Motor by motor, then the common registers.
+    // Motor by motor, then the common registers, then the status.
     std::vector<std::pair<Item, int>> reads;
     for (int m : motors()) {
         for (const Item &item : m_items) {
@@ -368,27 +398,41 @@ int Tool::read()
     }
     QJsonArray json;
     for (const auto &[item, m] : reads) {
-        const std::optional<std::uint32_t> d = registerData(*item.reg, m);
-        if (!d)
+        const std::optional<Reply> r = registerReply(*item.reg, m);
+        if (!r)
             return error(kBoardSaidNo, unanswered(*item.reg, m, tr("read")));
-        const QString text = valueText(item, *d);
+        const std::uint32_t d = r->data.value();
+        const QString text = valueText(item, d);
+        if (m_o.json)
+            json.append(valueObject(item.name, nameOf(item.reg->name), m, value(item, d), text, d,
+                                    r->status));
+        else if (m_o.quiet)
+            printOut(text);
+        else
+            printOut(QStringLiteral("%1%2 = %3").arg(motorLabel(m), item.name, text));
+    }
+    // The status leads every reply: that of a register every poll cycle reads.
+    const RegisterDef &carrier = motorRegister(motor::XActual);
+    for (const int bit : m_statusBits) {
+        const std::optional<Reply> r = registerReply(carrier, 0);
+        if (!r)
+            return error(kBoardSaidNo, unanswered(carrier, 0, tr("read")));
+        const std::int64_t v = bit == kWholeStatus ? r->status : (r->status >> bit) & 1;
+        const QString text = bit == kWholeStatus ? statusByteText(r->status) : QString::number(v);
+        const QString name = statusBitName(bit);
         if (m_o.json) {
-            QJsonObject o{{QStringLiteral("name"), item.name},
-                          {QStringLiteral("register"), nameOf(item.reg->name)},
-                          {QStringLiteral("value"), double(value(item, *d))},
-                          {QStringLiteral("text"), text},
-                          {QStringLiteral("data"),
-                           QStringLiteral("%1").arg(*d, 6, 16, QLatin1Char('0')).toUpper()}};
-            o.insert(QStringLiteral("motor"), m < 0 ? QJsonValue() : QJsonValue(m + 1));
-            json.append(o);
+            json.append(
+                valueObject(name, QStringLiteral("STATUS"), -1, v, text, r->status, r->status));
         } else if (m_o.quiet) {
             printOut(text);
         } else {
-            printOut(QStringLiteral("%1%2 = %3").arg(motorLabel(m), item.name, text));
+            const QString bits = statusBitsText(r->status);
+            printOut(bit == kWholeStatus && !bits.isEmpty()
+                         ? QStringLiteral("%1 = %2 (%3)").arg(name, text, bits)
+                         : QStringLiteral("%1 = %2").arg(name, text));
         }
     }
-    if (m_o.json)
-        printJson(json);
+    printResult({{QStringLiteral("values"), json}});
     return kDone;
 }
 
@@ -427,7 +471,9 @@ int Tool::write()
         }
         for (const Assignment *a : set)
             data = withValue(a->item, data, a->value);
-        if (!m_client->write(*writeAddress(*reg, m < 0 ? 0 : m), data)) {
+        const std::optional<Reply> answer = m_client->requests().DirectRequest(
+            Datagram::make(*writeAddress(*reg, m < 0 ? 0 : m), data));
+        if (!answer) {
             // Its answer may be what was lost: the write itself may have reached the chip.
             QStringList unknown;
             for (const Assignment *a : set)
@@ -443,15 +489,11 @@ int Tool::write()
         for (const Assignment *a : set) {
             const QString text = valueText(a->item, data);
             written << motorLabel(m) + a->item.name;
-            if (m_o.json) {
-                QJsonObject o{{QStringLiteral("name"), a->item.name},
-                              {QStringLiteral("value"), double(a->value)},
-                              {QStringLiteral("text"), text}};
-                o.insert(QStringLiteral("motor"), m < 0 ? QJsonValue() : QJsonValue(m + 1));
-                json.append(o);
-            } else if (!m_o.quiet) {
+            if (m_o.json)
+                json.append(valueObject(a->item.name, nameOf(reg->name), m, a->value, text, data,
+                                        answer->status));
+            else if (!m_o.quiet)
                 printOut(tr("wrote %1%2 = %3").arg(motorLabel(m), a->item.name, text));
-            }
         }
         // A write that carries only zero is a command (latch, fetch the telegram), not a value
         // to read back.
@@ -466,8 +508,7 @@ int Tool::write()
                                                .arg(data & setMask, 6, 16, QLatin1Char('0')));
         }
     }
-    if (m_o.json)
-        printJson(json);
+    printResult({{QStringLiteral("values"), json}});
     return kDone;
 }
 

@@ -9,34 +9,14 @@
 #include "settings/FileSave.h"
 
 #include <QBuffer>
-#include <QDateTime>
-#include <QEventLoop>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonObject>
-#include <QSocketNotifier>
-#include <QTimer>
 
-#include <cerrno>
-#include <csignal>
 #include <cstdio>
-#include <unistd.h>
 
 namespace kvx::cli {
 
 namespace {
-
-// The write end of a pipe that SIGINT and SIGTERM write to, so that the event loop hears of
-// them: a recording ends with its file whole.
-int g_signalPipe[2] = {-1, -1};
-
-extern "C" void onSignal(int)
-{
-    const int saved = errno;
-    const char c = 1;
-    [[maybe_unused]] const auto n = ::write(g_signalPipe[1], &c, 1);
-    errno = saved;
-}
 
 QString byteText(int b)
 {
@@ -101,9 +81,9 @@ int Tool::shape(bool write)
         QJsonArray values;
         for (int v : table)
             values.append(v);
-        printJson(QJsonObject{{QStringLiteral("sigma"), *m_o.sigma},
-                              {QStringLiteral("shape"), values},
-                              {QStringLiteral("written"), write}});
+        printResult({{QStringLiteral("sigma"), *m_o.sigma},
+                     {QStringLiteral("shape"), values},
+                     {QStringLiteral("written"), write}});
         return kDone;
     }
     for (int row = 0; row < kShapeSteps / kRamColumns; ++row) {
@@ -133,11 +113,12 @@ int Tool::ram()
             const QString reason = saveWholeFile(m_o.words[2], ramFileText(*cells));
             if (!reason.isEmpty())
                 return error(kUsage, tr("could not save %1: %2").arg(m_o.words[2], reason));
+            printResult({{QStringLiteral("file"), m_o.words[2]}});
         } else if (m_o.json) {
             QJsonArray bytes;
             for (const QString &c : *cells)
                 bytes.append(c.toInt(nullptr, 16));
-            printJson(QJsonObject{{QStringLiteral("ram"), bytes}});
+            printResult({{QStringLiteral("ram"), bytes}});
         } else {
             const QString text = QString::fromLatin1(ramFileText(*cells));
             std::fputs(QString(text).remove(QLatin1Char('\r')).toLocal8Bit().constData(), stdout);
@@ -162,6 +143,7 @@ int Tool::ram()
         return code;
     if (!m_o.quiet && !m_o.json)
         printOut(tr("wrote the 128 RAM bytes from %1").arg(path));
+    printResult({{QStringLiteral("file"), path}});
     return kDone;
 }
 
@@ -183,6 +165,8 @@ int Tool::snapshot()
             return error(kUsage, tr("could not save %1: %2").arg(path, reason));
         if (!m_o.quiet && !m_o.json)
             printOut(tr("saved %1 values and the RAM to %2").arg(board->values.size()).arg(path));
+        printResult({{QStringLiteral("file"), path},
+                     {QStringLiteral("values"), double(board->values.size())}});
         return kDone;
     }
     const std::vector<Difference> diffs = differences(*board, *m_wanted);
@@ -219,10 +203,13 @@ int Tool::snapshot()
                              .arg(path, refusals.outside.first(),
                                   more > 0
                                       ? tr(" (and %1 more outside the editor's ranges)").arg(more)
-                                      : QString()));
+                                      : QString()),
+                         {{QStringLiteral("differences"), json}});
         }
-        return error(kBoardSaidNo, tr("%1; nothing was written; --force writes it anyway")
-                                       .arg(refusals.moves.join(tr("; "))));
+        return error(kBoardSaidNo,
+                     tr("%1; nothing was written; --force writes it anyway")
+                         .arg(refusals.moves.join(tr("; "))),
+                     {{QStringLiteral("differences"), json}});
     };
     const bool refused = restore && !m_o.force && !refusals.empty();
     if (restore && !m_o.dryRun) {
@@ -230,108 +217,31 @@ int Tool::snapshot()
             return refuse();
         const QString failure = transfer.restore(diffs, *m_wanted, report);
         if (!failure.isEmpty()) {
-            if (m_o.json)
-                printJson(json);
-            return error(kBoardSaidNo, failure);
+            return error(kBoardSaidNo, failure, {{QStringLiteral("differences"), json}});
         }
     } else {
         for (const Difference &d : diffs)
             report(d);
     }
-    if (m_o.json)
-        printJson(json);
-    return refused ? refuse() : kDone;
+    if (refused)
+        return refuse();
+    // As diff(1): a board that differs from the file is told by the exit status too.
+    const int code = m_sub == QLatin1String("diff") && !diffs.empty() ? kBoardSaidNo : kDone;
+    printResult({{QStringLiteral("differences"), json}}, code);
+    return code;
 }
 
 int Tool::record()
 {
     const QString path = m_o.words[1];
-    QFile file;
-    const bool toStdout = path == QLatin1String("-");
-    // The standard output by its descriptor: the C library's buffer would hold lines back.
-    const QString refused =
-        toStdout ? (file.open(STDOUT_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered)
-                        ? QString()
-                        : file.errorString())
-                 : openToRecord(path, file);
-    if (!refused.isEmpty())
-        return error(kUsage, tr("could not create %1: %2").arg(path, refused));
-
-    const std::unique_ptr<CsvOutput> recording = m_client->record(file, m_columns);
-    if (!recording)
-        return error(kBoardSaidNo, m_client->lost()
-                                       ? m_client->lostReason()
-                                       : tr("the Eval310 window refused the recording"));
-    CsvOutput &recorder = *recording;
-    if (!recorder.flush())
-        return error(kUsage, tr("could not write %1: %2").arg(path, recorder.errorString()));
-    QEventLoop loop;
-    int code = kDone;
-    QString stoppedBy;
-    const bool tty = ::isatty(STDERR_FILENO) != 0;
-    quint64 printed = ~quint64{0};
-    auto progress = [&](bool last) {
-        // A log has the last figures once.
-        if (m_o.quiet || (last && !tty && printed == recorder.lines()))
-            return;
-        printed = recorder.lines();
-        const double s = recorder.seconds();
-        std::fprintf(stderr, "%srecording: %.0f s, %.1f lines/s, %llu lines, %.1f KiB%s",
-                     tty ? "\r" : "", s, s > 0 ? double(recorder.lines()) / s : 0.0,
-                     static_cast<unsigned long long>(recorder.lines()),
-                     double(recorder.bytesWritten()) / 1024.0, tty && !last ? "" : "\n");
-        std::fflush(stderr);
-    };
-    QTimer everySecond;
-    int ticks = 0;
-    QObject::connect(&everySecond, &QTimer::timeout, &loop, [&] {
-        if (!recorder.flush()) {
-            code = error(kUsage, tr("could not write %1: %2").arg(path, recorder.errorString()));
-            loop.quit();
-            return;
-        }
-        // Every second on a terminal; now and then in a log.
-        if (tty || ++ticks % 10 == 0)
-            progress(false);
-    });
-    everySecond.start(1000);
-    QObject::connect(m_client.get(), &BoardClient::deviceLost, &loop, [&](const QString &reason) {
-        stoppedBy = tr("the port %1 was lost (%2)").arg(m_client->device(), reason);
-        code = kBoardSaidNo;
-        loop.quit();
-    });
-    if (m_o.duration >= 0)
-        QTimer::singleShot(qint64(m_o.duration * 1000), &loop, &QEventLoop::quit);
-    // Ctrl+C and SIGTERM end the recording with its file whole; once it has ended they act as
-    // ever.
-    std::unique_ptr<QSocketNotifier> interrupted;
-    struct sigaction sa
-    {};
-    sa.sa_handler = onSignal;
-    if (::pipe(g_signalPipe) == 0) {
-        interrupted = std::make_unique<QSocketNotifier>(g_signalPipe[0], QSocketNotifier::Read);
-        QObject::connect(interrupted.get(), &QSocketNotifier::activated, &loop, &QEventLoop::quit);
-        ::sigaction(SIGINT, &sa, nullptr);
-        ::sigaction(SIGTERM, &sa, nullptr);
+    if (const int code = startRecording(path, m_columns); code != kDone)
+        return code;
+    // A script goes on beside it; on its own the command lasts as long as the recording.
+    if (m_session.script()) {
+        printResult({{QStringLiteral("file"), path}, {QStringLiteral("recording"), true}});
+        return kDone;
     }
-    loop.exec();
-    ::signal(SIGINT, SIG_DFL);
-    ::signal(SIGTERM, SIG_DFL);
-    everySecond.stop();
-    const quint64 unanswered = m_client->unansweredPolls();
-    if (!recorder.flush() && code == kDone)
-        code = error(kUsage, tr("could not write %1: %2").arg(path, recorder.errorString()));
-    file.close();
-    progress(true);
-    if (!stoppedBy.isEmpty())
-        return error(code, stoppedBy + tr("; %1 keeps the %2 lines recorded")
-                                           .arg(toStdout ? tr("the output") : path)
-                                           .arg(recorder.lines()));
-    if (code == kDone && unanswered > 0)
-        return error(
-            kBoardSaidNo,
-            tr("the board left %1 poll requests unanswered during the recording").arg(unanswered));
-    return code;
+    return m_session.endRecordings(ToolSession::Until::AllOver);
 }
 
 } // namespace kvx::cli

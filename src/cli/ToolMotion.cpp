@@ -1,12 +1,17 @@
-// kvx310 go and stop: the main window's sequences, with what the command line gives in place
-// of its fields and what it lacks read from the board.
+// kvx310 go, stop and wait: the main window's Go, with what the command line gives in place of
+// its fields and what it lacks read from the board; a stop that keeps the position counter,
+// and the window's Stop under a name that says what it does; waits on a condition at the poll
+// cycle's pace.
 
 #include "chip/AccelScaling.h"
 #include "chip/ValueFormat.h"
 #include "cli/Tool.h"
 #include "session/MotionCommands.h"
 
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QFileInfo>
+#include <QJsonArray>
 
 #include <algorithm>
 #include <tuple>
@@ -60,7 +65,47 @@ int Tool::checkGo()
                                      .arg(f.minimum)
                                      .arg(f.maximum));
     }
+    if (!m_o.record.isEmpty()) {
+        // The moving motor's values, as record --motor N records them.
+        QString why;
+        m_columns = *CsvRecorder::columns({}, m_o.motor, &why);
+        const QFileInfo file(m_o.record);
+        if (m_o.record != QLatin1String("-") && file.exists() && !file.isFile())
+            return error(kUsage,
+                         tr("could not record to %1: it is not a regular file").arg(m_o.record));
+        if (m_o.record == QLatin1String("-") && m_o.json)
+            return error(kUsage, tr("--record - writes CSV to the output, which --json keeps "
+                                    "for its objects; record to a file"));
+        // On its own, the command ends when the move does; HOLD has no end.
+        if (m_rampMode == int(RampMode::Hold) && !m_session.script())
+            return error(kUsage, tr("go --record records until the move ends, which HOLD never "
+                                    "does; record beside it in a script"));
+    }
     return kDone;
+}
+
+int Tool::checkWait()
+{
+    if (m_o.words.size() != 2)
+        return error(kUsage, tr("wait takes one condition: X_ACTUAL=5000, V_ACTUAL==0, "
+                                "A_ACTUAL>0, REFERENCE_SWITCH_1, X_REACHED_1=0 ..."));
+    QString why;
+    m_condition = parseCondition(m_o.words[1], &why);
+    if (!m_condition)
+        return error(kUsage, why);
+    const bool motorRegister = m_condition->item && !m_condition->item->common();
+    if (motorRegister && m_o.motor < 0)
+        return error(kUsage, tr("say whose %1 with --motor 1, 2 or 3").arg(m_condition->name()));
+    if (!motorRegister && m_o.motor >= 0)
+        return error(kUsage,
+                     tr("%1 is no motor's; wait takes no --motor for it").arg(m_condition->name()));
+    return kDone;
+}
+
+int Tool::startRecording(const QString &path, const std::vector<CsvRecorder::Column> &columns)
+{
+    return m_session.record(path, columns, m_command == QLatin1String("go") ? -1 : m_o.duration,
+                            m_o.quiet);
 }
 
 int Tool::go()
@@ -68,7 +113,12 @@ int Tool::go()
     const int m = m_o.motor;
     const bool positioning = m_rampMode <= int(RampMode::SoftMode);
     const bool velocity = m_rampMode == int(RampMode::Velocity);
-    const auto pause = m_client->pausePolling();
+    // From the cycle before its first write: the recording holds where the move starts.
+    if (!m_o.record.isEmpty()) {
+        if (const int code = startRecording(m_o.record, m_columns); code != kDone)
+            return code;
+    }
+    std::unique_ptr<PollPause> pause = m_client->pausePolling();
     GoParameters p;
     p.mode = m_rampMode;
     p.xTarget = p.vTarget = p.vActual = int(*m_o.target);
@@ -113,34 +163,31 @@ int Tool::go()
     const QString stopped = goMotor(m_client->requests(), m, p, [](int) { return true; });
     if (!stopped.isEmpty())
         return error(kBoardSaidNo, tr("motor %1 was not started: %2").arg(m + 1).arg(stopped));
+    pause.reset();
+    QJsonObject result{{QStringLiteral("motor"), m + 1},
+                       {QStringLiteral("mode"), m_o.mode},
+                       {QStringLiteral("target"), double(*m_o.target)}};
     if (!m_o.quiet && !m_o.json)
         printOut(
             tr("motor %1 started in %2 mode towards %3").arg(m + 1).arg(m_o.mode).arg(*m_o.target));
-    if (!m_o.wait || m_rampMode == int(RampMode::Hold))
-        return kDone;
-    // Waits on the register that shows arrival: the position, or the velocity.
-    const RegisterDef &actual = motorRegister(positioning ? motor::XActual : motor::VActual);
-    QElapsedTimer clock;
-    clock.start();
-    std::int64_t now = 0;
-    while (true) {
-        const std::optional<std::uint32_t> d = m_client->read(readAddress(actual, m));
-        if (!d)
-            return error(kBoardSaidNo, unanswered(actual, m, tr("read")));
-        now = readValue(*d, actual.valueClass);
-        if (now == *m_o.target)
-            break;
-        if (clock.elapsed() > qint64(m_o.timeout * 1000))
-            return error(kBoardSaidNo, tr("motor %1 did not reach %2 within %3 s (%4 is %5)")
-                                           .arg(m + 1)
-                                           .arg(*m_o.target)
-                                           .arg(m_o.timeout)
-                                           .arg(nameOf(actual.name))
-                                           .arg(now));
-        m_client->pause(10);
+    // A recording of the move alone ends with it.
+    const bool untilArrival = m_o.wait || (!m_o.record.isEmpty() && !m_session.script());
+    if (untilArrival && m_rampMode != int(RampMode::Hold)) {
+        // Arrival shows in the position, or in the velocity.
+        Condition arrived;
+        arrived.item = Item{&motorRegister(positioning ? motor::XActual : motor::VActual), 0,
+                            positioning ? QStringLiteral("X_ACTUAL") : QStringLiteral("V_ACTUAL")};
+        arrived.value = *m_o.target;
+        arrived.text = QStringLiteral("%1=%2").arg(arrived.item->name).arg(*m_o.target);
+        QJsonObject reached;
+        if (const int code = waitFor(arrived, m_o.timeout, &reached); code != kDone)
+            return code;
+        result.insert(QStringLiteral("reached"), reached.value(QLatin1String("value")));
+        result.insert(QStringLiteral("seconds"), reached.value(QLatin1String("seconds")));
+        if (!m_o.quiet && !m_o.json)
+            printOut(tr("motor %1 reached %2").arg(m + 1).arg(*m_o.target));
     }
-    if (!m_o.quiet && !m_o.json)
-        printOut(tr("motor %1 reached %2").arg(m + 1).arg(now));
+    printResult(result);
     return kDone;
 }
 
@@ -148,26 +195,102 @@ int Tool::stop()
 {
     const auto pause = m_client->pausePolling();
     QStringList failures;
+    QJsonArray stopped;
     for (int m : motors()) {
-        // X_ACTUAL takes the target position, as the main window's Stop writes it. Unread,
-        // the velocities are still set to 0: any write slows the motor.
-        const RegisterDef &target = motorRegister(motor::XTarget);
-        const std::optional<std::uint32_t> d = registerData(target, m);
-        QString why;
-        if (d) {
-            why = stopMotor(m_client->requests(), m, int(readValue(*d, target.valueClass)));
-        } else {
-            why = tr("the board did not answer the read of X_TARGET");
-            (void)m_client->write(motorWriteAddress(m, motor::VTarget), 0);
-            (void)m_client->write(motorWriteAddress(m, motor::VActual), 0);
-        }
-        if (!why.isEmpty())
+        int position = 0;
+        const QString why = m_o.xActualToTarget ? stopAtTarget(m, &position)
+                                                : haltMotor(m_client->requests(), m, &position);
+        if (!why.isEmpty()) {
             failures << tr("motor %1 may not have stopped: %2").arg(m + 1).arg(why);
-        else if (!m_o.quiet && !m_o.json)
-            printOut(tr("motor %1 stopped").arg(m + 1));
+            continue;
+        }
+        stopped.append(
+            QJsonObject{{QStringLiteral("motor"), m + 1}, {QStringLiteral("x_actual"), position}});
+        if (!m_o.quiet && !m_o.json)
+            printOut((m_o.xActualToTarget ? tr("motor %1 stopped; X_ACTUAL set to its target %2")
+                                          : tr("motor %1 stopped at %2"))
+                         .arg(m + 1)
+                         .arg(position));
     }
     if (!failures.isEmpty())
         return error(kBoardSaidNo, failures.join(QStringLiteral("; ")));
+    printResult({{QStringLiteral("stopped"), stopped}});
+    return kDone;
+}
+
+QString Tool::stopAtTarget(int m, int *position)
+{
+    // X_ACTUAL takes the target position, as the main window's Stop writes it. Unread, the
+    // velocities are still set to 0: any write slows the motor.
+    const RegisterDef &target = motorRegister(motor::XTarget);
+    const std::optional<std::uint32_t> d = registerData(target, m);
+    if (!d) {
+        (void)m_client->write(motorWriteAddress(m, motor::VTarget), 0);
+        (void)m_client->write(motorWriteAddress(m, motor::VActual), 0);
+        return tr("the board did not answer the read of X_TARGET");
+    }
+    *position = int(readValue(*d, target.valueClass));
+    return stopMotor(m_client->requests(), m, *position);
+}
+
+int Tool::wait()
+{
+    QJsonObject result;
+    if (const int code = waitFor(*m_condition, m_o.timeout, &result); code != kDone)
+        return code;
+    if (m_o.json)
+        printResult(result);
+    else if (m_o.quiet)
+        printOut(result.value(QLatin1String("text")).toString());
+    else
+        printOut(tr("%1%2 = %3 after %4 s")
+                     .arg(motorLabel(m_o.motor), m_condition->name(),
+                          result.value(QLatin1String("text")).toString())
+                     .arg(result.value(QLatin1String("seconds")).toDouble(), 0, 'f', 3));
+    return kDone;
+}
+
+int Tool::waitFor(const Condition &c, double timeout, QJsonObject *result)
+{
+    const int m = std::max(m_o.motor, 0);
+    const bool motorRegister = c.item && !c.item->common();
+    const std::uint8_t address = c.address(m);
+    QElapsedTimer waited;
+    waited.start();
+    QDeadlineTimer deadline(qint64(timeout * 1000), Qt::PreciseTimer);
+    // A first look at once: what holds already is not waited for.
+    std::optional<Reply> r;
+    {
+        const auto pause = m_client->pausePolling();
+        r = m_client->readReply(address);
+    }
+    std::optional<Reply> last = r;
+    while (!(r && c.holds(*r))) {
+        if (m_session.interrupted())
+            return error(kBoardSaidNo, tr("interrupted while waiting for %1").arg(c.text));
+        if (m_client->lost())
+            return error(kBoardSaidNo,
+                         tr("the port %1 was lost (%2) while waiting for %3")
+                             .arg(m_client->device(), m_client->lostReason(), c.text));
+        if (deadline.hasExpired()) {
+            const QString seen = last ? tr("%1%2 is %3")
+                                            .arg(motorRegister ? motorLabel(m) : QString(),
+                                                 c.name(), c.observedText(*last))
+                                      : tr("the board did not answer");
+            return error(kBoardSaidNo, tr("%1%2 did not hold within %3 s (%4)")
+                                           .arg(motorRegister ? motorLabel(m) : QString(), c.text)
+                                           .arg(timeout)
+                                           .arg(seen));
+        }
+        r = m_client->nextCycleRead(address, deadline);
+        if (r)
+            last = r;
+    }
+    *result = valueObject(c.name(), c.item ? nameOf(c.item->reg->name) : QStringLiteral("STATUS"),
+                          motorRegister ? m : -1, c.observed(*r), c.observedText(*r),
+                          c.item ? r->data.value() : r->status, r->status);
+    result->insert(QStringLiteral("condition"), c.text);
+    result->insert(QStringLiteral("seconds"), double(waited.nsecsElapsed()) / 1e9);
     return kDone;
 }
 

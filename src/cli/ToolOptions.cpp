@@ -50,11 +50,14 @@ std::optional<ToolOptions> parseToolOptions(const QStringList &arguments, QStrin
     const QCommandLineOption vmax(QStringLiteral("vmax"), {}, QStringLiteral("V"));
     const QCommandLineOption amax(QStringLiteral("amax"), {}, QStringLiteral("A"));
     const QCommandLineOption rows(QStringLiteral("rows"), {}, QStringLiteral("NAMES"));
+    const QCommandLineOption stop(QStringLiteral("stop"));
+    const QCommandLineOption toTarget(QStringLiteral("x-actual-to-target"));
+    const QCommandLineOption record(QStringLiteral("record"), {}, QStringLiteral("FILE"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption version(QStringLiteral("version"));
-    p.addOptions({port,   json,  quiet,   motor,    all,     verify,  wait,   force,
-                  dryRun, write, timeout, duration, sigma,   mode,    target, vmin,
-                  vmax,   amax,  rows,    help,     version, noAttach});
+    p.addOptions({port,  json,    quiet,    motor,    all,  verify,   wait,  force, dryRun,
+                  write, timeout, duration, sigma,    mode, target,   vmin,  vmax,  amax,
+                  rows,  help,    version,  noAttach, stop, toTarget, record});
     if (!p.parse(arguments)) {
         *error = p.errorText();
         return std::nullopt;
@@ -62,9 +65,9 @@ std::optional<ToolOptions> parseToolOptions(const QStringList &arguments, QStrin
     ToolOptions o;
     o.words = p.positionalArguments();
     for (const QCommandLineOption *option :
-         {&port,   &json,  &quiet,   &motor,    &all,     &verify,  &wait,   &force,
-          &dryRun, &write, &timeout, &duration, &sigma,   &mode,    &target, &vmin,
-          &vmax,   &amax,  &rows,    &help,     &version, &noAttach}) {
+         {&port,  &json,    &quiet,    &motor,    &all,  &verify,   &wait,  &force, &dryRun,
+          &write, &timeout, &duration, &sigma,    &mode, &target,   &vmin,  &vmax,  &amax,
+          &rows,  &help,    &version,  &noAttach, &stop, &toTarget, &record}) {
         if (p.isSet(*option))
             o.given << option->names().last();
     }
@@ -83,6 +86,13 @@ std::optional<ToolOptions> parseToolOptions(const QStringList &arguments, QStrin
     o.force = p.isSet(force);
     o.dryRun = p.isSet(dryRun);
     o.write = p.isSet(write);
+    o.stop = p.isSet(stop);
+    o.xActualToTarget = p.isSet(toTarget);
+    o.record = p.value(record);
+    if (p.isSet(record) && o.record.isEmpty()) {
+        *error = tr("--record takes a file name");
+        return std::nullopt;
+    }
     o.help = p.isSet(help);
     o.version = p.isSet(version);
     if (p.isSet(motor)) {
@@ -140,15 +150,17 @@ USAGE
 
 COMMANDS
   info
-      Detects the board and tells its variant, its identification and how fast the
-      line polls it.
+      Detects the board and tells its variant, its identification (none for the
+      plain board) and how fast the line polls it.
   read NAME... [--motor N]
   read --all [--motor N]
       Reads registers and fields as the windows show them: signed where the field
       is, RAMP_MODE by name, flag sets as bits. NAME is a register (X_ACTUAL), a
       field (P_MUL, RAMP_MODE), REGISTER.FIELD (REF_CONF.RAMP_MODE) or a register
       of several fields by its whole name (REFERENCE_SWITCHES). Motor registers
-      are read for every motor unless --motor says which.
+      are read for every motor unless --motor says which. STATUS is the status
+      byte of a reply; its bits are X_REACHED_1..3 ("X_ACTUALn = X_TARGETn"),
+      REFERENCE_SWITCH_1..3, COVER_WAITING and INTERRUPT.
   write NAME=VALUE... [--motor N | --all] [--verify]
       Writes values, each checked against its range first: nothing is written
       when one is out of range. A field is written into its register as the
@@ -156,14 +168,25 @@ COMMANDS
       answer did not come may have reached the board: the error says which.
   go --motor N [--mode RAMP|SOFTMODE|VELOCITY|HOLD] --target T
      [--vmin V] [--vmax V] [--amax A] [--wait] [--timeout S] [--force]
+     [--record FILE]
       Starts a motor as the main window's Go does. T is the target position
       (RAMP, SOFTMODE), the target velocity (VELOCITY) or the velocity (HOLD).
       V_MIN, V_MAX and A_MAX not given are taken from the board. --force goes on
       with an A_MAX below what the dividers allow. In VELOCITY mode V_MAX is the
       target's size and V_MIN is not used; HOLD uses neither, nor A_MAX. --wait
       returns once the target is reached, or fails after --timeout seconds (60).
-  stop [--motor N | --all]
-      Stops one motor, or all of them, as the main window's Stop does.
+      --record records the motor from the cycle before the move: until the move
+      ends, or in a script beside the lines that follow.
+  wait CONDITION [--motor N] [--timeout S]
+      Waits until X_ACTUAL=5000, V_ACTUAL==0, A_ACTUAL>0 (<, >=, <=, != too; a
+      register or field, --motor for a motor's), or until a status bit is set
+      (REFERENCE_SWITCH_1; =0 for clear; STATUS=0x15 for the whole byte). It
+      looks once, then once a poll cycle; it fails after --timeout seconds (60).
+  stop [--motor N | --all] [--x-actual-to-target]
+      Stops one motor, or all of them, where it stands and keeps X_ACTUAL: HOLD
+      mode, V_ACTUAL and V_TARGET 0, X_TARGET := X_ACTUAL, the ramp mode back.
+      --x-actual-to-target stops as the main window's Stop does: X_ACTUAL :=
+      X_TARGET, then the velocities 0.
   ram read [FILE]
   ram write FILE
   ram shape --sigma S [--write]
@@ -183,9 +206,14 @@ COMMANDS
   record FILE.csv [--duration S] [--rows NAMES] [--motor N]
       Records the poll cycle's live values, one line per cycle: time in seconds,
       status byte, then X_ACTUAL, V_TARGET, V_ACTUAL and A_ACTUAL of each motor
-      (--rows X_ACTUAL,V_ACTUAL for fewer). Runs until the duration ends or
-      Ctrl+C; the file is written out every second, in whole lines. FILE "-" is
-      the standard output; a device, a pipe or a folder is refused.
+      (--rows X_ACTUAL,V_ACTUAL for fewer), the status bits by name and the
+      wall clock. Runs until the duration ends or Ctrl+C; the file is written
+      out every second, in whole lines. FILE "-" is the standard output, a line
+      at a time; a device, a pipe or a folder is refused. In a script it runs
+      beside the lines that follow, until record --stop or the script's end.
+  script FILE
+      Runs the commands of FILE (- for the standard input), one a line, on one
+      session: each line is checked first, and the first that fails ends it.
 
 OPTIONS
   --port PORT  COM1..COM9 (as the settings file's [Ports] maps them), a device
@@ -195,13 +223,15 @@ OPTIONS
                it and show in its traffic view.
   --no-attach  Open the port even when a window holds it (a simulated board
                of its own; a device a window holds is refused).
-  --json       Machine-readable output.
+  --json       One JSON object per command, on one line, with "command" and
+               "exit"; errors too, on the standard error.
   --quiet, -q  Values only, no progress.
   --help, -h   This text.   --version   The version.
   Any other option is refused by a command that does not take it.
 
 EXIT STATUS
-  0 done; 1 the board did not answer or said no, or the port was lost;
+  0 done; 1 the board did not answer or said no, a wait timed out, a snapshot
+  differs (diff), or the port was lost;
   2 the command line is wrong (an option the command does not take among it),
   or a file cannot be read or written; 3 the port could not be opened.
   Every error is one line on the standard error.
@@ -211,7 +241,8 @@ EXAMPLE
   kvx310-sim --link "$board" &
   kvx310 --port "$board" info
   kvx310 --port "$board" write --motor 1 V_MAX=200 A_MAX=100
-  kvx310 --port "$board" go --motor 1 --target 5000 --wait
+  kvx310 --port "$board" go --motor 1 --target 5000 --record move.csv
+  kvx310 --port "$board" wait X_REACHED_1
   kvx310 --port "$board" --quiet read X_ACTUAL --motor 1
 )");
 }

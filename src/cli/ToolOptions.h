@@ -34,8 +34,11 @@ struct ToolOptions
     bool force = false;
     bool dryRun = false;
     bool write = false;
-    double timeout = 60;  // seconds, for --wait
-    double duration = -1; // seconds, for record; -1 until stopped
+    bool stop = false;            // record --stop
+    bool xActualToTarget = false; // stop as the main window's Stop
+    QString record;               // go --record FILE
+    double timeout = 60;          // seconds, for go --wait and wait
+    double duration = -1;         // seconds, for record; -1 until stopped
     std::optional<double> sigma;
     QString mode = QStringLiteral("RAMP");
     std::optional<long long> target, vMin, vMax, aMax;

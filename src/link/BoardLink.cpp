@@ -144,7 +144,7 @@ bool BoardLink::SendDatagram(const Datagram &d, TrafficKind kind)
     return writeFrame(frame(d), kind);
 }
 
-bool BoardLink::writeFrame(const QByteArray &f, TrafficKind kind)
+bool BoardLink::writeFrame(const QByteArray &f, TrafficKind kind, TrafficOrigin origin)
 {
     if (m_comm->WriteBytes(f.constData(), int(f.size())) < 0) {
         // A port that has just been lost is reported as such by the window; a "Send error!"
@@ -153,7 +153,7 @@ bool BoardLink::writeFrame(const QByteArray &f, TrafficKind kind)
             emit sendError();
         return false;
     }
-    note(true, kind, f);
+    note(true, kind, f, DiscardReason::None, {}, origin);
     return true;
 }
 
@@ -177,6 +177,7 @@ bool BoardLink::startExchange(const Datagram &d, Exchange exchange, bool holdLin
     // The rest of a reply begun wakes the program once; the identification may come short.
     request.gather = !Detecting();
     const TrafficKind kind = exchange.kind;
+    const TrafficOrigin origin = exchange.origin;
     exchange.frame = f;
     m_exchanges.push_back(std::move(exchange));
     // The request's time is taken once its queue is empty and before it is written: a host
@@ -197,7 +198,7 @@ bool BoardLink::startExchange(const Datagram &d, Exchange exchange, bool holdLin
     if (!drained) {
         if (m_comm->Connected())
             emit sendError();
-    } else if (!writeFrame(f, kind)) {
+    } else if (!writeFrame(f, kind, origin)) {
         m_framer.cannotBeAnswered();
     }
     m_lastSendTick = now();
@@ -239,6 +240,7 @@ std::optional<Reply> BoardLink::DirectRequest(const Datagram &d)
     // rather than waiting out the watchdog once more for each request.
     if (lineLost() && !LinkIdle())
         return std::nullopt;
+    const TrafficOrigin origin = std::exchange(m_nextOrigin, TrafficOrigin::Own);
     const quint64 giveUps = m_giveUps;
     // The line given up while this waited for it: one that never fell quiet. A watchdog that
     // gave up another command's request is that command's business; this one still goes out
@@ -257,6 +259,7 @@ std::optional<Reply> BoardLink::DirectRequest(const Datagram &d)
         Exchange exchange;
         exchange.kind = TrafficKind::Direct;
         exchange.request = &request;
+        exchange.origin = origin;
         if (startExchange(d, std::move(exchange), request.waitForTrust))
             break;
     }
@@ -282,6 +285,7 @@ BoardLink::Batch BoardLink::directRequests(std::span<const Datagram> datagrams,
                                            bool showsReplies)
 {
     Batch batch;
+    const TrafficOrigin origin = std::exchange(m_nextOrigin, TrafficOrigin::Own);
     // As for a single command: after the port closed or the line was given up, nothing more.
     if (m_pollingEnabled || !m_comm->Connected() || (lineLost() && !LinkIdle()))
         return {{}, datagrams.empty() ? -1 : 0, 0};
@@ -317,6 +321,7 @@ BoardLink::Batch BoardLink::directRequests(std::span<const Datagram> datagrams,
         Exchange exchange;
         exchange.kind = TrafficKind::Direct;
         exchange.request = &requests[sent];
+        exchange.origin = origin;
         if (startExchange(datagrams[sent], std::move(exchange), false)) {
             m_awaitingDirectReply = true;
             ++sent;
@@ -531,7 +536,7 @@ void BoardLink::handle(const ReplyFramer::Event &event)
                  x.identification                ? TrafficKind::Identification
                  : x.kind == TrafficKind::Direct ? TrafficKind::Direct
                                                  : TrafficKind::Poll,
-                 x.bytes, DiscardReason::None, x.frame);
+                 x.bytes, DiscardReason::None, x.frame, x.origin);
             if (x.kind == TrafficKind::Direct) {
                 m_awaitingDirectReply = false;
                 // A write's reply is not used: the command goes on at once, and what becomes
@@ -572,7 +577,8 @@ void BoardLink::handle(const ReplyFramer::Event &event)
             emit pollCycleStart();
         if (x.taken) {
             ++m_counters.untrustedReplies;
-            note(false, TrafficKind::Discarded, x.bytes, DiscardReason::Untrusted, x.frame);
+            note(false, TrafficKind::Discarded, x.bytes, DiscardReason::Untrusted, x.frame,
+                 x.origin);
             countChanged();
         }
         finish(x.request, false);
@@ -738,9 +744,9 @@ void BoardLink::purgeInput()
 }
 
 void BoardLink::note(bool sent, TrafficKind kind, const QByteArray &bytes, DiscardReason reason,
-                     const QByteArray &request)
+                     const QByteArray &request, TrafficOrigin origin)
 {
-    emit traffic(LinkTraffic{sent, kind, bytes, now(), reason, fineNow(), 0, request});
+    emit traffic(LinkTraffic{sent, kind, bytes, now(), reason, fineNow(), 0, request, origin});
 }
 
 } // namespace kvx

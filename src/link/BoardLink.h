@@ -47,6 +47,15 @@ enum class TrafficKind
     Purged,         // received bytes thrown away unread when the queues were purged
 };
 
+// Who asked for a direct request: the program that holds the link, or a command-line tool
+// attached to it, whose waits read as often as the poll cycle does.
+enum class TrafficOrigin : std::uint8_t
+{
+    Own,
+    Tool,
+    ToolWait,
+};
+
 struct LinkTraffic
 {
     bool sent = true; // written to the port; false: received
@@ -57,6 +66,7 @@ struct LinkTraffic
     std::int64_t micros = 0; // the link's fine clock
     int purged = 0;          // Purged: how many bytes (they are not read, so not known)
     QByteArray request;      // a reply's (taken or untrusted): the request frame it answers
+    TrafficOrigin origin = TrafficOrigin::Own; // a direct request's, and its reply's
 };
 
 // What the link has thrown away since the port was opened.
@@ -176,6 +186,9 @@ public:
     Batch directRequests(std::span<const Datagram> datagrams,
                          const std::function<void(int done)> &progress = {},
                          bool showsReplies = false) override;
+    // Whose the requests of the next DirectRequest or directRequests are; that call takes it
+    // over at once, so that a command run within its wait is the program's own again.
+    void setNextOrigin(TrafficOrigin origin) { m_nextOrigin = origin; }
 
     // Right after the port opened: sends the probe and starts detection.
     void StartDetection();
@@ -226,7 +239,8 @@ private:
         bool identification = false; // sent while detecting: 10 bytes expected
         Request *request = nullptr;  // a direct request that waits for this exchange
         bool taken = false;
-        QByteArray frame;        // the request as written, for the traffic view
+        QByteArray frame; // the request as written, for the traffic view
+        TrafficOrigin origin = TrafficOrigin::Own;
         std::int64_t sentAt = 0; // fine clock, when the request went out
         QByteArray bytes;
         Reply reply;
@@ -244,7 +258,8 @@ private:
     // the port closed first.
     bool waitFor(const std::function<bool()> &done);
     // Writes a frame whose queue has been waited for; false, with sendError, when it failed.
-    bool writeFrame(const QByteArray &frame, TrafficKind kind);
+    bool writeFrame(const QByteArray &frame, TrafficKind kind,
+                    TrafficOrigin origin = TrafficOrigin::Own);
     [[nodiscard]] bool lineLost() const
     {
         return m_line == Line::Lost || m_line == Line::LostQuiet;
@@ -270,7 +285,8 @@ private:
     // Purges the receive queue, telling the traffic view how many bytes went unread.
     void purgeInput();
     void note(bool sent, TrafficKind kind, const QByteArray &bytes,
-              DiscardReason reason = DiscardReason::None, const QByteArray &request = {});
+              DiscardReason reason = DiscardReason::None, const QByteArray &request = {},
+              TrafficOrigin origin = TrafficOrigin::Own);
     void countChanged() { emit countersChanged(m_counters); }
 
     ByteTransport *m_comm;
@@ -283,6 +299,7 @@ private:
     std::deque<Exchange> m_exchanges;        // sent and not yet resolved, oldest first
     int m_nextId = 0;
     std::int64_t m_replySentAt = 0;
+    TrafficOrigin m_nextOrigin = TrafficOrigin::Own;
 
     // The design's own link state; the rest is the variant and the line's state below.
     bool m_pollingEnabled = true;

@@ -157,6 +157,11 @@ QString kindText(const TrafficEvent &e)
     case TrafficKind::Poll:
         return e.sent ? QStringLiteral("poll") : QStringLiteral("reply");
     case TrafficKind::Direct:
+        // An attached kvx310's requests are told from the window's own.
+        if (e.origin == TrafficOrigin::ToolWait)
+            return e.sent ? QStringLiteral("kvx310 wait") : QStringLiteral("kvx310 reply");
+        if (e.origin == TrafficOrigin::Tool)
+            return e.sent ? QStringLiteral("kvx310 request") : QStringLiteral("kvx310 reply");
         return e.sent ? QStringLiteral("direct request") : QStringLiteral("reply");
     case TrafficKind::Identification:
         return QStringLiteral("identification");
@@ -245,7 +250,7 @@ TrafficRow describeTraffic(const TrafficEvent &e)
     row.direction = e.sent ? QStringLiteral("out") : QStringLiteral("in");
     row.kind = kindText(e);
     row.bytes = QString::fromLatin1(e.bytes.toHex(' ').toUpper());
-    row.poll = e.kind == TrafficKind::Poll;
+    row.poll = e.kind == TrafficKind::Poll || e.origin == TrafficOrigin::ToolWait;
     switch (e.kind) {
     case TrafficKind::Probe:
         row.meaning = QStringLiteral("resynchronisation: %1 bytes").arg(e.bytes.size());

@@ -18,11 +18,11 @@ struct TrafficRow
 {
     QString time;      // milliseconds since the port was opened, 0.1 ms resolution
     QString direction; // "out" or "in"
-    QString kind;      // "poll", "direct request", "reply", "unanswered", ...
+    QString kind;      // "poll", "direct request", "kvx310 request", "reply", "unanswered", ...
     QString bytes;     // upper-case hexadecimal, a blank between bytes
     QString meaning;
     int motor = kNoMotor;
-    bool poll = false; // a poll request or its reply
+    bool poll = false; // a poll request or its reply, or an attached kvx310's wait read
 };
 
 [[nodiscard]] TrafficRow describeTraffic(const TrafficEvent &e);

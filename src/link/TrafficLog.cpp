@@ -47,6 +47,7 @@ void TrafficLog::append(const LinkTraffic &t)
     slot.kind = t.kind;
     slot.reason = t.reason;
     slot.sent = t.sent;
+    slot.origin = t.origin;
     const QByteArray request = t.request.left(qsizetype(slot.request.size()));
     slot.requestLength = std::int8_t(request.size());
     std::copy(request.begin(), request.end(), slot.request.begin());
@@ -82,6 +83,7 @@ TrafficEvent TrafficLog::at(std::size_t i) const
     e.kind = slot.kind;
     e.reason = slot.reason;
     e.purged = slot.purged;
+    e.origin = slot.origin;
     e.request = QByteArray(slot.request.data(), slot.requestLength);
     e.bytes = bytesOf(slot);
     return e;

@@ -27,6 +27,7 @@ struct TrafficEvent
     // For a reply (taken, or whole but untrusted): the frame of the request it answers.
     QByteArray request;
     QByteArray bytes;
+    TrafficOrigin origin = TrafficOrigin::Own;
 };
 
 class TrafficLog
@@ -58,6 +59,7 @@ private:
         TrafficKind kind = TrafficKind::Poll;
         DiscardReason reason = DiscardReason::None;
         bool sent = true;
+        TrafficOrigin origin = TrafficOrigin::Own;
         std::int8_t length = 0; // -1: in m_long
         std::int8_t requestLength = 0;
         std::array<char, kShort> bytes{};

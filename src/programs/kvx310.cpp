@@ -1,8 +1,8 @@
 // kvx310: the KVX310 evaluation board from the command line, on the same board session as
 // the program's windows. `kvx310 --help` tells the commands.
 
-#include "chip/ValueFormat.h"
 #include "cli/Commands.h"
+#include "cli/Output.h"
 #include "cli/ToolOptions.h"
 
 #ifdef KVX_SIMULATED_PORTS
@@ -23,10 +23,12 @@ int main(int argc, char **argv)
     const std::optional<kvx::cli::ToolOptions> options =
         kvx::cli::parseToolOptions(QCoreApplication::arguments(), &error);
     if (!options) {
-        // The parser quotes what it did not know as it was typed: one line all the same.
-        std::fprintf(stderr, "kvx310: %s; kvx310 --help tells the usage\n",
-                     qPrintable(kvx::controlsEscaped(error)));
-        return kvx::cli::kUsage;
+        // The parser quotes what it did not know as it was typed: one line all the same, and an
+        // object for a program that asked for them.
+        kvx::cli::setOutputMode(
+            {QCoreApplication::arguments().contains(QLatin1String("--json")), {}, 0});
+        return kvx::cli::error(kvx::cli::kUsage,
+                               error + QLatin1String("; kvx310 --help tells the usage"));
     }
     if (options->help) {
         std::fputs(qPrintable(kvx::cli::toolHelp()), stdout);

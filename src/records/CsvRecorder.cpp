@@ -1,11 +1,13 @@
 #include "records/CsvRecorder.h"
 
 #include "chip/RegisterMap.h"
+#include "records/RegisterNames.h"
 
 #include <QCoreApplication>
 #include <QFileDevice>
 
 #include <algorithm>
+#include <cmath>
 
 namespace kvx {
 
@@ -61,6 +63,10 @@ CsvOutput::CsvOutput(QIODevice &out, QObject *parent)
 void CsvOutput::add(const QByteArray &text)
 {
     m_pending += text;
+    m_taken += quint64(text.count('\n'));
+    // A failure is told by the next flush of the caller's, which finds the lines still kept.
+    if (m_eachLine)
+        (void)flush();
 }
 
 bool CsvOutput::flush()
@@ -112,10 +118,11 @@ CsvRecorder::CsvRecorder(BoardSession &session, QIODevice &out, std::vector<Colu
 bool CsvRecorder::start()
 {
     m_origin = m_session.link().fineNow();
+    m_startedAt = QDateTime::currentDateTime();
     QByteArray header = "time_s,status";
     for (const Column &c : m_columns)
         header += ',' + c.name.toLatin1();
-    add(header + '\n');
+    add(header + ",status_bits,clock\n");
     return flush();
 }
 
@@ -155,6 +162,10 @@ void CsvRecorder::endCycle()
         if (v)
             line += QByteArray::number(*v);
     }
+    line += ',' + statusBitsText(std::uint8_t(m_status)).toLatin1() + ',';
+    // Offset from UTC and all: the local time of a log in another zone lines up with it.
+    const QDateTime clock = m_startedAt.addMSecs(std::llround(t * 1000));
+    line += clock.toOffsetFromUtc(clock.offsetFromUtc()).toString(Qt::ISODateWithMs).toLatin1();
     line += '\n';
     add(line);
 }

@@ -1,14 +1,17 @@
 #pragma once
 
 // kvx310 record: the poll cycle's live values as CSV, one line per cycle: the time in seconds
-// since the recording started (of the cycle's first reply), the chip's status byte, then the
-// chosen values of each motor, signed. A value missed in a cycle keeps the one before, as the
-// graphic display keeps it. Lines are written out at least once a second, so that a crash or
-// an unplugged adapter loses at most the last second. User-interface thread.
+// since the recording started (when the cycle's first request went out), the chip's status
+// byte, then the chosen values of each motor, signed, and last the status bits by name and the
+// cycle's wall-clock time (ISO 8601 with the offset from UTC), so that a log can be lined up
+// with others. A value missed in a cycle keeps the one before, as the graphic display keeps
+// it. Lines are written out at least once a second, so that a crash or an unplugged adapter
+// loses at most the last second. User-interface thread.
 
 #include "session/BoardSession.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -32,8 +35,12 @@ public:
 
     // Writes the lines kept so far; false when the file could not take them.
     bool flush();
+    // Each line is written out as it comes (a pipe that a program reads line by line).
+    void setFlushEachLine(bool each) { m_eachLine = each; }
     // Lines of values in the file (whole, the header aside: every recording starts with it).
     [[nodiscard]] quint64 lines() const { return m_newlines > 0 ? m_newlines - 1 : 0; }
+    // Lines taken so far, the header among them, whether written out yet or not.
+    [[nodiscard]] quint64 linesTaken() const { return m_taken; }
     [[nodiscard]] qint64 bytesWritten() const { return m_written; }
     // Seconds since the recording started.
     [[nodiscard]] virtual double seconds() const = 0;
@@ -46,6 +53,8 @@ protected:
 private:
     QIODevice &m_out;
     QByteArray m_pending;
+    bool m_eachLine = false;
+    quint64 m_taken = 0;
     quint64 m_newlines = 0; // in the file
     qint64 m_written = 0;
     QString m_error;
@@ -84,6 +93,7 @@ private:
     std::vector<int> m_columnOfRow; // by poll-table row; -1 when not recorded
     std::vector<std::optional<qint64>> m_values;
     std::int64_t m_origin = 0;
+    QDateTime m_startedAt;                 // the wall clock at m_origin
     std::optional<std::int64_t> m_cycleAt; // fine clock of the cycle's first reply
     int m_status = 0;
     bool m_inStep = false; // a cycle has started since the recording did

@@ -1,5 +1,6 @@
 #include "records/RegisterNames.h"
 
+#include "chip/StatusBits.h"
 #include "chip/ValueFormat.h"
 
 #include <QCoreApplication>
@@ -284,6 +285,46 @@ std::uint32_t withValue(const Item &item, std::uint32_t data, std::int64_t v)
             keep |= f.mask();
     }
     return ((data & keep) & ~item.def().mask()) | packField(item.def(), v);
+}
+
+QString statusBitName(int bit)
+{
+    if (bit == kWholeStatus)
+        return QStringLiteral("STATUS");
+    // The three "X_ACTUALn = X_TARGETn" captions hold blanks and "=", which a condition or a
+    // shell would split.
+    if (bit == targetReachedBit(bit / 2) && bit < status::CoverWaiting)
+        return QStringLiteral("X_REACHED_%1").arg(bit / 2 + 1);
+    return text(kStatusBitNames[std::size_t(bit)]);
+}
+
+std::optional<int> statusBitNamed(const QString &name)
+{
+    QString n = name.trimmed();
+    n.remove(QLatin1Char(' '));
+    for (int bit = kWholeStatus; bit < int(kStatusBitNames.size()); ++bit) {
+        QString caption = bit < 0 ? QString() : text(kStatusBitNames[std::size_t(bit)]);
+        caption.remove(QLatin1Char(' '));
+        if (n.compare(statusBitName(bit), Qt::CaseInsensitive) == 0 ||
+            (!caption.isEmpty() && n.compare(caption, Qt::CaseInsensitive) == 0))
+            return bit;
+    }
+    return std::nullopt;
+}
+
+QString statusByteText(std::uint8_t status)
+{
+    return QStringLiteral("0x") + hexText(status, 2);
+}
+
+QString statusBitsText(std::uint8_t status)
+{
+    QStringList set;
+    for (int bit = 0; bit < int(kStatusBitNames.size()); ++bit) {
+        if ((status >> bit) & 1)
+            set << statusBitName(bit);
+    }
+    return set.join(QLatin1Char('|'));
 }
 
 QString nameOf(std::string_view name)

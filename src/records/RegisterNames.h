@@ -74,6 +74,17 @@ struct ValueRange
 // The register's data with `item` set to `v` (already range-checked).
 [[nodiscard]] std::uint32_t withValue(const Item &item, std::uint32_t data, std::int64_t v);
 
+// The status byte that leads every reply, by names a shell can type: the bits by the captions
+// of their lamps, but "X_ACTUAL1 = X_TARGET1" as X_REACHED_1 (the caption itself is taken too,
+// with or without its blanks), and STATUS for the whole byte (kWholeStatus).
+inline constexpr int kWholeStatus = -1;
+[[nodiscard]] std::optional<int> statusBitNamed(const QString &name);
+[[nodiscard]] QString statusBitName(int bit);
+// The byte as the tool shows it: "0x15".
+[[nodiscard]] QString statusByteText(std::uint8_t status);
+// The names of the bits set, joined by "|"; empty when none is.
+[[nodiscard]] QString statusBitsText(std::uint8_t status);
+
 // A name of the register map as text.
 [[nodiscard]] QString nameOf(std::string_view name);
 // "M1 " for motor 0, nothing for a common register (-1).

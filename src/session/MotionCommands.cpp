@@ -2,6 +2,7 @@
 
 #include "chip/AccelScaling.h"
 #include "chip/RegisterMap.h"
+#include "chip/ValueFormat.h"
 #include "link/BoardLink.h"
 
 #include <QCoreApplication>
@@ -148,6 +149,46 @@ QString stopMotor(RequestChannel &link, int m, int xTarget)
     if (unanswered.isEmpty())
         return {};
     return tr("The board did not answer the write of %1.").arg(unanswered.join(tr(", ")));
+}
+
+QString haltMotor(RequestChannel &link, int m, int *position)
+{
+    // The chip's ramp generator drives a positioning mode towards X_TARGET and a VELOCITY one
+    // towards V_TARGET; zero velocities alone would set it off again. In HOLD the motor runs
+    // at V_ACTUAL as written, unramped: switched to HOLD it keeps its speed for the one
+    // request until V_ACTUAL := 0 stops it dead. Standing, its X_ACTUAL is where it is: that
+    // becomes X_TARGET, so that its own mode, written back last, finds nothing to do.
+    const std::optional<Reply> refConf =
+        link.DirectRequest(Datagram{motorReadAddress(m, motor::RefConfRampMode), {}});
+    QStringList missing;
+    auto write = [&](const Datagram &d, int reg) {
+        if (!link.DirectRequest(d))
+            missing << registerName(reg);
+    };
+    auto rampMode = [&](std::uint8_t mode) {
+        return Datagram{motorWriteAddress(m, motor::RefConfRampMode),
+                        {refConf->data.high, refConf->data.mid,
+                         std::uint8_t((refConf->data.low & ~3u) | mode)}};
+    };
+    if (refConf)
+        write(rampMode(std::uint8_t(RampMode::Hold)), motor::RefConfRampMode);
+    write(Datagram{motorWriteAddress(m, motor::VActual), {}}, motor::VActual);
+    write(Datagram{motorWriteAddress(m, motor::VTarget), {}}, motor::VTarget);
+    if (!refConf)
+        return unanswered(motor::RefConfRampMode, tr("Only V_ACTUAL and V_TARGET were set to 0."));
+    const std::optional<Reply> x =
+        link.DirectRequest(Datagram{motorReadAddress(m, motor::XActual), {}});
+    if (!x) {
+        // The motor stands in HOLD: it is left so rather than sent to a stale target.
+        return tr("The board did not answer the read of X_ACTUAL; the motor was left in "
+                  "HOLD.");
+    }
+    *position = int(readValue(x->data.value(), motorRegister(motor::XActual).valueClass));
+    write(full24(motorWriteAddress(m, motor::XTarget), *position), motor::XTarget);
+    write(rampMode(refConf->data.low & 3u), motor::RefConfRampMode);
+    if (missing.isEmpty())
+        return {};
+    return tr("The board did not answer the write of %1.").arg(missing.join(tr(", ")));
 }
 
 } // namespace kvx

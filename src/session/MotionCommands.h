@@ -38,5 +38,9 @@ using ConfirmLowAcceleration = std::function<bool(int minimum)>;
 // X_ACTUAL := `xTarget` (a positioning mode stays put), V_TARGET := 0, V_ACTUAL := 0. Empty
 // when every write was answered; else which were not (each is tried all the same).
 [[nodiscard]] QString stopMotor(RequestChannel &link, int motor, int xTarget);
+// Stops the motor where it is and keeps its position counter: X_ACTUAL is read, never written.
+// `position` gets where it stands. Empty when every request was answered; else what was not
+// (the velocities are set to 0 all the same).
+[[nodiscard]] QString haltMotor(RequestChannel &link, int motor, int *position);
 
 } // namespace kvx

@@ -102,9 +102,13 @@ void PollScheduler::sendNextPoll()
     // cycle before has been shown; once a cycle, also when that request goes out again after
     // the watchdog gave it up.
     const bool startsCycle = m_pollRow == 1 && !m_cycleStarted;
-    if (m_link.pollRequest(Datagram{m_table.row(m_pollRow).address, {}}, m_pollRow, startsCycle))
+    const bool sent =
+        m_link.pollRequest(Datagram{m_table.row(m_pollRow).address, {}}, m_pollRow, startsCycle);
+    if (sent)
         m_cycleStarted = m_pollRow == 1;
     m_timerBusy = false;
+    if (sent && startsCycle)
+        emit cycleBegun();
 }
 
 void PollScheduler::showPollReply(int row, const Reply &reply)

@@ -71,6 +71,9 @@ signals:
     void pollReplyShown(int row, const kvx::Reply &reply);
     // A value for the trace recorder.
     void traceValue(kvx::TraceKind kind, qint64 value, int motor);
+    // The request that begins a cycle has gone out (its reply may be trusted much later, once
+    // the line has been quiet: behind a USB adapter, after dozens of replies).
+    void cycleBegun();
 
 private:
     void scheduleNextTick();

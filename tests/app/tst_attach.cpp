@@ -3,11 +3,13 @@
 // the user may connect, what clients may hold is bounded (their number, their questions, their
 // silence, the window's descriptors), the window tells the requests its board left unanswered,
 // a window that lets the port go ends what runs with its files whole and says so, unlike one
-// killed, and the register editor's load refuses what the editor would. What the tool refuses
+// killed, the traffic view names the tool's requests and hides a wait's reads with the polls,
+// and the register editor's load refuses what the editor would. What the tool refuses
 // on its own port is tst_kvx310's.
 
 #include "common/AppFixture.h"
 
+#include "app/TrafficModel.h"
 #include "attach/AttachProtocol.h"
 #include "attach/AttachServer.h"
 #include "chip/RegisterMap.h"
@@ -48,6 +50,7 @@ private slots:
     void closingThePortEndsClients();
     void aKilledWindowIsToldApart();
     void helloTellsTheUnansweredRequests();
+    void toolsRequestsAreNamedAsTheTools();
     void windowRecordingKeepsEveryCycle();
     void boardSnapshotFromTheEditor();
 
@@ -326,6 +329,47 @@ void TestAttach::helloTellsTheUnansweredRequests()
                  err.contains("poll requests unanswered during "
                               "the recording"),
              err.constData());
+}
+
+void TestAttach::toolsRequestsAreNamedAsTheTools()
+{
+    const TrafficLog &log = m_app->session().trafficLog();
+    const std::uint64_t before = log.total();
+    QSignalSpy cycles(&m_app->session().scheduler(), &PollScheduler::cycleBegun);
+    // V_MAX never becomes 5: after a first look, the tool reads it once a cycle until its time
+    // is up.
+    const auto t = tool({"wait", "--motor", "1", "V_MAX=5", "--timeout", "1.5"});
+    const bool finished = finish(*t);
+    const QByteArray err = t->readAllStandardError();
+    QVERIFY2(finished && t->exitCode() == 1 && err.contains("did not hold within 1.5 s"),
+             err.constData());
+    std::map<TrafficOrigin, int> sent;
+    QStringList kinds;
+    for (std::size_t i = log.size() - (log.total() - before); i < log.size(); ++i) {
+        const TrafficEvent e = log.at(i);
+        if (e.kind == TrafficKind::Direct) {
+            sent[e.origin] += e.sent ? 1 : 0;
+            kinds << describeTraffic(e).kind;
+        }
+    }
+    QCOMPARE(sent[TrafficOrigin::Tool], 1);
+    QVERIFY2(sent[TrafficOrigin::ToolWait] > 3, qPrintable(kinds.join(QLatin1Char(','))));
+    // At the poll cycle's pace, not as fast as the line allows.
+    QVERIFY2(sent[TrafficOrigin::ToolWait] <= cycles.size() + 1,
+             qPrintable(QStringLiteral("%1 reads, %2 cycles")
+                            .arg(sent[TrafficOrigin::ToolWait])
+                            .arg(cycles.size())));
+    QCOMPARE(kinds.mid(0, 4),
+             (QStringList{"kvx310 request", "kvx310 reply", "kvx310 wait", "kvx310 reply"}));
+    // "Hide polls" hides the wait's reads with the polls, and keeps the tool's request.
+    TrafficModel model(m_app->session().trafficLog());
+    model.setFilter(true, -1);
+    int tools = 0;
+    for (int row = 0; row < model.rowCount(); ++row) {
+        QVERIFY(model.eventAt(row).origin != TrafficOrigin::ToolWait);
+        tools += model.eventAt(row).origin == TrafficOrigin::Tool ? 1 : 0;
+    }
+    QCOMPARE(tools, 2);
 }
 
 void TestAttach::windowRecordingKeepsEveryCycle()

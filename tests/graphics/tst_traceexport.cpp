@@ -1,15 +1,19 @@
-// The graphic display's data export fed by a board session on simulated lines in virtual time:
-// on the line's pace, behind a USB adapter and on a busy host, both of which hand replies over
-// in bunches, each exported cycle keeps the time its first request went out (no two alike, the
-// mean interval the poll cycle's period), and the first row is a polled cycle, after opening as
-// after "Clear display". The recorder's rules are tst_tracerecorder's, the window's alone
-// tst_formgraphics's.
+// The graphic display's data export and a recording of the poll cycle (kvx310 record's) fed by
+// a board session on simulated lines in virtual time: on the line's pace, behind a USB adapter
+// and on a busy host, both of which hand replies over in bunches, each exported cycle and each
+// recorded line keeps the time its first request went out (no two alike, the mean interval the
+// poll cycle's period), the first row is a polled cycle, after opening as after "Clear display",
+// a recorded line names the status bits set and goes out as it ends when written a line at a
+// time. The recorder's rules are tst_tracerecorder's, the window's alone tst_formgraphics's,
+// what kvx310 makes of a recording tst_kvx310's.
 
 #include "chip/RegisterMap.h"
 #include "common/VirtualLine.h"
 #include "graphics/Ev310Graphics.h"
+#include "records/CsvRecorder.h"
 #include "records/TraceFiles.h"
 
+#include <QBuffer>
 #include <QTest>
 
 using namespace kvx;
@@ -36,6 +40,23 @@ Rows exported(const TraceRecorder &recorder)
     return rows;
 }
 
+// Why `times` (seconds) are not those of the cycles whose first requests went out
+// at `sent` (microseconds): two alike, or a mean interval more than 2 % off the poll cycle's
+// period. Empty when they are.
+QString timesOff(const QList<double> &times, const QList<qint64> &sent)
+{
+    double shortest = 1e9;
+    for (qsizetype i = 1; i < times.size(); ++i)
+        shortest = std::min(shortest, times[i] - times[i - 1]);
+    if (!(shortest > 0))
+        return QStringLiteral("shortest interval %1").arg(shortest);
+    const double period = double(sent.last() - sent.first()) / 1e6 / double(sent.size() - 1);
+    const double mean = (times.last() - times.first()) / double(times.size() - 1);
+    if (std::abs(mean - period) > 0.02 * period)
+        return QStringLiteral("mean %1 s, period %2 s").arg(mean).arg(period);
+    return {};
+}
+
 } // namespace
 
 class TestTraceExport : public QObject
@@ -51,15 +72,17 @@ void TestTraceExport::eachCycleKeepsTheTimeOfItsFirstRequest_data()
 {
     QTest::addColumn<int>("adapterMs"); // the adapter hands replies over every so often
     QTest::addColumn<int>("hostMs");    // the host hears of them up to this much later
-    QTest::newRow("the line's pace") << 0 << 0;
-    QTest::newRow("behind a 16 ms adapter") << 16 << 0;
-    QTest::newRow("a busy host") << 0 << 40;
+    QTest::addColumn<bool>("eachLine"); // the recording written out a line at a time
+    QTest::newRow("the line's pace") << 0 << 0 << true;
+    QTest::newRow("behind a 16 ms adapter") << 16 << 0 << false;
+    QTest::newRow("a busy host") << 0 << 40 << true;
 }
 
 void TestTraceExport::eachCycleKeepsTheTimeOfItsFirstRequest()
 {
     QFETCH(int, adapterMs);
     QFETCH(int, hostMs);
+    QFETCH(bool, eachLine);
     BoardSession session;
     BoardOptions board;
     board.variant = Variant::Pentar;
@@ -78,13 +101,22 @@ void TestTraceExport::eachCycleKeepsTheTimeOfItsFirstRequest()
     // When each cycle's first request (X_ACTUAL of motor 1) went out.
     const Datagram first{motorReadAddress(0, motor::XActual), {}};
     QList<qint64> sent;
+    QList<qint64> allSent;
     connect(&session.link(), &BoardLink::traffic, this, [&](const LinkTraffic &e) {
-        if (e.sent && e.kind == TrafficKind::Poll && e.bytes == session.link().frame(first))
+        if (e.sent && e.kind == TrafficKind::Poll && e.bytes == session.link().frame(first)) {
             sent << e.micros;
+            allSent << e.micros;
+        }
     });
 
     line.open();
     QVERIFY(line.runUntil([&] { return session.link().PentarBoard(); }, 60s));
+    QBuffer out;
+    out.open(QIODevice::WriteOnly);
+    CsvRecorder recording(session, out, *CsvRecorder::columns({"X_ACTUAL"}, 0, nullptr));
+    recording.setFlushEachLine(eachLine);
+    QVERIFY(recording.start());
+    const std::int64_t recordingFrom = session.link().fineNow();
     for (const bool clear : {false, true}) {
         if (clear) {
             line.runFor(7ms); // within a cycle
@@ -98,16 +130,25 @@ void TestTraceExport::eachCycleKeepsTheTimeOfItsFirstRequest()
         QVERIFY2(rows.positions.first() > 7000000,
                  qPrintable(QString::number(rows.positions.first())));
         QCOMPARE(rows.times.first(), 0.0);
-        double shortest = 1e9;
-        for (qsizetype i = 1; i < rows.times.size(); ++i)
-            shortest = std::min(shortest, rows.times[i] - rows.times[i - 1]);
-        QVERIFY2(shortest > 0, qPrintable(QString::number(shortest)));
-        // The poll cycle's period, from the requests as they went out.
-        const double period = double(sent.last() - sent.first()) / 1e6 / double(sent.size() - 1);
-        const double mean = rows.times.last() / double(rows.times.size() - 1);
-        QVERIFY2(std::abs(mean - period) <= 0.02 * period,
-                 qPrintable(QStringLiteral("mean %1 s, period %2 s").arg(mean).arg(period)));
+        const QString off = timesOff(rows.times, sent);
+        QVERIFY2(off.isEmpty(), qPrintable(off));
     }
+
+    // A line at a time: each is out without a flush; else they wait for one.
+    QCOMPARE(quint64(out.data().count('\n')), eachLine ? recording.linesTaken() : 1);
+    QVERIFY(recording.flush());
+    const QList<QByteArray> lines = out.data().trimmed().split('\n');
+    QCOMPARE(lines.first(), QByteArray("time_s,status,X_ACTUAL_1,status_bits,clock"));
+    QList<double> times;
+    for (const QByteArray &l : lines.mid(1)) {
+        times << l.split(',').value(0).toDouble();
+        QCOMPARE(l.split(',').value(3), QByteArray("X_REACHED_2|X_REACHED_3"));
+    }
+    while (allSent.first() < recordingFrom)
+        allSent.removeFirst();
+    QVERIFY(std::abs(times.first() - double(allSent.first() - recordingFrom) / 1e6) < 1e-4);
+    const QString off = timesOff(times, allSent);
+    QVERIFY2(off.isEmpty(), qPrintable(off));
 }
 
 QTEST_MAIN(TestTraceExport)

@@ -5,6 +5,7 @@
 #include "settings/FileSave.h"
 
 #include <QEventLoop>
+#include <QJsonArray>
 
 #include <cstdio>
 #include <unistd.h>
@@ -90,7 +91,7 @@ std::unique_ptr<Recording> Recording::start(BoardClient &client, const QString &
     if (!self->m_ended && !out.flush())
         self->stopWith(kUsage, tr("could not write %1: %2").arg(path, out.errorString()));
     if (self->m_ended) {
-        *code = r->report();
+        *code = r->report(nullptr);
         return nullptr;
     }
     if (duration >= 0) {
@@ -175,14 +176,15 @@ void Recording::progress(bool last)
     std::fflush(stderr);
 }
 
-int Recording::report()
+int Recording::report(QJsonArray *summaries)
 {
     end();
     if (m_code != kDone)
         return error(m_code, m_message);
-    printResult({{QStringLiteral("file"), m_path},
-                 {QStringLiteral("lines"), double(m_lines)},
-                 {QStringLiteral("seconds"), m_seconds}});
+    if (summaries)
+        summaries->append(QJsonObject{{QStringLiteral("file"), m_path},
+                                      {QStringLiteral("lines"), double(m_lines)},
+                                      {QStringLiteral("seconds"), m_seconds}});
     return kDone;
 }
 

@@ -37,8 +37,9 @@ public:
     void end(bool withCycle = false);
     [[nodiscard]] bool ended() const { return m_ended; }
     [[nodiscard]] bool timed() const { return m_duration >= 0; }
-    // Once ended: its exit status, its error said (or, with --json, its result printed).
-    int report();
+    // Ends it: its exit status, its error said; done, what it recorded (file, lines,
+    // seconds) is added to `summaries`.
+    int report(QJsonArray *summaries);
 
 signals:
     // Its duration is over, its file took no more lines, or the port was lost.

@@ -32,9 +32,10 @@ int runCommand(const ToolOptions &options, SimulatedPortProvider simulated)
     setOutputMode({options.json, options.words.value(0), 0});
     ToolSession session(options, std::move(simulated), false);
     const int code = Tool(options, session).run();
-    // A recording that `go --record` started ends with the command.
-    const int recorded = session.endRecordings(ToolSession::Until::Now);
-    return code != kDone ? code : recorded;
+    // A recording that `go --record` started and did not end, the move having failed.
+    QJsonArray unreported;
+    (void)session.endRecordings(ToolSession::Until::Now, &unreported);
+    return code;
 }
 
 QString Tool::commandName() const
@@ -62,8 +63,13 @@ int Tool::run()
     // The wave shape alone is computed here; it needs no board.
     if (m_command == QLatin1String("ram") && m_sub == QLatin1String("shape") && !m_o.write)
         return shape(false);
-    if (m_command == QLatin1String("record") && m_o.stop)
-        return m_session.endRecordings(ToolSession::Until::Now);
+    if (m_command == QLatin1String("record") && m_o.stop) {
+        QJsonArray recorded;
+        const int code = m_session.endRecordings(ToolSession::Until::Now, &recorded);
+        if (code == kDone)
+            printResult({{QStringLiteral("recordings"), recorded}});
+        return code;
+    }
     if (const int code = m_session.connect(needsPolling()); code != kDone)
         return code;
     m_client = m_session.client();

@@ -241,7 +241,11 @@ int Tool::record()
         printResult({{QStringLiteral("file"), path}, {QStringLiteral("recording"), true}});
         return kDone;
     }
-    return m_session.endRecordings(ToolSession::Until::AllOver);
+    QJsonArray recorded;
+    const int code = m_session.endRecordings(ToolSession::Until::AllOver, &recorded);
+    if (code == kDone)
+        printResult(recorded.at(0).toObject());
+    return code;
 }
 
 } // namespace kvx::cli

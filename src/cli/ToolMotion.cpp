@@ -187,6 +187,13 @@ int Tool::go()
         if (!m_o.quiet && !m_o.json)
             printOut(tr("motor %1 reached %2").arg(m + 1).arg(*m_o.target));
     }
+    if (untilArrival && !m_o.record.isEmpty()) {
+        QJsonArray recorded;
+        if (const int code = m_session.endRecordings(ToolSession::Until::Now, &recorded);
+            code != kDone)
+            return code;
+        result.insert(QStringLiteral("recording"), recorded.at(0));
+    }
     printResult(result);
     return kDone;
 }

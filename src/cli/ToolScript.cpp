@@ -67,6 +67,19 @@ QString readScript(const QString &path, QByteArray *text)
     return text->size() > kMaxScript ? tr("it is longer than 1 MiB") : QString();
 }
 
+// The recordings still running, ended once `until` holds, and told of in one object.
+int endRecordings(ToolSession &session, ToolSession::Until until, int line)
+{
+    if (!session.recording())
+        return kDone;
+    setOutputMode({outputMode().json, QStringLiteral("record"), line});
+    QJsonArray recorded;
+    const int code = session.endRecordings(until, &recorded);
+    if (!recorded.isEmpty())
+        printResult({{QStringLiteral("recordings"), recorded}});
+    return code;
+}
+
 } // namespace
 
 int runScript(const ToolOptions &options, SimulatedPortProvider simulated)
@@ -123,7 +136,7 @@ int runScript(const ToolOptions &options, SimulatedPortProvider simulated)
         setOutputMode({o.json, QStringLiteral("script"), n});
         if (session.interrupted()) {
             const int code = error(kBoardSaidNo, tr("interrupted"));
-            (void)session.endRecordings(ToolSession::Until::Now);
+            endRecordings(session, ToolSession::Until::Now, n);
             return code;
         }
         const int code = Tool(o, session).run();
@@ -131,13 +144,11 @@ int runScript(const ToolOptions &options, SimulatedPortProvider simulated)
         std::fflush(stdout);
         if (code != kDone) {
             // What was recorded up to here stays, in whole lines.
-            setOutputMode({options.json, QStringLiteral("record"), n});
-            (void)session.endRecordings(ToolSession::Until::Now);
+            endRecordings(session, ToolSession::Until::Now, n);
             return code;
         }
     }
-    setOutputMode({options.json, QStringLiteral("record"), 0});
-    return session.endRecordings(ToolSession::Until::TimedOver);
+    return endRecordings(session, ToolSession::Until::TimedOver, 0);
 }
 
 } // namespace kvx::cli

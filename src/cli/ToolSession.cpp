@@ -95,7 +95,7 @@ int ToolSession::record(const QString &path, const std::vector<CsvRecorder::Colu
     return kDone;
 }
 
-int ToolSession::endRecordings(Until until)
+int ToolSession::endRecordings(Until until, QJsonArray *summaries)
 {
     auto waiting = [this, until] {
         return until != Until::Now && !m_interrupted &&
@@ -116,7 +116,7 @@ int ToolSession::endRecordings(Until until)
     int code = kDone;
     for (const auto &r : m_recordings) {
         r->end(!m_interrupted);
-        const int c = r->report();
+        const int c = r->report(summaries);
         if (code == kDone)
             code = c;
     }

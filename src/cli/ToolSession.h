@@ -8,6 +8,7 @@
 #include "cli/Recording.h"
 #include "cli/ToolOptions.h"
 
+#include <QJsonArray>
 #include <QObject>
 #include <QSocketNotifier>
 
@@ -43,8 +44,9 @@ public:
         TimedOver,
         AllOver,
     };
-    // Ends the recordings and reports each; the first failure's exit status, or kDone.
-    int endRecordings(Until until);
+    // Ends the recordings and reports each: what each recorded is added to `summaries`; the
+    // first failure's exit status, or kDone.
+    int endRecordings(Until until, QJsonArray *summaries);
     [[nodiscard]] bool recording() const { return !m_recordings.empty(); }
 
     // Ctrl+C or SIGTERM came.

@@ -16,7 +16,8 @@ namespace {
 
 // How long a recording may take to hold its first cycle: the detection's time and a watchdog.
 constexpr int kFirstCycleMs = 10'000;
-// The longest cycle (the register editor's page polled too, through a window), and a watchdog.
+// The longest cycle (the register editor's page polled too, through a window), and a watchdog:
+// how long one may take to be told of.
 constexpr int kCycleLimitMs = 2500;
 
 } // namespace
@@ -95,12 +96,14 @@ std::unique_ptr<Recording> Recording::start(BoardClient &client, const QString &
         return nullptr;
     }
     if (duration >= 0) {
-        // Precise: a coarse timer may end a 5 s recording a quarter of a second early. Timed
-        // from the recording's own start, which the first cycle came after.
-        r->m_timeUp.setTimerType(Qt::PreciseTimer);
+        // The cycles begun within the duration, known once the first past it is in; a timer
+        // would end it a second early behind a USB adapter (and a coarse one 5 % early). A
+        // board that falls silent ends it soon after all the same.
+        out.setEnd(duration);
+        connect(&out, &CsvOutput::complete, self, [self] { self->stopWith(kDone, {}); });
         r->m_timeUp.setSingleShot(true);
         connect(&r->m_timeUp, &QTimer::timeout, self, [self] { self->stopWith(kDone, {}); });
-        r->m_timeUp.start(std::max(0, int(duration * 1000 - out.seconds() * 1000)));
+        r->m_timeUp.start(std::max(0, int(duration * 1000 - out.seconds() * 1000)) + kCycleLimitMs);
     }
     return r;
 }

@@ -62,11 +62,30 @@ CsvOutput::CsvOutput(QIODevice &out, QObject *parent)
 
 void CsvOutput::add(const QByteArray &text)
 {
-    m_pending += text;
-    m_taken += quint64(text.count('\n'));
+    if (m_complete)
+        return;
+    QByteArray lines = text;
+    if (m_end >= 0) {
+        // A line's time leads it; the header's name is no number.
+        for (qsizetype at = 0; at < lines.size();) {
+            const qsizetype end = lines.indexOf('\n', at);
+            bool number = false;
+            const double t = lines.mid(at, lines.indexOf(',', at) - at).toDouble(&number);
+            if (number && t >= m_end) {
+                lines.truncate(at);
+                m_complete = true;
+                break;
+            }
+            at = end < 0 ? lines.size() : end + 1;
+        }
+    }
+    m_pending += lines;
+    m_taken += quint64(lines.count('\n'));
     // A failure is told by the next flush of the caller's, which finds the lines still kept.
     if (m_eachLine)
         (void)flush();
+    if (m_complete)
+        emit complete();
 }
 
 bool CsvOutput::flush()

@@ -37,6 +37,10 @@ public:
     bool flush();
     // Each line is written out as it comes (a pipe that a program reads line by line).
     void setFlushEachLine(bool each) { m_eachLine = each; }
+    // Lines of cycles begun `seconds` after the start or later are left out; the first of them
+    // tells that the recording is complete (complete()). Cycles are told of once the line has
+    // been quiet after them, which behind a USB adapter is a second after they began.
+    void setEnd(double seconds) { m_end = seconds; }
     // Lines of values in the file (whole, the header aside: every recording starts with it).
     [[nodiscard]] quint64 lines() const { return m_newlines > 0 ? m_newlines - 1 : 0; }
     // Lines taken so far, the header among them, whether written out yet or not.
@@ -45,6 +49,10 @@ public:
     // Seconds since the recording started.
     [[nodiscard]] virtual double seconds() const = 0;
     [[nodiscard]] QString errorString() const;
+
+signals:
+    // Its end (setEnd) has come.
+    void complete();
 
 protected:
     // Whole lines: the header first, then lines of values.
@@ -55,6 +63,8 @@ private:
     QByteArray m_pending;
     bool m_eachLine = false;
     quint64 m_taken = 0;
+    double m_end = -1;
+    bool m_complete = false;
     quint64 m_newlines = 0; // in the file
     qint64 m_written = 0;
     QString m_error;

@@ -4,8 +4,9 @@
 // recorded line keeps the time its first request went out (no two alike, the mean interval the
 // poll cycle's period), the first row is a polled cycle, after opening as after "Clear display",
 // a recorded line names the status bits set and goes out as it ends when written a line at a
-// time. The recorder's rules are tst_tracerecorder's, the window's alone tst_formgraphics's,
-// what kvx310 makes of a recording tst_kvx310's.
+// time, and a recording with an end keeps the cycles begun before it. The recorder's rules are
+// tst_tracerecorder's, the window's alone tst_formgraphics's, what kvx310 makes of a recording
+// tst_kvx310's.
 
 #include "chip/RegisterMap.h"
 #include "common/VirtualLine.h"
@@ -14,6 +15,7 @@
 #include "records/TraceFiles.h"
 
 #include <QBuffer>
+#include <QSignalSpy>
 #include <QTest>
 
 using namespace kvx;
@@ -115,6 +117,9 @@ void TestTraceExport::eachCycleKeepsTheTimeOfItsFirstRequest()
     out.open(QIODevice::WriteOnly);
     CsvRecorder recording(session, out, *CsvRecorder::columns({"X_ACTUAL"}, 0, nullptr));
     recording.setFlushEachLine(eachLine);
+    // Complete with the cycles begun within 30 s, told once the first past it is in.
+    recording.setEnd(30);
+    QSignalSpy complete(&recording, &CsvOutput::complete);
     QVERIFY(recording.start());
     const std::int64_t recordingFrom = session.link().fineNow();
     for (const bool clear : {false, true}) {
@@ -149,6 +154,8 @@ void TestTraceExport::eachCycleKeepsTheTimeOfItsFirstRequest()
     QVERIFY(std::abs(times.first() - double(allSent.first() - recordingFrom) / 1e6) < 1e-4);
     const QString off = timesOff(times, allSent);
     QVERIFY2(off.isEmpty(), qPrintable(off));
+    QCOMPARE(complete.size(), 1);
+    QVERIFY2(times.last() < 30 && times.last() > 29.5, qPrintable(QString::number(times.last())));
 }
 
 QTEST_MAIN(TestTraceExport)

@@ -6,14 +6,20 @@
 //   (the whole run: start, detection and the recording);
 // - read of one register: the whole run, the run of `kvx310 --version` (loading the program
 //   and its libraries), and the difference, which is what the port, the board's detection and
-//   the read cost; the median of 11 runs each.
+//   the read cost; the median of 11 runs each;
+// - wait: a script of ten moves, each `go` then `wait X_REACHED_1`, on a board that logs its
+//   frames: for each move, the time from the last reply that showed the bit clear to the wait's
+//   read that saw it set (at most how late the wait heard of it), against the poll cycle's
+//   period (between the requests that begin cycles), both on the board's clock.
 // Figures are ratios within one run of the benchmark, never checked against a wall clock.
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryFile>
 
 #include <algorithm>
 #include <cstdio>
@@ -101,6 +107,28 @@ double median(std::vector<double> v)
     return v.empty() ? 0 : v[v.size() / 2];
 }
 
+struct Frame
+{
+    double ms = 0;
+    int address = 0;
+    int status = 0;
+};
+
+// The frames of kvx310-sim --verbose: "  12.345 ms  23 03 00 00 00  -> 15 00 13 88  reply".
+std::vector<Frame> frames(const QByteArray &log)
+{
+    static const QRegularExpression line(
+        QStringLiteral(R"(^\s*([\d.]+) ms\s+23 ([0-9A-F]{2}) .*-> ([0-9A-F]{2}) )"));
+    std::vector<Frame> out;
+    for (const QByteArray &l : log.split('\n')) {
+        const QRegularExpressionMatch m = line.match(QString::fromLatin1(l));
+        if (m.hasMatch())
+            out.push_back({m.captured(1).toDouble(), m.captured(2).toInt(nullptr, 16),
+                           m.captured(3).toInt(nullptr, 16)});
+    }
+    return out;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -139,6 +167,45 @@ int main(int argc, char **argv)
     std::printf("\n%-12s %10s %10s %10s\n", "read", "run ms", "start ms", "port ms");
     std::printf("%-12s %10.1f %10.1f %10.1f\n", "V_MAX", median(reads), median(starts),
                 median(reads) - median(starts));
+
+    // A wait's read follows the request that begins a cycle (X_ACTUAL of motor 1, 0x03).
+    Board logged({QStringLiteral("--verbose")});
+    QTemporaryFile script;
+    QByteArray moves = "write --motor 1 V_MAX=200 A_MAX=100\n";
+    for (int i = 0; i < 10; ++i)
+        moves += "go --motor 1 --target " + QByteArray::number(i % 2 ? 0 : 3000) +
+                 "\nwait X_REACHED_1 --timeout 30\n";
+    failed = failed || !script.open() || script.write(moves) != moves.size() || !script.flush();
+    const Run waited = runTool({"--port", logged.pty, "--quiet", "script", script.fileName()});
+    failed = failed || waited.status != 0;
+    logged.sim.terminate();
+    logged.sim.waitForFinished(5000);
+    const std::vector<Frame> f = frames(logged.sim.readAllStandardError());
+    std::vector<double> late;
+    std::vector<double> cycleStarts;
+    for (std::size_t k = 1; k < f.size(); ++k) {
+        if (f[k].address == 0x03 && f[k - 1].address != 0x03)
+            cycleStarts.push_back(f[k].ms);
+        if (f[k].address != 0x00) // X_TARGET written: a move begins
+            continue;
+        std::size_t set = k + 1;
+        while (set < f.size() && (f[set].status & 1) == 0)
+            ++set;
+        for (std::size_t w = set; w < f.size(); ++w) {
+            if (f[w].address == 0x03 && f[w - 1].address == 0x03) {
+                late.push_back(f[w].ms - f[set - 1].ms);
+                break;
+            }
+        }
+    }
+    const double cycle = cycleStarts.size() > 1 ? (cycleStarts.back() - cycleStarts.front()) /
+                                                      double(cycleStarts.size() - 1)
+                                                : 0;
+    failed = failed || late.empty();
+    std::printf("\n%-12s %10s %10s %10s %10s\n", "wait", "moves", "cycle ms", "late ms",
+                "worst ms");
+    std::printf("%-12s %10zu %10.1f %10.1f %10.1f\n", "X_REACHED_1", late.size(), cycle,
+                median(late), late.empty() ? 0 : *std::max_element(late.begin(), late.end()));
     if (failed)
         std::fprintf(stderr, "cli_tool: a run of kvx310 failed\n");
     return failed ? 1 : 0;

@@ -100,7 +100,10 @@ std::unique_ptr<Recording> Recording::start(BoardClient &client, const QString &
         // would end it a second early behind a USB adapter (and a coarse one 5 % early). A
         // board that falls silent ends it soon after all the same.
         out.setEnd(duration);
-        connect(&out, &CsvOutput::complete, self, [self] { self->stopWith(kDone, {}); });
+        // Queued: it ends the recorder that tells it.
+        connect(
+            &out, &CsvOutput::complete, self, [self] { self->stopWith(kDone, {}); },
+            Qt::QueuedConnection);
         r->m_timeUp.setSingleShot(true);
         connect(&r->m_timeUp, &QTimer::timeout, self, [self] { self->stopWith(kDone, {}); });
         r->m_timeUp.start(std::max(0, int(duration * 1000 - out.seconds() * 1000)) + kCycleLimitMs);

@@ -232,6 +232,7 @@ bool BoardLink::waitFor(const std::function<bool()> &done)
 
 std::optional<Reply> BoardLink::DirectRequest(const Datagram &d)
 {
+    const TrafficOrigin origin = std::exchange(m_nextOrigin, TrafficOrigin::Own);
     // Once the port has closed (the user, the window or a lost device), the rest of a command
     // ends at once: nothing is sent, nothing waits for a watchdog.
     if (m_pollingEnabled || !m_comm->Connected())
@@ -240,7 +241,6 @@ std::optional<Reply> BoardLink::DirectRequest(const Datagram &d)
     // rather than waiting out the watchdog once more for each request.
     if (lineLost() && !LinkIdle())
         return std::nullopt;
-    const TrafficOrigin origin = std::exchange(m_nextOrigin, TrafficOrigin::Own);
     const quint64 giveUps = m_giveUps;
     // The line given up while this waited for it: one that never fell quiet. A watchdog that
     // gave up another command's request is that command's business; this one still goes out

@@ -3,10 +3,12 @@
 // the user may connect, what clients may hold is bounded (their number, their questions, their
 // silence, the window's descriptors), the window tells the requests its board left unanswered,
 // a window that lets the port go ends what runs with its files whole and says so, unlike one
-// killed, and the register editor's load refuses what the editor would. What the tool refuses
-// on its own port is tst_kvx310's.
+// killed, the window's recording ends with a whole line on a full disk, and the register
+// editor's load refuses what the editor would and what is not a file. What the tool refuses on
+// its own port is tst_kvx310's.
 
 #include "common/AppFixture.h"
+#include "common/FileSizeLimit.h"
 
 #include "attach/AttachProtocol.h"
 #include "attach/AttachServer.h"
@@ -346,6 +348,23 @@ void TestAttach::windowRecordingKeepsEveryCycle()
              qPrintable(QStringLiteral("%1 lines, %2 cycles").arg(recorded).arg(cycles.size())));
     QVERIFY(all.first().startsWith("time_s,status,X_ACTUAL_1,"));
 
+    // A full disk: the file ends with its last whole line, and the user is told in sentences.
+    {
+        const FileSizeLimit full(400);
+        QVERIFY(full.set());
+        m_app->main().BtnRecord->click();
+        QVERIFY(QTest::qWaitFor([&] { return !m_app->main().recording().running(); },
+                                AppFixture::kEventWait));
+    }
+    all = lines(path);
+    QVERIFY(QFileInfo(path).size() <= 400 && all.size() > 2);
+    QCOMPARE(all.last(), QByteArray());
+    const QString told = m_app->messages.last().informative;
+    QVERIFY2(told.at(0).isUpper() &&
+                 told.endsWith(
+                     QStringLiteral(". The file keeps the %1 lines written.").arg(all.size() - 2)),
+             qPrintable(told));
+
     // The board unplugged: the recording ends with the file whole, and says so.
     m_app->main().BtnRecord->click();
     QVERIFY(QTest::qWaitFor([&] { return lines(path).size() > 4; }, 10000));
@@ -381,6 +400,14 @@ void TestAttach::boardSnapshotFromTheEditor()
     QCOMPARE(m_app->dialogs, dialogs + 1);
     QCOMPARE(m_app->messages.last().text, QStringLiteral("Wrote 1 values of %1.").arg(path));
     QCOMPARE(chip.peek(motorReadAddress(1, motor::VMax)), 300u);
+
+    // A device is no snapshot: refused at once, never read without end.
+    m_app->fileAnswer = QStringLiteral("/dev/zero");
+    m_app->advanced().BoardSnapshot->BtnLoadBoard->click();
+    QCOMPARE(m_app->dialogs, dialogs + 1);
+    QCOMPARE(m_app->messages.last().informative,
+             QStringLiteral("It is not a regular file. Nothing was written."));
+    m_app->fileAnswer = path;
 
     // A value past the editor's range is marked, and written only once the user says so.
     QFile edited(path);

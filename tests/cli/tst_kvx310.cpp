@@ -1,8 +1,8 @@
 // The kvx310 program as scripts use it, against simulated boards: exit statuses, one-line
 // errors, values written and read back, a snapshot's round trip, what it refuses (options a
-// command does not take, devices and hostile files, restores past the editor's ranges) and what
-// it says of writes that may have landed, and recordings, whole and cut short by an unplugged
-// port or a full disk. The tool attached to a window is tst_attach's.
+// command does not take, devices, hostile files, another user's links, restores past the
+// editor's ranges) and what it says of writes that may have landed, and recordings, whole and
+// cut short by an unplugged port or a full disk. The tool attached to a window is tst_attach's.
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -13,6 +13,7 @@
 
 #include <csignal>
 #include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -22,6 +23,7 @@ enum Setting
     Plain,
     FullDisk,     // no file may grow past 2000 bytes
     OthersFolder, // the runtime folder is /tmp
+    OthersLink,   // FILE is another user's link to the file the row writes
 };
 
 } // namespace
@@ -216,6 +218,11 @@ void TestKvx310::refusesAndSaysWhy_data()
     row("options of go", "", "", "read X_ACTUAL --verify --target 5", 2, "does not take --verify");
     row("unset $PORT", "", "", "--port EMPTY read V_MAX", 2, "--port is empty");
     row("another's folder", "", "", "read V_MAX --motor 1", 3, "cannot tell", "", OthersFolder);
+    // Saves and recordings follow no link another user planted.
+    const char *planted = "is a symbolic link of another user (uid 4242); it is not followed";
+    row("another's link", "", "key", "snapshot save FILE", 2, planted, "", OthersLink);
+    row("another's link, recorded", "", "key", "record FILE --duration 1", 2, planted, "",
+        OthersLink);
     row("--amax 0x10", "", "", "go --motor 1 --target 0 --amax 0x10", 0, "", "motor 1 started");
     // Untrusted text reaches the terminal escaped, short and whole.
     row("hostile file", "", "[Motor 1]\nV_MAX = \x1b]0;\a" + QByteArray(50000, 'A'), restore, 2,
@@ -234,11 +241,19 @@ void TestKvx310::refusesAndSaysWhy()
     QFETCH(QString, out);
     if (!board.isEmpty())
         QVERIFY(restartBoard(board.split(QLatin1Char(' '))));
+    QFETCH(int, setting);
     const QString path = m_dir.filePath(QStringLiteral("file.ini"));
-    QFile f(path);
+    QFile::remove(path); // an earlier row's link goes, not what it leads to
+    // "ln -s ~victim/.ssh/id_ed25519 /tmp/snap.txt" by another user: the victim's file stays.
+    QFile f(setting == OthersLink ? m_dir.filePath(QStringLiteral("key")) : path);
     QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(file) == file.size());
     f.close();
-    QFETCH(int, setting);
+    if (setting == OthersLink) {
+        if (::geteuid() != 0)
+            QSKIP("only root can give a link to another user (lchown), as CI's runs do");
+        QVERIFY(QFile::link(f.fileName(), path) &&
+                ::lchown(QFile::encodeName(path).constData(), 4242, 4242) == 0);
+    }
     QProcess p;
     if (setting == FullDisk) {
         // No file may grow past 2000 bytes: a full disk, as far as the tool can tell.
@@ -257,6 +272,7 @@ void TestKvx310::refusesAndSaysWhy()
     words.replaceInStrings(QStringLiteral("EMPTY"), QString());
     const Run r = kvx(words, 60000, &p);
     QVERIFY(setting != FullDisk || (f.open(QIODevice::ReadOnly) && f.readAll().endsWith('\n')));
+    QVERIFY(setting != OthersLink || (f.open(QIODevice::ReadOnly) && f.readAll() == file));
     const QString context = r.err + QLatin1String(" | ") + r.out.left(300);
     QVERIFY2(r.code == code, qPrintable(context));
     QVERIFY2(r.out.contains(out), qPrintable(context));

@@ -23,6 +23,7 @@ enum Setting
     Plain,
     FullDisk,     // no file may grow past 2000 bytes
     OthersFolder, // the runtime folder is /tmp
+    DeepFolder,   // the runtime folder leaves no room for a socket's name
     OthersLink,   // FILE is another user's link to the file the row writes
 };
 
@@ -218,6 +219,8 @@ void TestKvx310::refusesAndSaysWhy_data()
     row("options of go", "", "", "read X_ACTUAL --verify --target 5", 2, "does not take --verify");
     row("unset $PORT", "", "", "--port EMPTY read V_MAX", 2, "--port is empty");
     row("another's folder", "", "", "read V_MAX --motor 1", 3, "cannot tell", "", OthersFolder);
+    row("a folder too deep", "", "", "read V_MAX --motor 1", 3,
+        "too long a folder name for a socket", "", DeepFolder);
     // Saves and recordings follow no link another user planted.
     const char *planted = "is a symbolic link of another user (uid 4242); it is not followed";
     row("another's link", "", "key", "snapshot save FILE", 2, planted, "", OthersLink);
@@ -262,9 +265,11 @@ void TestKvx310::refusesAndSaysWhy()
             const rlimit limit{2000, 2000};
             ::setrlimit(RLIMIT_FSIZE, &limit);
         });
-    } else if (setting == OthersFolder) {
+    } else if (setting == OthersFolder || setting == DeepFolder) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), QStringLiteral("/tmp"));
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"),
+                   setting == OthersFolder ? QStringLiteral("/tmp")
+                                           : m_dir.filePath(QString(100, QLatin1Char('r'))));
         p.setProcessEnvironment(env);
     }
     QStringList words = args.split(QLatin1Char(' '));

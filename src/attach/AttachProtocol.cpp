@@ -7,9 +7,11 @@
 #include <QJsonDocument>
 #include <QLocalSocket>
 
+#include <algorithm>
 #include <cerrno>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace kvx {
@@ -89,14 +91,31 @@ QString attachSocketPath(const PortTarget &target, QString *why)
         const QString real = QFileInfo(target.path).canonicalFilePath();
         key = real.isEmpty() ? target.path : real;
     }
-    QString readable = key.right(40);
+    const QByteArray hash = QCryptographicHash::hash(key.toUtf8(), QCryptographicHash::Sha1);
+    const QString unique =
+        QLatin1Char('-') + QString::fromLatin1(hash.toHex().left(12)) + QStringLiteral(".sock");
+    // The whole name must fit in a socket's address with its end and the byte Qt keeps for an
+    // abstract name's start: a longer one cannot be listened on, and the tool would find no
+    // window where there is one. The readable part of it, one byte a character, gives way to a
+    // deep folder.
+    constexpr qsizetype kMostBytes = qsizetype(sizeof(sockaddr_un::sun_path)) - 2;
+    const qsizetype room = kMostBytes - QFile::encodeName(folder).size() - 1 - unique.size();
+    if (room < 0) {
+        if (why)
+            *why = QCoreApplication::translate("kvx310",
+                                               "%1 is too long a folder name for a socket (%2 "
+                                               "bytes at most); set XDG_RUNTIME_DIR")
+                       .arg(folder)
+                       .arg(kMostBytes - 1 - unique.size());
+        return {};
+    }
+    QString readable = key.right(std::min<qsizetype>(40, room));
     for (QChar &c : readable) {
-        if (!c.isLetterOrNumber() && c != QLatin1Char('-') && c != QLatin1Char('.'))
+        if (c.unicode() >= 0x80 ||
+            (!c.isLetterOrNumber() && c != QLatin1Char('-') && c != QLatin1Char('.')))
             c = QLatin1Char('_');
     }
-    const QByteArray hash = QCryptographicHash::hash(key.toUtf8(), QCryptographicHash::Sha1);
-    return folder + QLatin1Char('/') + readable + QLatin1Char('-') +
-           QString::fromLatin1(hash.toHex().left(12)) + QStringLiteral(".sock");
+    return folder + QLatin1Char('/') + readable + unique;
 }
 
 QString toHex(const Datagram &d)

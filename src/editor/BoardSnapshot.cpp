@@ -90,9 +90,15 @@ void TBoardSnapshot::BtnLoadBoardClick()
     if (why.isEmpty())
         wanted = parseSnapshot(text, &why);
     if (!wanted) {
+        // One sentence, whether the reason is the system's, the file's or ours (which ends with
+        // its stop already).
+        if (!why.isEmpty())
+            why[0] = why[0].toUpper();
+        if (!why.endsWith(QLatin1Char('.')))
+            why += QLatin1Char('.');
         Dialogs::message(this,
                          MessageRequest{QMessageBox::Warning, tr("Could not load %1.").arg(path),
-                                        why + tr(". Nothing was written.")});
+                                        why + QLatin1Char(' ') + tr("Nothing was written.")});
         return;
     }
     const std::optional<Snapshot> board = readBoard(tr("Nothing was written."));

@@ -188,7 +188,7 @@ void ReplyFramer::becomeReady(Events &out)
 void ReplyFramer::advance(Micros t, Events &out)
 {
     if (m_current && !m_current->request.mayBeShort && !m_current->bytes.isEmpty() &&
-        t - m_current->lastAt >= m_timing.unfinished) {
+        t - m_current->lastAt >= unfinishedAfter()) {
         loseStep(m_current->bytes, Reason::Unfinished, t, out);
     }
     // The line quiet for the checkpoint's time (held for it, or between two replies): every
@@ -217,7 +217,7 @@ std::optional<ReplyFramer::Micros> ReplyFramer::nextDeadline() const
     std::optional<Micros> next;
     auto consider = [&next](Micros at) { next = next ? std::min(*next, at) : at; };
     if (m_current && !m_current->request.mayBeShort && !m_current->bytes.isEmpty())
-        consider(m_current->lastAt + m_timing.unfinished);
+        consider(m_current->lastAt + unfinishedAfter());
     if (m_line == Line::Checkpoint)
         consider(m_quietFrom + m_quietLength);
     else if (m_line == Line::Resync)

@@ -26,7 +26,8 @@
 //   that it sits behind a line, every reply is followed by a checkpoint, long enough to see a
 //   reply the board had queued behind a late one.
 // - Resync. After a lost step nothing goes out until the line has been quiet for a while.
-// - Unfinished. A reply that stops coming part of the way through is given up after a while.
+// - Unfinished. A reply that stops coming part of the way through is given up after a while,
+//   a longer one on a pseudo-terminal.
 //
 // Pure logic: no I/O, no clock; times are microseconds on one monotonic clock, given by the
 // caller. Events come out in order into the caller's list.
@@ -60,8 +61,11 @@ public:
         // 16 ms (the longest usual latency timer), and a reply's tail reaches it within a
         // character of the reply's last byte.
         Micros batchQuiet = 17'000;
-        Micros resync = 20'000;           // quiet needed after a lost step
-        Micros unfinished = 50'000;       // silence that ends a reply begun but not complete
+        Micros resync = 20'000;     // quiet needed after a lost step
+        Micros unfinished = 50'000; // silence that ends a reply begun but not complete
+        // The same on a pseudo-terminal, whose peer is a program a busy host may pause between
+        // two bytes of a reply for longer than any line would.
+        Micros peerUnfinished = 500'000;
         int pacedCheckpointEvery = 16;    // replies held at most, on a line byte by byte
         int batchCheckpointEvery = 64;    // and behind an adapter
         Micros checkpointAge = 1'000'000; // how long a reply is held at most
@@ -192,6 +196,11 @@ private:
     // exactly what the system was told to gather, no sooner than the line could carry them and
     // no later than a character after: the bytes came one at a time, as a line delivers them.
     [[nodiscard]] bool gatheredAtPace(qsizetype n, int gathered, Micros gap) const;
+    // How long a reply begun may fall silent before it is given up.
+    [[nodiscard]] Micros unfinishedAfter() const
+    {
+        return m_timing.pacedLine ? m_timing.unfinished : m_timing.peerUnfinished;
+    }
     // How long a checkpoint's quiet lasts after the last reply, by what the line has shown.
     [[nodiscard]] Micros checkpointQuiet() const;
     [[nodiscard]] bool checkpointDue(Micros t) const;

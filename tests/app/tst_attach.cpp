@@ -3,11 +3,13 @@
 // the user may connect, what clients may hold is bounded (their number, their questions, their
 // silence, the window's descriptors), the window tells the requests its board left unanswered,
 // a window that lets the port go ends what runs with its files whole and says so, unlike one
-// killed, the traffic view names the tool's requests and hides a wait's reads with the polls,
-// and the register editor's load refuses what the editor would. What the tool refuses
-// on its own port is tst_kvx310's.
+// killed, the window's recording ends with a whole line on a full disk, the traffic view names
+// the tool's requests and hides a wait's reads with the polls, and the register editor's load
+// refuses what the editor would and what is not a file. What the tool refuses on its own port
+// is tst_kvx310's.
 
 #include "common/AppFixture.h"
+#include "common/FileSizeLimit.h"
 
 #include "app/TrafficModel.h"
 #include "attach/AttachProtocol.h"
@@ -27,6 +29,7 @@
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -266,8 +269,14 @@ void TestAttach::closingThePortEndsClients()
 void TestAttach::aKilledWindowIsToldApart()
 {
     // A window killed says no goodbye, unlike one that lets the port go: played by a socket that
-    // drops the tool at once.
+    // drops the tool at once. Its folder is as deep as a build's: the socket's name gives way
+    // to fit the system's limit.
     const QString ghost = m_app->iniPath() + QStringLiteral(".tty");
+    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+    const auto restore = qScopeGuard([&runtime] { qputenv("XDG_RUNTIME_DIR", runtime); });
+    const QByteArray folder = QFile::encodeName(QFileInfo(ghost).path());
+    qputenv("XDG_RUNTIME_DIR",
+            folder + '/' + QByteArray(std::max(1, 70 - int(folder.size())), 'r'));
     QLocalServer window;
     QVERIFY(window.listen(attachSocketPath(PortTarget{PortTarget::Kind::Device, ghost, {}})));
     connect(&window, &QLocalServer::newConnection, &window,
@@ -390,6 +399,23 @@ void TestAttach::windowRecordingKeepsEveryCycle()
              qPrintable(QStringLiteral("%1 lines, %2 cycles").arg(recorded).arg(cycles.size())));
     QVERIFY(all.first().startsWith("time_s,status,X_ACTUAL_1,"));
 
+    // A full disk: the file ends with its last whole line, and the user is told in sentences.
+    {
+        const FileSizeLimit full(400);
+        QVERIFY(full.set());
+        m_app->main().BtnRecord->click();
+        QVERIFY(QTest::qWaitFor([&] { return !m_app->main().recording().running(); },
+                                AppFixture::kEventWait));
+    }
+    all = lines(path);
+    QVERIFY(QFileInfo(path).size() <= 400 && all.size() > 2);
+    QCOMPARE(all.last(), QByteArray());
+    const QString told = m_app->messages.last().informative;
+    QVERIFY2(told.at(0).isUpper() &&
+                 told.endsWith(
+                     QStringLiteral(". The file keeps the %1 lines written.").arg(all.size() - 2)),
+             qPrintable(told));
+
     // The board unplugged: the recording ends with the file whole, and says so.
     m_app->main().BtnRecord->click();
     QVERIFY(QTest::qWaitFor([&] { return lines(path).size() > 4; }, 10000));
@@ -425,6 +451,14 @@ void TestAttach::boardSnapshotFromTheEditor()
     QCOMPARE(m_app->dialogs, dialogs + 1);
     QCOMPARE(m_app->messages.last().text, QStringLiteral("Wrote 1 values of %1.").arg(path));
     QCOMPARE(chip.peek(motorReadAddress(1, motor::VMax)), 300u);
+
+    // A device is no snapshot: refused at once, never read without end.
+    m_app->fileAnswer = QStringLiteral("/dev/zero");
+    m_app->advanced().BoardSnapshot->BtnLoadBoard->click();
+    QCOMPARE(m_app->dialogs, dialogs + 1);
+    QCOMPARE(m_app->messages.last().informative,
+             QStringLiteral("It is not a regular file. Nothing was written."));
+    m_app->fileAnswer = path;
 
     // A value past the editor's range is marked, and written only once the user says so.
     QFile edited(path);

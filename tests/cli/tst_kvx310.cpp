@@ -1,11 +1,11 @@
 // The kvx310 program as scripts use it, against simulated boards: exit statuses, one-line
 // errors, values written and read back, a snapshot's round trip, what it refuses (options a
-// command does not take, devices and hostile files, restores past the editor's ranges) and what
-// it says of writes that may have landed, and recordings, whole and cut short by an unplugged
-// port or a full disk; scripts of its commands on one session (a move recorded from its first
-// cycle, waits, stops that keep the position), one JSON object per command, and the README's
-// automation scripts run as they stand. The tool attached to a window is tst_attach's, a
-// recording's times in virtual time tst_csvrecorder's.
+// command does not take, devices, hostile files, another user's links, restores past the
+// editor's ranges) and what it says of writes that may have landed, and recordings, whole and
+// cut short by an unplugged port or a full disk; scripts of its commands on one session (a move
+// recorded from its first cycle, waits, stops that keep the position), one JSON object per
+// command, and the README's automation scripts run as they stand. The tool attached to a window
+// is tst_attach's, a recording's times in virtual time tst_traceexport's.
 
 #include <QDateTime>
 #include <QFileInfo>
@@ -22,6 +22,7 @@
 
 #include <csignal>
 #include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -31,6 +32,8 @@ enum Setting
     Plain,
     FullDisk,     // no file may grow past 2000 bytes
     OthersFolder, // the runtime folder is /tmp
+    DeepFolder,   // the runtime folder leaves no room for a socket's name
+    OthersLink,   // FILE is another user's link to the file the row writes
 };
 
 } // namespace
@@ -247,6 +250,13 @@ void TestKvx310::refusesAndSaysWhy_data()
     row("options of go", "", "", "read X_ACTUAL --verify --target 5", 2, "does not take --verify");
     row("unset $PORT", "", "", "--port EMPTY read V_MAX", 2, "--port is empty");
     row("another's folder", "", "", "read V_MAX --motor 1", 3, "cannot tell", "", OthersFolder);
+    row("a folder too deep", "", "", "read V_MAX --motor 1", 3,
+        "too long a folder name for a socket", "", DeepFolder);
+    // Saves and recordings follow no link another user planted.
+    const char *planted = "is a symbolic link of another user (uid 4242); it is not followed";
+    row("another's link", "", "key", "snapshot save FILE", 2, planted, "", OthersLink);
+    row("another's link, recorded", "", "key", "record FILE --duration 1", 2, planted, "",
+        OthersLink);
     row("--amax 0x10", "", "", "go --motor 1 --target 0 --amax 0x10", 0, "", "motor 1 started");
     // Untrusted text reaches the terminal escaped, short and whole.
     row("hostile file", "", "[Motor 1]\nV_MAX = \x1b]0;\a" + QByteArray(50000, 'A'), restore, 2,
@@ -265,11 +275,19 @@ void TestKvx310::refusesAndSaysWhy()
     QFETCH(QString, out);
     if (!board.isEmpty())
         QVERIFY(restartBoard(board.split(QLatin1Char(' '))));
+    QFETCH(int, setting);
     const QString path = m_dir.filePath(QStringLiteral("file.ini"));
-    QFile f(path);
+    QFile::remove(path); // an earlier row's link goes, not what it leads to
+    // "ln -s ~victim/.ssh/id_ed25519 /tmp/snap.txt" by another user: the victim's file stays.
+    QFile f(setting == OthersLink ? m_dir.filePath(QStringLiteral("key")) : path);
     QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(file) == file.size());
     f.close();
-    QFETCH(int, setting);
+    if (setting == OthersLink) {
+        if (::geteuid() != 0)
+            QSKIP("only root can give a link to another user (lchown), as CI's runs do");
+        QVERIFY(QFile::link(f.fileName(), path) &&
+                ::lchown(QFile::encodeName(path).constData(), 4242, 4242) == 0);
+    }
     QProcess p;
     if (setting == FullDisk) {
         // No file may grow past 2000 bytes: a full disk, as far as the tool can tell.
@@ -278,9 +296,11 @@ void TestKvx310::refusesAndSaysWhy()
             const rlimit limit{2000, 2000};
             ::setrlimit(RLIMIT_FSIZE, &limit);
         });
-    } else if (setting == OthersFolder) {
+    } else if (setting == OthersFolder || setting == DeepFolder) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), QStringLiteral("/tmp"));
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"),
+                   setting == OthersFolder ? QStringLiteral("/tmp")
+                                           : m_dir.filePath(QString(100, QLatin1Char('r'))));
         p.setProcessEnvironment(env);
     }
     QStringList words = args.split(QLatin1Char(' '));
@@ -288,6 +308,7 @@ void TestKvx310::refusesAndSaysWhy()
     words.replaceInStrings(QStringLiteral("EMPTY"), QString());
     const Run r = kvx(words, 60000, &p);
     QVERIFY(setting != FullDisk || (f.open(QIODevice::ReadOnly) && f.readAll().endsWith('\n')));
+    QVERIFY(setting != OthersLink || (f.open(QIODevice::ReadOnly) && f.readAll() == file));
     const QString context = r.err + QLatin1String(" | ") + r.out.left(300);
     QVERIFY2(r.code == code, qPrintable(context));
     QVERIFY2(r.out.contains(out), qPrintable(context));

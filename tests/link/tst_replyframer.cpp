@@ -1,9 +1,9 @@
 // The rules that decide which received bytes answer which request, on scripted timelines:
 // stray, early, excess and late bytes, truncated replies, bursts of any size, the checkpoint
 // of a fast peer, the pipeline once a board has shown it sits behind a line, the checkpoints
-// before replies are trusted, probation after an anomaly, and resynchronisation. The link that acts
-// on the decisions is tst_boardlink's; the whole program against a faulty board is
-// tst_linkintegrity's.
+// before replies are trusted, probation after an anomaly, resynchronisation, and a peer on a
+// pseudo-terminal that its host slowed. The link that acts on the decisions is tst_boardlink's;
+// the whole program against a faulty board is tst_linkintegrity's.
 
 #include "link/ReplyFramer.h"
 
@@ -24,6 +24,7 @@ ReplyFramer::Timing timing()
     t.batchQuiet = 20000;
     t.resync = 20000;
     t.unfinished = 50000;
+    t.peerUnfinished = 500000;
     t.pacedCheckpointEvery = 16;
     t.batchCheckpointEvery = 64;
     return t;
@@ -141,6 +142,7 @@ private slots:
     void gatheringFollowsTheReply();
     void heldRepliesWaitForACheckpoint();
     void pseudoTerminalPeerAnsweringAtOnceIsKept();
+    void pseudoTerminalPeerPausedMidReplyIsKept();
 };
 
 void TestReplyFramer::timelines_data()
@@ -371,6 +373,23 @@ void TestReplyFramer::pseudoTerminalPeerAnsweringAtOnceIsKept()
                              "a@140000"));
     QCOMPARE(run(line, QStringLiteral("s4@140000 r05060708@140100")),
              QStringLiteral("X(Early) D4"));
+}
+
+void TestReplyFramer::pseudoTerminalPeerPausedMidReplyIsKept()
+{
+    // A board played by a program that a busy host paused between two bytes of its reply, for
+    // longer than a line ever leaves one: the reply is kept, and given up only after the longer
+    // silence. Behind a line the first silence ends it.
+    ReplyFramer::Timing t = timing();
+    t.pacedLine = false;
+    ReplyFramer paused(t);
+    QCOMPARE(run(paused, QStringLiteral("s0@0 r0102@100 a@60000 r0304@150000 a@152100")),
+             QStringLiteral("T0 C0 R"));
+    QCOMPARE(run(paused, QStringLiteral("s1@200000 r0102@200100 a@700099 a@700100")),
+             QStringLiteral("X(Unfinished) D1"));
+    ReplyFramer line(timing());
+    QCOMPARE(run(line, QStringLiteral("s0@0 r0102@100 a@50099 a@50100")),
+             QStringLiteral("X(Unfinished) D0"));
 }
 
 QTEST_APPLESS_MAIN(TestReplyFramer)

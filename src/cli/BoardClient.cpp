@@ -124,7 +124,7 @@ bool BoardClient::waitForBoard(QString *error)
         if (settled())
             loop.quit();
     });
-    connect(&link, &BoardLink::statusChanged, &loop, [&] {
+    connect(&link, &BoardLink::boardStateChanged, &loop, [&] {
         if (settled())
             loop.quit();
     });

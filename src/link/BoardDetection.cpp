@@ -1,59 +1,87 @@
 #include "link/BoardDetection.h"
 
-#include <thread>
+#include <QTimer>
 
 namespace kvx {
 
 namespace {
 
+using namespace std::chrono_literals;
+
 const QByteArray kKorveStartText(" 0132");
 const QByteArray kKorveStartCommand("\x22\x00\x00", 3);
+// How often the second part looks whether the first has left the transmit queue.
+constexpr auto kDrainLook = 1ms;
 
 } // namespace
 
-BoardDetection::BoardDetection(ByteTransport &line, Clock clock, Written written)
-    : m_line(&line)
-    , m_clock(std::move(clock))
-    , m_written(std::move(written))
-{}
-
-bool BoardDetection::waitForEmptyTransmitQueue()
+BoardDetection::BoardDetection(ByteTransport &line, QObject *parent)
+    : QObject(parent)
+    , m_line(&line)
+    , m_timer(new QTimer(this))
 {
-    const std::int64_t start = m_clock();
-    while (m_line->OutQueueCount() != 0) {
-        if (m_clock() - start > kTransmitDrainTimeout.count())
-            return false;
-    }
-    return true;
+    m_timer->setSingleShot(true);
+    m_timer->setTimerType(Qt::PreciseTimer);
+    connect(m_timer, &QTimer::timeout, this, &BoardDetection::step);
 }
 
-void BoardDetection::write(const QByteArray &bytes, Kind kind)
+bool BoardDetection::write(const QByteArray &bytes, Kind kind)
 {
-    if (m_line->WriteBytes(bytes.constData(), int(bytes.size())) >= 0)
-        m_written(kind, bytes);
+    const int n = m_line->WriteBytes(bytes.constData(), int(bytes.size()));
+    if (n > 0)
+        emit written(kind, bytes.left(n));
+    return n > 0;
 }
 
 bool BoardDetection::sendProbe()
 {
     m_line->PurgeOutput();
-    const QByteArray zero(1, '\0');
-    bool drained = true;
-    for (int i = 0; i < kProbeZeroCount && drained; ++i) {
-        write(zero, Kind::Probe);
-        drained = waitForEmptyTransmitQueue();
-    }
-    write(QByteArray(1, char(0xFF)), Kind::Probe);
-    return drained;
+    QByteArray probe(kProbeZeroCount, '\0');
+    probe.append(char(0xFF));
+    return write(probe, Kind::Probe);
 }
 
-void BoardDetection::sendKorveStartUp()
+void BoardDetection::startKorveStartUp()
 {
     m_line->PurgeOutput();
     write(kKorveStartText, Kind::StartUp);
-    std::this_thread::sleep_for(kKorvePause);
-    waitForEmptyTransmitQueue();
-    write(kKorveStartCommand, Kind::StartUp);
-    std::this_thread::sleep_for(kKorvePause);
+    m_step = Step::HeadPause;
+    m_timer->start(kKorvePause);
+}
+
+void BoardDetection::step()
+{
+    switch (m_step) {
+    case Step::Idle:
+        return;
+    case Step::HeadPause:
+    case Step::TailWait:
+        // The second part follows the first on the line, never into it.
+        if (m_line->Connected() && m_line->OutQueueCount() > 0) {
+            m_step = Step::TailWait;
+            m_timer->start(kDrainLook);
+            return;
+        }
+        write(kKorveStartCommand, Kind::StartUp);
+        m_step = Step::TailPause;
+        m_timer->start(kKorvePause);
+        return;
+    case Step::TailPause:
+        m_step = Step::Idle;
+        emit finished();
+        return;
+    }
+}
+
+bool BoardDetection::busy() const
+{
+    return m_step != Step::Idle;
+}
+
+void BoardDetection::cancel()
+{
+    m_timer->stop();
+    m_step = Step::Idle;
 }
 
 BoardVariant BoardDetection::identify(const QByteArray &identification)

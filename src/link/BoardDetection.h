@@ -3,15 +3,17 @@
 // The bytes a board expects apart from its requests: the resynchronisation probe written right
 // after the port opens, the reading of the identification that a KORVE or Pentar board sends
 // in answer to the first request after it, and the KORVE start-up sequence that answers that
-// identification. The board link runs them; they touch none of its state. User-interface
-// thread.
+// identification, with the pauses its firmware needs, timed rather than slept through. The
+// board link runs them and sends nothing while one is busy. User-interface thread.
 
 #include "link/ByteTransport.h"
 
 #include <QByteArray>
+#include <QObject>
 
 #include <chrono>
-#include <functional>
+
+class QTimer;
 
 namespace kvx {
 
@@ -22,45 +24,59 @@ enum class BoardVariant
     Pentar,
 };
 
-class BoardDetection
+class BoardDetection : public QObject
 {
+    Q_OBJECT
+
 public:
     static constexpr int kProbeZeroCount = 128;
     // The KORVE firmware needs these pauses after each part of its start-up sequence.
     static constexpr std::chrono::milliseconds kKorvePause{15};
-    // A stalled device never empties its transmit queue; the wait for it ends here.
-    static constexpr std::chrono::milliseconds kTransmitDrainTimeout{2000};
 
-    using Clock = std::function<std::int64_t()>; // milliseconds
     enum class Kind
     {
         Probe,
         StartUp,
     };
-    // Told of every piece written, for the traffic view.
-    using Written = std::function<void(Kind, const QByteArray &)>;
 
-    BoardDetection(ByteTransport &line, Clock clock, Written written);
+    explicit BoardDetection(ByteTransport &line, QObject *parent = nullptr);
     void setTransport(ByteTransport &line) { m_line = &line; }
 
-    // Waits until the transmit queue is empty, at most kTransmitDrainTimeout; false when it
-    // never empties.
-    bool waitForEmptyTransmitQueue();
-    // The probe: 128 zero bytes, each once the one before has left, then 0xFF. False when the
-    // device stalled (the rest of the zeros is not written).
+    // The probe: 128 zero bytes, then 0xFF. They are written at once, and the line carries
+    // them back to back, as it would each one once the one before had left. False when the
+    // device took none of them.
     bool sendProbe();
-    // " 0132", then 0x22 0x00 0x00, each followed by the firmware's pause.
-    void sendKorveStartUp();
+    // " 0132", then 0x22 0x00 0x00, each followed by the firmware's pause; finished() once the
+    // second pause has passed.
+    void startKorveStartUp();
+    // The start-up sequence is under way: nothing else may be written.
+    [[nodiscard]] bool busy() const;
+    // The port closed: a sequence under way stops where it is.
+    void cancel();
     // What a 10-byte identification names: "KOR" a KORVE board, "ZAP" a Pentar board, anything
     // else the plain board.
     [[nodiscard]] static BoardVariant identify(const QByteArray &identification);
 
+signals:
+    // Each piece as it is written, for the traffic view.
+    void written(kvx::BoardDetection::Kind kind, const QByteArray &bytes);
+    void finished();
+
 private:
-    void write(const QByteArray &bytes, Kind kind);
+    enum class Step
+    {
+        Idle,
+        HeadPause, // " 0132" written, the firmware's pause running
+        TailWait,  // the pause over, waiting for the head to leave the transmit queue
+        TailPause, // 0x22 0x00 0x00 written, the last pause running
+    };
+
+    bool write(const QByteArray &bytes, Kind kind);
+    void step();
 
     ByteTransport *m_line;
-    Clock m_clock;
-    Written m_written;
+    QTimer *m_timer;
+    Step m_step = Step::Idle;
 };
 
 } // namespace kvx

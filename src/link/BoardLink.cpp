@@ -17,9 +17,6 @@ using namespace std::chrono_literals;
 // While a wait runs, this wakes it often enough to notice a watchdog that is due even when
 // the poll timer (which normally runs the watchdog) does not tick.
 constexpr auto kWaitGuardInterval = 50ms;
-// Bytes that wait to be read are read before the framer's time moves on; this is how soon
-// the framer looks again.
-constexpr auto kReadFirst = 1ms;
 // A watchdog that runs this much past its time finds a host that was asleep, and gives the
 // events that waited meanwhile this long to run before it gives a request up.
 constexpr auto kHostStall = 100ms;
@@ -51,6 +48,43 @@ Reply replyOf(const QByteArray &bytes)
 
 } // namespace
 
+// A command's wait for one request; it lives on the command's stack.
+struct BoardLink::Request
+{
+    bool waitForTrust = false; // done once the reply is trusted, not when it has come
+    int batch = -1;            // the transfer it belongs to; -1: a single command
+    int retries = 0;
+    bool sent = false;
+    bool done = false;
+    bool answered = false;
+    Reply reply;
+};
+
+struct BoardLink::Pending
+{
+    Datagram datagram;
+    Request *request = nullptr;
+    std::int64_t order = 0; // single commands before transfers, each in the order asked
+};
+
+struct BoardLink::Exchange
+{
+    int id = -1;
+    TrafficKind kind = TrafficKind::Poll;
+    int row = -1;
+    bool startsCycle = false;
+    bool identification = false; // sent while detecting: 10 bytes expected
+    Request *request = nullptr;  // a command that waits for this exchange
+    Datagram datagram;
+    std::int64_t order = 0;
+    int serial = -1;
+    bool taken = false;
+    QByteArray frame;        // the request as written, for the traffic view
+    std::int64_t sentAt = 0; // fine clock, when the request went out
+    QByteArray bytes;
+    Reply reply;
+};
+
 PollPause::PollPause(BoardLink &link)
     : m_link(link)
     , m_wasEnabled(link.m_pollingEnabled)
@@ -61,15 +95,19 @@ PollPause::PollPause(BoardLink &link)
     // Until the outstanding poll request is answered and the line is free for the command's
     // first request, or the watchdog has given up.
     const quint64 giveUps = link.m_giveUps;
-    m_link.waitFor([&link, giveUps] { return link.LinkIdle() || link.m_giveUps != giveUps; });
+    m_link.waitFor([&link, giveUps] {
+        using State = BoardLink::State;
+        return link.m_state == State::Idle || link.m_state == State::Closed ||
+               link.m_state == State::Lost || link.m_giveUps != giveUps;
+    });
 }
 
 PollPause::~PollPause()
 {
     m_link.m_pollingEnabled = m_wasEnabled;
     // The poll cycle goes on at once, not at the next tick.
-    if (m_wasEnabled && m_link.LinkIdle())
-        emit m_link.lineReady();
+    if (m_wasEnabled)
+        m_link.advance();
 }
 
 BoardLink::BoardLink(ByteTransport &line, QObject *parent)
@@ -77,24 +115,29 @@ BoardLink::BoardLink(ByteTransport &line, QObject *parent)
     , m_comm(&line)
     , m_clock(steadyClock())
     , m_fineClock(steadyFineClock())
-    , m_detection(
-          line, [this] { return now(); },
-          [this](BoardDetection::Kind kind, const QByteArray &bytes) {
-              note(true,
-                   kind == BoardDetection::Kind::Probe ? TrafficKind::Probe : TrafficKind::StartUp,
-                   bytes);
-          })
+    , m_detection(line)
     , m_waitGuard(new QTimer(this))
     , m_framerTimer(new QTimer(this))
+    , m_drainTimer(new QTimer(this))
 {
+    connect(&m_detection, &BoardDetection::written, this,
+            [this](BoardDetection::Kind kind, const QByteArray &bytes) {
+                note(true,
+                     kind == BoardDetection::Kind::Probe ? TrafficKind::Probe : TrafficKind::StartUp,
+                     bytes);
+            });
+    connect(&m_detection, &BoardDetection::finished, this, &BoardLink::advance);
     m_waitGuard->setInterval(kWaitGuardInterval);
     connect(m_waitGuard, &QTimer::timeout, this, [this] {
         if (!LinkIdle())
             watchdog();
     });
-    m_framerTimer->setSingleShot(true);
-    m_framerTimer->setTimerType(Qt::PreciseTimer);
+    for (QTimer *t : {m_framerTimer, m_drainTimer}) {
+        t->setSingleShot(true);
+        t->setTimerType(Qt::PreciseTimer);
+    }
     connect(m_framerTimer, &QTimer::timeout, this, &BoardLink::serviceFramer);
+    connect(m_drainTimer, &QTimer::timeout, this, &BoardLink::advance);
 }
 
 BoardLink::~BoardLink()
@@ -107,6 +150,12 @@ void BoardLink::setTransport(ByteTransport &line)
     endAllWaits();
     m_comm = &line;
     m_detection.setTransport(line);
+}
+
+bool BoardLink::AwaitingDirectReply() const
+{
+    return m_framer.outstanding() && !m_exchanges.empty() &&
+           m_exchanges.back().kind == TrafficKind::Direct;
 }
 
 QByteArray BoardLink::frame(const Datagram &d) const
@@ -127,8 +176,10 @@ QByteArray BoardLink::frame(const Datagram &d) const
 
 std::int64_t BoardLink::nextWatchdogCheck() const
 {
-    if (m_line == Line::LateQuiet || m_line == Line::LostQuiet)
-        return m_lateQuietFrom + kLateQuiet.count();
+    if (m_drainSince >= 0)
+        return m_drainSince + kWatchdogTimeout.count() + 1;
+    if (m_lateQuietFrom)
+        return *m_lateQuietFrom + kLateQuiet.count();
     if (requestOutstanding())
         return std::max(m_lastSendTick + kWatchdogTimeout.count() + 1, m_stallGraceUntil);
     return m_lastProgress + kWatchdogTimeout.count() + 1;
@@ -136,85 +187,120 @@ std::int64_t BoardLink::nextWatchdogCheck() const
 
 bool BoardLink::SendDatagram(const Datagram &d, TrafficKind kind)
 {
-    if (!m_detection.waitForEmptyTransmitQueue()) {
+    const QByteArray f = frame(d);
+    if (m_comm->OutQueueCount() != 0 || m_comm->WriteBytes(f.constData(), int(f.size())) < 0) {
+        // A port that has just been lost is reported as such by the window; a "Send error!" on
+        // top of it would only repeat the news. Told once the send is over: the window's
+        // message box must not open inside it.
         if (m_comm->Connected())
-            emit sendError();
+            QTimer::singleShot(0, this, &BoardLink::sendError);
         return false;
     }
-    return writeFrame(frame(d), kind);
-}
-
-bool BoardLink::writeFrame(const QByteArray &f, TrafficKind kind)
-{
-    if (m_comm->WriteBytes(f.constData(), int(f.size())) < 0) {
-        // A port that has just been lost is reported as such by the window; a "Send error!"
-        // on top of it would only repeat the news.
-        if (m_comm->Connected())
-            emit sendError();
-        return false;
-    }
-    note(true, kind, f);
+    note(true, kind, f, DiscardReason::None, {}, m_serial - 1);
     return true;
 }
 
-bool BoardLink::startExchange(const Datagram &d, Exchange exchange, bool holdLine)
+void BoardLink::settle()
 {
-    // Whatever waits to be read now arrived before this request: it cannot be its reply.
+    State s = State::Idle;
+    if (!m_comm->Connected())
+        s = State::Closed;
+    else if (m_detection.busy() || (m_identifying && m_framer.outstanding()))
+        s = State::Detecting;
+    else if (m_lost)
+        s = State::Lost;
+    else if (m_framer.outstanding())
+        s = State::AwaitingReply;
+    else if (m_lateQuietFrom || !m_framer.ready())
+        s = State::Quiet;
+    if (s != m_state) {
+        m_state = s;
+        emit stateChanged(s);
+    }
+}
+
+void BoardLink::advance()
+{
+    if (m_advancing)
+        return;
+    m_advancing = true;
+    const auto done = qScopeGuard([this] { m_advancing = false; });
+    // Whatever waits to be read now arrived before the next request: it cannot be its reply.
     readWaiting();
-    if (!LinkIdle() || !m_comm->Connected())
-        return false;
-    exchange.id = m_nextId++;
-    exchange.identification = Detecting();
-    ReplyFramer::Request request;
-    request.id = exchange.id;
-    const QByteArray f = frame(d);
-    request.frameBytes = int(f.size());
-    request.replyBytes = Detecting() ? kIdentificationSize : kReplySize;
-    // The identification is acted on (the KORVE start-up) before anything else goes out.
-    request.holdLine = holdLine || Detecting();
-    // A plain board answers the detection's request with a short reply; the watchdog ends it.
-    request.mayBeShort = Detecting();
-    // The rest of a reply begun wakes the program once; the identification may come short.
-    request.gather = !Detecting();
-    const TrafficKind kind = exchange.kind;
-    exchange.frame = f;
-    m_exchanges.push_back(std::move(exchange));
-    // The request's time is taken once its queue is empty and before it is written: a host
-    // slow to write makes the reply look later, never sooner than it can come. A request that
-    // could not be written gets no reply: it stays outstanding until the watchdog, and
-    // whatever comes meanwhile is a stray.
-    const bool drained = m_detection.waitForEmptyTransmitQueue();
-    request.expectNothing = !drained;
-    const std::int64_t sentAt = fineNow();
-    m_framer.sent(request, sentAt);
-    // Found again by its id: the wait for the queue may have resolved others meanwhile.
-    for (auto x = m_exchanges.rbegin(); x != m_exchanges.rend(); ++x) {
-        if (x->id == request.id) {
-            x->sentAt = sentAt;
-            break;
+    settle();
+    while (m_state == State::Idle) {
+        // Frames never overlap on the line: the next waits for the transmit queue to empty,
+        // looking again once the bytes in it can have left.
+        if (const int queued = m_comm->OutQueueCount(); queued != 0) {
+            if (m_drainSince < 0)
+                m_drainSince = now();
+            const auto wait = std::lround(queued * m_comm->characterTime() / 1000.0);
+            m_drainTimer->start(std::max<int>(1, int(wait)));
+            return;
         }
+        m_drainSince = -1;
+        Exchange x;
+        if (!m_queue.empty()) {
+            const Pending p = m_queue.front();
+            m_queue.erase(m_queue.begin());
+            x.kind = TrafficKind::Direct;
+            x.request = p.request;
+            x.datagram = p.datagram;
+            x.order = p.order;
+        } else if (const auto poll = m_pollingEnabled && m_polls ? m_polls->nextPoll() : std::nullopt) {
+            x.row = poll->row;
+            x.startsCycle = poll->startsCycle;
+            x.datagram = poll->datagram;
+        } else {
+            return;
+        }
+        startExchange(x.datagram, std::move(x));
+        settle();
     }
-    if (!drained) {
-        if (m_comm->Connected())
-            emit sendError();
-    } else if (!writeFrame(f, kind)) {
+}
+
+bool BoardLink::startExchange(const Datagram &d, Exchange x)
+{
+    x.id = m_nextId++;
+    x.identification = m_identifying;
+    x.frame = frame(d);
+    x.serial = m_serial++;
+    ReplyFramer::Request r;
+    r.id = x.id;
+    r.frameBytes = int(x.frame.size());
+    r.replyBytes = x.identification ? kIdentificationSize : kReplySize;
+    // A single command's read is used at once, and the identification is acted on (the KORVE
+    // start-up) before anything else goes out.
+    r.holdLine =
+        x.identification || (x.request && x.request->batch < 0 && x.request->waitForTrust);
+    // A plain board answers the detection's request with a short reply; the watchdog ends it.
+    r.mayBeShort = x.identification;
+    if (x.request)
+        x.request->sent = true;
+    // The request's time is taken before it is written: a host slow to write makes the reply
+    // look later, never sooner than it can come. A request that could not be written gets no
+    // reply: it stays outstanding until the watchdog, and whatever comes meanwhile is a stray.
+    x.sentAt = fineNow();
+    m_framer.sent(r, x.sentAt);
+    const TrafficKind kind = x.kind;
+    m_exchanges.push_back(std::move(x));
+    const bool written = SendDatagram(d, kind);
+    if (!written)
         m_framer.cannotBeAnswered();
-    }
     m_lastSendTick = now();
     m_lastProgress = m_lastSendTick;
     armFramerTimer();
-    return true;
+    return written;
 }
 
-bool BoardLink::pollRequest(const Datagram &d, int row, bool startsCycle)
+void BoardLink::enqueue(const Datagram &d, Request *request)
 {
-    if (!LinkIdle() || !m_pollingEnabled)
-        return false;
-    Exchange exchange;
-    exchange.kind = TrafficKind::Poll;
-    exchange.row = row;
-    exchange.startsCycle = startsCycle;
-    return startExchange(d, std::move(exchange), false);
+    // Single commands go ahead of a transfer's rows: a Stop clicked during a RAM transfer does
+    // not wait for its 64 words.
+    const std::int64_t order = (request->batch >= 0 ? std::int64_t(1) << 40 : 0) + m_order++;
+    const auto at = std::find_if(m_queue.begin(), m_queue.end(),
+                                 [order](const Pending &p) { return p.order > order; });
+    m_queue.insert(at, Pending{d, request, order});
 }
 
 bool BoardLink::waitFor(const std::function<bool()> &done)
@@ -231,127 +317,66 @@ bool BoardLink::waitFor(const std::function<bool()> &done)
 
 std::optional<Reply> BoardLink::DirectRequest(const Datagram &d)
 {
-    // Once the port has closed (the user, the window or a lost device), the rest of a command
-    // ends at once: nothing is sent, nothing waits for a watchdog.
-    if (m_pollingEnabled || !m_comm->Connected())
+    // Once the port has closed (the user, the window or a lost device), or the line was given
+    // up because it never fell quiet, the rest of a command ends at once: nothing is sent,
+    // nothing waits for a watchdog.
+    if (m_pollingEnabled || !m_comm->Connected() || m_state == State::Lost)
         return std::nullopt;
-    // A line that never got quiet has been given up: the rest of the command ends at once
-    // rather than waiting out the watchdog once more for each request.
-    if (lineLost() && !LinkIdle())
+    const Batch b = directRequests(std::span(&d, 1));
+    if (b.replies.empty())
         return std::nullopt;
-    const quint64 giveUps = m_giveUps;
-    // The line given up while this waited for it: one that never fell quiet. A watchdog that
-    // gave up another command's request is that command's business; this one still goes out
-    // once the quiet after it has passed.
-    auto givenUp = [&] { return m_giveUps != giveUps && lineLost(); };
-    Request request;
-    // A read's value is used: nothing else goes out until it is trusted.
-    request.waitForTrust = isReadAddress(d.address);
-    ++m_commandsWaiting;
-    auto stopWaiting = qScopeGuard([this] { --m_commandsWaiting; });
-    for (;;) {
-        // Another command's request may still be outstanding (a click during a long
-        // transfer): it keeps its reply, and this one goes out only when the line is free.
-        if (!waitFor([&] { return LinkIdle() || givenUp(); }) || givenUp())
-            return std::nullopt;
-        Exchange exchange;
-        exchange.kind = TrafficKind::Direct;
-        exchange.request = &request;
-        if (startExchange(d, std::move(exchange), request.waitForTrust))
-            break;
-    }
-    stopWaiting.dismiss();
-    --m_commandsWaiting;
-    m_awaitingDirectReply = true;
-    const bool open = waitFor([&request] { return request.done; });
-    // The request lives on this stack only: no exchange may point to it once it returns.
-    for (Exchange &x : m_exchanges) {
-        if (x.request == &request)
-            x.request = nullptr;
-    }
-    if (!open || !request.answered)
-        return std::nullopt;
-    // A command nested in this wait may have taken a later reply meanwhile; the caller reads
-    // its own.
-    m_lastReply = request.reply;
-    return request.reply;
+    m_lastReply = b.replies.front();
+    return m_lastReply;
 }
 
 BoardLink::Batch BoardLink::directRequests(std::span<const Datagram> datagrams,
                                            const std::function<void(int)> &progress,
                                            bool showsReplies)
 {
-    Batch batch;
-    // As for a single command: after the port closed or the line was given up, nothing more.
-    if (m_pollingEnabled || !m_comm->Connected() || (lineLost() && !LinkIdle()))
+    if (m_pollingEnabled || !m_comm->Connected() || m_state == State::Lost)
         return {{}, datagrams.empty() ? -1 : 0, 0};
-    const quint64 giveUps = m_giveUps;
-    // Stable addresses: the exchanges point at them until they are done.
+    const bool single = datagrams.size() == 1 && !progress && !showsReplies;
+    const int batch = single ? -1 : m_batches++;
+    // Stable addresses: the queue and the exchanges point at them until they are done.
     std::vector<Request> requests(datagrams.size());
-    for (std::size_t i = 0; i < requests.size(); ++i)
+    for (std::size_t i = 0; i < requests.size(); ++i) {
         requests[i].waitForTrust = showsReplies || isReadAddress(datagrams[i].address);
-    std::size_t sent = 0;
+        requests[i].batch = batch;
+        enqueue(datagrams[i], &requests[i]);
+    }
+    advance();
     std::size_t reported = 0;
-    // One of its own requests unanswered, or the line lost; another command's request given
-    // up by the watchdog does not end the batch.
-    auto failed = [&] {
-        for (std::size_t i = 0; i < sent; ++i) {
-            if (requests[i].done && !requests[i].answered)
-                return true;
-        }
-        return m_giveUps != giveUps && lineLost();
-    };
-    auto report = [&] {
-        while (reported < sent && requests[reported].done && requests[reported].answered) {
+    // Ends early when the port closes: every request is then done, unanswered.
+    waitFor([&] {
+        while (reported < requests.size() && requests[reported].done &&
+               requests[reported].answered) {
             ++reported;
             if (progress)
                 progress(int(reported));
         }
-    };
-    // Each request goes out as soon as the line is ready, from the ready event itself as the
-    // poll cycle's do, rather than when the wait below next looks; single commands waiting
-    // for the line go first.
-    auto sendNext = [&] {
-        if (sent >= datagrams.size() || failed() || !LinkIdle() || m_commandsWaiting > 0)
-            return;
-        Exchange exchange;
-        exchange.kind = TrafficKind::Direct;
-        exchange.request = &requests[sent];
-        if (startExchange(datagrams[sent], std::move(exchange), false)) {
-            m_awaitingDirectReply = true;
-            ++sent;
-        }
-    };
-    const QMetaObject::Connection onReady = connect(this, &BoardLink::lineReady, this, sendNext);
-    sendNext();
-    // Ends early when the port closes: every request is then done, unanswered.
-    waitFor([&] {
-        report();
-        sendNext();
-        return (sent == datagrams.size() || failed()) &&
-               std::all_of(requests.begin(), requests.begin() + std::ptrdiff_t(sent),
+        return std::all_of(requests.begin(), requests.end(),
                            [](const Request &r) { return r.done; });
     });
-    disconnect(onReady);
     // The requests live on this stack only.
-    const std::less<const Request *> before;
+    const auto ours = [&](const Request *r) {
+        return r >= requests.data() && r < requests.data() + requests.size();
+    };
+    std::erase_if(m_queue, [&](const Pending &p) { return ours(p.request); });
     for (Exchange &x : m_exchanges) {
-        if (x.request && !before(x.request, requests.data()) &&
-            before(x.request, requests.data() + requests.size()))
+        if (ours(x.request))
             x.request = nullptr;
     }
-    report();
-    for (std::size_t i = 0; i < datagrams.size(); ++i) {
-        if (i >= sent || !requests[i].done || !requests[i].answered) {
-            batch.failedAt = int(i);
-            break;
-        }
-        batch.replies.push_back(requests[i].reply);
+    Batch result;
+    for (std::size_t i = 0; i < requests.size(); ++i) {
+        result.sent += requests[i].sent ? 1 : 0;
+        if (result.failedAt < 0 && requests[i].done && requests[i].answered)
+            result.replies.push_back(requests[i].reply);
+        else if (result.failedAt < 0)
+            result.failedAt = int(i);
     }
-    batch.sent = int(sent);
-    if (!batch.replies.empty())
-        m_lastReply = batch.replies.back();
-    return batch;
+    if (!result.replies.empty())
+        m_lastReply = result.replies.back();
+    return result;
 }
 
 void BoardLink::finish(Request *request, bool answered, const Reply &reply)
@@ -361,19 +386,37 @@ void BoardLink::finish(Request *request, bool answered, const Reply &reply)
     request->done = true;
     request->answered = answered;
     request->reply = reply;
-    if (answered)
-        m_lastReply = reply;
+    if (!answered && request->batch >= 0) {
+        // A transfer stops at its first row without an answer: the rest is not sent.
+        const int batch = request->batch;
+        for (const Pending &p : m_queue) {
+            if (p.request->batch == batch)
+                p.request->done = true;
+        }
+        std::erase_if(m_queue, [batch](const Pending &p) { return p.request->batch == batch; });
+    }
+}
+
+void BoardLink::endCommands()
+{
+    for (Exchange &x : m_exchanges) {
+        finish(x.request, false);
+        x.request = nullptr;
+    }
+    const std::vector<Pending> queued = std::exchange(m_queue, {});
+    for (const Pending &p : queued)
+        finish(p.request, false);
 }
 
 void BoardLink::StartDetection()
 {
     // A stalled device: one message, not one per probe byte.
-    if (!m_detection.sendProbe())
-        emit sendError();
-    m_detecting = true;
+    if (!m_detection.sendProbe() && m_comm->Connected())
+        QTimer::singleShot(0, this, &BoardLink::sendError);
+    m_identifying = true;
     m_lastSendTick = now();
     m_variant = BoardVariant::Plain;
-    emit statusChanged(tr("Trying to detect the board."), QString());
+    setBoardState(BoardState::Detecting);
 }
 
 void BoardLink::beginPolling()
@@ -381,19 +424,19 @@ void BoardLink::beginPolling()
     m_probesLeft = kExtraProbes;
     m_pollingEnabled = true;
     m_boardActive = false;
-    m_line = Line::InStep;
+    m_lost = false;
+    m_lateQuietFrom.reset();
     m_lastProgress = now();
-    ReplyFramer::Timing timing = m_framer.timing();
-    timing.byteTime = std::max<ReplyFramer::Micros>(1, std::lround(m_comm->characterTime()));
-    timing.pacedLine = m_comm->pacedLine();
-    m_framer.setTiming(timing);
+    m_framer.clear();
+    m_framer.setLine(m_comm->pacedLine(),
+                     std::max<ReplyFramer::Micros>(1, std::lround(m_comm->characterTime())));
+    // A reply wakes the program once, when it is whole; anything shorter is found by the
+    // framer's own looks.
+    m_comm->setReadThreshold(kReplySize);
     m_counters = {};
+    m_lineErrorsBefore = m_comm->lineErrors();
     countChanged();
-}
-
-void BoardLink::InitKorveBoard()
-{
-    m_detection.sendKorveStartUp();
+    advance();
 }
 
 void BoardLink::readWaiting()
@@ -402,16 +445,15 @@ void BoardLink::readWaiting()
     if (m_comm->inQueueCount() == 0)
         return;
     m_comm->fetchInput();
-    receive(m_comm->inQueueCount(), 1);
+    receive(m_comm->inQueueCount());
 }
 
 void BoardLink::Comm32RxChar(QObject *, int count)
 {
-    // The port reports bytes once as many as it was told to gather have come.
-    receive(count, m_comm->readThreshold());
+    receive(count);
 }
 
-void BoardLink::receive(int count, int gathered)
+void BoardLink::receive(int count)
 {
     if (count <= 0)
         return;
@@ -420,7 +462,7 @@ void BoardLink::receive(int count, int gathered)
     if (n <= 0)
         return;
     bytes.truncate(n);
-    if (m_line == Line::LateQuiet || m_line == Line::LostQuiet) {
+    if (m_lateQuietFrom) {
         // The answer to a request the watchdog has given up: it must not be taken for the
         // next one. The quiet starts again.
         m_lateQuietFrom = now();
@@ -430,11 +472,17 @@ void BoardLink::receive(int count, int gathered)
         return;
     }
     const std::int64_t t = fineNow();
-    m_framer.received(bytes, t, m_newEvents, gathered);
+    m_framer.received(bytes, t, m_newEvents);
+    if (const quint64 errors = m_comm->lineErrors() - m_lineErrorsBefore;
+        errors != m_counters.lineErrors) {
+        m_counters.lineErrors = errors;
+        m_framer.damaged(t, m_newEvents);
+        countChanged();
+    }
     // Four bytes that do not begin an identification are a plain board's ordinary reply: with
     // quick detection it is taken as soon as the line falls quiet after it, not at the
     // watchdog. Bytes that follow it all the same undo it at the checkpoint.
-    if (m_quickDetection && Detecting() && m_framer.unfinished().size() >= kReplySize &&
+    if (m_quickDetection && m_identifying && m_framer.unfinished().size() >= kReplySize &&
         BoardDetection::identify(m_framer.unfinished()) == BoardVariant::Plain)
         m_framer.endShort(t, m_newEvents);
     afterInput();
@@ -450,7 +498,7 @@ void BoardLink::afterInput()
         m_framer.advance(t, m_newEvents);
     handleEvents();
     armFramerTimer();
-    m_comm->setReadThreshold(m_framer.gatherable());
+    advance();
 }
 
 std::optional<std::int64_t> BoardLink::nextFramerDeadline() const
@@ -462,13 +510,8 @@ void BoardLink::serviceFramer()
 {
     if (!m_comm->Connected())
         return;
-    if (m_comm->inQueueCount() > 0) {
-        // Read first: the port's own notification delivers them, now whatever has come.
-        m_comm->setReadThreshold(1);
-        m_framerTimerDue = fineNow();
-        m_framerTimer->start(kReadFirst);
-        return;
-    }
+    // A look at the line: what has come is read first, however few bytes it is.
+    readWaiting();
     afterInput();
 }
 
@@ -479,9 +522,7 @@ void BoardLink::armFramerTimer()
         m_framerTimer->stop();
         return;
     }
-    // A timer that fires too early only looks again; re-arming it for every byte would cost
-    // more than that.
-    if (m_framerTimer->isActive() && m_framerTimerDue <= *due)
+    if (m_framerTimer->isActive() && m_framerTimerDue == *due)
         return;
     const ReplyFramer::Micros wait = std::max<ReplyFramer::Micros>(0, *due - fineNow());
     m_framerTimerDue = *due;
@@ -500,90 +541,44 @@ void BoardLink::handleEvents()
         m_events.pop_front();
         handle(e);
     }
-}
-
-BoardLink::Exchange BoardLink::takeExchange(int id)
-{
-    for (auto it = m_exchanges.begin(); it != m_exchanges.end(); ++it) {
-        if (it->id == id) {
-            Exchange e = std::move(*it);
-            m_exchanges.erase(it);
-            return e;
-        }
-    }
-    return {};
+    settle();
 }
 
 void BoardLink::handle(const ReplyFramer::Event &event)
 {
     using Type = ReplyFramer::EventType;
     switch (event.type) {
-    case Type::Taken: {
-        for (Exchange &x : m_exchanges) {
-            if (x.id != event.id)
-                continue;
-            x.taken = true;
-            x.bytes = event.bytes;
-            x.reply = replyOf(event.bytes);
-            // Shown where it came, right after its request; should the line lose step before
-            // it is trusted, an untrusted reply follows it.
-            note(false,
-                 x.identification                ? TrafficKind::Identification
-                 : x.kind == TrafficKind::Direct ? TrafficKind::Direct
-                                                 : TrafficKind::Poll,
-                 x.bytes, DiscardReason::None, x.frame);
-            if (x.kind == TrafficKind::Direct) {
-                m_awaitingDirectReply = false;
-                // A write's reply is not used: the command goes on at once, and what becomes
-                // of the reply later is no longer its business.
-                if (x.request && !x.request->waitForTrust) {
-                    finish(x.request, true, x.reply);
-                    x.request = nullptr;
-                }
-            }
-            emit replyTaken(x.identification);
-            break;
-        }
+    case Type::Taken:
+        taken(event);
         return;
-    }
     case Type::Committed: {
-        const Exchange x = takeExchange(event.id);
-        if (x.id < 0)
+        const auto it = std::find_if(m_exchanges.begin(), m_exchanges.end(),
+                                     [&](const Exchange &x) { return x.id == event.id; });
+        if (it == m_exchanges.end())
             return;
+        const Exchange x = std::move(*it);
+        m_exchanges.erase(it);
         if (x.startsCycle)
             emit pollCycleStart();
         if (x.kind == TrafficKind::Direct) {
             finish(x.request, true, x.reply);
         } else if (x.identification) {
-            m_detecting = false;
+            m_identifying = false;
             identify(x.bytes);
         } else {
             m_replySentAt = x.sentAt;
+            m_replyExchange = x.serial;
             emit pollReply(x.row, x.reply);
         }
-        reportActive();
-        return;
-    }
-    case Type::Dropped: {
-        const Exchange x = takeExchange(event.id);
-        if (x.id < 0)
-            return;
-        if (x.startsCycle)
-            emit pollCycleStart();
-        if (x.taken) {
-            ++m_counters.untrustedReplies;
-            note(false, TrafficKind::Discarded, x.bytes, DiscardReason::Untrusted, x.frame);
-            countChanged();
-        }
-        finish(x.request, false);
-        if (x.identification && Detecting() && m_probesLeft > 0) {
-            // A board that sends its identification only once, after a probe, would pass for a
-            // plain board: it is probed again.
-            --m_probesLeft;
-            StartDetection();
+        if (!m_boardActive) {
+            m_boardActive = true;
+            setBoardState(BoardState::Active);
         }
         return;
     }
+    case Type::Dropped:
+        dropped(event.id);
+        return;
     case Type::Discarded:
         m_counters.strayBytes += quint64(event.bytes.size());
         if (event.reason != DiscardReason::Resync)
@@ -593,10 +588,71 @@ void BoardLink::handle(const ReplyFramer::Event &event)
         return;
     case Type::Ready:
         m_lastProgress = now();
-        if (m_line == Line::Lost)
-            m_line = Line::InStep;
-        emit lineReady();
+        m_lost = false;
         return;
+    }
+}
+
+void BoardLink::taken(const ReplyFramer::Event &event)
+{
+    for (Exchange &x : m_exchanges) {
+        if (x.id != event.id)
+            continue;
+        x.taken = true;
+        x.bytes = event.bytes;
+        x.reply = replyOf(event.bytes);
+        // Shown where it came, right after its request; should the line lose step before it
+        // is trusted, an untrusted reply follows it.
+        note(false,
+             x.identification ? TrafficKind::Identification
+             : x.kind == TrafficKind::Direct ? TrafficKind::Direct
+                                             : TrafficKind::Poll,
+             x.bytes, DiscardReason::None, x.frame, x.serial);
+        // A write's reply is not used: the command goes on at once, and what becomes of the
+        // reply later is no longer its business.
+        if (x.request && !x.request->waitForTrust) {
+            finish(x.request, true, x.reply);
+            x.request = nullptr;
+        }
+        emit replyTaken(x.identification);
+        return;
+    }
+}
+
+void BoardLink::dropped(int id)
+{
+    const auto it = std::find_if(m_exchanges.begin(), m_exchanges.end(),
+                                 [id](const Exchange &x) { return x.id == id; });
+    if (it == m_exchanges.end())
+        return;
+    const Exchange x = std::move(*it);
+    m_exchanges.erase(it);
+    if (x.startsCycle)
+        emit pollCycleStart();
+    if (x.taken) {
+        ++m_counters.untrustedReplies;
+        note(false, TrafficKind::Discarded, x.bytes, DiscardReason::Untrusted, x.frame, x.serial);
+        countChanged();
+    }
+    // A read changes nothing on the board: one whose reply the line lost is asked again. A
+    // board that does not answer at all (the watchdog) is not asked again and again.
+    Request *r = x.request;
+    if (r && !r->done && isReadAddress(x.datagram.address) && r->retries < kReadRetries &&
+        m_lateQuietFrom == std::nullopt && m_comm->Connected()) {
+        ++r->retries;
+        ++m_counters.askedAgain;
+        const auto at = std::find_if(m_queue.begin(), m_queue.end(),
+                                     [&x](const Pending &p) { return p.order > x.order; });
+        m_queue.insert(at, Pending{x.datagram, r, x.order});
+        countChanged();
+    } else {
+        finish(r, false);
+    }
+    if (x.identification && m_identifying && m_probesLeft > 0) {
+        // A board that sends its identification only once, after a probe, would pass for a
+        // plain board: it is probed again.
+        --m_probesLeft;
+        StartDetection();
     }
 }
 
@@ -604,21 +660,16 @@ void BoardLink::identify(const QByteArray &bytes)
 {
     const BoardVariant variant = BoardDetection::identify(bytes);
     if (variant == BoardVariant::Korve)
-        InitKorveBoard();
+        m_detection.startKorveStartUp();
     m_variant = variant;
     if (variant != BoardVariant::Plain)
         emit identified(variant);
 }
 
-void BoardLink::reportActive()
+void BoardLink::setBoardState(BoardState state)
 {
-    if (m_boardActive)
-        return;
-    m_boardActive = true;
-    const QString second = KorveBoard()    ? tr("KORVE detected!")
-                           : PentarBoard() ? tr("Pentar detected!")
-                                           : tr("KVX310 evaluation board detected!");
-    emit statusChanged(tr("The board is active."), second);
+    m_boardState = state;
+    emit boardStateChanged(state);
 }
 
 void BoardLink::watchdog()
@@ -626,21 +677,30 @@ void BoardLink::watchdog()
     if (!m_comm->Connected())
         return;
     const std::int64_t t = now();
-    if (m_line == Line::LateQuiet || m_line == Line::LostQuiet) {
-        if (t - m_lateQuietFrom < kLateQuiet.count()) {
+    if (m_drainSince >= 0 && t - m_drainSince > kWatchdogTimeout.count()) {
+        // A device that never takes what it is given: its queue is dropped, and the commands
+        // that wait for it end.
+        m_drainSince = -1;
+        m_comm->PurgeOutput();
+        emit sendError();
+        endCommands();
+    }
+    if (m_lateQuietFrom) {
+        if (t - *m_lateQuietFrom < kLateQuiet.count()) {
             if (t - m_lastProgress > kWatchdogTimeout.count()) {
                 // Bytes keep coming after the watchdog: the quiet never comes.
                 m_lastProgress = t;
-                m_line = Line::LostQuiet;
+                m_lost = true;
                 giveUpWaits();
             }
+            settle();
             return;
         }
+        m_lateQuietFrom.reset();
         m_lastProgress = t;
         // Still lost until the next request can go out.
-        m_line = m_framer.ready() ? Line::InStep : Line::Lost;
-        if (LinkIdle())
-            emit lineReady();
+        m_lost = m_lost && !m_framer.ready();
+        advance();
         return;
     }
     if (requestOutstanding()) {
@@ -660,71 +720,84 @@ void BoardLink::watchdog()
             m_stallGraceUntil = t + kStallGrace.count();
             return;
         }
-        if (t < m_stallGraceUntil)
-            return;
-        // What came of the reply is shown before the give-up, not lost with it.
-        const QByteArray partial = m_framer.unfinished();
-        // A plain board answers the identification request with an ordinary reply, and the
-        // watchdog is what ends its detection: that is the detection's outcome, not a board
-        // that does not respond.
-        const bool plainAnswer = Detecting() && partial.size() == kReplySize;
-        if (plainAnswer) {
-            const auto x = std::find_if(m_exchanges.begin(), m_exchanges.end(),
-                                        [](const Exchange &e) { return e.identification; });
-            note(false, TrafficKind::Identification, partial, DiscardReason::None,
-                 x == m_exchanges.end() ? QByteArray() : x->frame);
-        } else {
-            if (!partial.isEmpty())
-                note(false, TrafficKind::Discarded, partial, DiscardReason::Unfinished);
-            note(false, TrafficKind::Unanswered, {});
-            ++m_counters.unanswered;
-        }
-        purgeInput();
-        m_comm->PurgeOutput();
-        m_framer.giveUp(m_newEvents);
-        countChanged();
-        m_line = Line::LateQuiet;
-        m_lateQuietFrom = t;
-        m_lastProgress = t;
-        giveUpWaits(!plainAnswer);
-        m_detecting = false;
-        handleEvents();
-        armFramerTimer();
-        m_comm->setReadThreshold(1);
+        if (t >= m_stallGraceUntil)
+            giveUpRequest(t);
         return;
     }
-    if (!LinkIdle() && t - m_lastProgress > kWatchdogTimeout.count()) {
+    if (m_state != State::Idle && t - m_lastProgress > kWatchdogTimeout.count() &&
+        !m_detection.busy()) {
         // The line never gets quiet enough for a request: as good as no answer.
         purgeInput();
         m_lastProgress = t;
-        m_line = Line::Lost;
+        m_lost = true;
         giveUpWaits();
+        settle();
     }
+}
+
+void BoardLink::giveUpRequest(std::int64_t t)
+{
+    // What came of the reply is shown before the give-up, not lost with it.
+    const QByteArray partial = m_framer.unfinished();
+    // A plain board answers the identification request with an ordinary reply, and the
+    // watchdog is what ends its detection: that is the detection's outcome, not a board that
+    // does not respond.
+    const bool plainAnswer = m_identifying && partial.size() == kReplySize;
+    if (plainAnswer) {
+        const auto x = std::find_if(m_exchanges.begin(), m_exchanges.end(),
+                                    [](const Exchange &e) { return e.identification; });
+        note(false, TrafficKind::Identification, partial, DiscardReason::None,
+             x == m_exchanges.end() ? QByteArray() : x->frame);
+    } else {
+        if (!partial.isEmpty())
+            note(false, TrafficKind::Discarded, partial, DiscardReason::Unfinished);
+        note(false, TrafficKind::Unanswered, {});
+        ++m_counters.unanswered;
+    }
+    purgeInput();
+    m_comm->PurgeOutput();
+    m_lateQuietFrom = t;
+    m_framer.giveUp(m_newEvents);
+    countChanged();
+    m_lastProgress = t;
+    m_identifying = false;
+    giveUpWaits(!plainAnswer);
+    handleEvents();
+    armFramerTimer();
 }
 
 void BoardLink::giveUpWaits(bool report)
 {
     if (report)
-        emit statusChanged(tr("The board does not respond."),
-                           tr("Please check the cable and power."));
+        setBoardState(BoardState::NotResponding);
     m_boardActive = false;
     ++m_giveUps;
+    if (m_lost)
+        endCommands();
 }
 
 void BoardLink::endAllWaits()
 {
     ++m_closeCount;
-    for (Exchange &x : m_exchanges)
-        finish(x.request, false);
+    endCommands();
     m_exchanges.clear();
     m_events.clear();
     m_newEvents.clear();
     m_framer.clear();
+    m_detection.cancel();
     m_framerTimer->stop();
-    m_awaitingDirectReply = false;
-    m_detecting = false;
+    m_drainTimer->stop();
+    m_drainSince = -1;
+    m_identifying = false;
     m_boardActive = false;
-    m_line = Line::InStep;
+    m_lost = false;
+    m_lateQuietFrom.reset();
+    if (m_state != State::Closed) {
+        m_state = State::Closed;
+        emit stateChanged(m_state);
+    }
+    if (m_boardState != BoardState::Closed)
+        setBoardState(BoardState::Closed);
 }
 
 void BoardLink::purgeInput()
@@ -732,15 +805,15 @@ void BoardLink::purgeInput()
     const int pending = m_comm->inQueueCount();
     m_comm->PurgeInput();
     if (pending > 0) {
-        emit traffic(LinkTraffic{
-            false, TrafficKind::Purged, {}, now(), DiscardReason::None, fineNow(), pending, {}});
+        emit traffic(LinkTraffic{false, TrafficKind::Purged, {}, now(), DiscardReason::None,
+                                 fineNow(), pending, {}, -1});
     }
 }
 
 void BoardLink::note(bool sent, TrafficKind kind, const QByteArray &bytes, DiscardReason reason,
-                     const QByteArray &request)
+                     const QByteArray &request, int exchange)
 {
-    emit traffic(LinkTraffic{sent, kind, bytes, now(), reason, fineNow(), 0, request});
+    emit traffic(LinkTraffic{sent, kind, bytes, now(), reason, fineNow(), 0, request, exchange});
 }
 
 } // namespace kvx

@@ -15,6 +15,8 @@ enum class DiscardReason
     Resync,     // while the line was being resynchronised
     Late,       // after the watchdog had given the request up
     Untrusted,  // a whole reply, but the line lost step before it could be trusted
+    Overdue,    // later than this board answers, after an anomaly
+    Damaged,    // the line reported a damaged byte
 };
 
 } // namespace kvx

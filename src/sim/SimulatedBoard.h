@@ -36,6 +36,7 @@ enum class StrayPosition : std::uint8_t
     Before, // ahead of the reply
     Inside, // after its second byte
     After,  // right after it
+    Later,  // Faults::strayDelay after the reply, when the line is otherwise idle
 };
 
 [[nodiscard]] std::optional<StrayPosition> parseStrayPosition(std::string_view name);
@@ -48,8 +49,17 @@ struct Faults
     int truncateEvery = 0; // only the first 3 of the 4 reply bytes
     bool silent = false;   // never answers
     StrayPosition strayAt = StrayPosition::After;
-    int lateEvery = 0; // the reply comes `lateBy` later; the replies after it queue behind it
+    // Later strays come this long after the reply's last byte.
+    std::chrono::microseconds strayDelay{1500};
+    // The stray's value; -1: a different one each time, any of the 256.
+    int strayValue = 0x55;
+    // A truncated reply is followed by a stray this long after its last byte; 0: none.
+    std::chrono::microseconds truncatedStrayAfter{0};
+    int corruptEvery = 0; // one reply byte damaged on the line (the line reports it)
+    int lateEvery = 0;    // the reply comes `lateBy` later; the replies after it queue behind it
     std::chrono::milliseconds lateBy{2100};
+    // While a late reply is held back, the board loses the requests it is sent.
+    bool lateLoses = false;
     int silentTo = -1; // no reply to requests of this address byte (the chip still takes them)
 };
 
@@ -57,7 +67,11 @@ struct BoardOptions
 {
     Variant variant = Variant::Plain;
     bool lineTiming = false;                 // 19200 bit/s, 10 bits per byte, both directions
-    std::chrono::microseconds turnaround{0}; // from a request's last byte to its reply
+    // From a request's last byte to its reply, and from a reply's last byte to the next
+    // reply when requests queue up behind it; each time up to `turnaroundJitter` more.
+    std::chrono::microseconds turnaround{0};
+    std::chrono::microseconds turnaroundJitter{0};
+    std::uint32_t seed = 1; // for the jitter
     // Reply bytes reach the host only every so often, as a USB adapter delivers them; 0: at
     // once. Applied by the server that carries the bytes.
     std::chrono::microseconds deliveryBatch{0};
@@ -83,7 +97,8 @@ public:
     void receive(const QByteArray &bytes, Micros at);
 
     // Reply bytes due at or before `now`, in order; they leave the board's output queue.
-    [[nodiscard]] QByteArray takeDue(Micros now);
+    // `damaged`: how many of them the line carried with a framing error.
+    [[nodiscard]] QByteArray takeDue(Micros now, int *damaged = nullptr);
     // When the next queued reply byte is due, if any.
     [[nodiscard]] std::optional<Micros> nextDue() const;
 
@@ -108,6 +123,7 @@ private:
     {
         Micros due;
         std::uint8_t byte;
+        bool damaged = false;
     };
 
     // How this firmware behaves where the host's protocol leaves it open:
@@ -157,9 +173,12 @@ private:
     void abandonUnit();
     void completeFrame(Ticks at);
     void recogniseProbe(Ticks at, int zeros);
-    void queueReply(const QByteArray &bytes, Ticks ready);
+    // Queues `bytes` from `ready` on; `damagedAt`: the index of a byte damaged on the line.
+    void queueReply(const QByteArray &bytes, Ticks ready, int damagedAt = -1);
+    [[nodiscard]] Ticks turnaroundTicks();
     void log(Ticks at, const QByteArray &request, const QByteArray &reply, std::string_view note);
     [[nodiscard]] bool faultHits(int every) const;
+    [[nodiscard]] std::uint8_t strayByte() const;
 
     BoardOptions m_options;
     ChipModel m_chip;
@@ -177,6 +196,8 @@ private:
     Ticks m_txBurstStart = 0; // transmit line, likewise
     std::int64_t m_txBurstBytes = 0;
     Ticks m_lastDue = 0;
+    Ticks m_stalledUntil = 0; // a late reply is held back until then
+    std::uint64_t m_random;
 };
 
 } // namespace kvx::sim

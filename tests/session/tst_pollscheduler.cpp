@@ -4,6 +4,7 @@
 // and replies reaching the trace recorder and the status lamps through the session's signals.
 // Row rules alone are tst_polltable's; the link underneath is tests/link's.
 
+#include "common/BoardStatus.h"
 #include "common/PtyPair.h"
 #include "session/BoardSession.h"
 #include "sim/PtyBoardServer.h"
@@ -81,8 +82,10 @@ void TestPollScheduler::init()
     m_statusBits.clear();
     m_session = std::make_unique<BoardSession>();
     m_session->setClock([this] { return m_now; });
-    connect(&m_session->link(), &BoardLink::statusChanged, this,
-            [this](const QString &a, const QString &b) { m_status << a + '|' + b; });
+    connect(&m_session->link(), &BoardLink::boardStateChanged, this, [this](BoardState s) {
+        if (s != BoardState::Closed)
+            m_status << statusLines(s, m_session->link());
+    });
     connect(&m_session->link(), &BoardLink::pollCycleStart, this,
             [this] { m_events << QStringLiteral("N"); });
     connect(&m_session->scheduler(), &PollScheduler::pollReplyShown, this,

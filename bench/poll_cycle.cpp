@@ -40,11 +40,11 @@
 #include <QEventLoop>
 #include <QTimer>
 
-#include "app/WindowRecording.h"
+#include "attach/AttachServer.h"
 #include "chip/RegisterMap.h"
 #include "cli/AttachedBoard.h"
-#include "cli/AttachServer.h"
 #include "link/BoardLink.h"
+#include "records/WindowRecording.h"
 
 #include <QStandardPaths>
 #include <QTemporaryDir>

@@ -3,19 +3,19 @@
 #include "app/Ev310Warn.h"
 #include "app/OpenFailure.h"
 #include "app/PortsDialog.h"
-#include "app/SettingsLocation.h"
 #include "app/TrafficView.h"
 #include "app/Version.h"
-#include "app/WindowRecording.h"
+#include "attach/AttachServer.h"
 #include "chip/RegisterMap.h"
 #include "chip/StatusBits.h"
-#include "cli/AttachServer.h"
 #include "controls/Dialogs.h"
 #include "controls/LuLED.h"
 #include "controls/SpinEdit.h"
 #include "controls/Widgets.h"
 #include "editor/Ev310Registers.h"
 #include "graphics/Ev310Graphics.h"
+#include "records/WindowRecording.h"
+#include "settings/SettingsLocation.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -56,7 +56,7 @@ constexpr const char *kLedNames[] = {"LedXReached1",    "LedReference1", "LedXRe
 TFormMain::TFormMain(const QString &settingsPath, QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
-    , m_attach(std::make_unique<cli::AttachServer>(m_session))
+    , m_attach(std::make_unique<AttachServer>(m_session))
     , m_recording(std::make_unique<WindowRecording>(m_session))
     , m_settings(settingsPath.isEmpty() ? defaultSettingsPath() : settingsPath)
 {
@@ -377,7 +377,7 @@ void TFormMain::BtnOpenClick()
     // for it already finds "Close" enabled and "Open" disabled.
     const QString port = ComboCOM->currentText();
     // Two programs on one line would take each other's replies.
-    if (cli::AttachServer::heldElsewhere(resolvePortName(port, m_settings.ports()))) {
+    if (AttachServer::heldElsewhere(resolvePortName(port, m_settings.ports()))) {
         Dialogs::message(this, MessageRequest{QMessageBox::Warning,
                                               tr("Could not open port %1.").arg(port),
                                               tr("The port is in use by another Eval310 window. "

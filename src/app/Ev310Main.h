@@ -6,10 +6,10 @@
 // graphic display are given at creation; those windows and the warning dialog are attached
 // after it so that it can show and close them. User-interface thread only.
 
-#include "app/PortCatalog.h"
-#include "app/ProgramSettings.h"
 #include "controls/Hint95.h"
 #include "session/BoardSession.h"
+#include "settings/PortCatalog.h"
+#include "settings/ProgramSettings.h"
 
 #include <QWidget>
 
@@ -28,9 +28,7 @@ namespace kvx {
 
 class TFormAdvanced;
 class WindowRecording;
-namespace cli {
 class AttachServer;
-}
 class TFormGraphics;
 class TFormTraffic;
 class TFormWarning;
@@ -124,7 +122,7 @@ public:
     void BtnRecordClick();
     [[nodiscard]] WindowRecording &recording() { return *m_recording; }
     // Where the command-line tool finds this window while it holds a port.
-    [[nodiscard]] cli::AttachServer &attachServer() { return *m_attach; }
+    [[nodiscard]] AttachServer &attachServer() { return *m_attach; }
     // Where the "Ports" dialog finds serial devices; the system's by default.
     void setDeviceSource(DeviceSource source) { m_deviceSource = std::move(source); }
     void BtnKVX620Click() {}
@@ -176,7 +174,7 @@ private:
     [[nodiscard]] QString openFailureDetail() const;
 
     BoardSession m_session;
-    std::unique_ptr<cli::AttachServer> m_attach;
+    std::unique_ptr<AttachServer> m_attach;
     std::unique_ptr<WindowRecording> m_recording;
     std::array<QLabel *, PollTable::kRowCount> m_rowFields{}; // the live value shown of each row
     ProgramSettings m_settings;

@@ -2,9 +2,9 @@
 // socket through which the command-line tool reaches the port this window holds.
 
 #include "app/Ev310Main.h"
-#include "app/WindowRecording.h"
-#include "cli/AttachServer.h"
+#include "attach/AttachServer.h"
 #include "controls/Dialogs.h"
+#include "records/WindowRecording.h"
 
 #include <QComboBox>
 #include <QLabel>

@@ -1,7 +1,7 @@
 #include "app/FirstStart.h"
 
-#include "app/ProgramSettings.h"
 #include "controls/Dialogs.h"
+#include "settings/ProgramSettings.h"
 
 #include <QCoreApplication>
 #include <QMessageBox>

@@ -5,7 +5,7 @@
 // something. An offer only: declined, nothing is written and the port keeps its default.
 // User-interface thread only.
 
-#include "app/PortCatalog.h"
+#include "settings/PortCatalog.h"
 
 #include <QString>
 

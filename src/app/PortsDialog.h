@@ -6,7 +6,7 @@
 // "Refresh" lists what was plugged in since; the port open now, if any, is named. Enter in an
 // entry presses OK. User-interface thread only.
 
-#include "app/PortCatalog.h"
+#include "settings/PortCatalog.h"
 
 #include <QDialog>
 

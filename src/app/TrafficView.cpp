@@ -3,11 +3,11 @@
 #include "app/TrafficDelegate.h"
 #include "app/TrafficModel.h"
 #include "controls/Dialogs.h"
-#include "controls/FileSave.h"
 #include "controls/SaveReport.h"
 #include "controls/Widgets.h"
 #include "link/TrafficDecoder.h"
 #include "session/BoardSession.h"
+#include "settings/FileSave.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,8 +1,10 @@
 #include "cli/AttachedBoard.h"
 
-#include "cli/AttachProtocol.h"
+#include "attach/AttachProtocol.h"
 
+#include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QJsonArray>
 #include <QTimer>
 
@@ -16,7 +18,7 @@ constexpr int kAnswerLimitMs = 60'000;
 } // namespace
 
 AttachedBoard::AttachedBoard(QObject *parent)
-    : QObject(parent)
+    : BoardClient(parent)
 {
     connect(&m_socket, &QLocalSocket::readyRead, this, &AttachedBoard::readMessages);
     connect(&m_socket, &QLocalSocket::disconnected, this,
@@ -28,6 +30,61 @@ AttachedBoard::~AttachedBoard()
     // The socket outlives nothing of this object: its goodbye is not a lost window.
     m_socket.disconnect(this);
     m_socket.abort();
+}
+
+std::unique_ptr<AttachedBoard> AttachedBoard::attach(const QString &port, const PortTarget &target)
+{
+    const QString path = attachSocketPath(target);
+    if (path.isEmpty() || !QFile::exists(path))
+        return nullptr;
+    auto board = std::make_unique<AttachedBoard>();
+    if (!board->connectTo(path))
+        return nullptr;
+    const std::optional<QJsonObject> hello = board->hello();
+    if (!hello)
+        return nullptr;
+    board->m_device = tr("%1 (through the Eval310 window)")
+                          .arg(hello->value(QLatin1String("device")).toString(port));
+    return board;
+}
+
+bool AttachedBoard::waitForBoard(QString *error)
+{
+    QElapsedTimer waited;
+    waited.start();
+    for (;;) {
+        const std::optional<QJsonObject> hello = this->hello();
+        if (!hello)
+            break;
+        const bool active = hello->value(QLatin1String("active")).toBool();
+        if (active && !hello->value(QLatin1String("detecting")).toBool()) {
+            m_unansweredBefore = quint64(hello->value(QLatin1String("unanswered")).toDouble());
+            return true;
+        }
+        if (waited.elapsed() > kDetectionLimitMs)
+            break;
+        pause(50);
+    }
+    *error = m_lost ? m_lostReason
+                    : tr("the board on %1 did not answer; check the cable, the power and --port")
+                          .arg(device());
+    return false;
+}
+
+quint64 AttachedBoard::unansweredPolls()
+{
+    const std::optional<QJsonObject> hello = this->hello();
+    const quint64 now = hello ? quint64(hello->value(QLatin1String("unanswered")).toDouble()) : 0;
+    return now > m_unansweredBefore ? now - m_unansweredBefore : 0;
+}
+
+std::unique_ptr<CsvOutput> AttachedBoard::record(QIODevice &out,
+                                                 const std::vector<CsvRecorder::Column> &columns)
+{
+    auto recording = std::make_unique<AttachedRecording>(*this, out, columns);
+    if (!recording->started())
+        return nullptr;
+    return recording;
 }
 
 bool AttachedBoard::connectTo(const QString &path)
@@ -49,7 +106,7 @@ void AttachedBoard::loseConnection(const QString &reason)
         return;
     m_lost = true;
     m_lostReason = reason;
-    emit lostConnection(reason);
+    emit deviceLost(reason);
 }
 
 void AttachedBoard::readMessages()
@@ -86,7 +143,7 @@ std::optional<QJsonObject> AttachedBoard::call(QJsonObject message)
         if (got == id)
             loop.quit();
     });
-    connect(this, &AttachedBoard::lostConnection, &loop, &QEventLoop::quit);
+    connect(this, &AttachedBoard::deviceLost, &loop, &QEventLoop::quit);
     QTimer limit;
     limit.setSingleShot(true);
     connect(&limit, &QTimer::timeout, &loop, [&] {

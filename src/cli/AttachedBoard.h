@@ -1,12 +1,14 @@
 #pragma once
 
-// The tool's side of the attach socket: requests sent through the window that holds the port,
-// which puts them on its own link in turn with its poll cycle. Each waits by processing
-// events until the window answers; a window that closes ends every wait unanswered.
-// User-interface thread.
+// The tool's side of the attach socket: the board an Eval310 window holds, reached through the
+// window, which puts the tool's requests on its own link in turn with its poll cycle. Each
+// waits by processing events until the window answers; a window that closes ends every wait
+// unanswered. User-interface thread.
 
-#include "cli/CsvRecorder.h"
+#include "cli/BoardClient.h"
+#include "link/PortName.h"
 #include "link/RequestChannel.h"
+#include "records/CsvRecorder.h"
 
 #include <QElapsedTimer>
 #include <QJsonObject>
@@ -20,7 +22,7 @@
 
 namespace kvx::cli {
 
-class AttachedBoard : public QObject, public RequestChannel
+class AttachedBoard : public BoardClient, public RequestChannel
 {
     Q_OBJECT
 
@@ -28,9 +30,14 @@ public:
     explicit AttachedBoard(QObject *parent = nullptr);
     ~AttachedBoard() override;
 
+    // The window of this user that holds `target` (named `port` on the command line), greeted;
+    // nothing when no window holds it.
+    [[nodiscard]] static std::unique_ptr<AttachedBoard> attach(const QString &port,
+                                                               const PortTarget &target);
     // False when no window of this user answers on `path`.
     bool connectTo(const QString &path);
-    // The window's port and board: port, device, variant, identification, active, detecting.
+    // The window's port and board: port, device, variant, identification, active, detecting,
+    // and the requests its board has left unanswered.
     std::optional<QJsonObject> hello();
     // The board's facts as kvx310 info tells them; the window takes a second to measure.
     std::optional<QJsonObject> info();
@@ -43,13 +50,23 @@ public:
                          const std::function<void(int done)> &progress = {},
                          bool showsReplies = false) override;
 
+    // The window may still be detecting its board.
+    bool waitForBoard(QString *error) override;
+    [[nodiscard]] QString device() const override { return m_device; }
     // The window went away (closed its port, or ended).
-    [[nodiscard]] bool lost() const { return m_lost; }
-    [[nodiscard]] const QString &lostReason() const { return m_lostReason; }
+    [[nodiscard]] bool lost() const override { return m_lost; }
+    [[nodiscard]] QString lostReason() const override { return m_lostReason; }
+    [[nodiscard]] RequestChannel &requests() override { return *this; }
+    // The window pauses its polling for each row of requests.
+    [[nodiscard]] std::unique_ptr<PollPause> pausePolling() override { return nullptr; }
+    std::optional<QJsonObject> facts() override { return info(); }
+    // The window's count since the tool came.
+    [[nodiscard]] quint64 unansweredPolls() override;
+    std::unique_ptr<CsvOutput> record(QIODevice &out,
+                                      const std::vector<CsvRecorder::Column> &columns) override;
 
 signals:
     void csv(const QByteArray &text);
-    void lostConnection(const QString &reason);
     void answered(int id);
 
 private:
@@ -64,6 +81,8 @@ private:
     std::map<int, QJsonObject> m_answers;
     bool m_lost = false;
     QString m_lostReason;
+    QString m_device;
+    quint64 m_unansweredBefore = 0; // the window's count when the tool attached
 };
 
 // A recording the window makes and sends: the lines go to the file as they come.

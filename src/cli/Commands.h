@@ -5,9 +5,11 @@
 // User-interface thread, inside a running QCoreApplication.
 
 #include "cli/ToolOptions.h"
+#include "session/BoardSession.h"
 
 namespace kvx::cli {
 
-[[nodiscard]] int runCommand(const ToolOptions &options);
+// `simulated` finds the boards of "sim" ports: the program's entry provides it, or none.
+[[nodiscard]] int runCommand(const ToolOptions &options, SimulatedPortProvider simulated = {});
 
 } // namespace kvx::cli

@@ -1,11 +1,11 @@
 #include "cli/Tool.h"
 
-#include "cli/SnapshotTransfer.h"
+#include "records/SnapshotTransfer.h"
 
-#include "app/ProgramSettings.h"
-#include "app/SettingsLocation.h"
 #include "chip/ValueFormat.h"
 #include "cli/Commands.h"
+#include "settings/ProgramSettings.h"
+#include "settings/SettingsLocation.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -45,9 +45,9 @@ int error(int code, const QString &message)
     return code;
 }
 
-int runCommand(const ToolOptions &options)
+int runCommand(const ToolOptions &options, SimulatedPortProvider simulated)
 {
-    Tool tool(options);
+    Tool tool(options, std::move(simulated));
     return tool.run();
 }
 
@@ -216,10 +216,9 @@ int Tool::connectBoard(bool polling)
     const ProgramSettings settings(defaultSettingsPath());
     const QString port =
         m_o.port.isEmpty() ? QStringLiteral("COM%1").arg(settings.portIndex() + 1) : m_o.port;
-    m_client = std::make_unique<BoardClient>();
-    m_client->setPolling(polling);
     QString why;
-    if (!m_client->open(port, settings.ports(), m_o.attach, &why))
+    m_client = BoardClient::open(port, settings.ports(), {m_o.attach, polling, m_simulated}, &why);
+    if (!m_client)
         return error(kPortFailed, why);
     if (!m_client->waitForBoard(&why))
         return error(kBoardSaidNo, why);

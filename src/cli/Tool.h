@@ -5,11 +5,11 @@
 // Output goes to the standard output, every error to the standard error in one line.
 
 #include "cli/BoardClient.h"
-#include "cli/CsvRecorder.h"
-#include "cli/RegisterNames.h"
-#include "cli/Snapshot.h"
 #include "cli/ToolOptions.h"
-#include "editor/RamTable.h"
+#include "records/CsvRecorder.h"
+#include "records/RamTable.h"
+#include "records/RegisterNames.h"
+#include "records/Snapshot.h"
 
 #include <QByteArray>
 #include <QJsonValue>
@@ -32,8 +32,9 @@ int error(int code, const QString &message);
 class Tool
 {
 public:
-    explicit Tool(const ToolOptions &o)
+    explicit Tool(const ToolOptions &o, SimulatedPortProvider simulated = {})
         : m_o(o)
+        , m_simulated(std::move(simulated))
     {}
 
     int run();
@@ -77,6 +78,7 @@ private:
     [[nodiscard]] std::vector<int> motors() const;
 
     ToolOptions m_o;
+    SimulatedPortProvider m_simulated;
     QString m_command;
     QString m_sub; // ram's and snapshot's
     std::unique_ptr<BoardClient> m_client;

@@ -3,9 +3,9 @@
 
 #include "cli/Tool.h"
 
-#include "cli/SnapshotTransfer.h"
-#include "controls/FileSave.h"
-#include "editor/MicrostepShape.h"
+#include "records/MicrostepShape.h"
+#include "records/SnapshotTransfer.h"
+#include "settings/FileSave.h"
 
 #include <QBuffer>
 #include <QDateTime>
@@ -46,19 +46,17 @@ QString byteText(int b)
 
 std::optional<RamCells> Tool::readRam(QString *why)
 {
-    const BoardLink::Batch batch = m_client->requests().directRequests(ramReadRequests());
-    if (batch.failedAt >= 0) {
+    RequestChannel::Batch stopped;
+    const std::optional<RamBytes> ram = kvx::readRam(m_client->requests(), &stopped);
+    if (!ram) {
         *why = m_client->lost()
                    ? tr("the port %1 was lost (%2) at RAM word %3")
                          .arg(m_client->device(), m_client->lostReason())
-                         .arg(batch.failedAt)
-                   : tr("the board did not answer the read of RAM word %1").arg(batch.failedAt);
+                         .arg(stopped.failedAt)
+                   : tr("the board did not answer the read of RAM word %1").arg(stopped.failedAt);
         return std::nullopt;
     }
-    RamCells cells;
-    for (int w = 0; w < kRamWordCount; ++w)
-        takeRamWord(cells, w, batch.replies[std::size_t(w)].data);
-    return cells;
+    return ramCells(*ram);
 }
 
 int Tool::writeRam(const std::vector<Datagram> &requests, int firstWord)

@@ -1,7 +1,7 @@
 #include "controls/SaveReport.h"
 
 #include "controls/Dialogs.h"
-#include "controls/FileSave.h"
+#include "settings/FileSave.h"
 
 #include <QCoreApplication>
 #include <QDir>

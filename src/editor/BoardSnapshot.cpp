@@ -1,9 +1,9 @@
 #include "editor/BoardSnapshot.h"
 
-#include "cli/SnapshotTransfer.h"
 #include "controls/Dialogs.h"
 #include "controls/SaveReport.h"
 #include "controls/Widgets.h"
+#include "records/SnapshotTransfer.h"
 #include "session/BoardSession.h"
 
 #include <QDialog>
@@ -46,13 +46,13 @@ TBoardSnapshot::TBoardSnapshot(BoardSession &session, QWidget *parent)
     connect(BtnLoadBoard, &QPushButton::clicked, this, [this] { BtnLoadBoardClick(); });
 }
 
-std::optional<cli::Snapshot> TBoardSnapshot::readBoard(const QString &nothingDone)
+std::optional<Snapshot> TBoardSnapshot::readBoard(const QString &nothingDone)
 {
     QString why;
-    std::optional<cli::Snapshot> board;
+    std::optional<Snapshot> board;
     {
         const PollPause pause = m_session.link().PausePolling();
-        board = cli::SnapshotTransfer(m_session.link()).read(&why);
+        board = SnapshotTransfer(m_session.link()).read(&why);
     }
     if (!board) {
         Dialogs::message(this, MessageRequest{QMessageBox::Warning,
@@ -69,12 +69,12 @@ void TBoardSnapshot::BtnSaveBoardClick()
     // The port may have gone while the dialog was open.
     if (path.isEmpty() || !m_session.Connected())
         return;
-    const std::optional<cli::Snapshot> board = readBoard(tr("Nothing was saved."));
+    const std::optional<Snapshot> board = readBoard(tr("Nothing was saved."));
     if (!board)
         return;
     saveFileOrReport(this, path,
-                     cli::snapshotText(*board, cli::snapshotHeading(QStringLiteral("Eval310"),
-                                                                    m_session.lastOpen().device)));
+                     snapshotText(*board, snapshotHeading(QStringLiteral("Eval310"),
+                                                          m_session.lastOpen().device)));
 }
 
 void TBoardSnapshot::BtnLoadBoardClick()
@@ -85,23 +85,23 @@ void TBoardSnapshot::BtnLoadBoardClick()
         return;
     QFile file(path);
     QString why;
-    std::optional<cli::Snapshot> wanted;
+    std::optional<Snapshot> wanted;
     if (!file.open(QIODevice::ReadOnly))
         why = file.errorString();
     else if (file.size() > kSnapshotLimit)
         why = tr("it is too long for a snapshot");
     else
-        wanted = cli::parseSnapshot(file.readAll(), &why);
+        wanted = parseSnapshot(file.readAll(), &why);
     if (!wanted) {
         Dialogs::message(this,
                          MessageRequest{QMessageBox::Warning, tr("Could not load %1.").arg(path),
                                         why + tr(". Nothing was written.")});
         return;
     }
-    const std::optional<cli::Snapshot> board = readBoard(tr("Nothing was written."));
+    const std::optional<Snapshot> board = readBoard(tr("Nothing was written."));
     if (!board)
         return;
-    const std::vector<cli::Difference> diffs = cli::differences(*board, *wanted);
+    const std::vector<Difference> diffs = differences(*board, *wanted);
     if (diffs.empty()) {
         Dialogs::message(this, MessageRequest{QMessageBox::Information,
                                               tr("The board already holds %1.").arg(path),
@@ -119,8 +119,8 @@ void TBoardSnapshot::BtnLoadBoardClick()
     auto *list = new QPlainTextEdit(&preview);
     list->setReadOnly(true);
     list->setObjectName(QStringLiteral("ListChanges"));
-    for (const cli::Difference &d : diffs)
-        list->appendPlainText(tr("%1: %2 -> %3").arg(cli::label(d), d.boardText, d.wantedText));
+    for (const Difference &d : diffs)
+        list->appendPlainText(tr("%1: %2 -> %3").arg(label(d), d.boardText, d.wantedText));
     list->moveCursor(QTextCursor::Start);
     layout->addWidget(list);
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Cancel, &preview);
@@ -136,8 +136,8 @@ void TBoardSnapshot::BtnLoadBoardClick()
     QString failure;
     {
         const PollPause pause = m_session.link().PausePolling();
-        failure = cli::SnapshotTransfer(m_session.link())
-                      .restore(diffs, *wanted, [&written](const cli::Difference &) { ++written; });
+        failure = SnapshotTransfer(m_session.link())
+                      .restore(diffs, *wanted, [&written](const Difference &) { ++written; });
     }
     if (failure.isEmpty()) {
         Dialogs::message(this, MessageRequest{QMessageBox::Information,

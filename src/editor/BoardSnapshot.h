@@ -5,7 +5,7 @@
 // shows what it would change before it writes, and says what it wrote. The buttons sit beside
 // the editor's page tabs. User-interface thread.
 
-#include "cli/Snapshot.h"
+#include "records/Snapshot.h"
 
 #include <QString>
 #include <QWidget>
@@ -34,7 +34,7 @@ public:
 private:
     // Every setting and the RAM, polling paused; nothing, once the user was told why, when
     // the board did not answer (`nothingDone` says what was left undone).
-    std::optional<cli::Snapshot> readBoard(const QString &nothingDone);
+    std::optional<Snapshot> readBoard(const QString &nothingDone);
 
     BoardSession &m_session;
 };

@@ -138,7 +138,15 @@ void TFormAdvanced::BtnSendMot1Click()
 
 void TFormAdvanced::reportView()
 {
-    m_session.scheduler().setEditorView(m_editorShown, activePage());
+    // The scheduler polls the registers of the bank the page shows: a motor's, or the common
+    // ones of the global page.
+    const EditorPage page = activePage();
+    std::optional<int> bank;
+    if (page == EditorPage::Global)
+        bank = kCommonBank;
+    else if (page >= EditorPage::Motor1 && page <= EditorPage::Motor3)
+        bank = int(page) - int(EditorPage::Motor1);
+    m_session.scheduler().setEditorView(m_editorShown, bank);
 }
 
 void TFormAdvanced::showEvent(QShowEvent *event)

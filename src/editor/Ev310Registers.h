@@ -7,7 +7,7 @@
 // active, and sends through it with polling paused. User-interface thread only.
 
 #include "chip/Datagram.h"
-#include "session/EditorPage.h"
+#include "editor/EditorPage.h"
 
 #include <QWidget>
 

@@ -6,7 +6,7 @@
 #include "controls/SaveReport.h"
 #include "controls/Widgets.h"
 #include "editor/HexKeyFilter.h"
-#include "editor/MicrostepShape.h"
+#include "records/MicrostepShape.h"
 #include "session/BoardSession.h"
 
 #include <QApplication>
@@ -322,17 +322,16 @@ void TRamPage::BtnReadRAMClick()
     setBusy(true);
     const auto done = qScopeGuard([this] { setBusy(false); });
     const PollPause pause = m_session.link().PausePolling();
-    const BoardLink::Batch batch = transfer(ramReadRequests());
-    if (batch.failedAt >= 0) {
-        // A word without its own answer would fill its cells from another one's: the table is
-        // left as it was rather than half old, half stale.
-        reportStop(false, batch.failedAt, batch.failedAt < batch.sent);
+    ProgressRAMTable->setValue(0);
+    BoardLink::Batch stopped;
+    const std::optional<RamBytes> ram =
+        readRam(m_session.link(), &stopped, [this](int done) { showProgress(done - 1); });
+    if (!ram) {
+        // The table is left as it was rather than half old, half stale.
+        reportStop(false, stopped.failedAt, stopped.failedAt < stopped.sent);
         return;
     }
-    RamCells cells = this->cells();
-    for (int w = 0; w < kRamWordCount; ++w)
-        takeRamWord(cells, w, batch.replies[std::size_t(w)].data);
-    setCells(cells);
+    setCells(ramCells(*ram));
 }
 
 void TRamPage::BtnWriteRAMClick()

@@ -6,8 +6,8 @@
 // sends any typed Datagram and shows the answer. Every exchange goes through the board session
 // with polling paused. User-interface thread only.
 
-#include "editor/RamTable.h"
 #include "link/BoardLink.h"
+#include "records/RamTable.h"
 
 #include <QPointer>
 #include <QWidget>

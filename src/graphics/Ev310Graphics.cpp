@@ -4,8 +4,8 @@
 #include "controls/SaveReport.h"
 #include "controls/Widgets.h"
 #include "graphics/PaintBox.h"
-#include "graphics/TraceFiles.h"
 #include "graphics/TracePainter.h"
+#include "records/TraceFiles.h"
 #include "session/BoardSession.h"
 
 #include <QBuffer>

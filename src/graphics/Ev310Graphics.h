@@ -7,7 +7,7 @@
 // repaints wait for it to be visible. User-interface thread only.
 
 #include "graphics/TracePicture.h"
-#include "graphics/TraceRecorder.h"
+#include "records/TraceRecorder.h"
 
 #include <QWidget>
 

@@ -6,7 +6,7 @@
 // so that tests render into images. Owns nothing; user-interface thread (or any thread that
 // owns the painter).
 
-#include "graphics/TraceRecorder.h"
+#include "records/TraceRecorder.h"
 
 #include <QColor>
 

@@ -1,7 +1,7 @@
 #include "graphics/TracePicture.h"
 
-#include "graphics/TraceFiles.h"
 #include "graphics/TracePainter.h"
+#include "records/TraceFiles.h"
 
 #include <QBuffer>
 #include <QCoreApplication>

@@ -5,7 +5,7 @@
 // its unit and its scale. One painting serves the PNG and the SVG file. No widgets; user-
 // interface thread (or any thread that owns the recorder).
 
-#include "graphics/TraceRecorder.h"
+#include "records/TraceRecorder.h"
 
 #include <QByteArray>
 #include <QSize>

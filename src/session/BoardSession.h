@@ -9,7 +9,6 @@
 #include "link/async32.h"
 #include "link/BoardLink.h"
 #include "link/TrafficLog.h"
-#include "session/EditorPage.h"
 #include "session/PollScheduler.h"
 #include "session/PollTable.h"
 

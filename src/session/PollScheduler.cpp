@@ -20,10 +20,10 @@ PollScheduler::PollScheduler(BoardLink &link, const PollTable &table, QObject *p
     connect(m_timer, &QTimer::timeout, this, &PollScheduler::TimerActionsTimer);
 }
 
-void PollScheduler::setEditorView(bool shown, EditorPage page)
+void PollScheduler::setEditorView(bool shown, std::optional<int> bank)
 {
     m_editorShown = shown;
-    m_activePage = page;
+    m_editorBank = bank;
 }
 
 void PollScheduler::restart()
@@ -105,7 +105,7 @@ void PollScheduler::showPollReply(int row, const Reply &reply)
 void PollScheduler::AdvancePollRow(bool afterIdentification)
 {
     m_pollRow =
-        PollTable::nextRow(m_pollRow, afterIdentification, m_editorShown, m_activePage, m_table);
+        PollTable::nextRow(m_pollRow, afterIdentification, m_editorShown, m_editorBank, m_table);
 }
 
 } // namespace kvx

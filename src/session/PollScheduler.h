@@ -9,7 +9,6 @@
 // only.
 
 #include "link/BoardLink.h"
-#include "session/EditorPage.h"
 #include "session/PollTable.h"
 
 #include <QObject>
@@ -34,10 +33,11 @@ public:
 
     [[nodiscard]] int PollRow() const { return m_pollRow; }
 
-    // What the register editor shows; a change takes effect at the next advance.
-    void setEditorView(bool shown, EditorPage page);
+    // What the register editor shows: the register bank of its page (none for a page of no
+    // bank); a change takes effect at the next advance.
+    void setEditorView(bool shown, std::optional<int> bank);
     [[nodiscard]] bool editorShown() const { return m_editorShown; }
-    [[nodiscard]] EditorPage activePage() const { return m_activePage; }
+    [[nodiscard]] std::optional<int> editorBank() const { return m_editorBank; }
 
     // Only the detection's request goes out (and its repetitions), no poll after it: for a
     // program that sends one command and ends, whose first request then follows the detection
@@ -77,7 +77,7 @@ private:
     bool m_cycleStarted = false; // the request that starts the cycle in progress has gone out
     bool m_editorShown = false;
     bool m_detectionOnly = false;
-    EditorPage m_activePage = EditorPage::Motor1;
+    std::optional<int> m_editorBank = 0;
 };
 
 } // namespace kvx

@@ -42,14 +42,14 @@ PollTable::PollTable()
             // The live values of the main window are polled in every cycle; the rest only
             // while the editor shows the motor's page.
             if (row.trace == TraceKind::None)
-                row.page = motorPage(m);
+                row.bank = m;
         }
     }
     int r = kFirstCommonRow;
     for (int index : kPolledCommonRegisters) {
         const RegisterDef &reg = *commonRegister(index);
-        m_rows[std::size_t(r++)] = {readAddress(reg), pollCode(reg.valueClass), EditorPage::Global,
-                                    -1, TraceKind::None};
+        m_rows[std::size_t(r++)] = {readAddress(reg), pollCode(reg.valueClass), kCommonBank, -1,
+                                    TraceKind::None};
     }
 }
 
@@ -75,15 +75,15 @@ QString PollTable::text(int r, const DataBytes &data) const
 }
 
 int PollTable::nextRow(int current, bool afterIdentification, bool editorShown,
-                       EditorPage activePage, const PollTable &table)
+                       std::optional<int> shownBank, const PollTable &table)
 {
     if (current >= kLastRow || afterIdentification)
         return 0;
     int r = current;
     for (int step = 0; step < kRowCount; ++step) {
         r = r >= kLastRow ? 0 : r + 1;
-        const std::optional<EditorPage> page = table.row(r).page;
-        if (!page || (editorShown && *page == activePage))
+        const std::optional<int> bank = table.row(r).bank;
+        if (!bank || (editorShown && bank == shownBank))
             return r;
     }
     return 0;

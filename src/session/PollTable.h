@@ -6,7 +6,6 @@
 // converted.
 
 #include "chip/Datagram.h"
-#include "session/EditorPage.h"
 
 #include <QString>
 
@@ -30,7 +29,9 @@ struct PollRowDef
 {
     std::uint8_t address = 0;
     int code = 0; // value code: 23 or 11 signed, 0 unsigned or fields, -6 hexadecimal
-    std::optional<EditorPage> page; // polled only while the editor shows it; none: every cycle
+    // Polled only while the register editor shows this bank's registers (a motor's 0..2, the
+    // common ones kCommonBank); none: every cycle.
+    std::optional<int> bank;
     int motor = -1;
     TraceKind trace = TraceKind::None;
 };
@@ -59,9 +60,9 @@ public:
     [[nodiscard]] QString text(int r, const DataBytes &data) const;
 
     // The row after `current`: row 0 after the last row or after an identification reply,
-    // otherwise the next row of every cycle or of the editor's active page.
+    // otherwise the next row of every cycle or of the bank the editor shows (none: no bank).
     [[nodiscard]] static int nextRow(int current, bool afterIdentification, bool editorShown,
-                                     EditorPage activePage, const PollTable &table);
+                                     std::optional<int> shownBank, const PollTable &table);
 
 private:
     std::array<PollRowDef, kRowCount> m_rows{};

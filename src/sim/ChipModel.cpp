@@ -267,11 +267,6 @@ int ChipModel::velocity(int motor) const
     return m_motors.at(static_cast<std::size_t>(motor)).v;
 }
 
-bool ChipModel::isMoving(int motor) const
-{
-    return isActive(m_motors.at(static_cast<std::size_t>(motor)));
-}
-
 std::uint8_t ChipModel::ramByte(int index) const
 {
     return m_ram.at(static_cast<std::size_t>(index));

@@ -80,7 +80,6 @@ public:
 
     [[nodiscard]] std::int32_t position(int motor) const; // X_ACTUAL
     [[nodiscard]] int velocity(int motor) const;          // V_ACTUAL
-    [[nodiscard]] bool isMoving(int motor) const;
     [[nodiscard]] std::uint8_t ramByte(int index) const;
 
 private:

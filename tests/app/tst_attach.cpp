@@ -1,13 +1,15 @@
 // The command-line tool attached to a window that holds the port, and the window's own
 // recording: what goes through the socket shows on the window's link, clients take turns, only
-// the user may connect, and a window that lets the port go ends what runs with its files whole.
+// the user may connect, the window tells the requests its board left unanswered, and a window
+// that lets the port go ends what runs with its files whole.
 
 #include "common/AppFixture.h"
 
-#include "app/WindowRecording.h"
+#include "attach/AttachProtocol.h"
+#include "attach/AttachServer.h"
 #include "chip/RegisterMap.h"
-#include "cli/AttachServer.h"
 #include "editor/BoardSnapshot.h"
+#include "records/WindowRecording.h"
 
 #include <QDialog>
 #include <QFile>
@@ -31,6 +33,7 @@ private slots:
     void cleanup() { m_app.reset(); }
     void clientsTakeTurnsOnTheWindowsLink();
     void closingThePortEndsClients();
+    void helloTellsTheUnansweredRequests();
     void windowRecordingKeepsEveryCycle();
     void boardSnapshotFromTheEditor();
 
@@ -136,6 +139,43 @@ void TestAttach::closingThePortEndsClients()
     QVERIFY2(err.contains("closed") && err.count('\n') == 2, err.constData()); // progress, error
     // What was recorded stays, in whole lines.
     QCOMPARE(lines(path).last(), QByteArray());
+}
+
+void TestAttach::helloTellsTheUnansweredRequests()
+{
+    // An attached recording fails when the board left polls unanswered meanwhile, as on a port
+    // of the tool's own: the tool counts them from the window's hello.
+    QLocalSocket client;
+    client.connectToServer(m_app->main().attachServer().socketPath());
+    QVERIFY(client.waitForConnected(1000));
+    auto unanswered = [&client]() -> double {
+        client.write(messageLine(
+            {{QStringLiteral("op"), QStringLiteral("hello")}, {QStringLiteral("id"), 1}}));
+        if (!QTest::qWaitFor([&client] { return client.canReadLine(); }, 5000))
+            return -1;
+        const std::optional<QJsonObject> hello = parseMessage(client.readLine().trimmed());
+        return hello ? hello->value(QLatin1String("unanswered")).toDouble(-1) : -1;
+    };
+    const BoardLink &link = m_app->session().link();
+    const double before = unanswered();
+    QCOMPARE(before, double(link.counters().unanswered));
+
+    // V_ACTUAL of motor 1, polled in every cycle, goes unanswered once: its next request, sent
+    // on the clock the test moves on, is given up.
+    m_app->useSkippingClock();
+    const std::uint8_t silent = motorReadAddress(0, motor::VActual);
+    bool silentSent = false;
+    QObject watch;
+    connect(&link, &BoardLink::traffic, &watch, [&](const LinkTraffic &t) {
+        silentSent = silentSent || (t.sent && t.kind == TrafficKind::Poll && t.bytes.size() > 1 &&
+                                    std::uint8_t(t.bytes.at(1)) == silent);
+    });
+    sim::Faults faults;
+    faults.silentTo = silent;
+    m_app->board().board().setFaults(faults);
+    QVERIFY(QTest::qWaitFor([&] { return silentSent; }, 5000));
+    m_app->skipWatchdog();
+    QCOMPARE(unanswered(), before + 1);
 }
 
 void TestAttach::windowRecordingKeepsEveryCycle()

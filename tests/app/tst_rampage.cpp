@@ -1,7 +1,7 @@
 // The RAM page and the manual telegram on the simulated board through the real serial path:
 // the 64 words go out in order and come back into the grid, a word the board does not answer
 // stops the transfer and says which, "Sen&d" shows its own answer or none, and a file is
-// saved whole or not at all. The page's table rules alone are tests/editor's tst_ramtable.
+// saved whole or not at all. The page's table rules alone are tests/records' tst_ramtable.
 
 #include "common/AppFixture.h"
 #include "controls/FloatSpinEdit.h"

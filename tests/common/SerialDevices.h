@@ -3,7 +3,7 @@
 // Made-up serial devices as the system would list them, for the tests of what the program
 // offers for its ports.
 
-#include "app/PortCatalog.h"
+#include "settings/PortCatalog.h"
 
 namespace kvx::test {
 

@@ -56,16 +56,17 @@ void TestFormAdvanced::captions_data()
     QTest::addColumn<int>("page");
     QTest::addColumn<QString>("tab");
     QTest::addColumn<QString>("caption");
+    QTest::addColumn<int>("bank"); // whose registers the poll cycle takes in; -1: none
     QTest::newRow("Motor 1") << 0 << "Motor 1"
-                             << "KVX310 Register Set (Motor 1)";
+                             << "KVX310 Register Set (Motor 1)" << 0;
     QTest::newRow("Motor 2") << 1 << "Motor 2"
-                             << "KVX310 Register Set (Motor 2)";
+                             << "KVX310 Register Set (Motor 2)" << 1;
     QTest::newRow("Motor 3") << 2 << "Motor 3"
-                             << "KVX310 Register Set (Motor 3)";
+                             << "KVX310 Register Set (Motor 3)" << 2;
     QTest::newRow("Global") << 3 << "Global Parameters"
-                            << "KVX310 Register Set (Global Parameters)";
+                            << "KVX310 Register Set (Global Parameters)" << 3;
     QTest::newRow("RAM") << 4 << "RAM Table"
-                         << "KVX310 Register Set (Configuration & Microstep RAM)";
+                         << "KVX310 Register Set (Configuration & Microstep RAM)" << -1;
 }
 
 void TestFormAdvanced::captions()
@@ -73,6 +74,7 @@ void TestFormAdvanced::captions()
     QFETCH(int, page);
     QFETCH(QString, tab);
     QFETCH(QString, caption);
+    QFETCH(int, bank);
     BoardSession session;
     TFormAdvanced form(session);
     QCOMPARE(form.activePage(), EditorPage::Motor1);
@@ -80,7 +82,7 @@ void TestFormAdvanced::captions()
     form.setActivePage(EditorPage(page));
     QCOMPARE(form.PageControl->tabText(page), tab);
     QCOMPARE(form.windowTitle(), caption);
-    QCOMPARE(session.scheduler().activePage(), EditorPage(page));
+    QCOMPARE(session.scheduler().editorBank().value_or(-1), bank);
 }
 
 void TestFormAdvanced::shownFlag()

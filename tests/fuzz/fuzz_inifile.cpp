@@ -1,7 +1,7 @@
 // Fuzzes the settings file (IniFile) as the program uses it: the input is the file's bytes,
 // written to a file that is loaded, queried for every section and key it names, resolved into
 // ports, written back unchanged, then with the two keys the program writes, and loaded again.
-// The hand-picked files (encodings, unreadable and hostile ones) are tst_version's.
+// The hand-picked files (encodings, unreadable and hostile ones) are tst_inifile's.
 //
 // Checked: a file loads unless it holds a NUL byte; every key a section lists can be asked
 // for; written back unchanged, every line keeps its bytes (line ends become one kind); after
@@ -10,9 +10,9 @@
 // described where they are left out); a file that is not text is kept as "<name>.bad" byte
 // for byte.
 
-#include "app/IniFile.h"
 #include "FuzzInput.h"
 #include "link/PortName.h"
+#include "settings/IniFile.h"
 
 #include <QDir>
 #include <QFile>

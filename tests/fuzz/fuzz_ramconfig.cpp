@@ -13,8 +13,8 @@
 // does; and a table the program saves loads back unchanged.
 
 #include "chip/ValueFormat.h"
-#include "editor/RamTable.h"
 #include "FuzzInput.h"
+#include "records/RamTable.h"
 
 #include <QBuffer>
 

@@ -170,7 +170,7 @@ void TestPollScheduler::requestOrder()
     QFETCH(bool, shown);
     QFETCH(int, page);
     QFETCH(QList<int>, cycle);
-    m_session->scheduler().setEditorView(shown, EditorPage(page));
+    m_session->scheduler().setEditorView(shown, page);
     BoardOptions pentar;
     pentar.variant = Variant::Pentar;
     m_server = std::make_unique<PtyBoardServer>(pentar);
@@ -217,7 +217,7 @@ void TestPollScheduler::requestOrder()
 
 void TestPollScheduler::pageChangeTakesEffectAtNextAdvance()
 {
-    m_session->scheduler().setEditorView(true, EditorPage::Motor1);
+    m_session->scheduler().setEditorView(true, 0);
     openOnPty();
     QString vMin;
     connect(&m_session->scheduler(), &PollScheduler::pollReplyShown, this,
@@ -228,7 +228,7 @@ void TestPollScheduler::pageChangeTakesEffectAtNextAdvance()
     // V_MIN of motor 1, polled on the Motor 1 page only
     QCOMPARE(pollUntil(2), QByteArray("#\x05\x00\x00\x00", 5));
     // The user switches to "Motor 2" while the request is out.
-    m_session->scheduler().setEditorView(true, EditorPage::Motor2);
+    m_session->scheduler().setEditorView(true, 1);
     show(QByteArray("\x00\x00\x00\x2A", 4));
     QCOMPARE(vMin, QStringLiteral("42"));          // the row already requested is still shown
     QCOMPARE(m_session->scheduler().PollRow(), 4); // and the next one follows the new page

@@ -26,7 +26,7 @@ const QList<int> kLive1 = {1, 4, 5, 7};
 // The page of a row as the tables below write it: -1 for every cycle.
 int pageNumber(const PollRowDef &row)
 {
-    return row.page ? int(*row.page) : -1;
+    return row.bank.value_or(-1);
 }
 
 } // namespace
@@ -129,7 +129,7 @@ void TestPollTable::cycles()
     int row = cycle.first();
     QList<int> seen{row};
     while (seen.size() < 2 * cycle.size())
-        seen << (row = PollTable::nextRow(row, false, shown, EditorPage(page), table));
+        seen << (row = PollTable::nextRow(row, false, shown, page, table));
     QCOMPARE(seen.mid(0, cycle.size()), cycle);
     QCOMPARE(seen.mid(cycle.size()), cycle);
 }
@@ -137,9 +137,9 @@ void TestPollTable::cycles()
 void TestPollTable::identificationRestartsAtRowZero()
 {
     const PollTable table;
-    QCOMPARE(PollTable::nextRow(22, true, false, EditorPage::Motor1, table), 0);
-    QCOMPARE(PollTable::nextRow(50, false, false, EditorPage::Motor1, table), 0);
-    QCOMPARE(PollTable::nextRow(0, false, false, EditorPage::Motor1, table), 1);
+    QCOMPARE(PollTable::nextRow(22, true, false, 0, table), 0);
+    QCOMPARE(PollTable::nextRow(50, false, false, 0, table), 0);
+    QCOMPARE(PollTable::nextRow(0, false, false, 0, table), 1);
 }
 
 void TestPollTable::replyConversions_data()

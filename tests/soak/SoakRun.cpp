@@ -5,10 +5,10 @@
 #include "chip/ValueFormat.h"
 #include "controls/FloatSpinEdit.h"
 #include "controls/SpinEdit.h"
-#include "editor/MicrostepShape.h"
 #include "editor/MotorPage.h"
 #include "editor/RamPage.h"
-#include "editor/RamTable.h"
+#include "records/MicrostepShape.h"
+#include "records/RamTable.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,7 +1,5 @@
 #include "link/BoardDetection.h"
 
-#include <QTimer>
-
 namespace kvx {
 
 namespace {
@@ -11,19 +9,16 @@ using namespace std::chrono_literals;
 const QByteArray kKorveStartText(" 0132");
 const QByteArray kKorveStartCommand("\x22\x00\x00", 3);
 // How often the second part looks whether the first has left the transmit queue.
-constexpr auto kDrainLook = 1ms;
+constexpr std::int64_t kDrainLook = 1000;
+constexpr std::int64_t kPause =
+    std::chrono::duration_cast<std::chrono::microseconds>(BoardDetection::kKorvePause).count();
 
 } // namespace
 
 BoardDetection::BoardDetection(ByteTransport &line, QObject *parent)
     : QObject(parent)
     , m_line(&line)
-    , m_timer(new QTimer(this))
-{
-    m_timer->setSingleShot(true);
-    m_timer->setTimerType(Qt::PreciseTimer);
-    connect(m_timer, &QTimer::timeout, this, &BoardDetection::step);
-}
+{}
 
 bool BoardDetection::write(const QByteArray &bytes, Kind kind)
 {
@@ -41,16 +36,25 @@ bool BoardDetection::sendProbe()
     return write(probe, Kind::Probe);
 }
 
-void BoardDetection::startKorveStartUp()
+void BoardDetection::startKorveStartUp(std::int64_t now)
 {
     m_line->PurgeOutput();
     write(kKorveStartText, Kind::StartUp);
     m_step = Step::HeadPause;
-    m_timer->start(kKorvePause);
+    m_due = now + kPause;
 }
 
-void BoardDetection::step()
+std::optional<std::int64_t> BoardDetection::nextDeadline() const
 {
+    if (m_step == Step::Idle)
+        return std::nullopt;
+    return m_due;
+}
+
+void BoardDetection::advance(std::int64_t now)
+{
+    if (m_step == Step::Idle || now < m_due)
+        return;
     switch (m_step) {
     case Step::Idle:
         return;
@@ -59,12 +63,12 @@ void BoardDetection::step()
         // The second part follows the first on the line, never into it.
         if (m_line->Connected() && m_line->OutQueueCount() > 0) {
             m_step = Step::TailWait;
-            m_timer->start(kDrainLook);
+            m_due = now + kDrainLook;
             return;
         }
         write(kKorveStartCommand, Kind::StartUp);
         m_step = Step::TailPause;
-        m_timer->start(kKorvePause);
+        m_due = now + kPause;
         return;
     case Step::TailPause:
         m_step = Step::Idle;
@@ -80,7 +84,6 @@ bool BoardDetection::busy() const
 
 void BoardDetection::cancel()
 {
-    m_timer->stop();
     m_step = Step::Idle;
 }
 

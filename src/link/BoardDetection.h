@@ -3,8 +3,9 @@
 // The bytes a board expects apart from its requests: the resynchronisation probe written right
 // after the port opens, the reading of the identification that a KORVE or Pentar board sends
 // in answer to the first request after it, and the KORVE start-up sequence that answers that
-// identification, with the pauses its firmware needs, timed rather than slept through. The
-// board link runs them and sends nothing while one is busy. User-interface thread.
+// identification, with the pauses its firmware needs, timed rather than slept through: the
+// board link looks at nextDeadline() with its own clock and runs advance() then, and sends
+// nothing while a sequence is busy. User-interface thread.
 
 #include "link/ByteTransport.h"
 
@@ -12,8 +13,8 @@
 #include <QObject>
 
 #include <chrono>
-
-class QTimer;
+#include <cstdint>
+#include <optional>
 
 namespace kvx {
 
@@ -47,8 +48,11 @@ public:
     // device took none of them.
     bool sendProbe();
     // " 0132", then 0x22 0x00 0x00, each followed by the firmware's pause; finished() once the
-    // second pause has passed.
-    void startKorveStartUp();
+    // second pause has passed. Times are microseconds on the link's fine clock.
+    void startKorveStartUp(std::int64_t now);
+    // When advance() next has something to do.
+    [[nodiscard]] std::optional<std::int64_t> nextDeadline() const;
+    void advance(std::int64_t now);
     // The start-up sequence is under way: nothing else may be written.
     [[nodiscard]] bool busy() const;
     // The port closed: a sequence under way stops where it is.
@@ -72,11 +76,10 @@ private:
     };
 
     bool write(const QByteArray &bytes, Kind kind);
-    void step();
 
     ByteTransport *m_line;
-    QTimer *m_timer;
     Step m_step = Step::Idle;
+    std::int64_t m_due = 0;
 };
 
 } // namespace kvx

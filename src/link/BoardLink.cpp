@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QLoggingCategory>
 #include <QScopeGuard>
 #include <QTimer>
 
@@ -10,6 +11,10 @@
 #include <cstdlib>
 
 namespace kvx {
+
+// Everything the link writes, takes and throws away, and its state, for a developer who
+// switches it on (QT_LOGGING_RULES="kvx.link.debug=true"); the traffic view is the user's.
+Q_LOGGING_CATEGORY(lcLink, "kvx.link", QtWarningMsg)
 
 namespace {
 
@@ -123,7 +128,8 @@ BoardLink::BoardLink(ByteTransport &line, QObject *parent)
     connect(&m_detection, &BoardDetection::written, this,
             [this](BoardDetection::Kind kind, const QByteArray &bytes) {
                 note(true,
-                     kind == BoardDetection::Kind::Probe ? TrafficKind::Probe : TrafficKind::StartUp,
+                     kind == BoardDetection::Kind::Probe ? TrafficKind::Probe
+                                                         : TrafficKind::StartUp,
                      bytes);
             });
     connect(&m_detection, &BoardDetection::finished, this, &BoardLink::advance);
@@ -132,6 +138,9 @@ BoardLink::BoardLink(ByteTransport &line, QObject *parent)
         if (!LinkIdle())
             watchdog();
     });
+    // Named for whoever drives the link by hand, as the receive path's fuzz harness does.
+    m_framerTimer->setObjectName(QStringLiteral("framer"));
+    m_drainTimer->setObjectName(QStringLiteral("drain"));
     for (QTimer *t : {m_framerTimer, m_drainTimer}) {
         t->setSingleShot(true);
         t->setTimerType(Qt::PreciseTimer);
@@ -214,6 +223,7 @@ void BoardLink::settle()
     else if (m_lateQuietFrom || !m_framer.ready())
         s = State::Quiet;
     if (s != m_state) {
+        qCDebug(lcLink) << fineNow() << "state" << int(m_state) << "->" << int(s);
         m_state = s;
         emit stateChanged(s);
     }
@@ -247,7 +257,8 @@ void BoardLink::advance()
             x.request = p.request;
             x.datagram = p.datagram;
             x.order = p.order;
-        } else if (const auto poll = m_pollingEnabled && m_polls ? m_polls->nextPoll() : std::nullopt) {
+        } else if (const auto poll =
+                       m_pollingEnabled && m_polls ? m_polls->nextPoll() : std::nullopt) {
             x.row = poll->row;
             x.startsCycle = poll->startsCycle;
             x.datagram = poll->datagram;
@@ -271,8 +282,7 @@ bool BoardLink::startExchange(const Datagram &d, Exchange x)
     r.replyBytes = x.identification ? kIdentificationSize : kReplySize;
     // A single command's read is used at once, and the identification is acted on (the KORVE
     // start-up) before anything else goes out.
-    r.holdLine =
-        x.identification || (x.request && x.request->batch < 0 && x.request->waitForTrust);
+    r.holdLine = x.identification || (x.request && x.request->batch < 0 && x.request->waitForTrust);
     // A plain board answers the detection's request with a short reply; the watchdog ends it.
     r.mayBeShort = x.identification;
     if (x.request)
@@ -503,13 +513,18 @@ void BoardLink::afterInput()
 
 std::optional<std::int64_t> BoardLink::nextFramerDeadline() const
 {
-    return m_framer.nextDeadline();
+    const std::optional<std::int64_t> framer = m_framer.nextDeadline();
+    const std::optional<std::int64_t> detection = m_detection.nextDeadline();
+    if (framer && detection)
+        return std::min(*framer, *detection);
+    return framer ? framer : detection;
 }
 
 void BoardLink::serviceFramer()
 {
     if (!m_comm->Connected())
         return;
+    m_detection.advance(fineNow());
     // A look at the line: what has come is read first, however few bytes it is.
     readWaiting();
     afterInput();
@@ -517,7 +532,7 @@ void BoardLink::serviceFramer()
 
 void BoardLink::armFramerTimer()
 {
-    const std::optional<ReplyFramer::Micros> due = m_framer.nextDeadline();
+    const std::optional<ReplyFramer::Micros> due = nextFramerDeadline();
     if (!due || !m_comm->Connected()) {
         m_framerTimer->stop();
         return;
@@ -558,8 +573,10 @@ void BoardLink::handle(const ReplyFramer::Event &event)
             return;
         const Exchange x = std::move(*it);
         m_exchanges.erase(it);
-        if (x.startsCycle)
+        if (x.startsCycle) {
+            m_cycleStartOwed = false;
             emit pollCycleStart();
+        }
         if (x.kind == TrafficKind::Direct) {
             finish(x.request, true, x.reply);
         } else if (x.identification) {
@@ -568,6 +585,10 @@ void BoardLink::handle(const ReplyFramer::Event &event)
         } else {
             m_replySentAt = x.sentAt;
             m_replyExchange = x.serial;
+            // A cycle whose first reply was lost starts with its first reply shown; one whose
+            // every reply was lost is no cycle at all.
+            if (std::exchange(m_cycleStartOwed, false))
+                emit pollCycleStart();
             emit pollReply(x.row, x.reply);
         }
         if (!m_boardActive) {
@@ -604,7 +625,7 @@ void BoardLink::taken(const ReplyFramer::Event &event)
         // Shown where it came, right after its request; should the line lose step before it
         // is trusted, an untrusted reply follows it.
         note(false,
-             x.identification ? TrafficKind::Identification
+             x.identification                ? TrafficKind::Identification
              : x.kind == TrafficKind::Direct ? TrafficKind::Direct
                                              : TrafficKind::Poll,
              x.bytes, DiscardReason::None, x.frame, x.serial);
@@ -627,18 +648,18 @@ void BoardLink::dropped(int id)
         return;
     const Exchange x = std::move(*it);
     m_exchanges.erase(it);
-    if (x.startsCycle)
-        emit pollCycleStart();
+    m_cycleStartOwed = m_cycleStartOwed || x.startsCycle;
     if (x.taken) {
         ++m_counters.untrustedReplies;
         note(false, TrafficKind::Discarded, x.bytes, DiscardReason::Untrusted, x.frame, x.serial);
         countChanged();
     }
-    // A read changes nothing on the board: one whose reply the line lost is asked again. A
-    // board that does not answer at all (the watchdog) is not asked again and again.
+    // A read changes nothing on the board: one whose reply was lost, or could not be trusted,
+    // is asked again (after the watchdog's quiet, if it was the watchdog's). A write never
+    // is: written twice, it could start a move twice or clear a flag raised meanwhile.
     Request *r = x.request;
     if (r && !r->done && isReadAddress(x.datagram.address) && r->retries < kReadRetries &&
-        m_lateQuietFrom == std::nullopt && m_comm->Connected()) {
+        m_comm->Connected() && m_state != State::Lost) {
         ++r->retries;
         ++m_counters.askedAgain;
         const auto at = std::find_if(m_queue.begin(), m_queue.end(),
@@ -660,7 +681,7 @@ void BoardLink::identify(const QByteArray &bytes)
 {
     const BoardVariant variant = BoardDetection::identify(bytes);
     if (variant == BoardVariant::Korve)
-        m_detection.startKorveStartUp();
+        m_detection.startKorveStartUp(fineNow());
     m_variant = variant;
     if (variant != BoardVariant::Plain)
         emit identified(variant);
@@ -791,6 +812,7 @@ void BoardLink::endAllWaits()
     m_identifying = false;
     m_boardActive = false;
     m_lost = false;
+    m_cycleStartOwed = false;
     m_lateQuietFrom.reset();
     if (m_state != State::Closed) {
         m_state = State::Closed;
@@ -805,14 +827,23 @@ void BoardLink::purgeInput()
     const int pending = m_comm->inQueueCount();
     m_comm->PurgeInput();
     if (pending > 0) {
-        emit traffic(LinkTraffic{false, TrafficKind::Purged, {}, now(), DiscardReason::None,
-                                 fineNow(), pending, {}, -1});
+        emit traffic(LinkTraffic{false,
+                                 TrafficKind::Purged,
+                                 {},
+                                 now(),
+                                 DiscardReason::None,
+                                 fineNow(),
+                                 pending,
+                                 {},
+                                 -1});
     }
 }
 
 void BoardLink::note(bool sent, TrafficKind kind, const QByteArray &bytes, DiscardReason reason,
                      const QByteArray &request, int exchange)
 {
+    qCDebug(lcLink) << fineNow() << (sent ? "out" : "in") << int(kind) << bytes.toHex(' ')
+                    << "reason" << int(reason) << "exchange" << exchange;
     emit traffic(LinkTraffic{sent, kind, bytes, now(), reason, fineNow(), 0, request, exchange});
 }
 

@@ -189,8 +189,9 @@ signals:
     void sendError();
     // A trusted reply to the poll request of `row`.
     void pollReply(int row, const kvx::Reply &reply);
-    // A poll request sent with `startsCycle` has been answered or given up; replies to earlier
-    // requests have all come before.
+    // A poll request sent with `startsCycle` has been answered, or given up and another reply
+    // of its cycle is about to be shown; replies to earlier requests have all come before. A
+    // cycle none of whose replies could be shown has none.
     void pollCycleStart();
     // A reply has come in whole (it is used only once trusted); `identification` tells that
     // it was the reply taken while detecting, after which polling starts again at row 0.
@@ -270,6 +271,7 @@ private:
     int m_probesLeft = 0;
     quint64 m_lineErrorsBefore = 0; // the line's count of damaged bytes when it was opened
     bool m_advancing = false;
+    bool m_cycleStartOwed = false; // a cycle's first request went unanswered
 
     quint64 m_closeCount = 0; // bumped by endAllWaits; waits started before it end
     quint64 m_giveUps = 0;    // bumped when the watchdog gives up; waiting commands end

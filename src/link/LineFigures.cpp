@@ -24,7 +24,6 @@ void LineFigures::reset()
 {
     m_total = 0;
     m_shortestFrom = 0;
-    m_widenedUntil = 0;
     m_widened = 0;
     m_held = 0;
 }
@@ -33,6 +32,8 @@ bool LineFigures::add(Micros latency)
 {
     if (latency > kLatencyCap)
         return false;
+    if (m_total > 0 && latency <= extreme(0, true))
+        m_widened = 0;
     m_seen[std::size_t(m_total % kRemembered)] = std::max<Micros>(latency, 0);
     ++m_total;
     return true;
@@ -43,11 +44,9 @@ void LineFigures::forgetShortest()
     m_shortestFrom = m_total;
 }
 
-void LineFigures::widen()
+void LineFigures::widen(Micros latency)
 {
-    m_widened = std::min(kLatencyCap, std::max(longest(), m_byteTime) * 2);
-    // Until a whole memory's worth of exchanges has shown the line's own figures again.
-    m_widenedUntil = m_total + kRemembered;
+    m_widened = std::min(kLatencyCap, std::max(m_widened, latency + latency / 4));
 }
 
 LineFigures::Micros LineFigures::extreme(std::int64_t since, bool most) const
@@ -73,9 +72,7 @@ LineFigures::Micros LineFigures::longest() const
     Micros most = extreme(0, true);
     if (!known())
         most = std::max(most, kSafeLatency);
-    if (m_total < m_widenedUntil)
-        most = std::max(most, m_widened);
-    return std::max(most, m_held);
+    return std::max({most, m_widened, m_held});
 }
 
 LineFigures::Micros LineFigures::deliveryBound(int frameBytes) const

@@ -52,9 +52,11 @@ public:
     bool add(Micros latency);
     // The shortest figure was wrong (a reply came sooner): no rule relies on it any more.
     void forgetShortest();
-    // The longest figure was wrong (a reply came later while the board was not stalled): the
-    // rules take twice as long until the line shows otherwise.
-    void widen();
+    // A reply came `latency` late, later than the longest figure allowed, and was not taken:
+    // should the board have become slower, the rules allow as much until a reply comes in the
+    // board's usual time again; a stall's late reply is not the board's new pace, and the next
+    // one is held to the usual figure once more.
+    void widen(Micros latency);
 
     // A reply taken and not yet trusted showed `latency`: the rules allow for it at once.
     // Negative: it shows nothing.
@@ -103,8 +105,7 @@ private:
     std::array<Micros, kRemembered> m_seen{};
     std::int64_t m_total = 0;        // exchanges seen since reset; the last kRemembered kept
     std::int64_t m_shortestFrom = 0; // the shortest figure counts only from this exchange on
-    std::int64_t m_widenedUntil = 0; // the longest figure is at least m_widened until then
-    Micros m_widened = 0;
+    Micros m_widened = 0; // the longest figure is at least this, until a reply in the usual time
     Micros m_held = 0;
 };
 

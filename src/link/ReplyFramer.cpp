@@ -31,7 +31,9 @@ void ReplyFramer::sent(const Request &request, Micros t)
     Current c;
     c.request = request;
     c.sentAt = t;
-    c.probation = m_probation > 0;
+    // The identification follows the probe, which may still be on the line: its time is the
+    // board's own business.
+    c.probation = m_probation > 0 && !request.mayBeShort;
     // A program on a pseudo-terminal that has not shown a line's pace answers at once: each
     // of its replies is proved by a quiet of its own.
     c.prove = !m_figures.paced();
@@ -75,6 +77,10 @@ void ReplyFramer::received(const QByteArray &bytes, Micros t, Events &out)
         return;
     }
     Current &c = *m_current;
+    // After an anomaly, a reply first seen after it was due whole is not proved to have come
+    // in time, whether the board or the host was late: it is not taken for this request's.
+    if (c.probation && c.bytes.isEmpty() && t >= replyDue(c))
+        c.overdue = true;
     c.bytes += bytes;
     c.lastAt = t;
     // A reply's bytes follow one another on the line: its first was there a character earlier
@@ -106,7 +112,7 @@ void ReplyFramer::received(const QByteArray &bytes, Micros t, Events &out)
         // Later than this board answers, while it is under suspicion: a reply it had held back
         // while it stalled, perhaps to a request it then lost. Should the board just have
         // become slower, the next one passes.
-        m_figures.widen();
+        m_figures.widen(since - (frame + 1) * m_figures.lineByte());
         loseStep(c.bytes, Reason::Overdue, t, out);
         return;
     }
@@ -157,15 +163,14 @@ bool ReplyFramer::freshnessDue(Micros t, int frameBytes) const
                                   m_figures.freshness(frameBytes);
 }
 
-void ReplyFramer::startCheckpoint(Micros t, int frameBytes, int replyBytes, bool alone,
-                                  Events &out)
+void ReplyFramer::startCheckpoint(Micros t, int frameBytes, int replyBytes, bool alone, Events &out)
 {
     m_hold = Hold::Checkpoint;
     m_holdFrom = t;
     m_frameBytes = frameBytes;
     m_replyBytes = replyBytes;
     m_lookAt = t + (m_probation > 0 ? m_figures.probationQuiet(frameBytes, replyBytes)
-                                     : m_figures.tailQuiet(frameBytes));
+                                    : m_figures.tailQuiet(frameBytes));
     m_proveAlone = false;
     m_sendOpen = false;
     m_sendFrom.reset();
@@ -182,6 +187,7 @@ void ReplyFramer::startCheckpoint(Micros t, int frameBytes, int replyBytes, bool
 
 void ReplyFramer::commit(Events &out)
 {
+    const bool held = m_hold != Hold::None;
     for (const Held &h : m_held) {
         out.push_back({EventType::Committed, h.id, {}, Reason::None});
         if (h.latency >= 0)
@@ -194,7 +200,9 @@ void ReplyFramer::commit(Events &out)
     m_hold = Hold::None;
     m_sendOpen = false;
     m_sendFrom.reset();
-    becomeReady(out);
+    // A proof by a look at a free line changes nothing for what may go out.
+    if (held)
+        becomeReady(out);
 }
 
 void ReplyFramer::loseStep(QByteArray bytes, Reason reason, Micros t, Events &out)
@@ -237,15 +245,20 @@ void ReplyFramer::advance(Micros t, Events &out)
 {
     if (m_current) {
         Current &c = *m_current;
-        const qsizetype remaining = c.request.replyBytes - c.bytes.size();
-        if (!c.bytes.isEmpty() && !c.request.mayBeShort &&
-            t >= c.lastAt + m_figures.partialGap(int(remaining), c.request.frameBytes)) {
-            loseStep(c.bytes, Reason::Unfinished, t, out);
-            return;
+        if (!c.bytes.isEmpty() && c.partLooked != c.lastAt && t >= restDue(c)) {
+            // The rest would have come by now: what came is not a reply. A short answer (a
+            // plain board's to the identification request) is the watchdog's to end.
+            c.partLooked = c.lastAt;
+            if (!c.request.mayBeShort) {
+                loseStep(c.bytes, Reason::Unfinished, t, out);
+                return;
+            }
+        } else if (c.bytes.isEmpty() && !c.looked && t >= replyDue(c)) {
+            // Nothing by then: after an anomaly, whatever comes now is later than this board
+            // answers.
+            c.looked = true;
+            c.overdue = c.probation;
         }
-        // Nothing by then: whatever comes now is later than this board answers.
-        if (c.probation && c.bytes.isEmpty() && t >= c.sentAt + overdueAfter(c))
-            c.overdue = true;
     }
     switch (m_hold) {
     case Hold::Checkpoint:
@@ -285,10 +298,16 @@ std::optional<ReplyFramer::Micros> ReplyFramer::quietProofAt() const
     return std::max(quiet, m_held.front().at + m_figures.freshness(m_frameBytes));
 }
 
-ReplyFramer::Micros ReplyFramer::overdueAfter(const Current &c) const
+ReplyFramer::Micros ReplyFramer::replyDue(const Current &c) const
 {
-    return m_figures.overdueAfter(c.request.frameBytes) +
+    return c.sentAt + m_figures.overdueAfter(c.request.frameBytes) +
            (c.request.replyBytes - 1) * m_figures.lineByte();
+}
+
+ReplyFramer::Micros ReplyFramer::restDue(const Current &c) const
+{
+    const auto remaining = int(c.request.replyBytes - c.bytes.size());
+    return c.lastAt + m_figures.partialGap(remaining, c.request.frameBytes);
 }
 
 std::optional<ReplyFramer::Micros> ReplyFramer::nextDeadline() const
@@ -297,12 +316,10 @@ std::optional<ReplyFramer::Micros> ReplyFramer::nextDeadline() const
     auto consider = [&next](Micros at) { next = next ? std::min(*next, at) : at; };
     if (m_current) {
         const Current &c = *m_current;
-        if (!c.bytes.isEmpty() && !c.request.mayBeShort) {
-            const auto remaining = int(c.request.replyBytes - c.bytes.size());
-            consider(c.lastAt + m_figures.partialGap(remaining, c.request.frameBytes));
-        }
-        if (c.probation && c.bytes.isEmpty() && !c.overdue)
-            consider(c.sentAt + overdueAfter(c));
+        if (!c.bytes.isEmpty() && c.partLooked != c.lastAt)
+            consider(restDue(c));
+        else if (c.bytes.isEmpty() && !c.looked && !c.request.expectNothing)
+            consider(replyDue(c));
     }
     switch (m_hold) {
     case Hold::Checkpoint:

@@ -146,8 +146,10 @@ private:
         Micros firstBy = 0; // the first byte was there by then, on the line's pace
         Micros lastAt = 0;
         bool probation = false; // sent during probation: the board's own figures hold
+        bool looked = false;    // the line was looked at once the reply was due
         bool overdue = false;   // in probation, nothing had come when it should have
         bool prove = false;     // its reply is proved on its own, whatever else holds
+        Micros partLooked = -1; // the part of a reply begun was looked after, as of lastAt
     };
     struct Held
     {
@@ -158,7 +160,11 @@ private:
 
     // Sooner than this after a request of `frameBytes`, no reply byte can have come on a line.
     [[nodiscard]] Micros lineTime(int frameBytes) const;
-    [[nodiscard]] Micros overdueAfter(const Current &c) const;
+    // When the reply to `c` is due whole: a look then finds what came of it, which the port
+    // reports only once a whole reply is there.
+    [[nodiscard]] Micros replyDue(const Current &c) const;
+    // When a reply begun and not complete has had time for its rest.
+    [[nodiscard]] Micros restDue(const Current &c) const;
     [[nodiscard]] Micros resyncQuiet() const;
     // When a look at a quiet line proves the held replies without a checkpoint of its own.
     [[nodiscard]] std::optional<Micros> quietProofAt() const;

@@ -115,9 +115,23 @@ void SimulatedBoard::receive(const QByteArray &bytes, Micros at)
     }
 }
 
+void SimulatedBoard::setFaults(const Faults &faults)
+{
+    if (faults.babble && !m_options.faults.babble)
+        m_babbleNext = std::max(microsOf(std::max(m_lastDue, m_lastArrival)), m_chip.now());
+    m_options.faults = faults;
+}
+
 QByteArray SimulatedBoard::takeDue(Micros now, int *damaged)
 {
     QByteArray due;
+    // Babble fills the line wherever no reply is due: one byte per character time.
+    const Micros step = m_options.lineTiming ? microsOf(kTicksPerByte) : Micros(100);
+    while (m_options.faults.babble && m_babbleNext <= now && due.size() < 4096 &&
+           (m_output.empty() || m_output.front().due > m_babbleNext)) {
+        due.append(static_cast<char>(0x55));
+        m_babbleNext += step;
+    }
     while (!m_output.empty() && m_output.front().due <= now) {
         due.append(static_cast<char>(m_output.front().byte));
         if (damaged && m_output.front().damaged)
@@ -129,9 +143,12 @@ QByteArray SimulatedBoard::takeDue(Micros now, int *damaged)
 
 std::optional<Micros> SimulatedBoard::nextDue() const
 {
-    if (m_output.empty())
-        return std::nullopt;
-    return m_output.front().due;
+    std::optional<Micros> next;
+    if (!m_output.empty())
+        next = m_output.front().due;
+    if (m_options.faults.babble && (!next || m_babbleNext < *next))
+        next = m_babbleNext;
+    return next;
 }
 
 void SimulatedBoard::advance(Micros now)
@@ -275,7 +292,7 @@ void SimulatedBoard::completeFrame(Ticks at)
     if (m_options.faults.lateLoses && at < m_stalledUntil) {
         // The firmware is stuck behind a late reply: the request is gone, though the chip ran
         // it, as a busy microcontroller would drop what its buffer has no room for.
-        log(at, request, {}, "lost while stalled");
+        log(at, request, {}, "lost while stalled", chipReply);
         return;
     }
     if (std::exchange(m_identifyNext, false)) {
@@ -341,7 +358,7 @@ void SimulatedBoard::completeFrame(Ticks at)
     queueReply(reply, ready, damagedAt);
     if (!afterwards.isEmpty())
         queueReply(afterwards, std::max(ready, m_lastDue) + afterwardsDelay);
-    log(at, request, reply, note);
+    log(at, request, reply, note, chipReply);
 }
 
 std::uint8_t SimulatedBoard::strayByte() const
@@ -375,10 +392,11 @@ void SimulatedBoard::queueReply(const QByteArray &bytes, Ticks ready, int damage
 }
 
 void SimulatedBoard::log(Ticks at, const QByteArray &request, const QByteArray &reply,
-                         std::string_view note)
+                         std::string_view note, const std::optional<Reply> &chipReply)
 {
     if (onFrame)
-        onFrame(FrameLogEntry{microsOf(at), request, reply, note});
+        onFrame(FrameLogEntry{microsOf(at), request, reply, note, chipReply.has_value(),
+                              chipReply.value_or(Reply{})});
 }
 
 } // namespace kvx::sim

@@ -61,12 +61,15 @@ struct Faults
     // While a late reply is held back, the board loses the requests it is sent.
     bool lateLoses = false;
     int silentTo = -1; // no reply to requests of this address byte (the chip still takes them)
+    // The board's line babbles: a stray byte after another, as fast as the line carries them,
+    // from the time the fault is set until it is cleared (a loose wire, a board in a loop).
+    bool babble = false;
 };
 
 struct BoardOptions
 {
     Variant variant = Variant::Plain;
-    bool lineTiming = false;                 // 19200 bit/s, 10 bits per byte, both directions
+    bool lineTiming = false; // 19200 bit/s, 10 bits per byte, both directions
     // From a request's last byte to its reply, and from a reply's last byte to the next
     // reply when requests queue up behind it; each time up to `turnaroundJitter` more.
     std::chrono::microseconds turnaround{0};
@@ -85,6 +88,10 @@ struct FrameLogEntry
     QByteArray request;    // the whole frame as received
     QByteArray reply;      // what the board sends back (empty when dropped or silent)
     std::string_view note; // "identification", "dropped", "start-up sequence", ...
+    // A request frame's Datagram ran on the chip: this is what it answered, whatever the
+    // board then sent; false for the probe, the start-up sequence and abandoned frames.
+    bool ran = false;
+    Reply chipReply;
 };
 
 class SimulatedBoard
@@ -107,7 +114,7 @@ public:
 
     [[nodiscard]] const BoardOptions &options() const { return m_options; }
     // Faults change between frames; the counters go on counting answered frames.
-    void setFaults(const Faults &faults) { m_options.faults = faults; }
+    void setFaults(const Faults &faults);
     [[nodiscard]] ChipModel &chip() { return m_chip; }
     [[nodiscard]] const ChipModel &chip() const { return m_chip; }
     // True once a KORVE board has taken its start-up sequence and expects 6-byte frames.
@@ -176,7 +183,8 @@ private:
     // Queues `bytes` from `ready` on; `damagedAt`: the index of a byte damaged on the line.
     void queueReply(const QByteArray &bytes, Ticks ready, int damagedAt = -1);
     [[nodiscard]] Ticks turnaroundTicks();
-    void log(Ticks at, const QByteArray &request, const QByteArray &reply, std::string_view note);
+    void log(Ticks at, const QByteArray &request, const QByteArray &reply, std::string_view note,
+             const std::optional<Reply> &chipReply = std::nullopt);
     [[nodiscard]] bool faultHits(int every) const;
     [[nodiscard]] std::uint8_t strayByte() const;
 
@@ -197,6 +205,7 @@ private:
     std::int64_t m_txBurstBytes = 0;
     Ticks m_lastDue = 0;
     Ticks m_stalledUntil = 0; // a late reply is held back until then
+    Micros m_babbleNext{-1};  // the next babbled byte is due then
     std::uint64_t m_random;
 };
 

@@ -11,6 +11,8 @@
 //            ("own", "attach" and "script" count poll replies a second only)
 //   traffic  the traffic view shown as well, following the newest
 //   plot     the graphic display shown as well, all three motors running
+//   scroll   the same once the curves fill the plot (480 cycles), as a user who watches it for
+//            more than half a minute sees it: each cycle moves the plot by a pixel
 //   editor   the register editor's Motor 1 page shown instead (its 23-row cycle), motors running
 //   ram      64-word RAM writes and reads and the 32-word shape write, back to back
 //   all      every window shown (the traffic view too), motors running; the peak resident
@@ -19,9 +21,9 @@
 //   main@1, read@1, main@16
 //            the main window alone and the RAM reads, with the board behind a USB adapter that
 //            hands received bytes over every 1 or 16 ms (kvx310-sim --batch-ms)
-//   main@x11, plot@x11
-//            "main" and "plot" again in a child run on a real X server (an Xvfb it starts), with
-//            the X server's own processor time added: what a desktop user pays
+//   main@x11, plot@x11, scroll@x11
+//            "main", "plot" and "scroll" again in a child run on a real X server (an Xvfb it
+//            starts), with the X server's own processor time added: what a desktop user pays
 //
 // Naming cases measures only those (the others are still set up, briefly). For each case: exchanges
 // a second and their share of the line's limit, the processor time this process spent (all its
@@ -113,6 +115,14 @@ void startMotors(kvx::TFormMain &form)
         g.EditVTarget->setValue(600);
     }
     form.BtnGoAllClick();
+}
+
+// Runs the poll cycle until the graphic display's curves fill the plot, so that every cycle
+// after it scrolls.
+void fillPlot(const kvx::TFormGraphics &graphics)
+{
+    while (graphics.Recorder().fill() < kvx::TraceRecorder::kMaxFill)
+        runFor(0.5);
 }
 
 // Times a user's transfers from the first request written to the click's return, when the
@@ -213,6 +223,9 @@ bool runOnX11(const char *self, double seconds, const QString &which, std::vecto
         // The server worked for the whole child run (start-up and the warm-up too): an upper
         // bound, spread over the measured seconds.
         r.used.cpu = f[3].toDouble() / 100.0 * seconds + server * seconds / (seconds + 3.0);
+        std::fprintf(stderr,
+                     "poll_cycle: %s@x11: the program %.2f %%, the X server %.2f %% of a core\n",
+                     qPrintable(which), f[3].toDouble(), 100.0 * server / (seconds + 3.0));
         r.used.wakeUps = long(f[4].toDouble() * r.exchanges);
         r.used.peakKiB = long(f[5].toDouble() * 1024.0);
         rows.push_back(r);
@@ -362,6 +375,12 @@ int main(int argc, char **argv)
         runFor(seconds);
         return -1.0;
     });
+    if (wanted.isEmpty() || wanted.contains(QLatin1String("scroll")))
+        fillPlot(*program.graphics);
+    measure("scroll", [&] {
+        runFor(seconds);
+        return -1.0;
+    });
     program.graphics->hide();
 
     kvx::TFormAdvanced &advanced = *program.advanced;
@@ -444,7 +463,7 @@ int main(int argc, char **argv)
     }
 
     // Under a real X server: a child run of this benchmark, so that its platform is X11.
-    for (const char *x11 : {"main", "plot"}) {
+    for (const char *x11 : {"main", "plot", "scroll"}) {
         const QString name = QLatin1String(x11) + QStringLiteral("@x11");
         if (!wanted.contains(name) &&
             !(wanted.isEmpty() &&

@@ -51,6 +51,15 @@ else()
     install(FILES ${PROJECT_BINARY_DIR}/changelog DESTINATION ${KVX_DOC_DIR})
 endif()
 
+# Everything the rules above install that the build makes, without the tests and benchmarks:
+# what scripts/run builds, so that the README's install step can follow it.
+add_custom_target(programs)
+foreach(part Eval310 kvx310 kvx310-sim kvx310_manual kvx310_changelog)
+    if(TARGET ${part})
+        add_dependencies(programs ${part})
+    endif()
+endforeach()
+
 # cpack -G DEB: the libraries the programs link are found by dpkg-shlibdeps; Qt's platform
 # plugins (the window system) and the fonts the windows are laid out for are named.
 set(CPACK_PACKAGE_NAME ${KVX_PACKAGE_NAME})

@@ -103,6 +103,13 @@ bool TFormMain::confirmLowAcceleration(int minimum)
 QString TFormMain::goMotor(int m)
 {
     const MotorGroup &g = Motors[std::size_t(m)];
+    // The field takes any 24-bit number, the chip far less: it shows what goes out, as the
+    // register editor's fields do when they send.
+    if (g.CbRampMode->currentIndex() == int(RampMode::Velocity)) {
+        const int sent = velocitySent(g.EditVTarget->boundedValue());
+        if (sent != g.EditVTarget->Value())
+            g.EditVTarget->setValue(sent);
+    }
     const GoParameters p{g.CbRampMode->currentIndex(),  g.EditAMax->boundedValue(),
                          g.EditVMax->boundedValue(),    g.EditVMin->boundedValue(),
                          g.EditVTarget->boundedValue(), g.EditXTarget->boundedValue(),

@@ -9,6 +9,8 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include <algorithm>
+
 namespace kvx {
 
 TFormWarning::TFormWarning(QWidget *parent)
@@ -26,7 +28,7 @@ TFormWarning::TFormWarning(QWidget *parent)
     };
     LblText1 =
         label("LblText1", tr("The \"Max. Accel.\" Parameter should not be less than "), 16, 8);
-    LblNumber = label("LblNumber", QString(), 272, 8);
+    LblNumber = label("LblNumber", QString(), kNumberX, 8);
     LblText2 =
         label("LblText2", tr("as else undesired overshooting effects can be caused."), 16, 24);
     LblText3 = label("LblText3", tr("Do you wish to continue anyway?"), 16, 40);
@@ -50,10 +52,10 @@ void TFormWarning::setMinimum(int minimum)
 {
     LblNumber->setText(QString::number(minimum) + QLatin1Char(','));
     LblNumber->adjustSize();
-    // Right after the first line's text (which ends in a blank) in whatever font it is shown:
-    // a place fixed for one font stands apart from the text, or on it, in another.
+    // At its place in the layout, unless the first line's text (which ends in a blank) reaches
+    // it in the font in use: then right after the text, not on it.
     const int textEnd = LblText1->x() + LblText1->fontMetrics().horizontalAdvance(LblText1->text());
-    LblNumber->move(textEnd, LblNumber->y());
+    LblNumber->move(std::max(kNumberX, textEnd), LblNumber->y());
 }
 
 void TFormWarning::FormShow()

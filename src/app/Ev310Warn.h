@@ -20,6 +20,8 @@ class TFormWarning : public QDialog
 public:
     static constexpr int mrYes = 6;
     static constexpr int mrNo = 7;
+    // Where the number stands on the first line.
+    static constexpr int kNumberX = 272;
 
     explicit TFormWarning(QWidget *parent = nullptr);
 
@@ -32,7 +34,7 @@ public:
     QPushButton *BtnCont = nullptr;
     QPushButton *BtnAbort = nullptr;
 
-    // Shows the smallest acceleration the dividers admit, as "8,", right after the first line.
+    // Shows the smallest acceleration the dividers admit, as "8,", at the end of the first line.
     void setMinimum(int minimum);
 
     void BtnContClick() { done(mrYes); }

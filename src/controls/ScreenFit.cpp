@@ -2,7 +2,10 @@
 
 #include <QEvent>
 #include <QScreen>
+#include <QScrollArea>
 #include <QStyle>
+#include <QVariant>
+#include <QVBoxLayout>
 #include <QWidget>
 
 #include <algorithm>
@@ -23,17 +26,26 @@ QMargins frameOf(const QWidget *window)
     return {border, title + border, border, border};
 }
 
+// The property that holds the client size of a window made by fixedClient.
+constexpr char kFixedClient[] = "kvxFixedClient";
+
 void fit(QWidget *window)
 {
     const QScreen *screen = window->screen();
     if (!screen)
         return;
     const QMargins frame = frameOf(window);
+    const QRect available = screen->availableGeometry();
+    if (const QVariant fixed = window->property(kFixedClient); fixed.isValid()) {
+        const int bar = window->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, window);
+        const QSize size = fixedSizeInside(fixed.toSize(), frame, available, bar);
+        if (size != window->size() || window->minimumSize() != window->maximumSize())
+            window->setFixedSize(size);
+    }
     // pos() is the frame's corner, shown or not.
     const QRect client(window->pos() + QPoint(frame.left(), frame.top()), window->size());
-    const QRect wanted =
-        fitInside(client, frame, window->minimumSizeHint().expandedTo(window->minimumSize()),
-                  screen->availableGeometry());
+    const QRect wanted = fitInside(
+        client, frame, window->minimumSizeHint().expandedTo(window->minimumSize()), available);
     if (wanted.size() != window->size())
         window->resize(wanted.size());
     const QPoint corner = wanted.topLeft() - QPoint(frame.left(), frame.top());
@@ -70,6 +82,41 @@ QRect fitInside(const QRect &geometry, const QMargins &frame, const QSize &minim
     r.moveLeft(std::max(r.left(), room.left()));
     r.moveTop(std::max(r.top(), room.top()));
     return r;
+}
+
+QSize fixedSizeInside(QSize client, const QMargins &frame, const QRect &available, int scrollBar)
+{
+    const QSize room = available.marginsRemoved(frame).size();
+    // A side cut short scrolls; its scroll bar takes room from the other side, which is made
+    // that much larger where the screen allows, so that it need not scroll too.
+    bool vertical = client.height() > room.height();
+    const bool horizontal = client.width() + (vertical ? scrollBar : 0) > room.width();
+    vertical = vertical || client.height() + (horizontal ? scrollBar : 0) > room.height();
+    const QSize wanted(client.width() + (vertical ? scrollBar : 0),
+                       client.height() + (horizontal ? scrollBar : 0));
+    // Never so small that the scroll bars themselves would not fit.
+    constexpr QSize kSmallest{100, 100};
+    return wanted.boundedTo(room).expandedTo(kSmallest);
+}
+
+QWidget *fixedClient(QWidget *window, const QString &name, QSize size)
+{
+    auto *scroll = new QScrollArea(window);
+    scroll->setObjectName(QStringLiteral("ScrollBox"));
+    scroll->setFrameShape(QFrame::NoFrame);
+    // Keys belong to the controls: a scroll area with the focus (the first in the window's
+    // chain) would take them, the page keys of a tab widget inside it among them.
+    scroll->setFocusPolicy(Qt::NoFocus);
+    auto *client = new QWidget;
+    client->setObjectName(name);
+    client->setFixedSize(size);
+    scroll->setWidget(client);
+    auto *layout = new QVBoxLayout(window);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(scroll);
+    window->setFixedSize(size);
+    window->setProperty(kFixedClient, size);
+    return client;
 }
 
 void keepInsideScreen(QWidget *window)

@@ -4,6 +4,8 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QShortcut>
+#include <QTabWidget>
 
 namespace kvx {
 
@@ -16,6 +18,36 @@ void setHint(QWidget *w, const QString &hint)
 QString withMotor(const char *name, int motor)
 {
     return QLatin1String(name) + QString::number(motor + 1);
+}
+
+void movePagesByKeys(QTabWidget *tabs)
+{
+    const struct
+    {
+        QKeyCombination keys;
+        int step;
+    } moves[] = {
+        {Qt::CTRL | Qt::Key_Tab, 1},
+        {Qt::CTRL | Qt::Key_PageDown, 1},
+        {Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab, -1}, // Shift+Tab as the keyboard gives it
+        {Qt::CTRL | Qt::SHIFT | Qt::Key_Tab, -1},
+        {Qt::CTRL | Qt::Key_PageUp, -1},
+    };
+    for (const auto &move : moves) {
+        auto *shortcut = new QShortcut(QKeySequence(move.keys), tabs);
+        shortcut->setContext(Qt::WindowShortcut);
+        const int step = move.step;
+        QObject::connect(shortcut, &QShortcut::activated, tabs, [tabs, step] {
+            const int count = tabs->count();
+            for (int page = tabs->currentIndex(), tried = 0; count > 0 && tried < count; ++tried) {
+                page = (page + step + count) % count;
+                if (tabs->isTabEnabled(page)) {
+                    tabs->setCurrentIndex(page);
+                    return;
+                }
+            }
+        });
+    }
 }
 
 QLabel *sunkenField(QWidget *parent, const QString &name, const QRect &r, const QString &text)

@@ -13,6 +13,7 @@ class QFrame;
 class QGroupBox;
 class QLabel;
 class QPushButton;
+class QTabWidget;
 class QWidget;
 
 namespace kvx {
@@ -31,6 +32,12 @@ QPushButton *button(QWidget *parent, const QString &name, const QString &text, c
                     const QString &hint);
 QGroupBox *group(QWidget *parent, const QString &name, const QString &title, const QRect &r,
                  const QString &hint = {});
+
+// Ctrl+Tab and Ctrl+PgDn to the next page of `tabs`, Ctrl+Shift+Tab and Ctrl+PgUp to the one
+// before, round at the ends, from anywhere in its window: a key pressed in a control the tab
+// widget does not hold (a scroll area around it), or that a control takes for itself (a grid's
+// Ctrl+Tab), would otherwise never move it.
+void movePagesByKeys(QTabWidget *tabs);
 
 // Shows `text` in a display field only when it differs from what the field shows: the poll
 // cycle rewrites every field many times a second, mostly with the text it already holds.

@@ -1,5 +1,6 @@
 #include "editor/Ev310Registers.h"
 
+#include "controls/ScreenFit.h"
 #include "controls/SpinEdit.h"
 #include "controls/Widgets.h"
 #include "editor/BoardSnapshot.h"
@@ -10,9 +11,7 @@
 #include "session/BoardSession.h"
 
 #include <QCloseEvent>
-#include <QScrollArea>
 #include <QTabWidget>
-#include <QVBoxLayout>
 
 namespace kvx {
 
@@ -35,21 +34,11 @@ TFormAdvanced::TFormAdvanced(BoardSession &session, QWidget *parent)
 {
     setObjectName(QStringLiteral("FormAdvanced"));
     setWindowTitle(tr("KVX310 Register Set"));
-    // Never larger than its layout; made smaller, by a screen that cannot hold it at a high
-    // scale, it scrolls, so that every field stays reachable.
-    resize(kClientWidth, kClientHeight);
-    setMaximumSize(kClientWidth, kClientHeight);
+    // Fixed, not resizable; only a screen that cannot hold it at a high scale makes it
+    // smaller, and then it scrolls, so that every field stays reachable.
+    QWidget *client =
+        fixedClient(this, QStringLiteral("Client"), QSize(kClientWidth, kClientHeight));
     move(192, 107);
-    auto *scroll = new QScrollArea(this);
-    scroll->setObjectName(QStringLiteral("ScrollBox"));
-    scroll->setFrameShape(QFrame::NoFrame);
-    auto *client = new QWidget;
-    client->setObjectName(QStringLiteral("Client"));
-    client->setFixedSize(kClientWidth, kClientHeight);
-    scroll->setWidget(client);
-    auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(scroll);
 
     PageControl = new QTabWidget(client);
     PageControl->setObjectName(QStringLiteral("PageControl"));
@@ -75,6 +64,7 @@ TFormAdvanced::TFormAdvanced(BoardSession &session, QWidget *parent)
     PageControl->setCornerWidget(BoardSnapshot, Qt::TopRightCorner);
     PageControl->setCurrentIndex(0);
     connect(PageControl, &QTabWidget::currentChanged, this, [this] { PageControlChange(); });
+    movePagesByKeys(PageControl);
     nameFieldsByTheirCaptions(this);
     FormCreate();
 }

@@ -127,6 +127,8 @@ void TRamPage::buildGrid(HexKeyFilter &keys)
     StringGridHex->setEditTriggers(QAbstractItemView::AllEditTriggers);
     for (int b = 0; b < kRamByteCount; ++b)
         StringGridHex->setItem(b / kRamColumns, b % kRamColumns, new QTableWidgetItem);
+    connect(StringGridHex, &QTableWidget::itemChanged, this,
+            [this](QTableWidgetItem *item) { fitCellFont(item); });
     keys.watch(StringGridHex);
 
     ProgressRAMTable = new QProgressBar(this);
@@ -223,15 +225,22 @@ void TRamPage::setCell(int byte, const QString &text)
     if (byte < 0 || byte >= kRamByteCount)
         return;
     QTableWidgetItem *item = StringGridHex->item(byte / kRamColumns, byte % kRamColumns);
-    item->setText(text);
+    item->setText(text); // the grid fits its font (fitCellFont)
+}
+
+void TRamPage::fitCellFont(QTableWidgetItem *item)
+{
     // A text longer than two digits (from a file) is shown whole in a smaller font, so that the
-    // user sees what "Write" will refuse rather than "1...".
+    // user sees what "Write" will refuse rather than "1..."; any other text, typed or loaded,
+    // in the grid's own.
     QFont font = StringGridHex->font();
     const int room = StringGridHex->columnWidth(0) - 6;
-    const int wide = QFontMetrics(font).horizontalAdvance(text);
+    const int wide = QFontMetrics(font).horizontalAdvance(item->text());
     if (wide > room)
         font.setPixelSize(std::max(6, font.pixelSize() * room / wide));
-    item->setFont(font);
+    // Setting the font is a change of the item too: only a different one, or it never ends.
+    if (item->font() != font)
+        item->setFont(font);
 }
 
 void TRamPage::setCells(const RamCells &cells)

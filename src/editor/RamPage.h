@@ -21,6 +21,7 @@ class QGroupBox;
 class QProgressBar;
 class QPushButton;
 class QTableWidget;
+class QTableWidgetItem;
 
 namespace kvx {
 
@@ -74,6 +75,8 @@ private:
     // Refuses a table with a cell that is not two hexadecimal digits; true when all are.
     [[nodiscard]] bool checkCells();
     void setCells(const RamCells &cells);
+    // The grid's font, or a smaller one where the cell's text would not fit.
+    void fitCellFont(QTableWidgetItem *item);
     void setBusy(bool busy);
     // Runs the write or read requests of words `firstWord`..63 with the progress shown.
     BoardLink::Batch transfer(const std::vector<Datagram> &requests, int firstWord = 0);

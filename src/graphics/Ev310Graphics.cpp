@@ -2,6 +2,7 @@
 
 #include "controls/Dialogs.h"
 #include "controls/SaveReport.h"
+#include "controls/ScreenFit.h"
 #include "controls/Widgets.h"
 #include "graphics/PaintBox.h"
 #include "graphics/TracePainter.h"
@@ -40,6 +41,11 @@ constexpr QRect kRightStrip{567, kPanelTop, 65, kPanelHeight};
 
 const QString kNoInterval = QStringLiteral("---");
 
+// Columns painted again beside a new or scrolled edge: a segment of the curves reaches half a
+// pixel of the layout beyond its end column, which at 150 % and 200 % is a device pixel or two
+// of the column before.
+constexpr int kEdgeMargin = 1;
+
 } // namespace
 
 TFormGraphics::TFormGraphics(BoardSession &session, QWidget *parent)
@@ -53,7 +59,12 @@ TFormGraphics::TFormGraphics(BoardSession &session, QWidget *parent)
 
     connect(&session.link(), &BoardLink::pollCycleStart, this, &TFormGraphics::NextSample);
     connect(&session.scheduler(), &PollScheduler::traceValue, this,
-            [this](TraceKind kind, qint64 value, int motor) {
+            [this, &session](TraceKind kind, qint64 value, int motor) {
+                // Each cycle is timed by when its first request went out, as the recordings
+                // time theirs: replies that a busy host handles in a bunch would otherwise give
+                // several cycles one time. Replies of rows that are not plotted (those before
+                // the first cycle) time nothing.
+                noteCycleStart(session.link().replySentAt());
                 const auto v = static_cast<std::int32_t>(value);
                 switch (kind) {
                 case TraceKind::Position:
@@ -78,13 +89,17 @@ TFormGraphics::~TFormGraphics() = default;
 
 void TFormGraphics::buildInterface()
 {
-    PageControl = new QTabWidget(this);
+    // Fixed, not resizable; a screen that cannot hold it at a high scale makes it smaller, and
+    // then it scrolls, so that "Clear display" and "Export..." stay reachable.
+    Client = fixedClient(this, QStringLiteral("Client"), QSize(kClientWidth, kClientHeight));
+    PageControl = new QTabWidget(Client);
     PageControl->setObjectName(QStringLiteral("PageControl"));
     PageControl->setGeometry(0, 8, kClientWidth, 449);
     for (int m = 0; m < 3; ++m)
         buildPage(m);
     PageControl->setCurrentIndex(0);
     buildPanels();
+    movePagesByKeys(PageControl);
 }
 
 void TFormGraphics::buildPage(int m)
@@ -127,7 +142,7 @@ void TFormGraphics::buildPage(int m)
 
 void TFormGraphics::buildPanels()
 {
-    PnlLegend = panel(this, QStringLiteral("PnlLegend"), {24, 464, 201, 81});
+    PnlLegend = panel(Client, QStringLiteral("PnlLegend"), {24, 464, 201, 81});
     struct Entry
     {
         const char *name;
@@ -156,7 +171,7 @@ void TFormGraphics::buildPanels()
         LblLegend[k] = l;
     }
 
-    PnlXAxis = panel(this, QStringLiteral("PnlXAxis"), {256, 472, 185, 65});
+    PnlXAxis = panel(Client, QStringLiteral("PnlXAxis"), {256, 472, 185, 65});
     setHint(PnlXAxis, tr("The x axis time interval is shown here."));
     LblXAxis = caption(PnlXAxis, QStringLiteral("LblXAxis"), tr("Time interval (ms): "), {16, 26});
     LblXTiming = caption(PnlXAxis, QStringLiteral("LblXTiming"), QStringLiteral("500"),
@@ -164,7 +179,7 @@ void TFormGraphics::buildPanels()
     // Room up to the panel's border for the long intervals of a stalled link.
     LblXTiming->resize(PnlXAxis->width() - 2 - LblXTiming->x(), LblXTiming->height());
 
-    PnlControl = panel(this, QStringLiteral("PnlControl"), {472, 472, 161, 65});
+    PnlControl = panel(Client, QStringLiteral("PnlControl"), {472, 472, 161, 65});
     CheckStop = new QCheckBox(tr("&Stop when velocity = 0"), PnlControl);
     CheckStop->setObjectName(QStringLiteral("CheckStop"));
     CheckStop->setGeometry(12, 8, 145, 19);
@@ -178,7 +193,7 @@ void TFormGraphics::buildPanels()
     connect(BtnClear, &QPushButton::clicked, this, [this] { BtnClearClick(); });
 
     // Below the control panel, the one free place the fixed layout leaves for a button.
-    BtnExport = button(this, QStringLiteral("BtnExport"), tr("&Export..."), {472, 539, 161, 25},
+    BtnExport = button(Client, QStringLiteral("BtnExport"), tr("&Export..."), {472, 539, 161, 25},
                        tr("Click this button to save the curves of all motors as data (CSV) or "
                           "as a picture (PNG, SVG)."));
     BtnExport->setMenu(createExportMenu(BtnExport));
@@ -187,8 +202,7 @@ void TFormGraphics::buildPanels()
 void TFormGraphics::FormCreate()
 {
     // Fixed border without "Maximize" or "Size": the constructor's flags leave no maximise
-    // button, and the fixed size removes sizing.
-    setFixedSize(kClientWidth, kClientHeight);
+    // button, and the fixed size (fixedClient) removes sizing.
     move(kScreenPosition);
     m_shown = false;
     // The recorder starts cleared with its initial scales; only the display follows here.
@@ -262,11 +276,11 @@ void TFormGraphics::NextSample()
                 PaintBoxRight[m]->update();
                 plot.update();
             } else if (grew) {
-                plot.update(QRect(fill - 2, 0, 2, plot.height()));
+                plot.update(QRect(fill - 2 - kEdgeMargin, 0, 2 + kEdgeMargin, plot.height()));
             } else if (scrolled && plot.isVisible()) {
                 plot.scroll(-1, 0);
-                plot.update(QRect(0, 0, 2, plot.height()));
-                plot.update(QRect(fill - 3, 0, 3, plot.height()));
+                plot.update(QRect(0, 0, 2 + kEdgeMargin, plot.height()));
+                plot.update(QRect(fill - 3 - kEdgeMargin, 0, 3 + kEdgeMargin, plot.height()));
             } else {
                 plot.update();
             }
@@ -307,7 +321,7 @@ void TFormGraphics::changeEvent(QEvent *event)
 
 void TFormGraphics::PaintBox1Paint(TPaintBox &sender, QPainter &painter)
 {
-    paintCurves(painter, m_recorder, sender.Tag());
+    paintCurves(painter, m_recorder, sender.Tag(), sender.paintArea());
 }
 
 void TFormGraphics::PaintBoxLeft1Paint(TPaintBox &sender, QPainter &painter)

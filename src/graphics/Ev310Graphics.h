@@ -45,12 +45,15 @@ public:
     void AddTargetVelocity(std::int32_t value, int motor);
     void AddAcceleration(std::int32_t value, int motor);
     void NextSample();
+    // When a request of the cycle in progress went out (the link's fine clock, microseconds).
+    void noteCycleStart(std::int64_t micros) { m_recorder.noteCycleStart(micros); }
 
     [[nodiscard]] const TraceRecorder &Recorder() const { return m_recorder; }
     // For tests: the recorder's millisecond clock.
     void setClock(TraceRecorder::Clock clock) { m_recorder.setClock(std::move(clock)); }
 
     // Controls; index = motor.
+    QWidget *Client = nullptr; // everything, in a scroll area (ScreenFit's fixedClient)
     QTabWidget *PageControl = nullptr;
     std::array<QWidget *, 3> TabMotor{};
     std::array<TPaintBox *, 3> PaintBoxLeft{};

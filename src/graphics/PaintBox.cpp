@@ -1,6 +1,7 @@
 #include "graphics/PaintBox.h"
 
 #include <QPainter>
+#include <QPaintEvent>
 
 namespace kvx {
 
@@ -14,10 +15,11 @@ TPaintBox::TPaintBox(int tag, QWidget *parent)
     setAutoFillBackground(true);
 }
 
-void TPaintBox::paintEvent(QPaintEvent *)
+void TPaintBox::paintEvent(QPaintEvent *event)
 {
     if (!m_onPaint)
         return;
+    m_paintArea = event->rect();
     QPainter painter(this);
     m_onPaint(*this, painter);
 }

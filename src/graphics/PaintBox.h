@@ -22,6 +22,8 @@ public:
     TPaintBox(int tag, QWidget *parent = nullptr);
 
     [[nodiscard]] int Tag() const { return m_tag; }
+    // While the handler runs: what the paint event asks for (the handler may paint no more).
+    [[nodiscard]] QRect paintArea() const { return m_paintArea; }
     void setOnPaint(PaintHandler handler) { m_onPaint = std::move(handler); }
 
 protected:
@@ -30,6 +32,7 @@ protected:
 private:
     int m_tag;
     PaintHandler m_onPaint;
+    QRect m_paintArea;
 };
 
 } // namespace kvx

@@ -9,6 +9,7 @@
 #include "records/TraceRecorder.h"
 
 #include <QColor>
+#include <QRect>
 
 #include <cstdint>
 #include <vector>
@@ -27,6 +28,10 @@ inline constexpr QColor kAcceleration{0, 0, 255};
 // Where a curve's colour is named outside the plot (the legend): black or white, whichever
 // sets it off more, so that the name reads on a light and on a dark palette alike.
 [[nodiscard]] QColor legendBackground(const QColor &curve);
+// A curve's colour darkened until text in it reads on white paper (a contrast of 4.5 to 1).
+[[nodiscard]] QColor inkOnPaper(const QColor &curve);
+// Contrast ratio of two colours, 1 (none) to 21 (black on white).
+[[nodiscard]] double contrastRatio(const QColor &a, const QColor &b);
 
 // Offsets of each curve from its stored row, so that curves lying on each other stay visible.
 inline constexpr int kAccelerationRowOffset = 1;
@@ -41,10 +46,17 @@ inline constexpr int kScaleLabelStep = TraceRecorder::kPlotHeight / kScaleLabelC
 // twentieth of the span.
 [[nodiscard]] std::vector<std::int64_t> scaleLabelValues(std::int64_t lower, std::int64_t upper);
 
-// The curves of complete cycles, oldest at column 0; nothing is erased.
-void paintCurves(QPainter &painter, const TraceRecorder &recorder, int motor);
-// Labels on a black strip `stripWidth` pixels wide, in the painter's font.
-void paintLeftScale(QPainter &painter, const TraceRecorder &recorder, int motor, int stripWidth);
-void paintRightScale(QPainter &painter, const TraceRecorder &recorder, int motor, int stripWidth);
+// The curves of complete cycles, oldest at column 0; nothing is erased. Each segment, from one
+// cycle to the next, is a line of its own, so that it looks the same whatever else is painted
+// with it: a part of the plot painted again matches the whole. `area`, if given, is the part to
+// paint: segments that cannot reach it are left out.
+void paintCurves(QPainter &painter, const TraceRecorder &recorder, int motor,
+                 const QRect &area = {});
+// Labels on a strip `stripWidth` pixels wide, in the painter's font: in the curves' colours on
+// the screen's black strip, or `onPaper`, in inks that read on white.
+void paintLeftScale(QPainter &painter, const TraceRecorder &recorder, int motor, int stripWidth,
+                    bool onPaper = false);
+void paintRightScale(QPainter &painter, const TraceRecorder &recorder, int motor, int stripWidth,
+                     bool onPaper = false);
 
 } // namespace kvx

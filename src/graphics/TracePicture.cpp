@@ -25,6 +25,7 @@ constexpr int kLeftStripWidth = 81;
 constexpr QRect kPlotPanel{80, 0, 480, kBlockHeight};
 constexpr int kRightStripLeft = 559;
 constexpr int kRightStripWidth = 65;
+constexpr int kTickLength = 4;
 // Both files are laid out at the screen's usual density, so that a point size comes out the
 // same in the PNG and the SVG.
 constexpr int kDotsPerInch = 96;
@@ -47,17 +48,25 @@ int lineHeight(const QFont &font)
     return QFontMetrics(pictureFont(font)).height() + 4;
 }
 
+// The time axis under a plot: its marks and their seconds.
+int axisHeight(int line)
+{
+    return kTickLength + line;
+}
+
 const QColor kLegendColors[] = {trace_colors::kVelocity, trace_colors::kTargetVelocity,
                                 trace_colors::kPosition, trace_colors::kAcceleration};
 
 void paintMotor(QPainter &painter, const TraceRecorder &recorder, int motor)
 {
     painter.save();
-    painter.fillRect(QRect(0, 0, kBlockWidth, kBlockHeight), Qt::black);
-    paintLeftScale(painter, recorder, motor, kLeftStripWidth);
+    // The scales on the page's white, in inks that read on paper; the plot on black, where the
+    // curves' own colours read, as on screen.
+    paintLeftScale(painter, recorder, motor, kLeftStripWidth, true);
     painter.translate(kRightStripLeft, 0);
-    paintRightScale(painter, recorder, motor, kRightStripWidth);
+    paintRightScale(painter, recorder, motor, kRightStripWidth, true);
     painter.translate(-kRightStripLeft, 0);
+    painter.fillRect(kPlotPanel, Qt::black);
     // The panel's border lies over the column each strip shares with it, as on the page.
     painter.setPen(Qt::gray);
     painter.drawRect(kPlotPanel.adjusted(0, 0, -1, -1));
@@ -65,6 +74,30 @@ void paintMotor(QPainter &painter, const TraceRecorder &recorder, int motor)
     painter.setClipRect(surface);
     painter.translate(surface.topLeft());
     paintCurves(painter, recorder, motor);
+    painter.restore();
+}
+
+// Under the plot: a mark and its seconds at each round step of the cycles' times.
+void paintTimeAxis(QPainter &painter, const TraceRecorder &recorder, int ascent)
+{
+    const int left = kPlotPanel.left() + 1; // the plot surface's column 0
+    const int top = kBlockHeight;
+    painter.save();
+    painter.setPen(Qt::black);
+    painter.drawLine(kPlotPanel.left(), top, kPlotPanel.right(), top);
+    const QFontMetrics metrics(painter.font());
+    for (const TraceTimeTick &tick : traceTimeTicks(recorder)) {
+        // The surface is 478 columns wide; a full plot's last cycles lie under its border.
+        if (tick.x > kPlotPanel.width() - 3)
+            continue;
+        const int x = left + int(std::lround(tick.x));
+        painter.drawLine(x, top, x, top + kTickLength);
+        const QString text = QString::number(tick.seconds, 'g', 6);
+        painter.drawText(x - metrics.horizontalAdvance(text) / 2, top + kTickLength + 1 + ascent,
+                         text);
+    }
+    const QString unit = tr("time (s)");
+    painter.drawText(kRightStripLeft + 4, top + kTickLength + 1 + ascent, unit);
     painter.restore();
 }
 
@@ -85,7 +118,8 @@ QSize tracePictureSize(const QFont &font)
     const int line = lineHeight(font);
     const int legend = (tracePictureLegend().size() + 1) * line;
     return {2 * kMargin + kBlockWidth,
-            2 * kMargin + legend + TraceRecorder::kMotorCount * (line + kBlockHeight + kMargin)};
+            2 * kMargin + legend +
+                TraceRecorder::kMotorCount * (line + kBlockHeight + axisHeight(line) + kMargin)};
 }
 
 void paintTracePicture(QPainter &painter, const TraceRecorder &recorder, const QFont &font)
@@ -112,10 +146,12 @@ void paintTracePicture(QPainter &painter, const TraceRecorder &recorder, const Q
     }
     const int n = recorder.fill();
     const double seconds = n > 0 ? traceSeconds(recorder, n - 1) : 0.0;
-    painter.drawText(kMargin, y + 2 + ascent,
-                     tr("x axis: one poll cycle per pixel, oldest at the left; %1 cycles over %2 s")
-                         .arg(n)
-                         .arg(seconds, 0, 'f', 3));
+    painter.drawText(
+        kMargin, y + 2 + ascent,
+        tr("x axis: one poll cycle per pixel, oldest at the left; %1 cycles over %2 s, "
+           "marked in seconds since the oldest")
+            .arg(n)
+            .arg(seconds, 0, 'f', 3));
     y += line + kMargin;
 
     for (int m = 0; m < TraceRecorder::kMotorCount; ++m) {
@@ -129,8 +165,9 @@ void paintTracePicture(QPainter &painter, const TraceRecorder &recorder, const Q
         painter.save();
         painter.translate(kMargin, y);
         paintMotor(painter, recorder, m);
+        paintTimeAxis(painter, recorder, ascent);
         painter.restore();
-        y += kBlockHeight + kMargin;
+        y += kBlockHeight + axisHeight(line) + kMargin;
     }
     painter.restore();
 }

@@ -43,6 +43,8 @@ TraceRecorder::TraceRecorder()
 {
     Clear();
     m_limits.fill(TraceLimits{});
+    // A clear falls within a cycle; a recorder starts with its first one.
+    m_cycleBegun = true;
 }
 
 void TraceRecorder::setClock(Clock clock)
@@ -107,16 +109,29 @@ TraceTick TraceRecorder::NextSample(bool stopWhenIdle)
     TraceTick tick;
     if (stopWhenIdle && stopTestHolds()) {
         m_lastTick.reset();
+        newCycle(); // the next cycle takes the slot over, and its time with it
         return tick;
     }
     tick.advanced = true;
-    const std::uint32_t now = m_clock();
-    m_cycleEnd[static_cast<std::size_t>(m_fill)] = now;
     advance();
+    newCycle();
     for (int m = 0; m < kMotorCount; ++m)
         tick.rescaled[static_cast<std::size_t>(m)] = rescaleIfNeeded(m);
-    measureInterval(now);
+    measureInterval(m_clock());
     return tick;
+}
+
+void TraceRecorder::newCycle()
+{
+    m_cycleStart[static_cast<std::size_t>(m_fill)].reset();
+    m_cycleBegun = true;
+}
+
+void TraceRecorder::noteCycleStart(std::int64_t micros)
+{
+    std::optional<std::int64_t> &start = m_cycleStart[static_cast<std::size_t>(m_fill)];
+    if (m_cycleBegun && !start)
+        start = micros;
 }
 
 bool TraceRecorder::stopTestHolds() const
@@ -146,7 +161,7 @@ void TraceRecorder::advance()
     // Slot 480 keeps its contents until the new cycle overwrites it.
     for (Curve &c : m_curves)
         std::copy(c.begin() + 1, c.end(), c.begin());
-    std::copy(m_cycleEnd.begin() + 1, m_cycleEnd.end(), m_cycleEnd.begin());
+    std::copy(m_cycleStart.begin() + 1, m_cycleStart.end(), m_cycleStart.begin());
 }
 
 bool TraceRecorder::rescaleIfNeeded(int motor)
@@ -250,7 +265,9 @@ void TraceRecorder::Clear()
         // The target-velocity limit keeps its value.
         m_scaled[m] = false;
     }
-    m_cycleEnd.fill(0);
+    // The cycle in progress began before: it is stored on, but not timed as a whole one.
+    m_cycleStart.fill(std::nullopt);
+    m_cycleBegun = false;
     m_fill = 0;
     m_lastTick.reset();
     m_averagedInterval = -1;
@@ -264,9 +281,11 @@ TraceSample TraceRecorder::sample(TraceCurve c, int slot, int motor) const
     return curve(c)[static_cast<std::size_t>(slot)][static_cast<std::size_t>(motor)];
 }
 
-std::uint32_t TraceRecorder::cycleEnd(int slot) const
+std::optional<std::int64_t> TraceRecorder::cycleStart(int slot) const
 {
-    return slot >= 0 && slot < m_fill ? m_cycleEnd[static_cast<std::size_t>(slot)] : 0;
+    if (slot < 0 || slot >= m_fill)
+        return std::nullopt;
+    return m_cycleStart[static_cast<std::size_t>(slot)];
 }
 
 TraceLimits TraceRecorder::limits(int motor) const

@@ -6,6 +6,7 @@
 // axes and the averaged duration of a poll cycle. Owns fixed sample arrays only; nothing is
 // allocated while recording. No widgets: the window asks it what to draw. User-interface
 // thread only (the poll scheduler feeds it); the millisecond clock is injectable for tests.
+// Each cycle's time for the files is when its first request went out, as the link tells it.
 
 #include <array>
 #include <cstdint>
@@ -80,6 +81,10 @@ public:
     void AddTargetVelocity(std::int32_t value, int motor);
     void AddAcceleration(std::int32_t value, int motor);
 
+    // When a request of the cycle in progress went out (the link's fine clock, microseconds):
+    // the first of a cycle times it. A cycle begun before the recorder was created or cleared
+    // is not one of its own and stays untimed, however much of it is stored.
+    void noteCycleStart(std::int64_t micros);
     // Ends the cycle in progress: stop test, advance or scroll, rescale, interval.
     TraceTick NextSample(bool stopWhenIdle);
     // Empties every buffer, as "Clear display" does.
@@ -93,9 +98,9 @@ public:
     [[nodiscard]] TraceSample sample(TraceCurve curve, int slot, int motor) const;
     [[nodiscard]] TraceLimits limits(int motor) const;
     [[nodiscard]] double factor(TraceCurve curve, int motor) const;
-    // The tick counter when the cycle of a complete slot ended (the tick that closed it); 0 for
-    // a slot not yet closed or out of range.
-    [[nodiscard]] std::uint32_t cycleEnd(int slot) const;
+    // When the first request of a complete slot's cycle went out; none for a cycle not timed
+    // whole (see noteCycleStart) and for a slot not yet complete or out of range.
+    [[nodiscard]] std::optional<std::int64_t> cycleStart(int slot) const;
     [[nodiscard]] std::int32_t averagedInterval() const { return m_averagedInterval; }
     // The interval as the display shows it, rounded down to 10 ms; none ("---") right after a
     // clear and at the first tick after a stop.
@@ -115,6 +120,8 @@ private:
     void storeMagnitude(TraceCurve c, std::int32_t value, int motor);
     [[nodiscard]] bool stopTestHolds() const;
     void advance();
+    // The slot of the cycle now in progress starts untimed.
+    void newCycle();
     [[nodiscard]] bool rescaleIfNeeded(int motor);
     void measureInterval(std::uint32_t now);
 
@@ -125,7 +132,8 @@ private:
     // that the rows fit the scale.
     std::array<bool, kMotorCount> m_scaled{};
     std::array<Curve, 4> m_curves{}; // by TraceCurve; slot first so one move scrolls all motors
-    std::array<std::uint32_t, kSlotCount> m_cycleEnd{}; // scrolls with the curves
+    std::array<std::optional<std::int64_t>, kSlotCount> m_cycleStart{}; // scrolls with them
+    bool m_cycleBegun = false; // the cycle in progress began after the last clear
     int m_fill = 0;
     std::optional<std::uint32_t> m_lastTick; // none after a clear or a stop
     std::int32_t m_averagedInterval = -1;

@@ -47,6 +47,11 @@ QString unanswered(int reg, const QString &written)
 
 } // namespace
 
+int velocitySent(int vTarget)
+{
+    return std::clamp(vTarget, -kMaxVelocity, kMaxVelocity);
+}
+
 QString goMotor(RequestChannel &link, int m, const GoParameters &p,
                 const ConfirmLowAcceleration &confirm)
 {
@@ -115,9 +120,8 @@ QString goMotor(RequestChannel &link, int m, const GoParameters &p,
         write(low16(motorWriteAddress(m, motor::VMin), p.vMin), motor::VMin);
         write(full24(motorWriteAddress(m, motor::XTarget), p.xTarget), motor::XTarget);
     } else if (p.mode == int(RampMode::Velocity)) {
-        // The field takes any 24-bit number, but V_MAX holds 0 .. 2047 and the chip reads
-        // V_TARGET as 12 bits: 3000 would run the motor backwards at -1096.
-        const int v = std::clamp(p.vTarget, -kMaxVelocity, kMaxVelocity);
+        // 3000 as it stands would run the motor backwards at -1096.
+        const int v = velocitySent(p.vTarget);
         write(full24(motorWriteAddress(m, motor::AMax), p.aMax), motor::AMax);
         write(low16(motorWriteAddress(m, motor::VMax), std::abs(v)), motor::VMax);
         write(low16(motorWriteAddress(m, motor::VTarget), v), motor::VTarget);

@@ -24,6 +24,10 @@ struct GoParameters
     int vActual = 0;
 };
 
+// The target velocity a VELOCITY Go sends for `vTarget`: V_MAX holds 0 .. 2047 and the chip
+// reads V_TARGET as 12 bits, so a value beyond either goes out as the nearest that both hold.
+[[nodiscard]] int velocitySent(int vTarget);
+
 // Asked when A_MAX is below the minimum the dividers allow; true goes on.
 using ConfirmLowAcceleration = std::function<bool(int minimum)>;
 

@@ -116,6 +116,11 @@ void TestFormMain::startState()
     QVERIFY(m_main->Motors[0].EditXTarget->isEnabled());
     QVERIFY(!m_main->Motors[0].EditVTarget->isEnabled());
     QVERIFY(!m_main->Motors[2].EditVActual->isEnabled());
+    // The main window's hints: hidden after 5 s, wrapped within 200 pixels (less the margins).
+    QVERIFY(m_main->Hint95->showHint(m_main->BtnOpen, m_main->BtnOpen->mapToGlobal(QPoint(5, 5))));
+    QCOMPARE(m_main->Hint95->findChild<QTimer *>(QStringLiteral("HideTimer"))->interval(), 5000);
+    QVERIFY(m_main->Hint95->hintWindow()->width() <= 200);
+    m_main->Hint95->cancelHint();
 }
 
 void TestFormMain::settingsRoundTrip()

@@ -4,6 +4,7 @@
 // during a Go keeps the one-request rule and each command's own replies). The link's own rules
 // are tested in tests/link.
 
+#include "app/ProgramLook.h"
 #include "common/AppFixture.h"
 #include "common/PtyPair.h"
 #include "controls/LuLED.h"
@@ -58,6 +59,8 @@ private slots:
     void goSendsTheModesDatagrams();
     void warning_data();
     void warning();
+    void warningNumberStandsAt272UnlessTheTextReachesIt_data();
+    void warningNumberStandsAt272UnlessTheTextReachesIt();
     void notifyTickedGoesOnWithoutAsking();
     void stopWritesPositionAndZeros();
     void allGoRunsEachMotorInOnePause();
@@ -253,14 +256,41 @@ void TestMotion::warning()
     m_main->BtnGo1Click(m_main->Motors[0].BtnGo);
     QCOMPARE(m_app->dialogs, 1);
     QCOMPARE(m_warning->LblNumber->text(), number);
-    // The number follows the first line's text at one blank's distance, whatever the font.
+    // The number stands apart from the first line's text, whatever the font.
     const QLabel *line = m_warning->LblText1;
     const QFontMetrics metrics = line->fontMetrics();
     const int gap =
         m_warning->LblNumber->x() - (line->x() + metrics.horizontalAdvance(line->text().trimmed()));
-    QVERIFY2(gap > 0 && gap <= 2 * metrics.horizontalAdvance(QLatin1Char(' ')),
-             qPrintable(QString::number(gap)));
+    QVERIFY2(gap > 0, qPrintable(QString::number(gap)));
     QCOMPARE(commandFrames(), expected);
+}
+
+void TestMotion::warningNumberStandsAt272UnlessTheTextReachesIt_data()
+{
+    QTest::addColumn<int>("pixels"); // the dialog's font size; 0: the program's
+    QTest::newRow("the program's font") << 0;
+    QTest::newRow("a large font") << 16;
+    QTest::newRow("a very large font") << 22;
+}
+
+void TestMotion::warningNumberStandsAt272UnlessTheTextReachesIt()
+{
+    QFETCH(int, pixels);
+    TFormWarning dialog;
+    QFont f = programFont();
+    if (pixels > 0)
+        f.setPixelSize(pixels);
+    dialog.setFont(f);
+    dialog.setMinimum(16384);
+    const QLabel *line = dialog.LblText1;
+    const int textEnd = line->x() + line->fontMetrics().horizontalAdvance(line->text());
+    // It moved to the measured end of the text in every font, 16 + the text's width.
+    QCOMPARE(dialog.LblNumber->x(), textEnd <= 272 ? 272 : textEnd);
+    QCOMPARE(dialog.LblNumber->text(), QStringLiteral("16384,"));
+    if (pixels == 0)
+        QCOMPARE(dialog.LblNumber->x(), 272);
+    else if (pixels == 22)
+        QVERIFY(textEnd > 272); // the text does reach it
 }
 
 void TestMotion::notifyTickedGoesOnWithoutAsking()
@@ -576,13 +606,14 @@ void TestMotion::velocityIsBoundedToTheRegister_data()
 {
     QTest::addColumn<int>("vTarget");
     QTest::addColumn<Frames>("expected"); // V_MAX, then V_TARGET
+    QTest::addColumn<int>("shown");       // "Target Velocity" after the Go
     const QByteArray max = frame("#\x06\x00\x07\xFF");
-    QTest::newRow("3000") << 3000 << Frames{max, frame("#\x08\x00\x07\xFF")};
-    QTest::newRow("-3000") << -3000 << Frames{max, frame("#\x08\x00\xF8\x01")};
-    QTest::newRow("2047") << 2047 << Frames{max, frame("#\x08\x00\x07\xFF")};
-    QTest::newRow("-2048") << -2048 << Frames{max, frame("#\x08\x00\xF8\x01")};
+    QTest::newRow("3000") << 3000 << Frames{max, frame("#\x08\x00\x07\xFF")} << 2047;
+    QTest::newRow("-3000") << -3000 << Frames{max, frame("#\x08\x00\xF8\x01")} << -2047;
+    QTest::newRow("2047") << 2047 << Frames{max, frame("#\x08\x00\x07\xFF")} << 2047;
+    QTest::newRow("-2048") << -2048 << Frames{max, frame("#\x08\x00\xF8\x01")} << -2047;
     QTest::newRow("100, as before")
-        << 100 << Frames{frame("#\x06\x00\x00\x64"), frame("#\x08\x00\x00\x64")};
+        << 100 << Frames{frame("#\x06\x00\x00\x64"), frame("#\x08\x00\x00\x64")} << 100;
 }
 
 void TestMotion::velocityIsBoundedToTheRegister()
@@ -590,12 +621,15 @@ void TestMotion::velocityIsBoundedToTheRegister()
     // A Target Velocity of 3000 went out as 0x0BB8, which the chip reads as -1096.
     QFETCH(int, vTarget);
     QFETCH(Frames, expected);
+    QFETCH(int, shown);
     openBoard();
     set(0, MotorSettings{2, 50, 0, 0, vTarget, 0, 0});
     m_frames.clear();
     m_main->BtnGo1Click(m_main->Motors[0].BtnGo);
     QCOMPARE(commandFrames().mid(commandFrames().size() - 2), expected);
-    QCOMPARE(m_main->Motors[0].EditVTarget->value(), vTarget); // the field keeps what it holds
+    // The field shows what went out (it kept 3000 while 2047 was sent).
+    QCOMPARE(m_main->Motors[0].EditVTarget->value(), shown);
+    QCOMPARE(m_main->Motors[0].EditVTarget->text(), QString::number(shown));
 }
 
 void TestMotion::clickDuringGoKeepsEachCommandsReplies()

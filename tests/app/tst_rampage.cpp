@@ -338,6 +338,12 @@ void TestRamPage::gridKeepsWhatIsTypedAndShowsWhatIsLoaded()
     QTableWidgetItem *loaded = grid->item(0, 5);
     QVERIFY(QFontMetrics(loaded->font()).horizontalAdvance(QStringLiteral("1FF")) <
             grid->visualItemRect(loaded).width() - 4);
+    // What is typed over a shrunken text later takes the grid's 16 pixels again (it kept 6).
+    page().setCell(6, QStringLiteral("FFFFFFFF"));
+    QVERIFY(grid->item(0, 6)->font().pixelSize() < 16);
+    typeInto(0, 6, QStringLiteral("12"));
+    QCOMPARE(grid->item(0, 6)->text(), QStringLiteral("12"));
+    QCOMPARE(grid->item(0, 6)->font(), grid->font());
 
     // The focus stays where it was through a transfer (it used to land in Sigma).
     page().BtnReadRAM->setFocus();

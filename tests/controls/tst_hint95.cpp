@@ -26,6 +26,8 @@ private slots:
     void longHintWraps();
     void restingMouseShowsTheHint();
     void comingBackToTheSamePixelShowsTheHint();
+    void everyHintHidesAfterFiveSeconds_data();
+    void everyHintHidesAfterFiveSeconds();
 };
 
 void TestHint95::placement_data()
@@ -159,6 +161,30 @@ void TestHint95::comingBackToTheSamePixelShowsTheHint()
                      Qt::NoButton, Qt::NoButton, Qt::NoModifier);
     QApplication::sendEvent(button, &back);
     QTRY_VERIFY_WITH_TIMEOUT(hints.hintShown(), 2000);
+}
+
+void TestHint95::everyHintHidesAfterFiveSeconds_data()
+{
+    QTest::addColumn<bool>("handler"); // an OnShowHint that leaves the time as it is
+    QTest::newRow("the component's own time") << false;
+    QTest::newRow("a handler that sets the width only") << true;
+}
+
+void TestHint95::everyHintHidesAfterFiveSeconds()
+{
+    // The program's own time, not one the test sets (60 s passed the suite).
+    QFETCH(bool, handler);
+    THint95 hints;
+    if (handler)
+        hints.OnShowHint = [](QString &, bool &, THintInfo &info) { info.HintMaxWidth = 200; };
+    QPushButton button(QStringLiteral("Go"));
+    button.setToolTip(QStringLiteral("Start the motor."));
+    button.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&button));
+    QVERIFY(hints.showHint(&button, button.mapToGlobal(QPoint(5, 5))));
+    const auto *hide = hints.findChild<QTimer *>(QStringLiteral("HideTimer"));
+    QVERIFY(hide && hide->isActive());
+    QCOMPARE(hide->interval(), 5000);
 }
 
 QTEST_MAIN(TestHint95)

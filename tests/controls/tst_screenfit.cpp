@@ -18,6 +18,8 @@ private slots:
     void fitInside_data();
     void fitInside();
     void shownWindowLiesInside();
+    void fixedClientScrollsOnlyWhereCut_data();
+    void fixedClientScrollsOnlyWhereCut();
 };
 
 void TestScreenFit::fitInside_data()
@@ -77,6 +79,31 @@ void TestScreenFit::shownWindowLiesInside()
                             .arg(window.frameGeometry().y())
                             .arg(window.frameGeometry().width())
                             .arg(window.frameGeometry().height())));
+}
+
+void TestScreenFit::fixedClientScrollsOnlyWhereCut_data()
+{
+    QTest::addColumn<QSize>("client");
+    QTest::addColumn<QRect>("available");
+    QTest::addColumn<QSize>("expected");
+    // Frames of 4 pixels with a 20-pixel title bar, scroll bars 16 wide.
+    const QSize graphics(657, 566);
+    QTest::newRow("100 %: the whole layout") << graphics << QRect(0, 0, 1920, 1050) << graphics;
+    QTest::newRow("200 %: cut in height, a vertical bar beside it")
+        << graphics << QRect(0, 0, 960, 520) << QSize(673, 492);
+    QTest::newRow("cut in width: a bar below, which cuts the height too")
+        << QSize(863, 490) << QRect(0, 0, 768, 520) << QSize(760, 492);
+    QTest::newRow("a bar below that the height still holds")
+        << QSize(863, 490) << QRect(0, 0, 768, 600) << QSize(760, 506);
+    QTest::newRow("never below 100 x 100") << graphics << QRect(0, 0, 80, 90) << QSize(100, 100);
+}
+
+void TestScreenFit::fixedClientScrollsOnlyWhereCut()
+{
+    QFETCH(QSize, client);
+    QFETCH(QRect, available);
+    QFETCH(QSize, expected);
+    QCOMPARE(fixedSizeInside(client, QMargins(4, 24, 4, 4), available, 16), expected);
 }
 
 QTEST_MAIN(TestScreenFit)

@@ -5,18 +5,26 @@
 // are tests/app's.
 
 #include "chip/RegisterMap.h"
+#include "common/ScaledRun.h"
 #include "common/TelegramText.h"
+#include "common/WindowFit.h"
 #include "controls/CheckComboBin.h"
+#include "controls/ScreenFit.h"
 #include "controls/SpinEdit.h"
+#include "editor/BoardSnapshot.h"
 #include "editor/Ev310Registers.h"
 #include "editor/GlobalPage.h"
 #include "editor/MotorPage.h"
 #include "session/BoardSession.h"
 
+#include <QApplication>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
 
@@ -40,6 +48,10 @@ private slots:
     void copyLoadsWhatIsShown();
     void switchingPagesComposesTheActivePage();
     void pollRepliesReachTheFieldsWhileShownTheDecodersAlways();
+    void keysMoveThroughThePages_data();
+    void fixedUnlessTheScreenCannotHoldIt_data();
+    void fixedUnlessTheScreenCannotHoldIt();
+    void keysMoveThroughThePages();
 
 private:
     // The four telegram fields of `page` as "AA BB CC DD".
@@ -332,6 +344,94 @@ void TestFormAdvanced::pollRepliesReachTheFieldsWhileShownTheDecodersAlways()
     }
     // The window has gone: the poll cycle goes on without it.
     poll.showPollReply(2, {0, {0x00, 0x00, 0x2B}});
+}
+
+void TestFormAdvanced::keysMoveThroughThePages_data()
+{
+    QTest::addColumn<int>("page");      // the page at the start
+    QTest::addColumn<QString>("focus"); // where the focus is when the keys come
+    // The scroll area around the pages took the focus when the window opened and kept it when a
+    // tab was clicked: the keys never reached the tab widget.
+    QTest::newRow("the window as it opens") << 0 << QString();
+    QTest::newRow("a tab clicked") << 2 << "tab bar";
+    QTest::newRow("a field of the page") << 0 << "EditXTarg1";
+    QTest::newRow("the register list") << 1 << "RGMot2Item0";
+    QTest::newRow("a corner button") << 3 << "BtnSaveBoard";
+    QTest::newRow("the RAM grid, which takes Ctrl+Tab itself") << 4 << "StringGridHex";
+}
+
+void TestFormAdvanced::keysMoveThroughThePages()
+{
+    QFETCH(int, page);
+    QFETCH(QString, focus);
+    BoardSession session;
+    TFormAdvanced form(session);
+    form.show();
+    form.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    QTabBar *tabs = form.PageControl->tabBar();
+    if (focus == QLatin1String("tab bar")) {
+        QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(page).center());
+    } else {
+        form.setActivePage(EditorPage(page));
+        if (!focus.isEmpty()) {
+            auto *w = form.findChild<QWidget *>(focus);
+            QVERIFY2(w, qPrintable(focus));
+            w->setFocus();
+        }
+    }
+    QCOMPARE(form.activePage(), EditorPage(page));
+    const struct
+    {
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        int step;
+    } keys[] = {
+        {Qt::Key_Tab, Qt::ControlModifier, 1},
+        {Qt::Key_Tab, Qt::ControlModifier, 1},
+        {Qt::Key_PageDown, Qt::ControlModifier, 1},
+        {Qt::Key_Tab, Qt::ControlModifier, 1},
+        {Qt::Key_Tab, Qt::ControlModifier, 1}, // round past the last
+        {Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier, -1},
+        {Qt::Key_PageUp, Qt::ControlModifier, -1},
+        {Qt::Key_PageUp, Qt::ControlModifier, -1},
+    };
+    for (const auto &k : keys) {
+        // Where the user's key goes: to the control with the focus.
+        QWidget *target = QApplication::focusWidget() ? QApplication::focusWidget() : &form;
+        QTest::keyClick(target, k.key, k.modifiers);
+        page = (page + k.step + TFormAdvanced::kPageCount) % TFormAdvanced::kPageCount;
+        QCOMPARE(form.activePage(), EditorPage(page));
+        QCOMPARE(form.windowTitle().contains(form.PageControl->tabText(page)),
+                 page != int(EditorPage::Ram));
+    }
+}
+
+void TestFormAdvanced::fixedUnlessTheScreenCannotHoldIt_data()
+{
+    QTest::addColumn<double>("scale");
+    // It could be dragged smaller at 100 %.
+    QTest::newRow("100 %") << 1.0;
+    QTest::newRow("200 %: 960 x 540 hold it") << 2.0;
+    QTest::newRow("250 %: 768 x 432 do not") << 2.5;
+}
+
+void TestFormAdvanced::fixedUnlessTheScreenCannotHoldIt()
+{
+    QFETCH(double, scale);
+    if (scaledRunScale() == 0) {
+        KVX_RUN_SCALED(scale);
+        return;
+    }
+    BoardSession session;
+    TFormAdvanced form(session);
+    keepInsideScreen(&form);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    checkFitted(&form, QSize(863, 490),
+                {form.MotorPages[0]->BtnSend, form.BoardSnapshot,
+                 static_cast<QWidget *>(form.MotorPages[0]->RGMot)});
+    QCOMPARE(form.size() == QSize(863, 490), scale <= 2.0);
 }
 
 QTEST_MAIN(TestFormAdvanced)

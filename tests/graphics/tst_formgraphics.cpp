@@ -6,7 +6,10 @@
 // are in tst_tracerecorder, the pixel rules of the curves and scales in tst_tracepainter, the live
 // feed from a board in tst_graphicsboard.
 
+#include "common/ScaledRun.h"
+#include "common/WindowFit.h"
 #include "controls/Dialogs.h"
+#include "controls/ScreenFit.h"
 #include "graphics/Ev310Graphics.h"
 #include "graphics/PaintBox.h"
 #include "graphics/TracePainter.h"
@@ -89,6 +92,10 @@ private slots:
     void showingPaintsTheHistory();
     void growingCurvesRepaintTheirNewSegment();
     void scrollingMovesThePictureAsARepaintWouldDrawIt();
+    void everyCycleLooksAsAFullRepaint_data();
+    void fitsTheScreenWithItsButtonsReachable_data();
+    void fitsTheScreenWithItsButtonsReachable();
+    void everyCycleLooksAsAFullRepaint();
     void frozenTickKeepsTheLabel();
     void menuOffersPictureAndData();
     void exportReadsBackTheRecording();
@@ -158,6 +165,8 @@ void TestFormGraphics::cleanup()
 void TestFormGraphics::feed(int cycles)
 {
     for (int i = 0; i < cycles; ++i) {
+        // The cycle's first request went out now, as the link would tell of it.
+        m_form->noteCycleStart(std::int64_t{m_now} * 1000);
         for (int m = 0; m < 3; ++m) {
             m_form->AddPosition(1000 * i - 300 * m, m);
             m_form->AddVelocity(-(10 * i + m), m);
@@ -311,10 +320,11 @@ void TestFormGraphics::growingCurvesRepaintTheirNewSegment()
     plot.area = {};
     still(1);
     QTRY_VERIFY_WITH_TIMEOUT(plot.count > 0, kEventWait);
-    // The segment from the last slot to the new one (less what lies under the panel's edge).
+    // The segment from the last slot to the new one (less what lies under the panel's edge),
+    // and the column before, which a segment reaches at a scale above 100 %.
     const int fill = m_form->Recorder().fill();
-    QCOMPARE(plot.area.boundingRect().left(), fill - 2);
-    QCOMPARE(plot.area.boundingRect().width(), 2);
+    QCOMPARE(plot.area.boundingRect().left(), fill - 3);
+    QCOMPARE(plot.area.boundingRect().width(), 3);
 
     // Minimised, nothing is painted; restored, the whole history is.
     m_form->showMinimized();
@@ -360,6 +370,87 @@ void TestFormGraphics::scrollingMovesThePictureAsARepaintWouldDrawIt()
     const QImage moved = shown();
     m_form->PaintBox[0]->repaint();
     QCOMPARE(moved, shown());
+}
+
+void TestFormGraphics::everyCycleLooksAsAFullRepaint_data()
+{
+    QTest::addColumn<double>("scale");
+    QTest::newRow("100 %") << 1.0;
+    QTest::newRow("150 %") << 1.5;
+    QTest::newRow("200 %") << 2.0;
+}
+
+void TestFormGraphics::everyCycleLooksAsAFullRepaint()
+{
+    QFETCH(double, scale);
+    if (scaledRunScale() == 0) {
+        KVX_RUN_SCALED(scale);
+        return;
+    }
+    m_form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+    TPaintBox *plot = m_form->PaintBox[0];
+    const QRect r(plot->mapTo(m_form.get(), QPoint(0, 0)), plot->size());
+    auto shown = [&] {
+        return m_form->screen()
+            ->grabWindow(m_form->winId(), r.x(), r.y(), r.width(), r.height())
+            .toImage();
+    };
+    // Steep falls and flat runs on every curve (a flat run after a fall of more than four rows
+    // was drawn from one column further left), within scales the first cycle sets.
+    constexpr int kVelocity[] = {2000, 300, 200, 100, 0, 0, 0, 1500, 1500, 0, 700, 0, 0};
+    constexpr int kPosition[] = {9999, 9999, 0, 0, 0, 5000, 100, 100, 9000, 0, 4000};
+    constexpr int kAcceleration[] = {2000, 0, 0, 1900, 1900, 1900, 0, 50};
+    for (int i = 0; i < TraceRecorder::kMaxFill + 20; ++i) {
+        for (int m = 0; m < 3; ++m) {
+            m_form->AddPosition(kPosition[(i + m) % std::size(kPosition)], m);
+            m_form->AddVelocity(-kVelocity[i % std::size(kVelocity)], m);
+            m_form->AddTargetVelocity(kVelocity[(i + 4) % std::size(kVelocity)], m);
+            m_form->AddAcceleration(kAcceleration[i % std::size(kAcceleration)], m);
+        }
+        m_form->NextSample();
+        QCoreApplication::processEvents();
+        // Every cycle while the curves start and scroll, every eighth between: a pixel out of
+        // place stays until the next whole repaint, which only the check makes.
+        if (i > 40 && i < TraceRecorder::kMaxFill && i % 8 != 0)
+            continue;
+        const QImage cycle = shown();
+        plot->repaint();
+        const QImage whole = shown();
+        if (cycle == whole)
+            continue;
+        for (int y = 0; y < whole.height(); ++y) {
+            for (int x = 0; x < whole.width(); ++x)
+                QVERIFY2(cycle.pixel(x, y) == whole.pixel(x, y),
+                         qPrintable(QStringLiteral("cycle %1, device pixel (%2, %3)")
+                                        .arg(m_form->Recorder().fill())
+                                        .arg(x)
+                                        .arg(y)));
+        }
+    }
+}
+
+void TestFormGraphics::fitsTheScreenWithItsButtonsReachable_data()
+{
+    QTest::addColumn<double>("scale");
+    QTest::newRow("100 %") << 1.0;
+    // 1920 x 1080 at 200 %: about 960 x 520 of the layout's pixels, less than the window's 566
+    // rows; "Clear display" and "Export..." hung off the screen.
+    QTest::newRow("200 %") << 2.0;
+}
+
+void TestFormGraphics::fitsTheScreenWithItsButtonsReachable()
+{
+    QFETCH(double, scale);
+    if (scaledRunScale() == 0) {
+        KVX_RUN_SCALED(scale);
+        return;
+    }
+    keepInsideScreen(m_form.get());
+    m_form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+    checkFitted(m_form.get(), QSize(657, 566), {m_form->BtnClear, m_form->BtnExport});
+    QCOMPARE(m_form->size() == QSize(657, 566), scale == 1.0);
 }
 
 void TestFormGraphics::showingPaintsTheHistory()

@@ -4,7 +4,9 @@
 // right colour and column). The recorder's rules are in tst_tracerecorder, the window's
 // paint areas and their wiring in tst_formgraphics.
 
+#include "records/TraceFiles.h"
 #include "graphics/TracePainter.h"
+#include "graphics/TracePicture.h"
 
 #include <QFontMetrics>
 #include <QImage>
@@ -98,6 +100,11 @@ private slots:
     void labelValues();
     void stripLabels_data();
     void stripLabels();
+    void paperInkReadsAndKeepsItsHue_data();
+    void paperInkReadsAndKeepsItsHue();
+    void timeMarksFallOnRoundSeconds_data();
+    void timeMarksFallOnRoundSeconds();
+    void pictureScalesReadOnPaperUnderATimeAxis();
 };
 
 void TestTracePainter::allZeroCurvesLieOnTheirRows()
@@ -276,6 +283,110 @@ void TestTracePainter::stripLabels()
             paintRightScale(p, r, 0, width);
     }
     QVERIFY(other != image);
+}
+
+void TestTracePainter::paperInkReadsAndKeepsItsHue_data()
+{
+    QTest::addColumn<QColor>("curve");
+    QTest::newRow("velocity, red") << QColor(255, 0, 0);
+    QTest::newRow("target velocity, yellow") << QColor(255, 255, 0);
+    QTest::newRow("position, green") << QColor(0, 128, 0);
+    QTest::newRow("acceleration, blue") << QColor(0, 0, 255);
+}
+
+void TestTracePainter::paperInkReadsAndKeepsItsHue()
+{
+    // Yellow on white has a contrast of 1.07: the exported scales could not be read on paper.
+    QFETCH(QColor, curve);
+    const QColor ink = inkOnPaper(curve);
+    QVERIFY2(contrastRatio(ink, Qt::white) >= 4.5, qPrintable(ink.name()));
+    QVERIFY2(isTint(ink, curve), qPrintable(ink.name()));
+    QVERIFY(ink != QColor(Qt::black));
+}
+
+void TestTracePainter::timeMarksFallOnRoundSeconds_data()
+{
+    QTest::addColumn<int>("cycles");
+    QTest::addColumn<int>("intervalMs");
+    QTest::addColumn<bool>("clearedFirst"); // the first slot holds a cycle begun before a clear
+    QTest::addColumn<QList<double>>("seconds");
+    QTest::addColumn<QList<double>>("columns");
+    QTest::newRow("480 cycles of 80 ms: every 5 s")
+        << 480 << 80 << false << QList<double>{0, 5, 10, 15, 20, 25, 30, 35}
+        << QList<double>{0, 62.5, 125, 187.5, 250, 312.5, 375, 437.5};
+    QTest::newRow("30 cycles of 50 ms: every 0.2 s")
+        << 30 << 50 << false << QList<double>{0, 0.2, 0.4, 0.6, 0.8, 1.0, 1.2, 1.4}
+        << QList<double>{0, 4, 8, 12, 16, 20, 24, 28};
+    QTest::newRow("after a clear, from the first whole cycle")
+        << 12 << 100 << true << QList<double>{0, 0.2, 0.4, 0.6, 0.8, 1.0}
+        << QList<double>{1, 3, 5, 7, 9, 11};
+    QTest::newRow("a single cycle: none")
+        << 1 << 100 << false << QList<double>{} << QList<double>{};
+}
+
+void TestTracePainter::timeMarksFallOnRoundSeconds()
+{
+    QFETCH(int, cycles);
+    QFETCH(int, intervalMs);
+    QFETCH(bool, clearedFirst);
+    QFETCH(QList<double>, seconds);
+    QFETCH(QList<double>, columns);
+    TraceRecorder r;
+    if (clearedFirst) {
+        r.noteCycleStart(0);
+        r.Clear();
+    }
+    for (int i = 0; i < cycles; ++i) {
+        r.noteCycleStart(1'000'000LL + 1000LL * intervalMs * i);
+        r.AddPosition(i, 0);
+        r.NextSample(false);
+    }
+    const std::vector<TraceTimeTick> ticks = traceTimeTicks(r);
+    QCOMPARE(qsizetype(ticks.size()), seconds.size());
+    for (std::size_t k = 0; k < ticks.size(); ++k) {
+        QVERIFY(qFuzzyCompare(1 + ticks[k].seconds, 1 + seconds[qsizetype(k)]));
+        QVERIFY2(std::abs(ticks[k].x - columns[qsizetype(k)]) < 1e-6,
+                 qPrintable(QString::number(ticks[k].x)));
+    }
+}
+
+void TestTracePainter::pictureScalesReadOnPaperUnderATimeAxis()
+{
+    TraceRecorder r;
+    for (int i = 0; i < 100; ++i) {
+        r.noteCycleStart(100'000LL * i);
+        r.AddPosition(100 * i, 0);
+        r.AddVelocity(i, 0);
+        r.NextSample(false);
+    }
+    const QFont font(QStringLiteral("DejaVu Sans"), 8);
+    QImage picture(tracePictureSize(font), QImage::Format_RGB32);
+    QPainter p(&picture);
+    paintTracePicture(p, r, font);
+    p.end();
+    // Motor 1's plot: the first black rows in the middle of the page.
+    const int plotColumn = 8 + 80 + 50;
+    int top = 0;
+    while (top < picture.height() && picture.pixelColor(plotColumn, top) != QColor(Qt::black))
+        ++top;
+    QVERIFY(top < picture.height());
+    // The left scale on white, its labels dark enough for paper (they were dim on black).
+    double best = 1;
+    for (int y = top; y < top + kStripHeight - 1; ++y) {
+        for (int x = 8; x < 8 + 78; ++x)
+            best = std::max(best, contrastRatio(picture.pixelColor(x, y), Qt::white));
+    }
+    QCOMPARE(picture.pixelColor(8, top), QColor(Qt::white));
+    QVERIFY2(best >= 4.5, qPrintable(QString::number(best)));
+    // Under the plot a mark for each second: 9.9 s over 100 cycles, every second, 10 columns
+    // apart, and white between them.
+    const int axis = top + kStripHeight - 1 + 2; // below the axis line
+    for (const TraceTimeTick &tick : traceTimeTicks(r)) {
+        const int x = 8 + 81 + int(std::lround(tick.x));
+        QCOMPARE(picture.pixelColor(x, axis), QColor(Qt::black));
+        QCOMPARE(picture.pixelColor(x + 5, axis), QColor(Qt::white));
+    }
+    QCOMPARE(qsizetype(traceTimeTicks(r).size()), 10);
 }
 
 QTEST_MAIN(TestTracePainter)

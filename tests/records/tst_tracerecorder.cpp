@@ -77,6 +77,7 @@ private slots:
     void motorOutsideRangeIsIgnored();
     void extremeValuesNeitherOverflowNorLeaveTheScale();
     void readingsAndTimesScrollWithTheirSlots();
+    void aCycleIsTimedByItsFirstRequestAndOnlyWhole();
 
 private:
     TraceRecorder m_r;
@@ -539,10 +540,14 @@ void TestTraceRecorder::extremeValuesNeitherOverflowNorLeaveTheScale()
 
 void TestTraceRecorder::readingsAndTimesScrollWithTheirSlots()
 {
-    // Cycle i ends at tick 0xFFFFFF00 + 250 i, so the counter wraps during cycle 1.
+    // Cycle i's first request goes out at 0xFFFFFF00 + 250 i ms (past what 32 bits count) and
+    // its later ones after it; the tick counter wraps during cycle 1.
     m_now = 0xFFFFFF00u;
+    const std::int64_t origin = 0xFFFFFF00LL * 1000;
     for (int i = 0; i < 483; ++i) {
+        m_r.noteCycleStart(origin + 250'000LL * i);
         storeCycle(m_r, 2, -i, -i, -2 * i, -(i % 7));
+        m_r.noteCycleStart(origin + 250'000LL * i + 20'000);
         m_r.NextSample(false);
         m_now += 250;
     }
@@ -553,11 +558,46 @@ void TestTraceRecorder::readingsAndTimesScrollWithTheirSlots()
     QCOMPARE(m_r.sample(TraceCurve::Acceleration, 4, 2).reading, -(7 % 7));
     QCOMPARE(m_r.sample(TraceCurve::Acceleration, 5, 2).reading, -1);
     QCOMPARE(m_r.sample(TraceCurve::Position, 479, 2).reading, -482);
-    QCOMPARE(m_r.cycleEnd(0), 0xFFFFFF00u + 750);
+    QCOMPARE(m_r.cycleStart(0), std::optional(origin + 750'000));
     QCOMPARE(traceSeconds(m_r, 1), 0.25);
     QCOMPARE(traceSeconds(m_r, 479), 479 * 0.25);
     m_r.Clear();
-    QCOMPARE(m_r.cycleEnd(0), 0u);
+    QCOMPARE(m_r.cycleStart(0), std::nullopt);
+}
+
+void TestTraceRecorder::aCycleIsTimedByItsFirstRequestAndOnlyWhole()
+{
+    // Each reply of a cycle tells when its request went out; the first one times the cycle.
+    auto cycle = [this](std::int64_t at, int velocity, bool stopWhenIdle = false) {
+        m_r.noteCycleStart(at);
+        storeCycle(m_r, 0, 7982209, velocity, 0, 0);
+        m_r.noteCycleStart(at + 20'000);
+        m_r.NextSample(stopWhenIdle);
+    };
+    cycle(1'000'000, -250);
+    cycle(1'080'000, -250);
+    QCOMPARE(m_r.cycleStart(0), std::optional<std::int64_t>(1'000'000));
+    QCOMPARE(m_r.cycleStart(1), std::optional<std::int64_t>(1'080'000));
+    QCOMPARE(m_r.cycleStart(2), std::nullopt); // in progress
+
+    // Cleared within a cycle: the rest of it is stored, but it is no whole cycle.
+    m_r.noteCycleStart(1'160'000);
+    m_r.Clear();
+    m_r.AddPosition(7982000, 0);
+    m_r.noteCycleStart(1'180'000);
+    m_r.NextSample(false);
+    cycle(1'240'000, -250);
+    QCOMPARE(m_r.cycleStart(0), std::nullopt);
+    QCOMPARE(firstTimedSlot(m_r), std::optional(1));
+    QCOMPARE(traceCsvAll(m_r).split('\n').at(1).left(14), QByteArray("0.000,7982209,"));
+
+    // Frozen at rest: the next cycle takes the slot over, and its time with it.
+    cycle(1'320'000, 0, true);
+    cycle(1'400'000, 0, true);
+    QCOMPARE(m_r.fill(), 3);
+    cycle(1'480'000, 0);
+    QCOMPARE(m_r.cycleStart(3), std::optional<std::int64_t>(1'480'000));
+    QCOMPARE(traceSeconds(m_r, 3), 0.24);
 }
 
 QTEST_APPLESS_MAIN(TestTraceRecorder)

@@ -28,6 +28,39 @@ bool BoardDetection::write(const QByteArray &bytes, Kind kind)
     return n > 0;
 }
 
+bool BoardDetection::start()
+{
+    m_identifying = true;
+    m_variant = BoardVariant::Plain;
+    return sendProbe();
+}
+
+BoardVariant BoardDetection::identified(const QByteArray &bytes, std::int64_t now)
+{
+    m_identifying = false;
+    m_variant = identify(bytes);
+    if (m_variant == BoardVariant::Korve)
+        startKorveStartUp(now);
+    return m_variant;
+}
+
+bool BoardDetection::probeAgain()
+{
+    // A board that sends its identification only once, after a probe, would pass for a plain
+    // board.
+    if (!m_identifying || m_probesLeft == 0)
+        return false;
+    --m_probesLeft;
+    return true;
+}
+
+bool BoardDetection::endsQuickly(const QByteArray &unfinished) const
+{
+    constexpr int kReplySize = 4;
+    return m_quick && m_identifying && unfinished.size() >= kReplySize &&
+           identify(unfinished) == BoardVariant::Plain;
+}
+
 bool BoardDetection::sendProbe()
 {
     m_line->PurgeOutput();
@@ -85,6 +118,7 @@ bool BoardDetection::busy() const
 void BoardDetection::cancel()
 {
     m_step = Step::Idle;
+    m_identifying = false;
 }
 
 BoardVariant BoardDetection::identify(const QByteArray &identification)

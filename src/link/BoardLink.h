@@ -1,74 +1,35 @@
 #pragma once
 
 // The path to the KVX310: frames each Datagram for the attached board variant, sends it over
-// a byte transport (the serial-port component, or a simulated line), keeps one request
-// outstanding at a time, resynchronises and identifies the board (BoardDetection), and gives
-// up on a request after 2000 ms. Which bytes answer which request is decided by the
-// ReplyFramer: a reply is used only once it is sure to answer its own request.
+// a byte transport (the serial-port component, or a simulated line), resynchronises and
+// identifies the board (BoardDetection), and gives up on a request after 2000 ms
+// (LinkWatchdog). Which bytes answer which request is decided by the ReplyFramer: a reply is
+// used only once it is sure to answer its own request.
 //
-// One state and one queue: commands put their requests in the queue, single commands ahead of
-// a transfer's rows, and advance() alone decides what goes out next; when the queue is empty
-// and polling is enabled it asks the poll source. A read whose reply was lost is asked again,
-// up to twice; a write never is. DirectRequest and PausePolling are the blocking fronts over
-// the queue, and the only places that wait by processing events. Sole owner and writer of
-// the link state; everyone else reads it and listens to the signals. User-interface thread
-// only; both clocks are injectable so that tests control time.
+// One state and one queue: commands put their requests in the CommandQueue, and advance()
+// alone decides what goes out next; when the queue is empty and polling is enabled it asks
+// the poll source. A read whose reply was lost is asked again, up to twice; a write never is.
+// DirectRequest and PausePolling are the blocking fronts over the queue, and the only places
+// that wait by processing events. User-interface thread only; both clocks are injectable so
+// that tests control time.
 
-#include "chip/Datagram.h"
 #include "link/BoardDetection.h"
 #include "link/ByteTransport.h"
+#include "link/CommandQueue.h"
+#include "link/LinkReceiver.h"
 #include "link/LinkTraffic.h"
-#include "link/ReplyFramer.h"
-#include "link/RequestChannel.h"
+#include "link/LinkWatchdog.h"
+#include "link/PollSource.h"
 
-#include <QByteArray>
 #include <QObject>
 
-#include <chrono>
-#include <cstdint>
 #include <deque>
-#include <functional>
-#include <optional>
-#include <span>
-#include <vector>
 
 class QTimer;
 
 namespace kvx {
 
-class BoardLink;
-
-// The poll cycle as the link sees it: the request to send whenever the line is free.
-class PollSource
-{
-public:
-    struct Poll
-    {
-        Datagram datagram;
-        int row = -1;
-        bool startsCycle = false; // pollCycleStart comes first, in order with the replies
-    };
-    virtual ~PollSource() = default;
-    // Asked only when the line is free and polling is enabled; nothing: no poll now.
-    virtual std::optional<Poll> nextPoll() = 0;
-};
-
-// Pauses polling for the lifetime of the object, after the outstanding poll request has been
-// answered or given up; only the outermost pause resumes it.
-class [[nodiscard]] PollPause
-{
-public:
-    explicit PollPause(BoardLink &link);
-    ~PollPause();
-    PollPause(const PollPause &) = delete;
-    PollPause &operator=(const PollPause &) = delete;
-
-private:
-    BoardLink &m_link;
-    bool m_wasEnabled;
-};
-
-class BoardLink : public QObject, public RequestChannel
+class BoardLink : public QObject, public RequestChannel, private LinkReceiver::Owner
 {
     Q_OBJECT
 
@@ -86,12 +47,8 @@ public:
         Lost,          // the line never fell quiet: commands end at once until it does
     };
 
-    static constexpr std::chrono::milliseconds kWatchdogTimeout{2000};
-    // After the watchdog, the line must stay quiet this long before the next request, so that
-    // a reply that comes late is not taken for the next request's.
-    static constexpr std::chrono::milliseconds kLateQuiet{500};
-    // How often a detection whose identification could not be trusted is probed again.
-    static constexpr int kExtraProbes = 2;
+    static constexpr std::chrono::milliseconds kWatchdogTimeout = LinkWatchdog::kTimeout;
+    static constexpr std::chrono::milliseconds kLateQuiet = LinkWatchdog::kLateQuiet;
     static constexpr int kReplySize = 4;
     static constexpr int kIdentificationSize = 10;
     // A command's read whose reply was lost is asked this many times more.
@@ -116,15 +73,15 @@ public:
     [[nodiscard]] bool requestOutstanding() const { return m_framer.outstanding(); }
     [[nodiscard]] bool AwaitingDirectReply() const;
     // The identification handshake is running: a 10-byte reply is expected.
-    [[nodiscard]] bool Detecting() const { return m_identifying; }
+    [[nodiscard]] bool Detecting() const { return m_detection.identifying(); }
     [[nodiscard]] bool BoardActive() const { return m_boardActive; }
     [[nodiscard]] BoardState boardState() const { return m_boardState; }
-    [[nodiscard]] BoardVariant variant() const { return m_variant; }
-    [[nodiscard]] bool KorveBoard() const { return m_variant == BoardVariant::Korve; }
-    [[nodiscard]] bool PentarBoard() const { return m_variant == BoardVariant::Pentar; }
+    [[nodiscard]] BoardVariant variant() const { return m_detection.variant(); }
+    [[nodiscard]] bool KorveBoard() const { return variant() == BoardVariant::Korve; }
+    [[nodiscard]] bool PentarBoard() const { return variant() == BoardVariant::Pentar; }
     // The framer's view of the line, for tests and whoever measures it.
     [[nodiscard]] const ReplyFramer &framer() const { return m_framer; }
-    [[nodiscard]] std::int64_t LastSendTick() const { return m_lastSendTick; }
+    [[nodiscard]] std::int64_t LastSendTick() const { return m_watchdog.lastSend(); }
     [[nodiscard]] const Reply &LastReply() const { return m_lastReply; }
     [[nodiscard]] const LinkCounters &counters() const { return m_counters; }
     // While pollReply is emitted: when the request it answers went out, on the fine clock, and
@@ -136,13 +93,14 @@ public:
     [[nodiscard]] std::int64_t nextWatchdogCheck() const;
     // When the framer next has something to decide, on the fine clock; serviceFramer() then
     // lets it. The link's own timer does so; a caller that moves the clocks itself may too.
-    [[nodiscard]] std::optional<std::int64_t> nextFramerDeadline() const;
-    void serviceFramer();
+    [[nodiscard]] std::optional<std::int64_t> nextFramerDeadline() const
+    {
+        return m_receiver.nextDeadline();
+    }
+    void serviceFramer() { m_receiver.service(); }
 
-    // A plain board's answer to the identification request ends the detection as soon as the
-    // line is quiet after it, rather than at the watchdog. For programs that run one command
-    // and end; the windows keep the detection as boards have always seen it.
-    void setQuickDetection(bool quick) { m_quickDetection = quick; }
+    // See BoardDetection::setQuick; the windows keep the detection as boards have always seen.
+    void setQuickDetection(bool quick) { m_detection.setQuick(quick); }
     // "Use Slow SPI": KORVE frames start with "!" while it is ticked.
     void setSlowSpi(bool slow) { m_slowSpi = slow; }
 
@@ -159,10 +117,8 @@ public:
     [[nodiscard]] PollPause PausePolling() { return PollPause(*this); }
     // Sends the datagrams one after another, each as soon as the line allows (before the reply
     // to the one before is trusted, as polling does), and waits for every reply: trusted for a
-    // read, or for any request when `showsReplies`; a write's as soon as it has come in whole,
-    // as DirectRequest does. Stops sending at the first exchange without its reply: `failedAt`
-    // is its index and `replies` holds the replies before it. `progress` hears of each reply
-    // waited for, in order.
+    // read, or for any request when `showsReplies`; a write's as soon as it has come in whole.
+    // Stops sending at the first exchange without its reply.
     Batch directRequests(std::span<const Datagram> datagrams,
                          const std::function<void(int done)> &progress = {},
                          bool showsReplies = false) override;
@@ -172,7 +128,7 @@ public:
     // After detection has started: nothing outstanding, polling enabled, the board not yet
     // active, the counts at zero; the first poll request (row 0) goes out at once.
     void beginPolling();
-    void Comm32RxChar(QObject *sender, int count);
+    void Comm32RxChar(QObject *, int count) { m_receiver.receive(count); }
     // Gives up on the outstanding request once it is older than the watchdog's time, ends the
     // quiet after it, and gives up on a line that never gets quiet.
     void watchdog();
@@ -201,34 +157,32 @@ signals:
 
 private:
     friend class PollPause;
-    struct Request;
     struct Exchange;
-    struct Pending;
 
     // The one place that waits by processing events; true when `done` became true, false when
     // the port closed first.
     bool waitFor(const std::function<bool()> &done);
     // Moves the state on from what the framer, the detection and the watchdog say.
     void settle();
-    bool startExchange(const Datagram &d, Exchange exchange);
-    // Puts a command's request in the queue, in order: single commands ahead of transfers.
-    void enqueue(const Datagram &d, Request *request);
-    void readWaiting();
-    void receive(int count);
-    void afterInput();
-    void armFramerTimer();
-    void handleEvents();
-    void handle(const ReplyFramer::Event &event);
+    void startExchange(Exchange exchange);
+    bool discards(const QByteArray &bytes) override;
+    void judged(std::int64_t t, ReplyFramer::Events &events) override;
+    void handle(const ReplyFramer::Event &event) override;
+    void eventsHandled() override { settle(); }
+    void inputDone() override { advance(); }
+    // The exchange of `id`, out of those outstanding.
+    std::optional<Exchange> resolve(int id);
+    void committed(int id);
+    void unused(const Exchange &x);
     void taken(const ReplyFramer::Event &event);
     void dropped(int id);
-    void finish(Request *request, bool answered, const Reply &reply = {});
     // Ends every command's request, queued or sent, unanswered.
     void endCommands();
-    void identify(const QByteArray &bytes);
     void setBoardState(BoardState state);
     // Ends the waits of commands; `report`: tells that the board does not respond.
     void giveUpWaits(bool report = true);
     void giveUpRequest(std::int64_t t);
+    void lineLost();
     // Purges the receive queue, telling the traffic view how many bytes went unread.
     void purgeInput();
     void note(bool sent, TrafficKind kind, const QByteArray &bytes,
@@ -241,14 +195,13 @@ private:
     FineClock m_fineClock;
     PollSource *m_polls = nullptr;
     BoardDetection m_detection;
-    ReplyFramer m_framer;
-    ReplyFramer::Events m_newEvents;
-    std::deque<ReplyFramer::Event> m_events; // judged, not yet handled
-    std::deque<Exchange> m_exchanges;        // sent and not yet resolved, oldest first
-    std::vector<Pending> m_queue;            // commands' requests not yet sent, in order
+    LinkReceiver m_receiver;
+    ReplyFramer &m_framer;
+    LinkWatchdog m_watchdog;
+    CommandQueue m_commands;
+    std::deque<Exchange> m_exchanges; // sent and not yet resolved, oldest first
     int m_nextId = 0;
     int m_serial = 0; // requests written since the open
-    std::int64_t m_order = 0;
     std::int64_t m_replySentAt = 0;
     int m_replyExchange = -1;
 
@@ -257,30 +210,19 @@ private:
     bool m_boardActive = false;
     BoardState m_boardState = BoardState::Closed;
     bool m_slowSpi = false;
-    bool m_quickDetection = false;
-    bool m_identifying = false; // the detection's request is out, or the probe awaits it
-    BoardVariant m_variant = BoardVariant::Plain;
-    std::optional<std::int64_t> m_lateQuietFrom; // the watchdog's quiet, while it lasts
-    bool m_lost = false;                         // the line never fell quiet
-    std::int64_t m_lastSendTick = 0;
-    std::int64_t m_lastProgress = 0; // last request sent or line ready, for a line never quiet
-    std::int64_t m_stallGraceUntil = 0;
-    std::int64_t m_drainSince = -1; // the transmit queue has not emptied since then
+    bool m_lost = false; // the line never fell quiet
     Reply m_lastReply;
     LinkCounters m_counters;
-    int m_probesLeft = 0;
     quint64 m_lineErrorsBefore = 0; // the line's count of damaged bytes when it was opened
     bool m_advancing = false;
     bool m_cycleStartOwed = false; // a cycle's first request went unanswered
+    bool m_afterGiveUp = false;    // the next reply may be the late one of a request given up
 
     quint64 m_closeCount = 0; // bumped by endAllWaits; waits started before it end
     quint64 m_giveUps = 0;    // bumped when the watchdog gives up; waiting commands end
-    int m_batches = 0;
     int m_waitDepth = 0;
     QTimer *m_waitGuard = nullptr;
-    QTimer *m_framerTimer = nullptr;
     QTimer *m_drainTimer = nullptr;
-    std::int64_t m_framerTimerDue = 0; // fine clock
 };
 
 } // namespace kvx

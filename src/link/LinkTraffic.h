@@ -62,4 +62,3 @@ enum class BoardState
 };
 
 } // namespace kvx
-

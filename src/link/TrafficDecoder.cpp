@@ -132,6 +132,8 @@ QString reasonText(DiscardReason r)
         return QStringLiteral("later than the board answers, after a fault");
     case DiscardReason::Damaged:
         return QStringLiteral("the line reported a damaged byte");
+    case DiscardReason::AfterGiveUp:
+        return QStringLiteral("the first reply after a give-up: perhaps the late answer to it");
     }
     return {};
 }

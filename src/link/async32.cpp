@@ -11,9 +11,9 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <cmath>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 
 #ifdef Q_OS_LINUX

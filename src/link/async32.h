@@ -252,8 +252,8 @@ private:
     bool m_pseudoTerminal = false;
     bool m_driverRtsToggle = false; // the driver raises RTS around each transmission
     bool m_rtsRaised = false;
-    QTimer *m_rtsTimer = nullptr;      // lowers RTS once the last byte has left
-    QByteArray m_fetched; // read by a look, fewer than the threshold; older than Qt's next
+    QTimer *m_rtsTimer = nullptr; // lowers RTS once the last byte has left
+    QByteArray m_fetched;         // read by a look, fewer than the threshold; older than Qt's next
     QTimer *m_dispatchTimer = nullptr; // runs the gathered notifications; Close stops it
 };
 

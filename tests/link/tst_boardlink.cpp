@@ -564,7 +564,8 @@ void TestBoardLink::lostReadIsAskedAgainButAWriteIsNot_data()
     QTest::newRow("read, one reply untrusted") << true << false << 1 << true << 2;
     QTest::newRow("read, two untrusted") << true << false << 2 << true << 3;
     QTest::newRow("read, three untrusted: given up") << true << false << 3 << false << 3;
-    QTest::newRow("read, one reply dropped") << true << true << 1 << true << 2;
+    // After the watchdog the first reply is not used (it may be the late one), and asked again.
+    QTest::newRow("read, one reply dropped") << true << true << 1 << true << 3;
     // Written again, a write could move a motor twice or clear a flag the board has raised
     // since: the command stops, and the write may have landed.
     QTest::newRow("write, its reply dropped") << false << true << 1 << false << 1;
@@ -603,7 +604,8 @@ void TestBoardLink::lostReadIsAskedAgainButAWriteIsNot()
             QCOMPARE(r->data.value(), rig.line.board().chip().peek(0x15));
     });
     QCOMPARE(frames, sent);
-    QCOMPARE(rig.link().counters().askedAgain, quint64(read ? std::min(lost, 2) : 0));
+    // The reply not used after the watchdog is asked again too.
+    QCOMPARE(rig.link().counters().askedAgain, quint64(read ? std::min(lost, 2) + dropped : 0));
 }
 
 void TestBoardLink::stalledTransmitQueueIsASendError()

@@ -20,9 +20,10 @@ constexpr ReplyFramer::Micros kByte = 521;
 // taught the framer its line and are left out.
 QString describe(const ReplyFramer::Event &e)
 {
-    static const char *const kReasons[] = {"None",   "Stray", "Early",     "Excess",  "Unfinished",
-                                           "Resync", "Late",  "Untrusted", "Overdue", "Damaged"};
-    static_assert(std::size(kReasons) == std::size_t(DiscardReason::Damaged) + 1);
+    static const char *const kReasons[] = {"None",       "Stray",   "Early",      "Excess",
+                                           "Unfinished", "Resync",  "Late",       "Untrusted",
+                                           "Overdue",    "Damaged", "AfterGiveUp"};
+    static_assert(std::size(kReasons) == std::size_t(DiscardReason::AfterGiveUp) + 1);
     if (e.id >= 90)
         return {};
     switch (e.type) {

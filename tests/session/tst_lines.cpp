@@ -11,7 +11,7 @@
 // link's operations tst_boardlink's.
 
 #include "chip/RegisterMap.h"
-#include "common/VirtualLine.h"
+#include "common/LineTruth.h"
 
 #include <QMap>
 #include <QSignalSpy>
@@ -81,30 +81,6 @@ bool clean(const Faults &f)
 {
     return f.strayEvery == 0 && f.lateEvery == 0 && f.dropEvery == 0 && f.truncateEvery == 0 &&
            f.corruptEvery == 0 && !f.babble;
-}
-
-// Every register of every motor its own value, and the motors moving (VELOCITY mode at
-// different speeds), so that no two polled values are alike for long.
-void setUpChip(ChipModel &chip)
-{
-    for (int m = 0; m < kMotorCount; ++m) {
-        const auto u = std::uint32_t(m);
-        auto write = [&](int reg, std::uint32_t value) {
-            chip.exchange(Datagram::make(motorWriteAddress(m, reg), value));
-        };
-        write(motor::XTarget, 11111 * (u + 1));
-        write(motor::XActual, 1000 * (u + 1));
-        write(motor::VMin, 3 + u);
-        write(motor::VMax, 700 + 50 * u);
-        write(motor::VTarget, 100 * (u + 1));
-        write(motor::AMax, 150 + 7 * u);
-        write(motor::Currents, 0x12345 + 0x1111 * u);
-        write(motor::PMulPDiv, 0x0A0400 + 0x100 * u + u);
-        write(motor::RefConfRampMode, 0x0A0B00 + 0x100 * u + 2);
-        write(motor::Interrupts, 0x0300 + u);
-        write(motor::Dividers, 0x321 + 0x10 * u);
-        write(motor::DxRefTolerance, 17 + u);
-    }
 }
 
 } // namespace
@@ -280,6 +256,13 @@ void TestLines::pollingAndCommands_data()
     all.faults.corruptEvery = 53;
     all.faults.lateLoses = true;
     QTest::newRow("everything, slow board, varying adapter") << all;
+    all.rxMs = all.txMs = 16;
+    all.hostMs = 20;
+    all.turnaroundUs = 0;
+    all.turnJitterUs = 30000;
+    all.jitterUs = 2400;
+    all.faults.lateBy = 2540ms;
+    QTest::newRow("everything, board 0 to 30 ms, busy host, 16 ms") << all;
 }
 
 void TestLines::pollingAndCommands()
@@ -299,89 +282,23 @@ void TestLines::pollingAndCommands()
     if (row.bank >= 0)
         session.scheduler().setEditorView(true, row.bank);
     ChipModel &chip = line.board().chip();
-    setUpChip(chip);
+    LineTruth::distinctValues(chip);
 
-    // The board's own account, one entry per request frame, in the order they reached it: the
-    // link's exchange n is the board's frame n.
-    std::vector<FrameLogEntry> frames;
-    QMap<QByteArray, int> faultsMet;
-    line.board().onFrame = [&](const FrameLogEntry &e) {
-        if (!e.ran && e.note != "discarded: count byte not 4")
-            return; // the probe, the start-up sequence, a frame abandoned half-way
-        frames.push_back(e);
-        ++faultsMet[QByteArray(e.note.data(), qsizetype(e.note.size()))];
-    };
-    QStringList wrong;
-    auto fail = [&wrong](const QString &what) {
-        if (wrong.size() < 5)
-            wrong << what;
-    };
-    // When each reply came whole, for how fresh it is when shown.
-    QMap<int, std::int64_t> takenAt;
-    QObject::connect(&session.link(), &BoardLink::traffic, this, [&](const LinkTraffic &t) {
-        if (!t.sent && t.kind == TrafficKind::Poll)
-            takenAt[t.exchange] = t.micros;
-    });
-    std::int64_t stalest = 0;
-    int shown = 0;
-    int shownXActual1 = 0;
-    // A cycle's sample follows that cycle's replies: two in a row would be a sample of none.
-    int repliesSinceSample = 1;
-    int emptySamples = 0;
-    QMap<int, Reply> last; // the reply each row shows now, and its exchange
-    QMap<int, int> lastExchange;
-    connect(&session.link(), &BoardLink::pollCycleStart, this, [&] {
-        emptySamples += repliesSinceSample == 0 ? 1 : 0;
-        repliesSinceSample = 0;
-    });
-    connect(&session.scheduler(), &PollScheduler::pollReplyShown, this,
-            [&](int r, const Reply &reply) {
-                ++shown;
-                ++repliesSinceSample;
-                shownXActual1 += r == PollTable::motorRow(0, motor::XActual) ? 1 : 0;
-                last[r] = reply;
-                const int n = session.link().replyExchange();
-                lastExchange[r] = n;
-                stalest = std::max(stalest, line.now().count() - takenAt.value(n, 0));
-                const std::uint8_t address = session.table().row(r).address;
-                if (n < 0 || std::size_t(n) >= frames.size()) {
-                    fail(QStringLiteral("row %1 shown for exchange %2 the board never had")
-                             .arg(r)
-                             .arg(n));
-                    return;
-                }
-                const FrameLogEntry &f = frames[std::size_t(n)];
-                if (std::uint8_t(f.request.at(f.request.size() - 4)) != address)
-                    fail(QStringLiteral("row %1 shown for exchange %2, a request of %3")
-                             .arg(r)
-                             .arg(n)
-                             .arg(std::uint8_t(f.request.at(f.request.size() - 4)), 2, 16));
-                else if (reply != f.chipReply)
-                    fail(QStringLiteral("%1 ms: row %2 showed %3 where the board answered %4 (%5)")
-                             .arg(line.now().count() / 1000)
-                             .arg(r)
-                             .arg(QString::number(reply.data.value(), 16),
-                                  QString::number(f.chipReply.data.value(), 16),
-                                  QString::fromLatin1(f.note.data(), qsizetype(f.note.size()))));
-            });
+    LineTruth truth(session, line);
+    auto fail = [&truth](const QString &what) { truth.fail(what); };
     QSignalSpy taken(&session.link(), &BoardLink::replyTaken);
 
     line.open();
     QVERIFY(line.runUntil([&] { return session.link().PentarBoard(); }, 60s));
     const int takenBefore = int(taken.count());
-    const int shownXBefore = shownXActual1;
-    int polledXBefore = 0;
-    for (const FrameLogEntry &f : frames)
-        polledXBefore += std::uint8_t(f.request.at(1)) == motorReadAddress(0, motor::XActual);
-    stalest = 0;
+    truth.restart();
     line.runFor(kPolling);
     const double rate = double(taken.count() - takenBefore) /
                         std::chrono::duration<double>(kPolling).count() / kWireExchanges;
-    int polledX = -polledXBefore;
-    for (const FrameLogEntry &f : frames)
-        polledX += std::uint8_t(f.request.at(1)) == motorReadAddress(0, motor::XActual);
-    const std::int64_t stalestPolling = stalest;
-    const int shownX = shownXActual1 - shownXBefore;
+    const int xActual1 = PollTable::motorRow(0, motor::XActual);
+    const int polledX = truth.polledOf(xActual1);
+    const int shownX = truth.shownOf(xActual1);
+    const std::int64_t stalestPolling = truth.stalest();
 
     // Commands between the polls: the RAM written and read back, and each motor's REF_CONF
     // read and written back with a new ramp mode, as Go does.
@@ -447,19 +364,19 @@ void TestLines::pollingAndCommands()
             }
         });
         // Polling goes on after each command and its faults.
-        const int before = shown;
-        if (!line.runUntil([&] { return shown >= before + 12; }, 30s))
+        const int before = truth.shown();
+        if (!line.runUntil([&] { return truth.shown() >= before + 12; }, 30s))
             fail(QStringLiteral("polling stopped after round %1").arg(round));
     }
 
-    QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(QLatin1String("; "))));
-    QVERIFY2(shown > 100, qPrintable(QString::number(shown)));
-    QCOMPARE(emptySamples, 0);
+    QVERIFY2(truth.wrong().isEmpty(), qPrintable(truth.wrong().join(QLatin1String("; "))));
+    QVERIFY2(truth.shown() > 100, qPrintable(QString::number(truth.shown())));
+    QCOMPARE(truth.emptySamples(), 0);
     QVERIFY(session.link().BoardActive());
     // The last value each motor's position shows is the board's latest answer to it.
     for (int m = 0; m < kMotorCount; ++m) {
         const int r = PollTable::motorRow(m, motor::XActual);
-        QCOMPARE(last.value(r), frames[std::size_t(lastExchange.value(r))].chipReply);
+        QCOMPARE(truth.lastShown(r), truth.boardsAnswer(r));
     }
     const LinkCounters &c = session.link().counters();
     const quint64 thrownAway = c.strayBytes + c.lateBytes + c.untrustedReplies + c.unanswered;
@@ -479,7 +396,7 @@ void TestLines::pollingAndCommands()
         }
     } else {
         QVERIFY(thrownAway > 0); // the faults were met
-        const auto met = [&](const char *note) { return faultsMet.value(note) > 0; };
+        const auto met = [&truth](const char *note) { return truth.met(note); };
         if (row.faults.strayEvery > 0)
             QVERIFY(met("stray byte"));
         if (row.faults.corruptEvery > 0)

@@ -127,9 +127,11 @@ int main(int argc, char **argv)
         board.turnaround = std::chrono::microseconds(c.turnaroundUs);
         board.turnaroundJitter = std::chrono::microseconds(c.turnJitterUs);
         board.faults = c.faults;
-        const SimulatedTransport::Line adapter{
-            std::chrono::milliseconds(c.rxMs), std::chrono::milliseconds(c.rxMs),
-            std::chrono::milliseconds(c.hostMs), 7, std::chrono::microseconds(c.rxMs * 150)};
+        // USB adapters hold what they receive for their latency timer; what the host writes
+        // goes out at once.
+        const SimulatedTransport::Line adapter{std::chrono::milliseconds(c.rxMs), 0ms,
+                                               std::chrono::milliseconds(c.hostMs), 7,
+                                               std::chrono::microseconds(c.rxMs * 150)};
         VirtualLine line(session, board, adapter);
         LineTruth::distinctValues(line.board().chip());
         LineTruth truth(session, line);

@@ -583,7 +583,7 @@ void BoardLink::endAllWaits()
     m_lost = false;
     m_cycleStartOwed = false;
     m_afterGiveUp = false;
-    m_watchdog.reset(now());
+    m_watchdog.clear();
     if (m_state != State::Closed) {
         m_state = State::Closed;
         emit stateChanged(m_state);

@@ -77,9 +77,14 @@ void LinkWatchdog::draining(std::int64_t now)
 
 void LinkWatchdog::reset(std::int64_t now)
 {
+    clear();
+    m_lastProgress = now;
+}
+
+void LinkWatchdog::clear()
+{
     m_lateQuietFrom.reset();
     m_drainSince.reset();
-    m_lastProgress = now;
 }
 
 } // namespace kvx

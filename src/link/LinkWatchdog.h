@@ -50,7 +50,10 @@ public:
     // A give-up, or bytes in its quiet: the quiet (re)starts.
     void startLateQuiet(std::int64_t now) { m_lateQuietFrom = now; }
     [[nodiscard]] bool inLateQuiet() const { return m_lateQuietFrom.has_value(); }
+    // Polling starts: no quiet, no drain, progress now.
     void reset(std::int64_t now);
+    // The port closed: no quiet, no drain (the clock may be gone with its owner).
+    void clear();
 
 private:
     std::int64_t m_lastSend = 0;

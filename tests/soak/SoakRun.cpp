@@ -485,8 +485,11 @@ void SoakRun::registerSend()
         ++taken;
         answeredWhole = t.note != "dropped" && t.note != "truncated" && t.note != "late";
     }
-    // A read may also meet the poll of the same register that was out when the click came.
-    if (taken == 0 ? saidAnswered : taken > (isReadAddress(telegram.address) ? 2 : 1))
+    // A read may also meet the poll of the same register that was out when the click came, be
+    // asked again when its reply was lost, and once more when its reply was the first after a
+    // give-up (not used: it may have been the late one).
+    const int mostReads = 1 + 1 + BoardLink::kReadRetries + 1;
+    if (taken == 0 ? saidAnswered : taken > (isReadAddress(telegram.address) ? mostReads : 1))
         mismatch(
             QStringLiteral("the register page's send reached the board %1 times and was "
                            "said %2")

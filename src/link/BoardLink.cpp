@@ -597,11 +597,13 @@ void BoardLink::purgeInput()
     const int pending = m_comm->inQueueCount();
     m_comm->PurgeInput();
     if (pending > 0) {
-        emit traffic(LinkTraffic{.sent = false,
-                                 .kind = TrafficKind::Purged,
-                                 .time = now(),
-                                 .micros = fineNow(),
-                                 .purged = pending});
+        LinkTraffic purged;
+        purged.sent = false;
+        purged.kind = TrafficKind::Purged;
+        purged.time = now();
+        purged.micros = fineNow();
+        purged.purged = pending;
+        emit traffic(purged);
     }
 }
 

@@ -307,7 +307,8 @@ ReplyFramer::Micros ReplyFramer::replyDue(const Current &c) const
 ReplyFramer::Micros ReplyFramer::restDue(const Current &c) const
 {
     const auto remaining = int(c.request.replyBytes - c.bytes.size());
-    return c.lastAt + m_figures.partialGap(remaining, c.request.frameBytes);
+    const Micros gap = m_figures.partialGap(remaining, c.request.frameBytes);
+    return c.lastAt + (m_pacedLine ? gap : std::max(gap, kPeerPause));
 }
 
 std::optional<ReplyFramer::Micros> ReplyFramer::nextDeadline() const

@@ -49,6 +49,9 @@ public:
 
     // Quiet needed after a lost step, at the least.
     static constexpr Micros kResync = 20'000;
+    // A program on a pseudo-terminal may be paused by its host between two bytes of a reply
+    // for longer than any line leaves one: its reply is given up only after this much.
+    static constexpr Micros kPeerPause = 500'000;
     // Replies each proved on their own after an anomaly: more than a poll cycle's rows, so
     // that faults that come back with every cycle still let each row be shown.
     static constexpr int kProbation = 16;

@@ -188,8 +188,8 @@ void TestReplyFramer::timelines_data()
     QTest::newRow("stray inside a reply, one byte at a time: the last byte comes after")
         << fast << "s0@0 r01@100 r02@600 r55@1100 r03@1600 r04@2100 a@60000"
         << "T0 X(Stray) D0 R";
-    QTest::newRow("truncated reply: given up once its rest would have come")
-        << fast << "s0@0 r010203@100 a@17099 | a@17100 a@60000"
+    QTest::newRow("truncated reply from a program: given up after the peer's pause")
+        << fast << "s0@0 r010203@100 a@500099 | a@500100 a@560000"
         << "| X(Unfinished) D0 R";
     QTest::newRow("detection: a short reply waits for the watchdog")
         << fast << "i0@0 r01020304@100 a@500000"
@@ -414,6 +414,12 @@ void TestReplyFramer::pseudoTerminalPeerAnsweringAtOnceIsKept()
     QCOMPARE(run(framer, QStringLiteral("s4@142000 r05060708@142100 a@150000 a@160000")),
              QStringLiteral("T4 C4 R"));
     QVERIFY(!framer.onLine());
+    // Paused by its host in the middle of a reply, longer than a line leaves a gap: kept; given
+    // up only after the peer's pause.
+    QCOMPARE(run(framer, QStringLiteral("s5@160000 r0506@160100 a@260000 r0708@300000 a@320000")),
+             QStringLiteral("T5 C5 R"));
+    QCOMPARE(run(framer, QStringLiteral("s6@320000 r0506@320100 a@820099 a@820100")),
+             QStringLiteral("X(Unfinished) D6"));
     // Behind a real line the same bytes cannot be the reply.
     ReplyFramer line = framerFor({true, -1, false});
     run(line, QStringLiteral("s0@0 r01020304@10000 a@40000 s1@40000 r01020304@55000 a@80000 "

@@ -52,6 +52,9 @@ void TFormMain::stopRecording(const QString &why)
         return;
     QString failure = why;
     if (!m_recording->stop(&failure) || !why.isEmpty()) {
+        // A sentence of its own in the dialog.
+        if (!failure.isEmpty())
+            failure[0] = failure[0].toUpper();
         Dialogs::message(this,
                          MessageRequest{QMessageBox::Warning,
                                         tr("The recording to %1 stopped.").arg(m_recording->path()),

@@ -1,13 +1,17 @@
 #include "attach/AttachProtocol.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QLocalSocket>
 
+#include <algorithm>
+#include <cerrno>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace kvx {
@@ -25,12 +29,18 @@ std::optional<std::uint32_t> hexWord(const QString &hex)
 
 } // namespace
 
-QString attachFolder()
+QString attachFolder(QString *why)
 {
+    auto refuse = [why](const QString &reason) {
+        if (why)
+            *why = reason;
+        return QString();
+    };
     // The user's runtime folder is theirs alone; without one, a folder of their own in /tmp.
     const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
     const QByteArray folder =
         runtime.isEmpty() ? "/tmp/kvx310-" + QByteArray::number(::geteuid()) : runtime + "/kvx310";
+    const QString shown = QString::fromLocal8Bit(folder);
     struct stat st
     {};
     if (!runtime.isEmpty()) {
@@ -38,22 +48,39 @@ QString attachFolder()
         // Nobody else may rename what lies in it.
         if (::stat(runtime.constData(), &st) != 0 || st.st_uid != ::geteuid() ||
             (st.st_mode & 022) != 0)
-            return {};
+            return refuse(QCoreApplication::translate("kvx310",
+                                                      "the runtime folder %1 (XDG_RUNTIME_DIR) is "
+                                                      "not this user's alone")
+                              .arg(QString::fromLocal8Bit(runtime)));
     }
-    ::mkdir(folder.constData(), 0700);
+    const bool made = ::mkdir(folder.constData(), 0700) == 0;
+    const int madeError = errno;
     // A folder someone else made, or one others may enter, is not used: its sockets could be
     // theirs.
-    if (::lstat(folder.constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid() ||
-        (st.st_mode & 077) != 0)
-        return {};
-    return QString::fromLocal8Bit(folder);
+    if (::lstat(folder.constData(), &st) != 0)
+        return refuse(QCoreApplication::translate("kvx310", "%1 cannot be made: %2")
+                          .arg(shown, qt_error_string(made ? errno : madeError)));
+    if (!S_ISDIR(st.st_mode) || st.st_uid != ::geteuid())
+        return refuse(QCoreApplication::translate("kvx310",
+                                                  "%1 is not a folder of this user's (its owner "
+                                                  "is user %2); remove it, or set "
+                                                  "XDG_RUNTIME_DIR")
+                          .arg(shown)
+                          .arg(st.st_uid));
+    if ((st.st_mode & 077) != 0)
+        return refuse(QCoreApplication::translate("kvx310",
+                                                  "%1 is open to other users (mode %2); make it "
+                                                  "0700")
+                          .arg(shown)
+                          .arg(st.st_mode & 0777, 4, 8, QLatin1Char('0')));
+    return shown;
 }
 
-QString attachSocketPath(const PortTarget &target)
+QString attachSocketPath(const PortTarget &target, QString *why)
 {
     if (target.kind == PortTarget::Kind::Invalid)
         return {};
-    const QString folder = attachFolder();
+    const QString folder = attachFolder(why);
     if (folder.isEmpty())
         return {};
     // A device by its real path: /dev/serial/by-id/... and the tty it links to are one port.
@@ -64,14 +91,31 @@ QString attachSocketPath(const PortTarget &target)
         const QString real = QFileInfo(target.path).canonicalFilePath();
         key = real.isEmpty() ? target.path : real;
     }
-    QString readable = key.right(40);
+    const QByteArray hash = QCryptographicHash::hash(key.toUtf8(), QCryptographicHash::Sha1);
+    const QString unique =
+        QLatin1Char('-') + QString::fromLatin1(hash.toHex().left(12)) + QStringLiteral(".sock");
+    // The whole name must fit in a socket's address with its end and the byte Qt keeps for an
+    // abstract name's start: a longer one cannot be listened on, and the tool would find no
+    // window where there is one. The readable part of it, one byte a character, gives way to a
+    // deep folder.
+    constexpr qsizetype kMostBytes = qsizetype(sizeof(sockaddr_un::sun_path)) - 2;
+    const qsizetype room = kMostBytes - QFile::encodeName(folder).size() - 1 - unique.size();
+    if (room < 0) {
+        if (why)
+            *why = QCoreApplication::translate("kvx310",
+                                               "%1 is too long a folder name for a socket (%2 "
+                                               "bytes at most); set XDG_RUNTIME_DIR")
+                       .arg(folder)
+                       .arg(kMostBytes - 1 - unique.size());
+        return {};
+    }
+    QString readable = key.right(std::min<qsizetype>(40, room));
     for (QChar &c : readable) {
-        if (!c.isLetterOrNumber() && c != QLatin1Char('-') && c != QLatin1Char('.'))
+        if (c.unicode() >= 0x80 ||
+            (!c.isLetterOrNumber() && c != QLatin1Char('-') && c != QLatin1Char('.')))
             c = QLatin1Char('_');
     }
-    const QByteArray hash = QCryptographicHash::hash(key.toUtf8(), QCryptographicHash::Sha1);
-    return folder + QLatin1Char('/') + readable + QLatin1Char('-') +
-           QString::fromLatin1(hash.toHex().left(12)) + QStringLiteral(".sock");
+    return folder + QLatin1Char('/') + readable + unique;
 }
 
 QString toHex(const Datagram &d)

@@ -12,6 +12,9 @@
 //   {"op":"requests","id","datagrams":[..]} {"id","replies":[..],"failedAt","sent"}
 //   {"op":"info","id"}                      {"id","exchangesPerSecond","lineShare",..}
 //   {"op":"record","columns":[[row,name]]}  {"csv":"..."} as the cycles come
+//                                           {"op":"bye"} when it lets the port go
+//                                           {"error"} when it lets the tool go (too many
+//                                            tools, too long silent, too much asked at once)
 //
 // Datagrams and replies travel as the 8 hexadecimal digits of their 4 bytes.
 
@@ -28,10 +31,12 @@ class QLocalSocket;
 
 namespace kvx {
 
-// The folder the sockets live in, made (mode 0700) when missing; empty when it cannot be.
-[[nodiscard]] QString attachFolder();
-// The socket of the window that holds `target`; empty when there is no runtime folder.
-[[nodiscard]] QString attachSocketPath(const PortTarget &target);
+// The folder the sockets live in, made (mode 0700) when missing; empty, with `why` saying so,
+// when it cannot be made or is not the user's alone (another user made it first).
+[[nodiscard]] QString attachFolder(QString *why = nullptr);
+// The socket of the window that holds `target`; empty, with `why`, when there is no folder for
+// it (or `target` names no port).
+[[nodiscard]] QString attachSocketPath(const PortTarget &target, QString *why = nullptr);
 
 [[nodiscard]] QString toHex(const Datagram &d);
 [[nodiscard]] QString toHex(const Reply &r);

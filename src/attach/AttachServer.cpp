@@ -1,15 +1,22 @@
 #include "attach/AttachServer.h"
 
 #include "attach/AttachProtocol.h"
+#include "chip/ValueFormat.h"
 #include "records/CsvRecorder.h"
 #include "session/BoardSession.h"
 
 #include <QBuffer>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QLocalSocket>
 
 #include <algorithm>
+
+#ifdef Q_OS_UNIX
+#include <sys/resource.h>
+#include <sys/socket.h>
+#endif
 
 namespace kvx {
 
@@ -23,6 +30,26 @@ constexpr int kRecordingMs = 250;
 constexpr qsizetype kMaxQueuedRows = 4;
 // Answers and recorded lines a client has not read.
 constexpr qint64 kMaxUnread = 1 << 20;
+// How often silent clients are looked for.
+constexpr std::chrono::seconds kCheckEvery{5};
+// How long a client turned away may take to read why.
+constexpr int kTurnAwayMs = 2000;
+
+// A descriptor this high leaves fewer than kSpareDescriptors for the window's own files (the
+// system hands out the lowest free one).
+bool amongTheSpare(qintptr descriptor)
+{
+#ifdef Q_OS_UNIX
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return false;
+    return descriptor >= 0 &&
+           rlim_t(descriptor) + AttachServer::kSpareDescriptors >= limit.rlim_cur;
+#else
+    Q_UNUSED(descriptor);
+    return false;
+#endif
+}
 
 } // namespace
 
@@ -31,10 +58,15 @@ AttachServer::AttachServer(BoardSession &session, QObject *parent)
     , m_session(session)
     , m_facts(session)
 {
+    auto steady = std::make_shared<QElapsedTimer>();
+    steady->start();
+    m_clock = [steady] { return steady->elapsed(); };
     m_server.setSocketOptions(QLocalServer::UserAccessOption);
     connect(&m_server, &QLocalServer::newConnection, this, &AttachServer::accept);
     m_recordings.setInterval(kRecordingMs);
     connect(&m_recordings, &QTimer::timeout, this, &AttachServer::sendRecordings);
+    m_checks.setInterval(kCheckEvery);
+    connect(&m_checks, &QTimer::timeout, this, &AttachServer::checkClients);
 }
 
 AttachServer::~AttachServer()
@@ -55,9 +87,10 @@ bool AttachServer::heldElsewhere(const PortTarget &target)
 bool AttachServer::listen(const QString &portName, const PortTarget &target, QString *error)
 {
     close();
-    const QString path = attachSocketPath(target);
+    QString why;
+    const QString path = attachSocketPath(target, &why);
     if (path.isEmpty()) {
-        *error = tr("there is no runtime folder for the socket");
+        *error = why.isEmpty() ? tr("the port names no device") : why;
         return false;
     }
     // A socket left by a window that crashed answers no one; one that answers is another's.
@@ -73,11 +106,13 @@ bool AttachServer::listen(const QString &portName, const PortTarget &target, QSt
     QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser |
                                     QFile::WriteUser);
     m_port = portName;
+    m_checks.start();
     return true;
 }
 
 void AttachServer::close()
 {
+    m_checks.stop();
     m_queue.clear();
     m_recordings.stop();
     const QString path = m_server.isListening() ? m_server.fullServerName() : QString();
@@ -86,11 +121,42 @@ void AttachServer::close()
         QLocalSocket *socket = m_clients.begin()->first;
         m_clients.erase(m_clients.begin());
         socket->disconnect(this);
+        // The tool tells a port let go from a window that was killed by this word. What the
+        // tool sent is read first: a close with it unread would reset the connection, word
+        // and all.
+        socket->write(messageLine({{QStringLiteral("op"), QStringLiteral("bye")}}));
+        socket->flush();
+        socket->readAll();
         socket->abort();
         socket->deleteLater();
     }
     if (!path.isEmpty())
         QLocalServer::removeServer(path);
+}
+
+bool AttachServer::busy(const QLocalSocket *socket) const
+{
+    const auto it = m_clients.find(const_cast<QLocalSocket *>(socket));
+    if (it == m_clients.end())
+        return false;
+    const bool queued = std::any_of(m_queue.begin(), m_queue.end(),
+                                    [socket](const auto &row) { return row.first == socket; });
+    return queued || it->second.served || it->second.recorder || it->second.measuring > 0;
+}
+
+void AttachServer::checkClients()
+{
+    const std::int64_t now = m_clock();
+    const std::int64_t limit = std::chrono::milliseconds(kIdleLimit).count();
+    std::vector<QLocalSocket *> silent;
+    for (const auto &[socket, c] : m_clients) {
+        if (!busy(socket) && now - c.heard > limit)
+            silent.push_back(socket);
+    }
+    for (QLocalSocket *socket : silent)
+        turnAway(
+            socket,
+            tr("the Eval310 window let the tool go after %1 s of silence").arg(kIdleLimit.count()));
 }
 
 void AttachServer::accept()
@@ -102,7 +168,16 @@ void AttachServer::accept()
             socket->deleteLater();
             continue;
         }
-        m_clients[socket];
+        // Each client holds a descriptor: beyond these, the window's own saves would fail, and
+        // the system's refusal to accept one more would close the socket for every tool.
+        if (m_clients.size() >= std::size_t(kMaxClients) ||
+            amongTheSpare(socket->socketDescriptor())) {
+            turnAway(socket, tr("the Eval310 window serves as many tools as it can (%1); try "
+                                "again once one has ended")
+                                 .arg(m_clients.size()));
+            continue;
+        }
+        m_clients[socket].heard = m_clock();
         connect(socket, &QLocalSocket::readyRead, this, [this, socket] { readFrom(socket); });
         connect(socket, &QLocalSocket::disconnected, this, [this, socket] { drop(socket); });
     }
@@ -110,14 +185,20 @@ void AttachServer::accept()
 
 void AttachServer::drop(QLocalSocket *socket)
 {
+    if (forget(socket))
+        socket->deleteLater();
+}
+
+bool AttachServer::forget(QLocalSocket *socket)
+{
     if (m_clients.erase(socket) == 0)
-        return;
-    socket->deleteLater();
+        return false;
     bool recording = false;
     for (const auto &[s, c] : m_clients)
         recording = recording || c.recorder;
     if (!recording)
         m_recordings.stop();
+    return true;
 }
 
 void AttachServer::readFrom(QLocalSocket *socket)
@@ -126,6 +207,7 @@ void AttachServer::readFrom(QLocalSocket *socket)
     if (it == m_clients.end())
         return;
     it->second.in += socket->readAll();
+    it->second.heard = m_clock();
     QByteArray &in = it->second.in;
     std::vector<QJsonObject> messages;
     for (qsizetype end = in.indexOf('\n'); end >= 0; end = in.indexOf('\n')) {
@@ -169,11 +251,20 @@ void AttachServer::dispatch(QLocalSocket *socket, const QJsonObject &message)
         // brings meanwhile would not be told of again.
         QTimer::singleShot(0, this, &AttachServer::serve);
     } else if (op == QLatin1String("info")) {
+        // The tool waits for each answer: each measure holds a timer for a second.
+        Client &c = m_clients[socket];
+        if (c.measuring >= kMaxQueuedRows) {
+            letGo(socket);
+            return;
+        }
+        ++c.measuring;
         // What the poll cycle carries over a second, as the tool measures it on a port of its
         // own.
         m_facts.measure(socket, [this, socket, id](QJsonObject facts) {
-            if (!m_clients.contains(socket))
+            const auto it = m_clients.find(socket);
+            if (it == m_clients.end())
                 return;
+            --it->second.measuring;
             facts.insert(QStringLiteral("id"), id);
             send(socket, facts);
         });
@@ -181,7 +272,7 @@ void AttachServer::dispatch(QLocalSocket *socket, const QJsonObject &message)
         startRecording(socket, message);
     } else {
         send(socket, {{QStringLiteral("id"), id},
-                      {QStringLiteral("error"), tr("unknown request %1").arg(op)}});
+                      {QStringLiteral("error"), tr("unknown request %1").arg(quoted(op))}});
     }
 }
 
@@ -212,8 +303,13 @@ void AttachServer::serve()
     const QPointer<AttachServer> self(this);
     auto [socket, message] = std::move(m_queue.front());
     m_queue.pop_front();
-    if (socket && m_clients.contains(socket.data()))
+    if (socket && m_clients.contains(socket.data())) {
+        // A row takes as long as the board makes it: its client is not silent meanwhile.
+        m_clients[socket.data()].served = true;
         serveRequests(socket, message);
+        if (self && socket && m_clients.contains(socket.data()))
+            m_clients[socket.data()].served = false;
+    }
     if (!self)
         return;
     m_serving = false;
@@ -309,6 +405,26 @@ void AttachServer::send(QLocalSocket *socket, const QJsonObject &message)
         return;
     }
     socket->write(messageLine(message));
+}
+
+void AttachServer::turnAway(QLocalSocket *socket, const QString &why)
+{
+    // Served no more, but not closed at once: a close with a line of the tool's still unread
+    // resets the connection, and the tool would never read why. Closed for writing, the
+    // connection ends when the tool, told, closes it, or after a while.
+    forget(socket);
+    socket->disconnect(this);
+    socket->write(messageLine({{QStringLiteral("error"), why}}));
+    socket->flush();
+#ifdef Q_OS_UNIX
+    ::shutdown(int(socket->socketDescriptor()), SHUT_WR);
+#endif
+    connect(socket, &QLocalSocket::readyRead, socket, [socket] { socket->readAll(); });
+    connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+    QTimer::singleShot(kTurnAwayMs, socket, [socket] {
+        socket->abort();
+        socket->deleteLater();
+    });
 }
 
 void AttachServer::letGo(QLocalSocket *socket)

@@ -1,6 +1,45 @@
 #include "chip/ValueFormat.h"
 
+#include <algorithm>
+
 namespace kvx {
+
+namespace {
+
+void appendEscaped(QString &out, QStringView text, bool quoting)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        char32_t c = text[i].unicode();
+        qsizetype width = 1;
+        if (QChar::isHighSurrogate(c) && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            c = QChar::surrogateToUcs4(text[i], text[i + 1]);
+            width = 2;
+        }
+        if (quoting && (c == U'"' || c == U'\\')) {
+            out += QLatin1Char('\\');
+            out += QChar(c);
+        } else if (c == U'\n') {
+            out += QLatin1String("\\n");
+        } else if (c == U'\t') {
+            out += QLatin1String("\\t");
+        } else if (c == U'\r') {
+            out += QLatin1String("\\r");
+        } else if (c == 0) {
+            out += QLatin1String("\\0");
+        } else if (!QChar::isPrint(c) || QChar::isSurrogate(c)) {
+            // Control and format characters (ESC, CSI, a direction override) and a lone half
+            // of a surrogate pair.
+            out += c < 0x100     ? QStringLiteral("\\x%1").arg(uint(c), 2, 16, QLatin1Char('0'))
+                   : c < 0x10000 ? QStringLiteral("\\u%1").arg(uint(c), 4, 16, QLatin1Char('0'))
+                                 : QStringLiteral("\\U%1").arg(uint(c), 8, 16, QLatin1Char('0'));
+        } else {
+            out += text.mid(i, width);
+        }
+        i += width - 1;
+    }
+}
+
+} // namespace
 
 std::int64_t readValue(std::uint32_t data, ValueClass cls)
 {
@@ -58,6 +97,26 @@ std::uint32_t BinToInt(const QString &text)
             value |= 1u << bit;
     }
     return value;
+}
+
+QString quoted(const QString &text, qsizetype limit)
+{
+    qsizetype keep = std::min(text.size(), std::max<qsizetype>(limit, 1));
+    // Never half a surrogate pair.
+    if (keep < text.size() && text[keep - 1].isHighSurrogate())
+        --keep;
+    QString out = QStringLiteral("\"");
+    appendEscaped(out, QStringView(text).left(keep), true);
+    if (keep == text.size())
+        return out + QLatin1Char('"');
+    return out + QStringLiteral("...\" (%1 characters)").arg(text.size());
+}
+
+QString controlsEscaped(const QString &text)
+{
+    QString out;
+    appendEscaped(out, text, false);
+    return out;
 }
 
 } // namespace kvx

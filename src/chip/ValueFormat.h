@@ -1,6 +1,7 @@
 #pragma once
 
-// Conversions between register contents, numbers, display texts and bit strings.
+// Conversions between register contents, numbers, display texts and bit strings, and the text
+// a message shows of what came from outside.
 
 #include "chip/RegisterMap.h"
 
@@ -35,5 +36,13 @@ namespace kvx {
 // Blanks at both ends are ignored; characters count from the right, the rightmost being bit 0,
 // and scanning stops at the first blank met from the right.
 [[nodiscard]] std::uint32_t BinToInt(const QString &text);
+
+// A text from outside (a file, the command line, a peer) as a message shows it: in double
+// quotes, with what a terminal would act on or a C string would end at escaped (\n, \0, \x1B,
+// \u202E; a quote and a backslash as \" and \\), and past `limit` characters cut with "..." and
+// its whole length, so that a hostile file can neither paint the terminal nor fill it.
+[[nodiscard]] QString quoted(const QString &text, qsizetype limit = 60);
+// The same escapes for a whole message, without quotes or cut: it stays one line.
+[[nodiscard]] QString controlsEscaped(const QString &text);
 
 } // namespace kvx

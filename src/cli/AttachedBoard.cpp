@@ -1,6 +1,7 @@
 #include "cli/AttachedBoard.h"
 
 #include "attach/AttachProtocol.h"
+#include "chip/ValueFormat.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -21,8 +22,13 @@ AttachedBoard::AttachedBoard(QObject *parent)
     : BoardClient(parent)
 {
     connect(&m_socket, &QLocalSocket::readyRead, this, &AttachedBoard::readMessages);
-    connect(&m_socket, &QLocalSocket::disconnected, this,
-            [this] { loseConnection(tr("the Eval310 window that holds the port closed it")); });
+    connect(&m_socket, &QLocalSocket::disconnected, this, [this] {
+        // What came before the end may still be unread: a goodbye, or why the window let go.
+        readMessages();
+        loseConnection(m_goodbye ? tr("the Eval310 window that holds the port closed it")
+                                 : tr("the Eval310 window that held the port went away without "
+                                      "a word (it was killed or crashed)"));
+    });
 }
 
 AttachedBoard::~AttachedBoard()
@@ -32,15 +38,29 @@ AttachedBoard::~AttachedBoard()
     m_socket.abort();
 }
 
-std::unique_ptr<AttachedBoard> AttachedBoard::attach(const QString &port, const PortTarget &target)
+std::unique_ptr<AttachedBoard> AttachedBoard::attach(const QString &port, const PortTarget &target,
+                                                     QString *error)
 {
-    const QString path = attachSocketPath(target);
+    QString why;
+    const QString path = attachSocketPath(target, &why);
+    // Without a folder of the user's own it cannot be told whether a window holds the device:
+    // two programs on one line would take each other's replies.
+    if (path.isEmpty() && !why.isEmpty() && target.kind == PortTarget::Kind::Device) {
+        *error = tr("cannot tell whether an Eval310 window holds %1: %2; --no-attach opens it "
+                    "all the same")
+                     .arg(port, why);
+        return nullptr;
+    }
     if (path.isEmpty() || !QFile::exists(path))
         return nullptr;
     auto board = std::make_unique<AttachedBoard>();
     if (!board->connectTo(path))
         return nullptr;
     const std::optional<QJsonObject> hello = board->hello();
+    // A window that turned the tool away (too many tools) holds the port all the same; one that
+    // let the port go meanwhile has left it to the tool.
+    if (!hello && board->m_lost && !board->m_goodbye)
+        *error = board->m_lostReason;
     if (!hello)
         return nullptr;
     board->m_device = tr("%1 (through the Eval310 window)")
@@ -117,9 +137,15 @@ void AttachedBoard::readMessages()
         m_in.remove(0, end + 1);
         if (!m)
             continue;
-        if (m->contains(QLatin1String("csv")))
+        if (m->contains(QLatin1String("csv"))) {
             emit csv(m->value(QLatin1String("csv")).toString().toLatin1());
-        else if (m->contains(QLatin1String("id"))) {
+        } else if (m->value(QLatin1String("op")).toString() == QLatin1String("bye")) {
+            m_goodbye = true;
+        } else if (!m->contains(QLatin1String("id"))) {
+            if (m->contains(QLatin1String("error")))
+                loseConnection(
+                    controlsEscaped(m->value(QLatin1String("error")).toString().left(200)));
+        } else {
             const int id = m->value(QLatin1String("id")).toInt();
             m_answers[id] = *m;
             emit answered(id);

@@ -31,9 +31,10 @@ public:
     ~AttachedBoard() override;
 
     // The window of this user that holds `target` (named `port` on the command line), greeted;
-    // nothing when no window holds it.
-    [[nodiscard]] static std::unique_ptr<AttachedBoard> attach(const QString &port,
-                                                               const PortTarget &target);
+    // nothing when no window holds it, or, with `error` set, when a window holds it that let
+    // the tool go, or when no folder of the user's own tells whether one holds the device.
+    [[nodiscard]] static std::unique_ptr<AttachedBoard>
+    attach(const QString &port, const PortTarget &target, QString *error);
     // False when no window of this user answers on `path`.
     bool connectTo(const QString &path);
     // The window's port and board: port, device, variant, identification, active, detecting,
@@ -80,6 +81,7 @@ private:
     int m_nextId = 1;
     std::map<int, QJsonObject> m_answers;
     bool m_lost = false;
+    bool m_goodbye = false; // the window said it lets the port go
     QString m_lostReason;
     QString m_device;
     quint64 m_unansweredBefore = 0; // the window's count when the tool attached

@@ -16,8 +16,10 @@ std::unique_ptr<BoardClient> BoardClient::open(const QString &port,
 {
     const PortTarget target = resolvePortName(port, ports);
     if (options.attach) {
-        if (std::unique_ptr<AttachedBoard> window = AttachedBoard::attach(port, target))
+        if (std::unique_ptr<AttachedBoard> window = AttachedBoard::attach(port, target, error))
             return window;
+        if (!error->isEmpty())
+            return nullptr;
     } else if (target.kind == PortTarget::Kind::Device && AttachServer::heldElsewhere(target)) {
         // Two programs on one line would take each other's replies; a simulated board is the
         // tool's own.

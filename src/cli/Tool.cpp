@@ -4,6 +4,7 @@
 
 #include "chip/ValueFormat.h"
 #include "cli/Commands.h"
+#include "settings/FileRead.h"
 #include "settings/ProgramSettings.h"
 #include "settings/SettingsLocation.h"
 
@@ -41,7 +42,8 @@ void printJson(const QJsonValue &v)
 int error(int code, const QString &message)
 {
     std::fflush(stdout);
-    std::fprintf(stderr, "kvx310: %s\n", qPrintable(message));
+    // One line, whatever a path or a file put into it.
+    std::fprintf(stderr, "kvx310: %s\n", qPrintable(controlsEscaped(message)));
     return code;
 }
 
@@ -81,10 +83,54 @@ int Tool::run()
     return record();
 }
 
+int Tool::checkOptions()
+{
+    // What each command takes besides --port, --no-attach, --json and --quiet; an option given
+    // to a command that does not take it would be dropped without a word.
+    static const std::map<QString, QStringList> takes = {
+        {QStringLiteral("info"), {}},
+        {QStringLiteral("read"), {QStringLiteral("motor"), QStringLiteral("all")}},
+        {QStringLiteral("write"),
+         {QStringLiteral("motor"), QStringLiteral("all"), QStringLiteral("verify")}},
+        {QStringLiteral("go"),
+         {QStringLiteral("motor"), QStringLiteral("mode"), QStringLiteral("target"),
+          QStringLiteral("vmin"), QStringLiteral("vmax"), QStringLiteral("amax"),
+          QStringLiteral("wait"), QStringLiteral("timeout"), QStringLiteral("force")}},
+        {QStringLiteral("stop"), {QStringLiteral("motor"), QStringLiteral("all")}},
+        {QStringLiteral("ram read"), {}},
+        {QStringLiteral("ram write"), {}},
+        {QStringLiteral("ram shape"), {QStringLiteral("sigma"), QStringLiteral("write")}},
+        {QStringLiteral("snapshot save"), {}},
+        {QStringLiteral("snapshot diff"), {}},
+        {QStringLiteral("snapshot restore"), {QStringLiteral("dry-run"), QStringLiteral("force")}},
+        {QStringLiteral("record"),
+         {QStringLiteral("duration"), QStringLiteral("rows"), QStringLiteral("motor")}},
+    };
+    static const QStringList everywhere = {QStringLiteral("port"), QStringLiteral("no-attach"),
+                                           QStringLiteral("json"), QStringLiteral("quiet")};
+    const bool withSub =
+        m_command == QLatin1String("ram") || m_command == QLatin1String("snapshot");
+    const QString command = withSub ? m_command + QLatin1Char(' ') + m_sub : m_command;
+    const auto it = takes.find(command);
+    // An unknown command or subcommand is told by its own check.
+    if (it == takes.end())
+        return kDone;
+    for (const QString &option : m_o.given) {
+        if (!everywhere.contains(option) && !it->second.contains(option))
+            return error(kUsage, tr("%1 does not take --%2").arg(command, option));
+    }
+    const bool oneOrAll = m_command == QLatin1String("write") || m_command == QLatin1String("stop");
+    if (oneOrAll && m_o.motor >= 0 && m_o.all)
+        return error(kUsage, tr("%1 takes --motor N or --all, not both").arg(command));
+    return kDone;
+}
+
 int Tool::check()
 {
     if (m_command.isEmpty())
         return error(kUsage, tr("no command given; kvx310 --help lists them"));
+    if (const int code = checkOptions(); code != kDone)
+        return code;
     if (m_command == QLatin1String("info"))
         return m_o.words.size() > 1 ? error(kUsage, tr("info takes no arguments")) : kDone;
     if (m_command == QLatin1String("read"))
@@ -103,7 +149,7 @@ int Tool::check()
         return checkSnapshot();
     if (m_command == QLatin1String("record"))
         return checkRecord();
-    return error(kUsage, tr("unknown command \"%1\"; kvx310 --help lists them").arg(m_command));
+    return error(kUsage, tr("unknown command %1; kvx310 --help lists them").arg(quoted(m_command)));
 }
 
 int Tool::checkRead()
@@ -134,14 +180,14 @@ int Tool::checkWrite()
     for (const QString &word : m_o.words.mid(1)) {
         const qsizetype eq = word.indexOf(QLatin1Char('='));
         if (eq <= 0)
-            return error(kUsage, tr("\"%1\" is not NAME=VALUE").arg(word));
+            return error(kUsage, tr("%1 is not NAME=VALUE").arg(quoted(word)));
         QString why;
         const std::vector<Item> found = findItems(word.left(eq), &why);
         if (found.empty())
             return error(kUsage, why);
         if (found.size() > 1)
-            return error(kUsage,
-                         tr("%1 has several fields; write them by name").arg(word.left(eq)));
+            return error(
+                kUsage, tr("%1 has several fields; write them by name").arg(quoted(word.left(eq))));
         const Item &item = found.front();
         if (!item.writable())
             return error(kUsage, tr("%1 is read-only").arg(item.name));
@@ -153,6 +199,18 @@ int Tool::checkWrite()
     }
     if (needsMotor && m_o.motor < 0 && !m_o.all)
         return error(kUsage, tr("say which motor to write with --motor 1, 2 or 3 (or --all)"));
+    // The Motor 3 page's own ranges.
+    for (const Assignment &a : m_assignments) {
+        for (int m : a.item.common() ? std::vector<int>{-1} : motors()) {
+            const ValueRange r = editorRange(a.item, m);
+            if (!r.contains(a.value))
+                return error(kUsage, tr("%1%2 takes %3 to %4, not %5; nothing was written")
+                                         .arg(motorLabel(m), a.item.name)
+                                         .arg(r.low)
+                                         .arg(r.high)
+                                         .arg(a.value));
+        }
+    }
     return kDone;
 }
 
@@ -162,14 +220,10 @@ int Tool::checkRam()
     if (m_sub == QLatin1String("read") && n <= 3)
         return kDone;
     if (m_sub == QLatin1String("write") && n == 3) {
-        QFile file(m_o.words[2]);
         // Lines of any length are scanned up to the RAM file's limit, as the RAM page reads.
-        if (!file.open(QIODevice::ReadOnly))
-            return error(kUsage, tr("could not read %1: %2").arg(m_o.words[2], file.errorString()));
-        m_file = file.read(kMaxScan + 1);
-        if (file.error() != QFileDevice::NoError)
-            return error(kUsage, tr("could not read %1: %2").arg(m_o.words[2], file.errorString()));
-        return kDone;
+        const QString why = readRegularFile(m_o.words[2], kMaxScan, &m_file);
+        return why.isEmpty() ? kDone
+                             : error(kUsage, tr("could not read %1: %2").arg(m_o.words[2], why));
     }
     if (m_sub == QLatin1String("shape") && n == 2)
         return m_o.sigma ? kDone : error(kUsage, tr("ram shape needs --sigma S, S from -1 to 1"));
@@ -190,11 +244,11 @@ int Tool::checkSnapshot()
                               : error(kUsage, tr("could not save %1: there is no folder %2")
                                                   .arg(path, folder.filePath()));
     }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return error(kUsage, tr("could not read %1: %2").arg(path, file.errorString()));
-    QString why;
-    m_wanted = parseSnapshot(file.readAll(), &why);
+    QByteArray text;
+    QString why = readRegularFile(path, kMaxSnapshotSize, &text);
+    if (!why.isEmpty())
+        return error(kUsage, tr("could not read %1: %2").arg(path, why));
+    m_wanted = parseSnapshot(text, &why);
     return m_wanted ? kDone : error(kUsage, tr("%1: %2; nothing was written").arg(path, why));
 }
 
@@ -202,6 +256,11 @@ int Tool::checkRecord()
 {
     if (m_o.words.size() != 2)
         return error(kUsage, tr("record takes one file name (- for the standard output)"));
+    // Before the port is opened: a serial device named by mistake is not written to.
+    const QFileInfo file(m_o.words[1]);
+    if (m_o.words[1] != QLatin1String("-") && file.exists() && !file.isFile())
+        return error(kUsage,
+                     tr("could not record to %1: it is not a regular file").arg(m_o.words[1]));
     QString why;
     std::optional<std::vector<CsvRecorder::Column>> columns =
         CsvRecorder::columns(m_o.rows, m_o.motor, &why);
@@ -369,11 +428,16 @@ int Tool::write()
         for (const Assignment *a : set)
             data = withValue(a->item, data, a->value);
         if (!m_client->write(*writeAddress(*reg, m < 0 ? 0 : m), data)) {
+            // Its answer may be what was lost: the write itself may have reached the chip.
+            QStringList unknown;
+            for (const Assignment *a : set)
+                unknown << motorLabel(m) + a->item.name;
             return error(kBoardSaidNo,
                          unanswered(*reg, m, tr("write")) +
                              (written.isEmpty()
                                   ? tr("; nothing was written before it")
-                                  : tr("; written before it: %1").arg(written.join(tr(", ")))));
+                                  : tr("; written before it: %1").arg(written.join(tr(", ")))) +
+                             tr("; %1 may have been written").arg(unknown.join(tr(", "))));
         }
         m_read.erase(key);
         for (const Assignment *a : set) {

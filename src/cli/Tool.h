@@ -49,6 +49,8 @@ private:
 
     // Checks the command line of each command into the members below; kDone when it holds.
     int check();
+    // The options given are the command's own.
+    int checkOptions();
     int checkRead();
     int checkWrite();
     int checkGo();

@@ -3,6 +3,7 @@
 
 #include "cli/Tool.h"
 
+#include "chip/ValueFormat.h"
 #include "records/MicrostepShape.h"
 #include "records/SnapshotTransfer.h"
 #include "settings/FileSave.h"
@@ -151,12 +152,12 @@ int Tool::ram()
                                 "written")
                                  .arg(path));
     if (const int bad = firstInvalidCell(*cells); bad >= 0)
-        return error(kUsage, tr("%1: row %2, column %3 holds \"%4\", not two hexadecimal digits; "
+        return error(kUsage, tr("%1: row %2, column %3 holds %4, not two hexadecimal digits; "
                                 "nothing was written")
                                  .arg(path)
                                  .arg(bad / kRamColumns + 1)
                                  .arg(bad % kRamColumns + 1)
-                                 .arg((*cells)[std::size_t(bad)]));
+                                 .arg(quoted((*cells)[std::size_t(bad)])));
     if (const int code = writeRam(ramWriteRequests(*cells), 0); code != kDone)
         return code;
     if (!m_o.quiet && !m_o.json)
@@ -185,23 +186,48 @@ int Tool::snapshot()
         return kDone;
     }
     const std::vector<Difference> diffs = differences(*board, *m_wanted);
-    const bool restore = m_sub == QLatin1String("restore") && !m_o.dryRun;
+    const bool restore = m_sub == QLatin1String("restore");
     QJsonArray json;
     // Told once done (or, for diff and --dry-run, as found).
     auto report = [&](const Difference &d) {
+        const QString outside =
+            d.outside.isEmpty() ? QString() : tr(" (outside the editor's %1)").arg(d.outside);
         if (m_o.json) {
-            json.append(QJsonObject{{QStringLiteral("name"), label(d)},
-                                    {QStringLiteral("board"), d.boardText},
-                                    {QStringLiteral("file"), d.wantedText}});
-        } else if (m_sub == QLatin1String("diff")) {
-            printOut(tr("%1: board %2, file %3").arg(label(d), d.boardText, d.wantedText));
+            QJsonObject o{{QStringLiteral("name"), label(d)},
+                          {QStringLiteral("board"), d.boardText},
+                          {QStringLiteral("file"), d.wantedText}};
+            if (!d.outside.isEmpty())
+                o.insert(QStringLiteral("outside"), d.outside);
+            json.append(o);
+        } else if (!restore) {
+            printOut(
+                tr("%1: board %2, file %3%4").arg(label(d), d.boardText, d.wantedText, outside));
         } else {
-            printOut(tr("%1%2: %3 -> %4")
-                         .arg(restore ? QString() : tr("would set "), label(d), d.boardText,
-                              d.wantedText));
+            printOut(tr("%1%2: %3 -> %4%5")
+                         .arg(m_o.dryRun ? tr("would set ") : QString(), label(d), d.boardText,
+                              d.wantedText, outside));
         }
     };
-    if (restore) {
+    // What the editor and Go refuse, refused before anything is written (with --dry-run, once
+    // listed: it says what the restore would do).
+    const RestoreRefusals refusals = restoreRefusals(*board, diffs);
+    auto refuse = [&]() {
+        if (!refusals.outside.isEmpty()) {
+            const qsizetype more = refusals.outside.size() - 1;
+            return error(kUsage,
+                         tr("%1 sets %2%3; nothing was written; --force writes it")
+                             .arg(path, refusals.outside.first(),
+                                  more > 0
+                                      ? tr(" (and %1 more outside the editor's ranges)").arg(more)
+                                      : QString()));
+        }
+        return error(kBoardSaidNo, tr("%1; nothing was written; --force writes it anyway")
+                                       .arg(refusals.moves.join(tr("; "))));
+    };
+    const bool refused = restore && !m_o.force && !refusals.empty();
+    if (restore && !m_o.dryRun) {
+        if (refused)
+            return refuse();
         const QString failure = transfer.restore(diffs, *m_wanted, report);
         if (!failure.isEmpty()) {
             if (m_o.json)
@@ -214,7 +240,7 @@ int Tool::snapshot()
     }
     if (m_o.json)
         printJson(json);
-    return kDone;
+    return refused ? refuse() : kDone;
 }
 
 int Tool::record()
@@ -223,12 +249,13 @@ int Tool::record()
     QFile file;
     const bool toStdout = path == QLatin1String("-");
     // The standard output by its descriptor: the C library's buffer would hold lines back.
-    const bool opened =
-        toStdout ? file.open(STDOUT_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered)
-                 : (file.setFileName(path),
-                    file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered));
-    if (!opened)
-        return error(kUsage, tr("could not create %1: %2").arg(path, file.errorString()));
+    const QString refused =
+        toStdout ? (file.open(STDOUT_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered)
+                        ? QString()
+                        : file.errorString())
+                 : openToRecord(path, file);
+    if (!refused.isEmpty())
+        return error(kUsage, tr("could not create %1: %2").arg(path, refused));
 
     const std::unique_ptr<CsvOutput> recording = m_client->record(file, m_columns);
     if (!recording)

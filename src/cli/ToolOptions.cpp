@@ -1,5 +1,7 @@
 #include "cli/ToolOptions.h"
 
+#include "records/RegisterNames.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
@@ -59,7 +61,19 @@ std::optional<ToolOptions> parseToolOptions(const QStringList &arguments, QStrin
     }
     ToolOptions o;
     o.words = p.positionalArguments();
+    for (const QCommandLineOption *option :
+         {&port,   &json,  &quiet,   &motor,    &all,     &verify,  &wait,   &force,
+          &dryRun, &write, &timeout, &duration, &sigma,   &mode,    &target, &vmin,
+          &vmax,   &amax,  &rows,    &help,     &version, &noAttach}) {
+        if (p.isSet(*option))
+            o.given << option->names().last();
+    }
     o.port = p.value(port);
+    // An unset variable in a script ("--port $PORT") must not become the default port.
+    if (p.isSet(port) && o.port.trimmed().isEmpty()) {
+        *error = tr("--port is empty; give COM1..COM9, a device or sim");
+        return std::nullopt;
+    }
     o.json = p.isSet(json);
     o.attach = !p.isSet(noAttach);
     o.quiet = p.isSet(quiet);
@@ -102,10 +116,11 @@ std::optional<ToolOptions> parseToolOptions(const QStringList &arguments, QStrin
                                        std::pair{&vmax, &o.vMax}, std::pair{&amax, &o.aMax}}) {
         if (!p.isSet(*option))
             continue;
-        bool ok = false;
-        *into = p.value(*option).toLongLong(&ok);
-        if (!ok) {
-            *error = tr("--%1 takes a whole number").arg(option->names().first());
+        // As write takes a value: 0x10 is 16 here too.
+        *into = parseNumber(p.value(*option));
+        if (!*into) {
+            *error = tr("--%1 takes a whole number (decimal, 0x.. or 0b..)")
+                         .arg(option->names().first());
             return std::nullopt;
         }
     }
@@ -137,7 +152,8 @@ COMMANDS
   write NAME=VALUE... [--motor N | --all] [--verify]
       Writes values, each checked against its range first: nothing is written
       when one is out of range. A field is written into its register as the
-      board holds it. --verify reads every register written back.
+      board holds it. --verify reads every register written back. A write whose
+      answer did not come may have reached the board: the error says which.
   go --motor N [--mode RAMP|SOFTMODE|VELOCITY|HOLD] --target T
      [--vmin V] [--vmax V] [--amax A] [--wait] [--timeout S] [--force]
       Starts a motor as the main window's Go does. T is the target position
@@ -156,17 +172,20 @@ COMMANDS
       Sigma S (-1 triangle, 0 sine, 1 trapezoid) printed, or written to RAM.
   snapshot save FILE
   snapshot diff FILE
-  snapshot restore FILE [--dry-run]
+  snapshot restore FILE [--dry-run] [--force]
       Every setting of every motor, of the common registers and the RAM, in one
       text file that may be edited. diff lists what the board holds differently;
       restore writes that, configuration first and each motor's motion last, and
-      lists what it changed (with --dry-run, what it would change).
+      lists what it changed (with --dry-run, what it would change). A value
+      outside the register editor's range is restored only where the file says
+      the board held it ("# held:"), and a motor is not set moving with an A_MAX
+      below what its dividers allow, unless --force; diff marks the first.
   record FILE.csv [--duration S] [--rows NAMES] [--motor N]
       Records the poll cycle's live values, one line per cycle: time in seconds,
       status byte, then X_ACTUAL, V_TARGET, V_ACTUAL and A_ACTUAL of each motor
       (--rows X_ACTUAL,V_ACTUAL for fewer). Runs until the duration ends or
-      Ctrl+C; the file is written out every second. FILE "-" is the standard
-      output.
+      Ctrl+C; the file is written out every second, in whole lines. FILE "-" is
+      the standard output; a device, a pipe or a folder is refused.
 
 OPTIONS
   --port PORT  COM1..COM9 (as the settings file's [Ports] maps them), a device
@@ -179,18 +198,21 @@ OPTIONS
   --json       Machine-readable output.
   --quiet, -q  Values only, no progress.
   --help, -h   This text.   --version   The version.
+  Any other option is refused by a command that does not take it.
 
 EXIT STATUS
   0 done; 1 the board did not answer or said no, or the port was lost;
-  2 the command line is wrong; 3 the port could not be opened.
+  2 the command line is wrong (an option the command does not take among it),
+  or a file cannot be read or written; 3 the port could not be opened.
   Every error is one line on the standard error.
 
 EXAMPLE
-  kvx310-sim --link /tmp/kvx310 &
-  kvx310 --port /tmp/kvx310 info
-  kvx310 --port /tmp/kvx310 write --motor 1 V_MAX=200 A_MAX=100
-  kvx310 --port /tmp/kvx310 go --motor 1 --target 5000 --wait
-  kvx310 --port /tmp/kvx310 --quiet read X_ACTUAL --motor 1
+  board=$XDG_RUNTIME_DIR/kvx-board
+  kvx310-sim --link "$board" &
+  kvx310 --port "$board" info
+  kvx310 --port "$board" write --motor 1 V_MAX=200 A_MAX=100
+  kvx310 --port "$board" go --motor 1 --target 5000 --wait
+  kvx310 --port "$board" --quiet read X_ACTUAL --motor 1
 )");
 }
 

@@ -22,6 +22,7 @@ enum Exit
 struct ToolOptions
 {
     QStringList words; // the command and its arguments
+    QStringList given; // the options on the command line, by their long names
     QString port;      // empty: the settings file's
     bool json = false;
     bool quiet = false;

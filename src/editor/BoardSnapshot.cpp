@@ -5,10 +5,11 @@
 #include "controls/Widgets.h"
 #include "records/SnapshotTransfer.h"
 #include "session/BoardSession.h"
+#include "settings/FileRead.h"
 
+#include <QCheckBox>
 #include <QDialog>
 #include <QDialogButtonBox>
-#include <QFile>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -21,8 +22,6 @@ namespace {
 
 const char *const kFilter =
     QT_TRANSLATE_NOOP("kvx::TBoardSnapshot", "Board snapshots (*.ini);;All files (*)");
-// A snapshot is a few kilobytes; a far bigger file is not one, and is not read whole.
-constexpr int kSnapshotLimit = 1 << 20;
 
 } // namespace
 
@@ -83,19 +82,23 @@ void TBoardSnapshot::BtnLoadBoardClick()
         Dialogs::chooseFile(this, FileRequest{false, tr("Load Board"), {}, tr(kFilter)});
     if (path.isEmpty() || !m_session.Connected())
         return;
-    QFile file(path);
-    QString why;
+    // A device or a pipe chosen would never end, or block: a snapshot is a regular file of a
+    // few KiB.
+    QByteArray text;
+    QString why = readRegularFile(path, kMaxSnapshotSize, &text);
     std::optional<Snapshot> wanted;
-    if (!file.open(QIODevice::ReadOnly))
-        why = file.errorString();
-    else if (file.size() > kSnapshotLimit)
-        why = tr("it is too long for a snapshot");
-    else
-        wanted = parseSnapshot(file.readAll(), &why);
+    if (why.isEmpty())
+        wanted = parseSnapshot(text, &why);
     if (!wanted) {
+        // One sentence, whether the reason is the system's, the file's or ours (which ends with
+        // its stop already).
+        if (!why.isEmpty())
+            why[0] = why[0].toUpper();
+        if (!why.endsWith(QLatin1Char('.')))
+            why += QLatin1Char('.');
         Dialogs::message(this,
                          MessageRequest{QMessageBox::Warning, tr("Could not load %1.").arg(path),
-                                        why + tr(". Nothing was written.")});
+                                        why + QLatin1Char(' ') + tr("Nothing was written.")});
         return;
     }
     const std::optional<Snapshot> board = readBoard(tr("Nothing was written."));
@@ -114,22 +117,54 @@ void TBoardSnapshot::BtnLoadBoardClick()
     preview.setObjectName(QStringLiteral("FormLoadBoard"));
     preview.setWindowTitle(tr("Load Board"));
     auto *layout = new QVBoxLayout(&preview);
-    layout->addWidget(new QLabel(
-        tr("Writing %1 changes %2 values of the board:").arg(path).arg(diffs.size()), &preview));
+    auto *heading = new QLabel(
+        tr("Writing %1 changes %2 values of the board:").arg(path).arg(diffs.size()), &preview);
+    heading->setTextFormat(Qt::PlainText);
+    layout->addWidget(heading);
     auto *list = new QPlainTextEdit(&preview);
     list->setReadOnly(true);
     list->setObjectName(QStringLiteral("ListChanges"));
-    for (const Difference &d : diffs)
-        list->appendPlainText(tr("%1: %2 -> %3").arg(label(d), d.boardText, d.wantedText));
+    for (const Difference &d : diffs) {
+        list->appendPlainText(tr("%1: %2 -> %3%4")
+                                  .arg(label(d), d.boardText, d.wantedText,
+                                       d.outside.isEmpty()
+                                           ? QString()
+                                           : tr("   <- outside the editor's %1").arg(d.outside)));
+    }
     list->moveCursor(QTextCursor::Start);
     layout->addWidget(list);
+    // What the editor's pages and Go would refuse is written only when the user says so.
+    const RestoreRefusals refusals = restoreRefusals(*board, diffs);
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Cancel, &preview);
-    buttons->addButton(tr("&Write to Board"), QDialogButtonBox::AcceptRole);
+    QPushButton *write = buttons->addButton(tr("&Write to Board"), QDialogButtonBox::AcceptRole);
+    QCheckBox *force = nullptr;
+    if (!refusals.empty()) {
+        QStringList why;
+        if (refusals.outside.size() == 1)
+            why << tr("The value marked lies outside the editor's range, and the board did not "
+                      "hold it when the file was saved.");
+        else if (!refusals.outside.isEmpty())
+            why << tr("The %1 values marked lie outside the editor's ranges, and the board did "
+                      "not hold them when the file was saved.")
+                       .arg(refusals.outside.size());
+        for (const QString &move : refusals.moves)
+            why << tr("The load would set a motor moving: %1.").arg(move);
+        auto *warning = new QLabel(why.join(QLatin1Char('\n')), &preview);
+        warning->setObjectName(QStringLiteral("LblRefused"));
+        warning->setTextFormat(Qt::PlainText);
+        warning->setWordWrap(true);
+        layout->addWidget(warning);
+        force = new QCheckBox(tr("Write &them all the same"), &preview);
+        force->setObjectName(QStringLiteral("CheckForce"));
+        layout->addWidget(force);
+        write->setEnabled(false);
+        connect(force, &QCheckBox::toggled, write, &QPushButton::setEnabled);
+    }
     connect(buttons, &QDialogButtonBox::accepted, &preview, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, &preview, &QDialog::reject);
     layout->addWidget(buttons);
     preview.resize(420, 360);
-    if (Dialogs::exec(preview) != QDialog::Accepted)
+    if (Dialogs::exec(preview) != QDialog::Accepted || (force && !force->isChecked()))
         return;
 
     int written = 0;

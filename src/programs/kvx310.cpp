@@ -1,6 +1,7 @@
 // kvx310: the KVX310 evaluation board from the command line, on the same board session as
 // the program's windows. `kvx310 --help` tells the commands.
 
+#include "chip/ValueFormat.h"
 #include "cli/Commands.h"
 #include "cli/ToolOptions.h"
 
@@ -22,7 +23,9 @@ int main(int argc, char **argv)
     const std::optional<kvx::cli::ToolOptions> options =
         kvx::cli::parseToolOptions(QCoreApplication::arguments(), &error);
     if (!options) {
-        std::fprintf(stderr, "kvx310: %s; kvx310 --help tells the usage\n", qPrintable(error));
+        // The parser quotes what it did not know as it was typed: one line all the same.
+        std::fprintf(stderr, "kvx310: %s; kvx310 --help tells the usage\n",
+                     qPrintable(kvx::controlsEscaped(error)));
         return kvx::cli::kUsage;
     }
     if (options->help) {

@@ -3,7 +3,7 @@
 #include "chip/RegisterMap.h"
 
 #include <QCoreApplication>
-#include <QIODevice>
+#include <QFileDevice>
 
 #include <algorithm>
 
@@ -68,12 +68,20 @@ bool CsvOutput::flush()
     if (m_pending.isEmpty())
         return true;
     const qint64 n = m_out.write(m_pending);
-    if (n > 0) {
-        // Lines are counted once they are in the file.
-        m_newlines += quint64(m_pending.left(n).count('\n'));
-        m_written += n;
-        m_pending.remove(0, n);
+    qsizetype kept = n > 0 ? qsizetype(n) : 0;
+    // A line cut inside a number would read as a wrong value: the part of a line the file took
+    // is cut off again where it can be (a pipe cannot take it back), and written whole later.
+    const qsizetype whole = kept > 0 ? m_pending.lastIndexOf('\n', kept - 1) + 1 : 0;
+    auto *file = qobject_cast<QFileDevice *>(&m_out);
+    if (kept < m_pending.size() && kept > whole && file && !file->isSequential()) {
+        const qint64 end = file->size() - (kept - whole);
+        if (file->resize(end) && file->seek(end))
+            kept = whole;
     }
+    // Lines are counted once they are in the file.
+    m_newlines += quint64(m_pending.left(kept).count('\n'));
+    m_written += kept;
+    m_pending.remove(0, kept);
     if (m_pending.isEmpty())
         return true;
     // A device that takes part of the lines says no error of its own.

@@ -20,8 +20,9 @@ class QIODevice;
 
 namespace kvx {
 
-// The file a recording goes to: lines kept until the next flush, which writes them out; what
-// went out is never written again, even when the rest could not go.
+// The file a recording goes to: lines kept until the next flush, which writes them out; whole
+// lines that went out are never written again, and a line the file took only part of is cut
+// off it again (a full disk), so that the file always ends with a whole line.
 class CsvOutput : public QObject
 {
     Q_OBJECT

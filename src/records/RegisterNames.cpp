@@ -59,8 +59,11 @@ std::vector<Item> build()
     return items;
 }
 
-std::optional<std::int64_t> number(QString t)
+} // namespace
+
+std::optional<std::int64_t> parseNumber(const QString &text)
 {
+    QString t = text;
     bool negative = false;
     if (t.startsWith(QLatin1Char('-')) || t.startsWith(QLatin1Char('+'))) {
         negative = t.front() == QLatin1Char('-');
@@ -87,8 +90,6 @@ std::optional<std::int64_t> number(QString t)
         return std::nullopt;
     return negative ? -v : v;
 }
-
-} // namespace
 
 bool Item::writable() const
 {
@@ -145,8 +146,8 @@ std::vector<Item> findItems(const QString &name, QString *error)
         }
     }
     if (found.empty() && error)
-        *error =
-            tr("no register or field is named \"%1\" (kvx310 read --all lists them all)").arg(name);
+        *error = tr("no register or field is named %1 (kvx310 read --all lists them all)")
+                     .arg(quoted(name));
     return found;
 }
 
@@ -212,7 +213,7 @@ std::optional<std::int64_t> parseValue(const Item &item, const QString &typed, Q
                 }
                 if (bit < 0) {
                     if (error)
-                        *error = tr("%1 has no flag \"%2\"").arg(item.name, flag.trimmed());
+                        *error = tr("%1 has no flag %2").arg(item.name, quoted(flag.trimmed()));
                     return std::nullopt;
                 }
                 bits |= std::int64_t{1} << bit;
@@ -222,24 +223,37 @@ std::optional<std::int64_t> parseValue(const Item &item, const QString &typed, Q
     }
     if (!v && f.kind == FieldKind::Hex) {
         // As the field shows it: hexadecimal digits, with or without 0x.
-        v = number(
+        v = parseNumber(
             t.startsWith(QLatin1String("0x"), Qt::CaseInsensitive) ? t : QLatin1String("0x") + t);
     }
     if (!v)
-        v = number(t);
+        v = parseNumber(t);
     if (!v) {
         if (error)
-            *error = tr("\"%1\" is not a value for %2").arg(typed, item.name);
+            *error = tr("%1 is not a value for %2").arg(quoted(typed), item.name);
         return std::nullopt;
     }
     // A register whose only write is zero ("Get Low/High Word", X_LATCHED) takes nothing else.
     const bool zeroOnly = item.reg->access == Access::ReadWriteZero;
-    std::int64_t low = zeroOnly ? 0 : f.minimum;
-    std::int64_t high = zeroOnly ? 0 : f.maximum;
+    const std::int64_t low = zeroOnly ? 0 : f.minimum;
+    const std::int64_t high = zeroOnly ? 0 : f.maximum;
     if (range == Range::Bits && !zeroOnly) {
         const std::int64_t span = std::int64_t{1} << f.width;
-        low = f.kind == FieldKind::Signed ? -span / 2 : 0;
-        high = f.kind == FieldKind::Signed ? span / 2 - 1 : span - 1;
+        const std::int64_t bitsLow = f.kind == FieldKind::Signed ? -span / 2 : 0;
+        const std::int64_t bitsHigh = f.kind == FieldKind::Signed ? span / 2 - 1 : span - 1;
+        if (*v < bitsLow || *v > bitsHigh) {
+            // The editor's range first: it is what a value should keep to.
+            if (error)
+                *error = tr("%1 takes %2 to %3 (its bits hold %4 to %5), not %6")
+                             .arg(item.name)
+                             .arg(low)
+                             .arg(high)
+                             .arg(bitsLow)
+                             .arg(bitsHigh)
+                             .arg(*v);
+            return std::nullopt;
+        }
+        return v;
     }
     if (*v < low || *v > high) {
         if (error)
@@ -247,6 +261,16 @@ std::optional<std::int64_t> parseValue(const Item &item, const QString &typed, Q
         return std::nullopt;
     }
     return v;
+}
+
+ValueRange editorRange(const Item &item, int motor)
+{
+    ValueRange r{item.def().minimum, item.def().maximum};
+    const bool velocity =
+        !item.common() && (item.reg->index == motor::VTarget || item.reg->index == motor::VActual);
+    if (velocity && motor == kMotorCount - 1)
+        r.low = std::max<std::int64_t>(r.low, -r.high);
+    return r;
 }
 
 std::uint32_t withValue(const Item &item, std::uint32_t data, std::int64_t v)

@@ -59,6 +59,18 @@ enum class Range
 };
 [[nodiscard]] std::optional<std::int64_t> parseValue(const Item &item, const QString &text,
                                                      QString *error, Range range = Range::Editor);
+// The range the register editor admits for `item` of `motor` (0..2, -1 for a common register):
+// the field's, but the Motor 3 page takes no -2048 for V_TARGET and V_ACTUAL.
+struct ValueRange
+{
+    std::int64_t low = 0;
+    std::int64_t high = 0;
+    [[nodiscard]] bool contains(std::int64_t v) const { return v >= low && v <= high; }
+};
+[[nodiscard]] ValueRange editorRange(const Item &item, int motor);
+// A whole number as the tool takes one: decimal, 0x.. hexadecimal or 0b.. binary, with a sign;
+// nothing when it is not one.
+[[nodiscard]] std::optional<std::int64_t> parseNumber(const QString &text);
 // The register's data with `item` set to `v` (already range-checked).
 [[nodiscard]] std::uint32_t withValue(const Item &item, std::uint32_t data, std::int64_t v);
 

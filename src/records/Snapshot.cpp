@@ -1,5 +1,8 @@
 #include "records/Snapshot.h"
 
+#include "chip/AccelScaling.h"
+#include "chip/ValueFormat.h"
+
 #include <QDateTime>
 
 #include <QCoreApplication>
@@ -31,6 +34,15 @@ bool sameValue(const SnapshotValue &a, const SnapshotValue &b)
 {
     return a.motor == b.motor && a.item.reg == b.item.reg && a.item.field == b.item.field;
 }
+
+QString rangeText(const ValueRange &r)
+{
+    return tr("%1 to %2").arg(r.low).arg(r.high);
+}
+
+// The comment that says a value outside the editor's range is what the board held; what
+// follows "held:" is read back.
+const QLatin1String kHeld("held:");
 
 } // namespace
 
@@ -75,6 +87,10 @@ QByteArray snapshotText(const Snapshot &s, const QString &heading)
             out += QStringLiteral("\n[%1]\n").arg(section);
         }
         out += QStringLiteral("%1 = %2\n").arg(v.item.name, textOf(v.item, v.value));
+        const ValueRange range = editorRange(v.item, v.motor);
+        if (!range.contains(v.value))
+            out += QStringLiteral("# %1 %2 = %3 (outside the editor's %4)\n")
+                       .arg(kHeld, v.item.name, textOf(v.item, v.value), rangeText(range));
     }
     if (s.ram) {
         out += QStringLiteral("\n[RAM]\n");
@@ -92,7 +108,12 @@ QByteArray snapshotText(const Snapshot &s, const QString &heading)
 
 std::optional<Snapshot> parseSnapshot(const QByteArray &text, QString *error)
 {
+    if (text.size() > kMaxSnapshotSize) {
+        *error = tr("it is longer than %1 bytes, far more than a snapshot").arg(kMaxSnapshotSize);
+        return std::nullopt;
+    }
     Snapshot s;
+    std::vector<SnapshotValue> held;
     enum class Section
     {
         None,
@@ -110,8 +131,25 @@ std::optional<Snapshot> parseSnapshot(const QByteArray &text, QString *error)
             *error = tr("line %1: %2").arg(n + 1).arg(why);
             return std::nullopt;
         };
-        if (line.isEmpty() || line.startsWith(QLatin1Char('#')) ||
-            line.startsWith(QLatin1Char(';')))
+        if (line.startsWith(QLatin1Char('#'))) {
+            // "# held: NAME = VALUE (...)": any other comment, or one that does not read, is
+            // a comment only.
+            const QString body = line.mid(1).trimmed();
+            const qsizetype eq = body.indexOf(QLatin1Char('='));
+            if (!body.startsWith(kHeld) || eq < 0 || section == Section::None ||
+                section == Section::Ram)
+                continue;
+            const std::vector<Item> items =
+                findItems(body.mid(kHeld.size(), eq - kHeld.size()), nullptr);
+            const QString typed = body.mid(eq + 1).section(QLatin1String(" ("), 0, 0);
+            const std::optional<std::int64_t> v =
+                items.size() == 1 ? parseValue(items[0], typed, nullptr, Range::Bits)
+                                  : std::nullopt;
+            if (v)
+                held.push_back({items[0], section == Section::Common ? -1 : motor, *v, true});
+            continue;
+        }
+        if (line.isEmpty() || line.startsWith(QLatin1Char(';')))
             continue;
         if (line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']'))) {
             const QString name = line.mid(1, line.size() - 2).trimmed();
@@ -124,15 +162,15 @@ std::optional<Snapshot> parseSnapshot(const QByteArray &text, QString *error)
                 section = Section::Motor;
                 motor = name.mid(6).toInt() - 1;
             } else {
-                return fail(tr("unknown section [%1]; the sections are [Motor 1] to [Motor 3], "
+                return fail(tr("unknown section %1; the sections are [Motor 1] to [Motor 3], "
                                "[Common] and [RAM]")
-                                .arg(name));
+                                .arg(quoted(line)));
             }
             continue;
         }
         const qsizetype eq = line.indexOf(QLatin1Char('='));
         if (eq <= 0 || section == Section::None)
-            return fail(tr("expected a section or NAME = VALUE, found \"%1\"").arg(line));
+            return fail(tr("expected a section or NAME = VALUE, found %1").arg(quoted(line)));
         const QString key = line.left(eq).trimmed();
         const QString typed = line.mid(eq + 1).trimmed();
         if (section == Section::Ram) {
@@ -145,7 +183,7 @@ std::optional<Snapshot> parseSnapshot(const QByteArray &text, QString *error)
                 const QString b = bytes[c].trimmed();
                 const uint v = b.toUInt(&ok, 16);
                 if (!ok || b.size() != 2)
-                    return fail(tr("\"%1\" is not a byte of two hexadecimal digits").arg(b));
+                    return fail(tr("%1 is not a byte of two hexadecimal digits").arg(quoted(b)));
                 ram[std::size_t(row * 16 + c)] = std::uint8_t(v);
             }
             rowsSeen[std::size_t(row)] = true;
@@ -155,14 +193,13 @@ std::optional<Snapshot> parseSnapshot(const QByteArray &text, QString *error)
         const std::vector<Item> items = findItems(key, &why);
         const bool common = section == Section::Common;
         if (items.size() != 1 || items[0].common() != common || !items[0].setting())
-            return fail(
-                items.empty()
-                    ? why
-                    : tr("%1 is no setting of [%2]").arg(key, sectionOf(common ? -1 : motor)));
+            return fail(items.empty() ? why
+                                      : tr("%1 is no setting of [%2]")
+                                            .arg(quoted(key), sectionOf(common ? -1 : motor)));
         const std::optional<std::int64_t> v = parseValue(items[0], typed, &why, Range::Bits);
         if (!v)
             return fail(why);
-        const SnapshotValue value{items[0], common ? -1 : motor, *v};
+        const SnapshotValue value{items[0], common ? -1 : motor, *v, false};
         std::erase_if(s.values, [&](const SnapshotValue &o) { return sameValue(o, value); });
         s.values.push_back(value);
     }
@@ -173,6 +210,11 @@ std::optional<Snapshot> parseSnapshot(const QByteArray &text, QString *error)
     }
     if (seen != 0)
         s.ram = ram;
+    for (SnapshotValue &v : s.values) {
+        v.held = std::any_of(held.begin(), held.end(), [&v](const SnapshotValue &h) {
+            return sameValue(h, v) && h.value == v.value;
+        });
+    }
     return s;
 }
 
@@ -202,7 +244,7 @@ std::vector<Difference> differences(const Snapshot &board, const Snapshot &wante
             const int was = (*board.ram)[std::size_t(b)];
             const int want = (*wanted.ram)[std::size_t(b)];
             if (was != want) {
-                Difference d{{}, -1, b, was, want, {}, {}};
+                Difference d{{}, -1, b, was, want, {}, {}, {}};
                 d.boardText = QStringLiteral("%1").arg(was, 2, 16, QLatin1Char('0')).toUpper();
                 d.wantedText = QStringLiteral("%1").arg(want, 2, 16, QLatin1Char('0')).toUpper();
                 out.push_back(d);
@@ -215,8 +257,18 @@ std::vector<Difference> differences(const Snapshot &board, const Snapshot &wante
                                     [&](const SnapshotValue &o) { return sameValue(o, w); });
         if (b == board.values.end() || b->value == w.value)
             continue;
-        regs.push_back({w.item, w.motor, -1, b->value, w.value, textOf(w.item, b->value),
-                        textOf(w.item, w.value)});
+        Difference d{w.item,
+                     w.motor,
+                     -1,
+                     b->value,
+                     w.value,
+                     textOf(w.item, b->value),
+                     textOf(w.item, w.value),
+                     {}};
+        const ValueRange range = editorRange(w.item, w.motor);
+        if (!w.held && !range.contains(w.value))
+            d.outside = rangeText(range);
+        regs.push_back(d);
     }
     // Common first, then motor by motor in restore order; fields of one register together.
     std::stable_sort(regs.begin(), regs.end(), [](const Difference &a, const Difference &b) {
@@ -242,6 +294,53 @@ QString label(const Difference &d)
     if (d.motor < 0)
         return d.item.name;
     return QStringLiteral("M%1 %2").arg(d.motor + 1).arg(d.item.name);
+}
+
+RestoreRefusals restoreRefusals(const Snapshot &board, const std::vector<Difference> &diffs)
+{
+    RestoreRefusals out;
+    for (const Difference &d : diffs) {
+        if (!d.outside.isEmpty())
+            out.outside
+                << tr("%1 = %2, outside the editor's %3").arg(label(d), d.wantedText, d.outside);
+    }
+    for (int m = 0; m < kMotorCount; ++m) {
+        // What the motor holds once the restore is done: the file's value where it differs.
+        auto after = [&](int reg, int field) -> std::int64_t {
+            for (const Difference &d : diffs) {
+                if (d.motor == m && d.ramByte < 0 && d.item.reg->index == reg &&
+                    d.item.field == field)
+                    return d.wanted;
+            }
+            for (const SnapshotValue &v : board.values) {
+                if (v.motor == m && v.item.reg->index == reg && v.item.field == field)
+                    return v.value;
+            }
+            return 0;
+        };
+        const bool sets = std::any_of(diffs.begin(), diffs.end(), [m](const Difference &d) {
+            if (d.motor != m || d.ramByte >= 0)
+                return false;
+            const int reg = d.item.reg->index;
+            return reg == motor::XTarget || reg == motor::XActual ||
+                   (reg == motor::RefConfRampMode && d.item.field == field::RefConf_RampMode);
+        });
+        // A positioning mode moves the motor only towards a target it does not stand at.
+        const auto mode = after(motor::RefConfRampMode, field::RefConf_RampMode);
+        if (!sets || mode > std::int64_t(RampMode::SoftMode) ||
+            after(motor::XTarget, 0) == after(motor::XActual, 0))
+            continue;
+        const std::int64_t aMax = after(motor::AMax, 0);
+        const int minimum = AMaxMinimum(int(after(motor::Dividers, field::Dividers_RampDiv)),
+                                        int(after(motor::Dividers, field::Dividers_PulsDiv)));
+        if (aMax < minimum)
+            out.moves << tr("motor %1 would start with A_MAX %2, below %3, the least its dividers "
+                            "allow")
+                             .arg(m + 1)
+                             .arg(aMax)
+                             .arg(minimum);
+    }
+    return out;
 }
 
 } // namespace kvx

@@ -75,9 +75,15 @@ QString SnapshotTransfer::restore(const std::vector<Difference> &diffs, const Sn
                                   const std::function<void(const Difference &)> &written)
 {
     QStringList done;
-    auto failed = [&done](const QString &what) {
-        return what + (done.isEmpty() ? tr("; nothing was written before it")
-                                      : tr("; written before it: %1").arg(done.join(tr(", "))));
+    // A write that went unanswered may have reached the chip all the same: its reply may be
+    // what was lost, or the window that sent it may have gone before it could say so.
+    auto failed = [&done](const QString &what, const QString &unknown = {}) {
+        QString text =
+            what + (done.isEmpty() ? tr("; nothing was written before it")
+                                   : tr("; written before it: %1").arg(done.join(tr(", "))));
+        if (!unknown.isEmpty())
+            text += tr("; %1 may have been written").arg(unknown);
+        return text;
     };
     auto tell = [&](std::size_t from, std::size_t to) {
         for (std::size_t k = from; written && k < to; ++k)
@@ -95,7 +101,8 @@ QString SnapshotTransfer::restore(const std::vector<Difference> &diffs, const Sn
             Datagram::make(ramWordAddress(word, false),
                            packRamWord(ram[std::size_t(2 * word)], ram[std::size_t(2 * word + 1)]));
         if (!m_channel.DirectRequest(d))
-            return failed(m_unanswered(tr("write of RAM word %1").arg(word)));
+            return failed(m_unanswered(tr("write of RAM word %1").arg(word)),
+                          tr("RAM word %1").arg(word));
         done << tr("RAM word %1").arg(word);
         tell(first, i);
     }
@@ -116,7 +123,8 @@ QString SnapshotTransfer::restore(const std::vector<Difference> &diffs, const Sn
         for (std::size_t k = from; k < i; ++k)
             data = withValue(diffs[k].item, *data, diffs[k].wanted);
         if (!m_channel.DirectRequest(Datagram::make(*writeAddress(reg, m < 0 ? 0 : m), *data)))
-            return failed(m_unanswered(exchangeName(tr("write"), reg, m)));
+            return failed(m_unanswered(exchangeName(tr("write"), reg, m)),
+                          motorLabel(m) + nameOf(reg.name));
         m_read.erase({&reg, m});
         done << motorLabel(m) + nameOf(reg.name);
         tell(from, i);

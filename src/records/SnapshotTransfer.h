@@ -32,8 +32,8 @@ public:
     // Writes `diffs` (in the order differences() gives) to make the board hold `wanted`: each
     // RAM word and each register once, a register read again just before, so that the fields
     // the file leaves alone stay as the board holds them. `written` hears of each difference
-    // once its write was answered. Empty when all went; else why it stopped, and what was
-    // written before.
+    // once its write was answered. Empty when all went; else why it stopped, what was written
+    // before, and the write that may have landed though its answer did not come.
     QString restore(const std::vector<Difference> &diffs, const Snapshot &wanted,
                     const std::function<void(const Difference &)> &written = {});
 

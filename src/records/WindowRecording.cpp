@@ -2,6 +2,7 @@
 
 #include "records/CsvRecorder.h"
 #include "session/BoardSession.h"
+#include "settings/FileSave.h"
 
 namespace kvx {
 
@@ -22,10 +23,11 @@ WindowRecording::~WindowRecording()
 bool WindowRecording::start(const QString &path, QString *error)
 {
     stop(error);
-    m_file.setFileName(path);
-    // Unbuffered: what a flush writes is in the file, should the program end then.
-    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
-        *error = m_file.errorString();
+    m_path = path;
+    // Unbuffered: what a flush writes is in the file, should the program end then. A device or
+    // another user's link is refused, as every save refuses them.
+    if (const QString why = openToRecord(path, m_file); !why.isEmpty()) {
+        *error = why;
         return false;
     }
     m_recorder =

@@ -29,7 +29,7 @@ public:
     // Writes what is left and closes the file; false, with `error`, when not all could go.
     bool stop(QString *error);
     [[nodiscard]] bool running() const { return m_recorder != nullptr; }
-    [[nodiscard]] QString path() const { return m_file.fileName(); }
+    [[nodiscard]] QString path() const { return m_path; }
     [[nodiscard]] double seconds() const;
     [[nodiscard]] qint64 bytes() const;
     [[nodiscard]] quint64 lines() const;
@@ -44,6 +44,7 @@ private:
     void flush();
 
     BoardSession &m_session;
+    QString m_path;
     QFile m_file;
     std::unique_ptr<CsvRecorder> m_recorder;
     QTimer m_everySecond;

@@ -1,5 +1,7 @@
 #include "settings/FileSave.h"
 
+#include "chip/ValueFormat.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -61,6 +63,30 @@ bool writeAll(int fd, const QByteArray &data)
     return true;
 }
 
+// Where `path` leads through links of the user's own or root's (a chain ends at the file they
+// all name; a dangling link where it points); empty, with `error` naming the link, at a link
+// of another user's. Whoever may replace such a link in a shared folder decides where a save
+// through it goes, so it is not followed wherever it lies, as the system's protection does only
+// in sticky folders.
+QString followOwnLinks(const QString &path, QString *error)
+{
+    QString target = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st
+        {};
+        if (::lstat(QFile::encodeName(target).constData(), &st) != 0 || !S_ISLNK(st.st_mode))
+            break;
+        if (st.st_uid != ::geteuid() && st.st_uid != 0) {
+            *error = tr("%1 is a symbolic link of another user (uid %2); it is not followed")
+                         .arg(quoted(target, 200))
+                         .arg(st.st_uid);
+            return {};
+        }
+        target = QFileInfo(target).symLinkTarget();
+    }
+    return target;
+}
+
 void syncFolder(const QString &folder)
 {
     // The rename itself must reach the device too; a folder that cannot be synced still holds
@@ -79,15 +105,10 @@ void syncFolder(const QString &folder)
 QString saveWholeFile(const QString &path, const QByteArray &data)
 {
 #ifdef Q_OS_UNIX
-    // A chain of links ends at the file they all name; a dangling link is followed as far as
-    // it goes, so that the file is created where the last link points.
-    QString target = path;
-    for (int hops = 0; hops < 40; ++hops) {
-        const QFileInfo link(target);
-        if (!link.isSymLink())
-            break;
-        target = link.symLinkTarget();
-    }
+    QString refused;
+    const QString target = followOwnLinks(path, &refused);
+    if (target.isEmpty())
+        return refused;
     const QFileInfo info(target);
     const QByteArray finalName = QFile::encodeName(info.absoluteFilePath());
     struct stat old
@@ -133,6 +154,43 @@ QString saveWholeFile(const QString &path, const QByteArray &data)
         return reason;
     }
     if (!file.commit())
+        return file.errorString();
+    return {};
+#endif
+}
+
+QString openToRecord(const QString &path, QFile &file)
+{
+#ifdef Q_OS_UNIX
+    QString refused;
+    const QString target = followOwnLinks(path, &refused);
+    if (target.isEmpty())
+        return refused;
+    const QByteArray name = QFile::encodeName(target);
+    struct stat st
+    {};
+    if (::stat(name.constData(), &st) == 0 && !S_ISREG(st.st_mode))
+        return tr("It is not a regular file.");
+    // What was opened is checked again: the name may stand for something else by then. A link
+    // put in its place meanwhile is not followed.
+    const int fd =
+        ::open(name.constData(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return systemError();
+    QString reason;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        reason = tr("It is not a regular file.");
+    else if (::ftruncate(fd, 0) != 0)
+        reason = systemError();
+    else if (!file.open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered,
+                        QFileDevice::AutoCloseHandle))
+        reason = file.errorString();
+    if (!reason.isEmpty())
+        ::close(fd);
+    return reason;
+#else
+    file.setFileName(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
         return file.errorString();
     return {};
 #endif

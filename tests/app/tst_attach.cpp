@@ -1,26 +1,40 @@
 // The command-line tool attached to a window that holds the port, and the window's own
 // recording: what goes through the socket shows on the window's link, clients take turns, only
-// the user may connect, the window tells the requests its board left unanswered, and a window
-// that lets the port go ends what runs with its files whole.
+// the user may connect, what clients may hold is bounded (their number, their questions, their
+// silence, the window's descriptors), the window tells the requests its board left unanswered,
+// a window that lets the port go ends what runs with its files whole and says so, unlike one
+// killed, the window's recording ends with a whole line on a full disk, and the register
+// editor's load refuses what the editor would and what is not a file. What the tool refuses on
+// its own port is tst_kvx310's.
 
 #include "common/AppFixture.h"
+#include "common/FileSizeLimit.h"
 
 #include "attach/AttachProtocol.h"
 #include "attach/AttachServer.h"
 #include "chip/RegisterMap.h"
 #include "editor/BoardSnapshot.h"
 #include "records/WindowRecording.h"
+#include "settings/FileSave.h"
 
+#include <QCheckBox>
 #include <QDialog>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QLocalServer>
 #include <QLocalSocket>
+#include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
 
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace kvx;
 
@@ -32,7 +46,10 @@ private slots:
     void init();
     void cleanup() { m_app.reset(); }
     void clientsTakeTurnsOnTheWindowsLink();
+    void windowLetsClientsGo_data();
+    void windowLetsClientsGo();
     void closingThePortEndsClients();
+    void aKilledWindowIsToldApart();
     void helloTellsTheUnansweredRequests();
     void windowRecordingKeepsEveryCycle();
     void boardSnapshotFromTheEditor();
@@ -46,6 +63,11 @@ private:
                QTest::qWaitFor([&p] { return p.state() == QProcess::NotRunning; }, 30000);
     }
     static QList<QByteArray> lines(const QString &path);
+    // A client of the window's socket that said hello and was answered: taken on (nothing to
+    // read), or turned away (the line that says why to read).
+    std::unique_ptr<QLocalSocket> client();
+    // What the window says to `socket` next: a message line, or nothing once it let go.
+    static std::optional<QJsonObject> nextMessage(QLocalSocket &socket);
 
     std::unique_ptr<AppFixture> m_app;
 };
@@ -77,6 +99,28 @@ QList<QByteArray> TestAttach::lines(const QString &path)
     return all;
 }
 
+std::unique_ptr<QLocalSocket> TestAttach::client()
+{
+    auto socket = std::make_unique<QLocalSocket>();
+    socket->connectToServer(m_app->main().attachServer().socketPath());
+    socket->write(
+        messageLine({{QStringLiteral("op"), QStringLiteral("hello")}, {QStringLiteral("id"), 1}}));
+    if (!QTest::qWaitFor([&] { return socket->canReadLine(); }, AppFixture::kEventWait))
+        return nullptr;
+    // Taken on, its hello is answered; turned away, the line that says why is left to read.
+    if (!socket->peek(kMaxMessage).contains("\"error\""))
+        socket->readLine();
+    return socket;
+}
+
+std::optional<QJsonObject> TestAttach::nextMessage(QLocalSocket &socket)
+{
+    (void)QTest::qWaitFor(
+        [&] { return socket.canReadLine() || socket.state() == QLocalSocket::UnconnectedState; },
+        AppFixture::kEventWait);
+    return parseMessage(socket.readLine().trimmed());
+}
+
 void TestAttach::clientsTakeTurnsOnTheWindowsLink()
 {
     // The user's alone: the socket and its folder let no one else in.
@@ -91,7 +135,7 @@ void TestAttach::clientsTakeTurnsOnTheWindowsLink()
     // A peer that does not speak the protocol is let go; the window goes on serving.
     QLocalSocket stranger;
     stranger.connectToServer(m_app->main().attachServer().socketPath());
-    QVERIFY(stranger.waitForConnected(1000));
+    QVERIFY(stranger.waitForConnected(AppFixture::kEventWait));
     stranger.write("{\"op\": \"requests\", \"datagrams\": [\n");
     QVERIFY(
         QTest::qWaitFor([&] { return stranger.state() == QLocalSocket::UnconnectedState; }, 5000));
@@ -99,12 +143,16 @@ void TestAttach::clientsTakeTurnsOnTheWindowsLink()
     const std::size_t before = m_app->session().trafficLog().total();
     const auto a = tool({"write", "--motor", "1", "--verify", "V_MAX=100"});
     const auto b = tool({"write", "--motor", "2", "--verify", "V_MAX=200"});
-    QVERIFY2(finish(*a) && finish(*b), a->readAllStandardError() + b->readAllStandardError());
-    QVERIFY2(a->exitCode() == 0, a->readAllStandardError().constData());
-    QVERIFY2(b->exitCode() == 0, b->readAllStandardError().constData());
+    // What the tools said, read once: every message below shows it.
+    const bool finished = finish(*a) && finish(*b);
+    const QByteArray said = "a: " + a->readAllStandardError() + " b: " + b->readAllStandardError();
+    QVERIFY2(finished, said.constData());
+    QVERIFY2(a->exitCode() == 0, said.constData());
+    QVERIFY2(b->exitCode() == 0, said.constData());
     const auto c = tool({"--quiet", "read", "V_MAX"});
-    QVERIFY(finish(*c));
-    QVERIFY2(c->exitCode() == 0, c->readAllStandardError().constData());
+    const bool cFinished = finish(*c);
+    const QByteArray cSaid = c->readAllStandardError();
+    QVERIFY2(cFinished && c->exitCode() == 0, cSaid.constData());
     QCOMPARE(c->readAllStandardOutput(), QByteArray("100\n200\n0\n"));
 
     // Each write and each read went out on the window's link, among its polls.
@@ -127,6 +175,80 @@ void TestAttach::clientsTakeTurnsOnTheWindowsLink()
     QVERIFY(m_app->messages.last().informative.contains(QLatin1String("another Eval310 window")));
 }
 
+void TestAttach::windowLetsClientsGo_data()
+{
+    QTest::addColumn<QString>("told"); // what the client let go is told; empty: nothing
+    QTest::newRow("more clients than the window serves") << "serves as many tools as it can (16)";
+    QTest::newRow("info asked five times at once") << "";
+    QTest::newRow("silence for too long") << "after 60 s of silence";
+    QTest::newRow("spare descriptors taken by clients") << "serves as many tools as";
+}
+
+void TestAttach::windowLetsClientsGo()
+{
+    QFETCH(QString, told);
+    const QByteArray limit = QByteArray(QTest::currentDataTag()).split(' ').first();
+    AttachServer &server = m_app->main().attachServer();
+    std::vector<std::unique_ptr<QLocalSocket>> kept;
+    std::unique_ptr<QLocalSocket> gone; // the client the window lets go
+    if (limit == "more") {
+        while (kept.size() < std::size_t(AttachServer::kMaxClients))
+            QVERIFY(kept.emplace_back(client()) && !kept.back()->canReadLine());
+        // The tool is told, and opens no device of its own beside the window.
+        const auto t = tool({"read", "V_MAX", "--motor", "1"});
+        const bool finished = finish(*t);
+        const QByteArray err = t->readAllStandardError();
+        QVERIFY2(finished && t->exitCode() == 3 && err.contains(told.toUtf8()), err.constData());
+        gone = client();
+    } else if (limit == "info") {
+        QVERIFY(gone = client());
+        gone->write(messageLine({{QStringLiteral("op"), QStringLiteral("info")}}).repeated(5));
+    } else if (limit == "silence") {
+        auto now = std::make_shared<std::int64_t>(0);
+        server.setClock([now] { return *now; });
+        QVERIFY((gone = client()) && kept.emplace_back(client()));
+        // A client that records is not silent: its lines go on coming.
+        kept.back()->write(
+            messageLine({{QStringLiteral("op"), QStringLiteral("record")},
+                         {QStringLiteral("columns"), QJsonArray{QJsonArray{1, "X"}}}}));
+        QVERIFY(nextMessage(*kept.back()));
+        *now += std::chrono::milliseconds(AttachServer::kIdleLimit).count() + 1;
+        server.checkClients();
+        QVERIFY(nextMessage(*kept.back()));
+    } else {
+        rlimit before{};
+        QVERIFY(::getrlimit(RLIMIT_NOFILE, &before) == 0);
+        // The system hands out the lowest descriptor free: the limit a few above it.
+        rlimit few = before;
+        few.rlim_cur = rlim_t(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+        ::close(int(few.rlim_cur));
+        few.rlim_cur += AttachServer::kSpareDescriptors + 8;
+        QVERIFY(::setrlimit(RLIMIT_NOFILE, &few) == 0);
+        while (kept.size() < 8 && kept.emplace_back(client()) && !kept.back()->canReadLine())
+            ;
+        // The window's own saves still find descriptors.
+        const QString saved = saveWholeFile(m_app->iniPath() + QStringLiteral(".saved"), "kept");
+        QVERIFY(::setrlimit(RLIMIT_NOFILE, &before) == 0);
+        QCOMPARE(saved, QString());
+        gone = std::move(kept.back());
+    }
+    // Told why, and let go; the others are kept.
+    QVERIFY(gone);
+    const QJsonObject last = nextMessage(*gone).value_or(QJsonObject());
+    QVERIFY2(last.value(QLatin1String("error")).toString().contains(told),
+             messageLine(last).constData());
+    QVERIFY(QTest::qWaitFor([&] { return gone->state() == QLocalSocket::UnconnectedState; },
+                            AppFixture::kEventWait));
+    // The window goes on serving, on the same socket.
+    kept.clear();
+    gone.reset();
+    QVERIFY(QTest::qWaitFor([&] { return server.clientCount() == 0; }, AppFixture::kEventWait));
+    const auto t = tool({"--quiet", "read", "V_MAX", "--motor", "1"});
+    const bool finished = finish(*t);
+    const QByteArray err = t->readAllStandardError();
+    QVERIFY2(finished && t->exitCode() == 0, err.constData());
+}
+
 void TestAttach::closingThePortEndsClients()
 {
     const QString path = m_app->iniPath() + QStringLiteral(".csv");
@@ -141,13 +263,36 @@ void TestAttach::closingThePortEndsClients()
     QCOMPARE(lines(path).last(), QByteArray());
 }
 
+void TestAttach::aKilledWindowIsToldApart()
+{
+    // A window killed says no goodbye, unlike one that lets the port go: played by a socket that
+    // drops the tool at once. Its folder is as deep as a build's: the socket's name gives way
+    // to fit the system's limit.
+    const QString ghost = m_app->iniPath() + QStringLiteral(".tty");
+    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+    const auto restore = qScopeGuard([&runtime] { qputenv("XDG_RUNTIME_DIR", runtime); });
+    const QByteArray folder = QFile::encodeName(QFileInfo(ghost).path());
+    qputenv("XDG_RUNTIME_DIR",
+            folder + '/' + QByteArray(std::max(1, 70 - int(folder.size())), 'r'));
+    QLocalServer window;
+    QVERIFY(window.listen(attachSocketPath(PortTarget{PortTarget::Kind::Device, ghost, {}})));
+    connect(&window, &QLocalServer::newConnection, &window,
+            [&window] { window.nextPendingConnection()->abort(); });
+    const auto t = tool({"--port", ghost, "read", "V_MAX", "--motor", "1"});
+    const bool finished = finish(*t);
+    const QByteArray err = t->readAllStandardError();
+    QVERIFY2(finished && t->exitCode() == 3 && !err.contains("closed") &&
+                 err.contains("went away without a word (it was killed or crashed)"),
+             err.constData());
+}
+
 void TestAttach::helloTellsTheUnansweredRequests()
 {
     // An attached recording fails when the board left polls unanswered meanwhile, as on a port
     // of the tool's own: the tool counts them from the window's hello.
     QLocalSocket client;
     client.connectToServer(m_app->main().attachServer().socketPath());
-    QVERIFY(client.waitForConnected(1000));
+    QVERIFY(client.waitForConnected(AppFixture::kEventWait));
     auto unanswered = [&client]() -> double {
         client.write(messageLine(
             {{QStringLiteral("op"), QStringLiteral("hello")}, {QStringLiteral("id"), 1}}));
@@ -172,10 +317,24 @@ void TestAttach::helloTellsTheUnansweredRequests()
     });
     sim::Faults faults;
     faults.silentTo = silent;
+    // An attached recording during which it happens fails, as on the tool's own port.
+    const QString path = m_app->iniPath() + QStringLiteral(".csv");
+    const auto rec = tool({"record", path, "--duration", "600"});
+    QVERIFY(QTest::qWaitFor([&] { return lines(path).size() > 3; }, 10000));
     m_app->board().board().setFaults(faults);
+    // The next request of it: one sent before may have been answered.
+    silentSent = false;
     QVERIFY(QTest::qWaitFor([&] { return silentSent; }, 5000));
     m_app->skipWatchdog();
     QCOMPARE(unanswered(), before + 1);
+    m_app->board().board().setFaults({});
+    rec->terminate();
+    const bool finished = finish(*rec);
+    const QByteArray err = rec->readAllStandardError();
+    QVERIFY2(finished && rec->exitCode() == 1 &&
+                 err.contains("poll requests unanswered during "
+                              "the recording"),
+             err.constData());
 }
 
 void TestAttach::windowRecordingKeepsEveryCycle()
@@ -195,6 +354,23 @@ void TestAttach::windowRecordingKeepsEveryCycle()
     QVERIFY2(recorded == cycles.size() - 1 || recorded == cycles.size() - 2,
              qPrintable(QStringLiteral("%1 lines, %2 cycles").arg(recorded).arg(cycles.size())));
     QVERIFY(all.first().startsWith("time_s,status,X_ACTUAL_1,"));
+
+    // A full disk: the file ends with its last whole line, and the user is told in sentences.
+    {
+        const FileSizeLimit full(400);
+        QVERIFY(full.set());
+        m_app->main().BtnRecord->click();
+        QVERIFY(QTest::qWaitFor([&] { return !m_app->main().recording().running(); },
+                                AppFixture::kEventWait));
+    }
+    all = lines(path);
+    QVERIFY(QFileInfo(path).size() <= 400 && all.size() > 2);
+    QCOMPARE(all.last(), QByteArray());
+    const QString told = m_app->messages.last().informative;
+    QVERIFY2(told.at(0).isUpper() &&
+                 told.endsWith(
+                     QStringLiteral(". The file keeps the %1 lines written.").arg(all.size() - 2)),
+             qPrintable(told));
 
     // The board unplugged: the recording ends with the file whole, and says so.
     m_app->main().BtnRecord->click();
@@ -218,8 +394,9 @@ void TestAttach::boardSnapshotFromTheEditor()
     m_app->advanced().BoardSnapshot->BtnSaveBoard->click();
     // The tool reads the window's file as its own: the board holds all of it.
     const auto diff = tool({"snapshot", "diff", path});
-    QVERIFY(finish(*diff));
-    QCOMPARE(diff->exitCode(), 0);
+    const bool finished = finish(*diff);
+    const QByteArray err = diff->readAllStandardError();
+    QVERIFY2(finished && diff->exitCode() == 0, err.constData());
     QCOMPARE(diff->readAllStandardOutput(), QByteArray());
 
     // A load shows what it will change, writes it once accepted, and says so.
@@ -230,6 +407,31 @@ void TestAttach::boardSnapshotFromTheEditor()
     QCOMPARE(m_app->dialogs, dialogs + 1);
     QCOMPARE(m_app->messages.last().text, QStringLiteral("Wrote 1 values of %1.").arg(path));
     QCOMPARE(chip.peek(motorReadAddress(1, motor::VMax)), 300u);
+
+    // A device is no snapshot: refused at once, never read without end.
+    m_app->fileAnswer = QStringLiteral("/dev/zero");
+    m_app->advanced().BoardSnapshot->BtnLoadBoard->click();
+    QCOMPARE(m_app->dialogs, dialogs + 1);
+    QCOMPARE(m_app->messages.last().informative,
+             QStringLiteral("It is not a regular file. Nothing was written."));
+    m_app->fileAnswer = path;
+
+    // A value past the editor's range is marked, and written only once the user says so.
+    QFile edited(path);
+    QVERIFY(edited.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+            edited.write("[Motor 2]\nV_MAX = 4095\n") > 0);
+    edited.close();
+    for (const bool tick : {false, true}) {
+        Dialogs::setDialogHandler([tick](QDialog &preview) {
+            preview.findChild<QCheckBox *>(QStringLiteral("CheckForce"))->setChecked(tick);
+            const QString listed = preview.findChild<QPlainTextEdit *>()->toPlainText();
+            return listed.endsWith(QLatin1String("4095   <- outside the editor's 0 to 2047"))
+                       ? int(QDialog::Accepted)
+                       : int(QDialog::Rejected);
+        });
+        m_app->advanced().BoardSnapshot->BtnLoadBoard->click();
+        QCOMPARE(chip.peek(motorReadAddress(1, motor::VMax)), tick ? 4095u : 300u);
+    }
 }
 
 QTEST_MAIN(TestAttach)

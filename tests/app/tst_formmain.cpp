@@ -22,7 +22,7 @@ using namespace kvx;
 using namespace kvx::sim;
 
 namespace {
-constexpr int kEventWait = 3000; // ms; only reached when a test fails
+constexpr int kEventWait = AppFixture::kEventWait;
 } // namespace
 
 class TestFormMain : public QObject

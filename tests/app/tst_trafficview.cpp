@@ -23,7 +23,7 @@ using namespace kvx::sim;
 
 namespace {
 
-constexpr int kEventWait = 5000;
+constexpr int kEventWait = AppFixture::kEventWait;
 
 QStringList column(TrafficModel &model, int column, const QString &kind = {})
 {
@@ -156,7 +156,9 @@ void TestTrafficView::plainBoardsShortAnswerShown()
     TrafficModel &model = m_app->traffic().model();
     QTRY_VERIFY_WITH_TIMEOUT(m_app->session().link().LinkIdle() || model.rowCount() > 0,
                              kEventWait);
-    QTest::qWait(50); // the 4 bytes are in
+    // The 4 bytes are in before the watchdog is skipped: a busy host may take longer than any
+    // fixed wait to hand them over.
+    QTRY_COMPARE_WITH_TIMEOUT(m_app->session().link().framer().unfinished().size(), 4, kEventWait);
     m_app->skipWatchdog(true);
     QTRY_VERIFY_WITH_TIMEOUT(
         column(model, TrafficModel::Kind).contains(QStringLiteral("identification")), kEventWait);

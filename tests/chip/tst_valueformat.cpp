@@ -1,5 +1,6 @@
 // Display texts of register reads and the poll table's value codes, SignExtend's unmasked rule,
-// and the bit strings of the flag fields. Field layouts are tst_registermap's.
+// and the bit strings of the flag fields. Field layouts are tst_registermap's; what a message
+// shows of a text from outside, tst_snapshot's, tst_kvx310's and fuzz_snapshot's.
 
 #include "chip/ValueFormat.h"
 

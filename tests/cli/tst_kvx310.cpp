@@ -1,6 +1,8 @@
 // The kvx310 program as scripts use it, against simulated boards: exit statuses, one-line
-// errors, values written and read back, a snapshot's round trip, and recordings, whole and cut
-// short by an unplugged port.
+// errors, values written and read back, a snapshot's round trip, what it refuses (options a
+// command does not take, devices, hostile files, another user's links, restores past the
+// editor's ranges) and what it says of writes that may have landed, and recordings, whole and
+// cut short by an unplugged port or a full disk. The tool attached to a window is tst_attach's.
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -8,6 +10,24 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <csignal>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+
+// What a row of refusesAndSaysWhy runs the tool with.
+enum Setting
+{
+    Plain,
+    FullDisk,     // no file may grow past 2000 bytes
+    OthersFolder, // the runtime folder is /tmp
+    DeepFolder,   // the runtime folder leaves no room for a socket's name
+    OthersLink,   // FILE is another user's link to the file the row writes
+};
+
+} // namespace
 
 class TestKvx310 : public QObject
 {
@@ -18,6 +38,8 @@ private slots:
     void cleanup();
     void exitStatuses_data();
     void exitStatuses();
+    void refusesAndSaysWhy_data();
+    void refusesAndSaysWhy();
     void writesAreRangeCheckedAndReadBack();
     void snapshotRoundTrip();
     void recordGivesWellFormedCsv();
@@ -31,19 +53,22 @@ private:
         QString err;
     };
     // kvx310 with `args`, on the simulated board served for this test unless a --port is given.
-    Run kvx(QStringList args, int timeoutMs = 30000);
+    Run kvx(QStringList args, int timeoutMs = 30000, QProcess *setUp = nullptr);
     QString startBoard(const QStringList &options = {});
+    // The board of this test again, at the line's pace with these options.
+    bool restartBoard(const QStringList &options);
 
     QProcess m_board;
     QString m_pty;
     QTemporaryDir m_dir;
 };
 
-TestKvx310::Run TestKvx310::kvx(QStringList args, int timeoutMs)
+TestKvx310::Run TestKvx310::kvx(QStringList args, int timeoutMs, QProcess *setUp)
 {
     if (!args.contains(QLatin1String("--port")))
         args = QStringList{QStringLiteral("--port"), m_pty} + args;
-    QProcess p;
+    QProcess own;
+    QProcess &p = setUp ? *setUp : own;
     p.start(QStringLiteral(KVX310_PATH), args);
     if (!p.waitForFinished(timeoutMs)) {
         p.kill();
@@ -58,10 +83,17 @@ TestKvx310::Run TestKvx310::kvx(QStringList args, int timeoutMs)
 QString TestKvx310::startBoard(const QStringList &options)
 {
     m_board.start(QStringLiteral(KVX310_SIM_PATH), options);
-    if (!m_board.waitForStarted(5000) || !m_board.waitForReadyRead(5000))
+    if (!m_board.waitForStarted(30000) || !m_board.waitForReadyRead(30000))
         return {};
     const QByteArray line = m_board.readLine().trimmed();
     return line.startsWith("pty: ") ? QString::fromLocal8Bit(line.mid(5)) : QString();
+}
+
+bool TestKvx310::restartBoard(const QStringList &options)
+{
+    cleanup();
+    m_pty = startBoard(QStringList{QStringLiteral("--line-timing")} + options);
+    return !m_pty.isEmpty();
 }
 
 void TestKvx310::init()
@@ -131,11 +163,8 @@ void TestKvx310::exitStatuses()
     QFETCH(QStringList, args);
     QFETCH(int, code);
     QFETCH(QString, says);
-    if (!board.isEmpty()) {
-        cleanup();
-        m_pty = startBoard(QStringList{QStringLiteral("--line-timing")} + board);
-        QVERIFY(!m_pty.isEmpty());
-    }
+    if (!board.isEmpty())
+        QVERIFY(restartBoard(board));
     const Run r = kvx(args);
     QCOMPARE(r.code, code);
     if (args.contains(QLatin1String("--quiet"))) {
@@ -149,6 +178,116 @@ void TestKvx310::exitStatuses()
                      r.err.contains(says),
                  qPrintable(r.err));
     }
+}
+
+void TestKvx310::refusesAndSaysWhy_data()
+{
+    QTest::addColumn<QString>("board");   // the simulated board's options
+    QTest::addColumn<QByteArray>("file"); // written to FILE in the arguments
+    QTest::addColumn<QString>("args");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("err"); // the one line on stderr holds this; empty: none
+    QTest::addColumn<QString>("out"); // stdout holds this
+    QTest::addColumn<int>("setting");
+    auto row = [](const char *name, const char *board, const QByteArray &file, const char *args,
+                  int code, const char *err, const char *out = "", Setting setting = Plain) {
+        QTest::newRow(name) << board << file << args << code << err << out << int(setting);
+    };
+    const QByteArray over = "[Motor 1]\nV_MAX = 4095\n";
+    const char *outside = "M1 V_MAX = 4095, outside the editor's 0 to 2047; nothing";
+    const char *unknown = "nothing was written before it; M1 V_MAX may have been written";
+    const char *restore = "snapshot restore FILE";
+    // Restores past the editor's ranges, and a move Go would refuse.
+    row("restore", "", over, restore, 2, outside);
+    row("diff marks it", "", over, "snapshot diff FILE", 0, "", "(outside the editor's 0 to 2047)");
+    row("--dry-run marks it", "", over, "snapshot restore FILE --dry-run", 2, outside, "(outside");
+    row("--force", "", over, "snapshot restore FILE --force", 0, "", "M1 V_MAX: 0 -> 4095");
+    row("a move", "", "[Motor 2]\nRAMPDIV = 13\nX_TARGET = 1\n", restore, 1,
+        "motor 2 would start with A_MAX 0, below 4096, the least its dividers allow; nothing");
+    row("Motor 3", "", "", "write --motor 3 V_TARGET=-2048", 2, "M3 V_TARGET takes -2047 to");
+    // Files without a bound, devices, a full disk (the file keeps whole lines).
+    row("device snapshot", "", "", "snapshot diff /dev/zero", 2, "It is not a regular file.");
+    row("device recording", "", "", "record /dev/null", 2, "it is not a regular file");
+    row("full disk", "", "", "--quiet record FILE", 2, "could not write FILE: the disk", "",
+        FullDisk);
+    // Writes whose answer did not come (the chip takes them all the same).
+    row("write unanswered", "--silent-to 06", "", "write --motor 1 V_MAX=5", 1, unknown);
+    row("restore unanswered", "--silent-to 06", "[Motor 1]\nV_MAX = 5\n", restore, 1, unknown);
+    // What a script should not get past.
+    row("--dry-run", "", "", "write --motor 1 V_MAX=5 --dry-run", 2, "does not take --dry-run");
+    row("--all", "", "", "write --motor 1 --all V_MAX=6", 2, "--motor N or --all, not both");
+    row("options of go", "", "", "read X_ACTUAL --verify --target 5", 2, "does not take --verify");
+    row("unset $PORT", "", "", "--port EMPTY read V_MAX", 2, "--port is empty");
+    row("another's folder", "", "", "read V_MAX --motor 1", 3, "cannot tell", "", OthersFolder);
+    row("a folder too deep", "", "", "read V_MAX --motor 1", 3,
+        "too long a folder name for a socket", "", DeepFolder);
+    // Saves and recordings follow no link another user planted.
+    const char *planted = "is a symbolic link of another user (uid 4242); it is not followed";
+    row("another's link", "", "key", "snapshot save FILE", 2, planted, "", OthersLink);
+    row("another's link, recorded", "", "key", "record FILE --duration 1", 2, planted, "",
+        OthersLink);
+    row("--amax 0x10", "", "", "go --motor 1 --target 0 --amax 0x10", 0, "", "motor 1 started");
+    // Untrusted text reaches the terminal escaped, short and whole.
+    row("hostile file", "", "[Motor 1]\nV_MAX = \x1b]0;\a" + QByteArray(50000, 'A'), restore, 2,
+        R"(line 2: "\x1b]0;\x07AAA)");
+    row("hostile option", "", "", "read V_MAX --\x1b[2J\x1b]0;x\a", 2,
+        R"(Unknown option '\x1b[2J\x1b]0;x\x07')");
+}
+
+void TestKvx310::refusesAndSaysWhy()
+{
+    QFETCH(QString, board);
+    QFETCH(QByteArray, file);
+    QFETCH(QString, args);
+    QFETCH(int, code);
+    QFETCH(QString, err);
+    QFETCH(QString, out);
+    if (!board.isEmpty())
+        QVERIFY(restartBoard(board.split(QLatin1Char(' '))));
+    QFETCH(int, setting);
+    const QString path = m_dir.filePath(QStringLiteral("file.ini"));
+    QFile::remove(path); // an earlier row's link goes, not what it leads to
+    // "ln -s ~victim/.ssh/id_ed25519 /tmp/snap.txt" by another user: the victim's file stays.
+    QFile f(setting == OthersLink ? m_dir.filePath(QStringLiteral("key")) : path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(file) == file.size());
+    f.close();
+    if (setting == OthersLink) {
+        if (::geteuid() != 0)
+            QSKIP("only root can give a link to another user (lchown), as CI's runs do");
+        QVERIFY(QFile::link(f.fileName(), path) &&
+                ::lchown(QFile::encodeName(path).constData(), 4242, 4242) == 0);
+    }
+    QProcess p;
+    if (setting == FullDisk) {
+        // No file may grow past 2000 bytes: a full disk, as far as the tool can tell.
+        p.setChildProcessModifier([] {
+            ::signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{2000, 2000};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        });
+    } else if (setting == OthersFolder || setting == DeepFolder) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"),
+                   setting == OthersFolder ? QStringLiteral("/tmp")
+                                           : m_dir.filePath(QString(100, QLatin1Char('r'))));
+        p.setProcessEnvironment(env);
+    }
+    QStringList words = args.split(QLatin1Char(' '));
+    words.replaceInStrings(QStringLiteral("FILE"), path);
+    words.replaceInStrings(QStringLiteral("EMPTY"), QString());
+    const Run r = kvx(words, 60000, &p);
+    QVERIFY(setting != FullDisk || (f.open(QIODevice::ReadOnly) && f.readAll().endsWith('\n')));
+    QVERIFY(setting != OthersLink || (f.open(QIODevice::ReadOnly) && f.readAll() == file));
+    const QString context = r.err + QLatin1String(" | ") + r.out.left(300);
+    QVERIFY2(r.code == code, qPrintable(context));
+    QVERIFY2(r.out.contains(out), qPrintable(context));
+    err.replace(QStringLiteral("FILE"), path);
+    // One line, short, that says what is wrong; none when done.
+    QVERIFY2(err.isEmpty()
+                 ? r.err.isEmpty()
+                 : r.err.startsWith(QLatin1String("kvx310: ")) && r.err.count('\n') == 1 &&
+                       r.err.contains(err) && r.err.size() < 400,
+             qPrintable(context));
 }
 
 void TestKvx310::writesAreRangeCheckedAndReadBack()
@@ -215,7 +354,8 @@ void TestKvx310::recordGivesWellFormedCsv()
         QCOMPARE(fields.size(), 14);
         bool ok = false;
         const double t = fields[0].toDouble(&ok);
-        QVERIFY2(ok && t > before, qPrintable(QString::number(before) + QLatin1String(" then ") + QString::fromLatin1(line)));
+        QVERIFY2(ok && t > before, qPrintable(QString::number(before) + QLatin1String(" then ") +
+                                              QString::fromLatin1(line)));
         before = t;
         for (const QByteArray &f : fields.mid(1)) {
             f.toLongLong(&ok);

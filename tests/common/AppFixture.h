@@ -27,7 +27,7 @@ namespace kvx {
 class AppFixture
 {
 public:
-    static constexpr int kEventWait = 5000; // ms; only reached when a test fails
+    static constexpr int kEventWait = 20000; // ms; only reached when a test fails
 
     AppFixture();
     ~AppFixture();

@@ -39,7 +39,7 @@ constexpr std::array<const char *, kLedSize> kLayout{
 };
 
 // Upper bound for the real blink timer to expire; only reached when a test fails.
-constexpr auto kTimerWait = 2000ms;
+constexpr auto kTimerWait = 10000ms; // only reached when a test fails
 
 QRgb layoutColor(char cell, QRgb disc)
 {

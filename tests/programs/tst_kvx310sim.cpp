@@ -53,7 +53,7 @@ const QByteArray kRead("#\x03\x00\x00\x00", 5);
 QString TestKvx310Sim::start(QProcess &p, const QStringList &args)
 {
     p.start(QStringLiteral(KVX310_SIM_PATH), args);
-    if (!p.waitForStarted(5000) || !p.waitForReadyRead(5000))
+    if (!p.waitForStarted(30000) || !p.waitForReadyRead(30000))
         return {};
     const QByteArray line = p.readLine().trimmed();
     return line.startsWith("pty: ") ? QString::fromLocal8Bit(line.mid(5)) : QString();
@@ -70,7 +70,7 @@ void TestKvx310Sim::printsTerminalAndServesUntilTerminated()
     QCOMPARE(readFor(fd, 4, 2000).size(), 4);
     ::close(fd);
     p.terminate();
-    QVERIFY(p.waitForFinished(5000));
+    QVERIFY(p.waitForFinished(30000));
     QCOMPARE(p.exitStatus(), QProcess::NormalExit);
     QCOMPARE(p.exitCode(), 0);
     QVERIFY(p.readAllStandardOutput().isEmpty()); // exactly one line
@@ -86,7 +86,7 @@ void TestKvx310Sim::linkFollowsTheTerminalAndIsRemoved()
     QVERIFY(!pty.isEmpty());
     QCOMPARE(QFileInfo(link).symLinkTarget(), pty);
     ::kill(pid_t(p.processId()), SIGINT);
-    QVERIFY(p.waitForFinished(5000));
+    QVERIFY(p.waitForFinished(30000));
     QCOMPARE(p.exitCode(), 0);
     QVERIFY(!QFileInfo::exists(link) && !QFileInfo(link).isSymLink());
 }
@@ -101,7 +101,7 @@ void TestKvx310Sim::silentNeverAnswers()
     QCOMPARE(readFor(fd, 1, 200), QByteArray());
     ::close(fd);
     p.terminate();
-    QVERIFY(p.waitForFinished(5000));
+    QVERIFY(p.waitForFinished(30000));
 }
 
 void TestKvx310Sim::hangUpAfterClosesTheTerminal()
@@ -117,7 +117,7 @@ void TestKvx310Sim::hangUpAfterClosesTheTerminal()
     QCOMPARE(::poll(&pf, 1, 5000), 1);
     QVERIFY(pf.revents & (POLLHUP | POLLERR));
     ::close(fd);
-    QVERIFY(p.waitForFinished(5000));
+    QVERIFY(p.waitForFinished(30000));
     QCOMPARE(p.exitCode(), 0);
     QVERIFY(!QFileInfo(link).isSymLink());
 }
@@ -140,7 +140,7 @@ void TestKvx310Sim::badArguments()
     QFETCH(QStringList, args);
     QProcess p;
     p.start(QStringLiteral(KVX310_SIM_PATH), args);
-    QVERIFY(p.waitForFinished(5000));
+    QVERIFY(p.waitForFinished(30000));
     QCOMPARE(p.exitCode(), 2);
     QVERIFY(p.readAllStandardOutput().isEmpty());
     const QByteArray err = p.readAllStandardError();

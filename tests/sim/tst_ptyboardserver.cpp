@@ -21,13 +21,16 @@ using namespace std::chrono_literals;
 
 namespace {
 
+// Only reached when a test fails: long enough for a busy host to hand a reply over.
+constexpr qint64 kWaitMs = 20000;
+
 // Collects `count` bytes from fd while the event loop serves the board; stops at EOF / EIO.
 QByteArray readBytes(int fd, int count, int *lastErrno = nullptr)
 {
     QByteArray got;
     QElapsedTimer t;
     t.start();
-    while (got.size() < count && t.elapsed() < 2000) {
+    while (got.size() < count && t.elapsed() < kWaitMs) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
         char buf[64];
         const ssize_t n = ::read(fd, buf, sizeof buf);
@@ -119,7 +122,7 @@ void TestPtyBoardServer::hangUpEndsTheTerminal()
     QCOMPARE(hungUp.count(), 1);
     QVERIFY(!server.serving());
     pollfd p{fd, POLLIN, 0};
-    QVERIFY(::poll(&p, 1, 1000) == 1);
+    QVERIFY(::poll(&p, 1, int(kWaitMs)) == 1);
     QVERIFY(p.revents & (POLLHUP | POLLERR));
     server.hangUp(); // a second hang-up has nothing left to close
     QCOMPARE(hungUp.count(), 1);
@@ -141,7 +144,7 @@ void TestPtyBoardServer::batchedDeliveryHandsOverWholeBatches()
     QByteArray first;
     QElapsedTimer t;
     t.start();
-    while (first.isEmpty() && t.elapsed() < 2000) {
+    while (first.isEmpty() && t.elapsed() < kWaitMs) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
         char buf[64];
         const ssize_t n = ::read(fd, buf, sizeof buf);

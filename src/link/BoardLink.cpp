@@ -177,6 +177,7 @@ void BoardLink::advance()
             m_afterGiveUp && !Detecting() && next && !isReadAddress(next->datagram.address)) {
             // A write is never sent twice: a read of its register goes first, to take what a
             // late answer would.
+            x.kind = TrafficKind::Direct;
             x.datagram = Datagram{std::uint8_t(next->datagram.address | 1), {}};
         } else if (CommandQueue::Handle r = m_commands.takeNext()) {
             x.kind = TrafficKind::Direct;

@@ -346,8 +346,9 @@ void TestKvx310::recordGivesWellFormedCsv()
                                        "X_ACTUAL_2,V_TARGET_2,V_ACTUAL_2,A_ACTUAL_2,X_ACTUAL_3,"
                                        "V_TARGET_3,V_ACTUAL_3,A_ACTUAL_3"));
     QCOMPARE(lines.last(), QByteArray()); // the last line is whole
-    // A board at the line's pace gives some 17 cycles a second.
-    QVERIFY2(lines.size() > 20, qPrintable(QString::number(lines.size())));
+    // A board at the line's pace gives some 17 cycles a second, a busy host fewer: several
+    // rows, whatever the machine's load (the rate is bench/cli_tool's to measure).
+    QVERIFY2(lines.size() > 8, qPrintable(QString::number(lines.size())));
     double before = -1;
     for (const QByteArray &line : lines.mid(1, lines.size() - 2)) {
         const QList<QByteArray> fields = line.split(',');

@@ -24,7 +24,7 @@ public:
     virtual int ReadBytes(void *buffer, int count) = 0;
     // Bytes not yet on the line.
     virtual int OutQueueCount() = 0;
-    // Bytes received and not yet read.
+    // Bytes received and not yet read, those the system has not handed over yet included.
     virtual int inQueueCount() = 0;
     virtual void PurgeInput() = 0;
     virtual void PurgeOutput() = 0;

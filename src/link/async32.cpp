@@ -481,6 +481,12 @@ int TCustomComm32::inQueueCount()
         return 0;
     int queued = int(m_fetched.size() + m_port->bytesAvailable());
 #ifdef Q_OS_LINUX
+    // The system hands what a terminal has received over to its readers apart, late on a busy
+    // host; the count alone would miss bytes that came before the look, and a checkpoint would
+    // take a line with a reply's tail on its way for quiet. A look through poll() has the
+    // hand-over done first (it waits for no byte that has not come).
+    pollfd look{int(m_port->handle()), POLLIN, 0};
+    ::poll(&look, 1, 0);
     int pending = 0;
     if (::ioctl(int(m_port->handle()), FIONREAD, &pending) == 0 && pending > 0)
         queued += pending;

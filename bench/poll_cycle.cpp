@@ -18,9 +18,9 @@
 //   all      every window shown (the traffic view too), motors running; the peak resident
 //            memory is read after it
 //   read     64-word RAM reads alone, back to back
-//   main@1, read@1, main@16
+//   main@1, read@1, main@4, main@16, main@32
 //            the main window alone and the RAM reads, with the board behind a USB adapter that
-//            hands received bytes over every 1 or 16 ms (kvx310-sim --batch-ms)
+//            hands received bytes over every 1 to 32 ms (kvx310-sim --batch-ms)
 //   main@x11, plot@x11, scroll@x11
 //            "main", "plot" and "scroll" again in a child run on a real X server (an Xvfb it
 //            starts), with the X server's own processor time added: what a desktop user pays
@@ -28,7 +28,8 @@
 // Naming cases measures only those (the others are still set up, briefly). For each case: exchanges
 // a second and their share of the line's limit, the processor time this process spent (all its
 // threads) as a share of one core, how often it was woken (the voluntary context switches) per
-// exchange, and its peak resident memory so far. The RAM case counts from a transfer's first
+// exchange, its peak resident memory so far, and the oldest a polled value was when its field
+// showed it. The RAM case counts from a transfer's first
 // request to its last reply, as a user's transfer would.
 
 #include "BenchBoard.h"
@@ -57,6 +58,7 @@
 #include <string>
 #include <sys/resource.h>
 #include <unistd.h>
+#include <unordered_map>
 
 namespace {
 
@@ -84,17 +86,41 @@ struct Row
     double exchanges = 0; // replies taken in `seconds`, transfers and polling alike
     double rate = 0;      // exchanges a second as the case counts them
     Usage used;           // during the case; peak as it stood at its end
+    double ageMs = 0;     // the oldest a polled value was when its field showed it
+};
+
+// How old a reply is when its field shows it: from its taking by the link to the poll
+// scheduler's showing it, on the link's fine clock.
+struct Freshness
+{
+    std::int64_t stalest = 0; // microseconds, since the last reset
+    std::unordered_map<int, std::int64_t> takenAt;
+    void watch(kvx::BoardSession &session)
+    {
+        kvx::BoardLink &link = session.link();
+        QObject::connect(&link, &kvx::BoardLink::traffic, [this](const kvx::LinkTraffic &t) {
+            if (!t.sent && t.kind == kvx::TrafficKind::Poll)
+                takenAt[t.exchange] = t.micros;
+        });
+        QObject::connect(&session.scheduler(), &kvx::PollScheduler::pollReplyShown, [this, &link] {
+            const auto it = takenAt.find(link.replyExchange());
+            if (it == takenAt.end())
+                return;
+            stalest = std::max(stalest, link.fineNow() - it->second);
+            takenAt.erase(it);
+        });
+    }
 };
 
 void printTable(const std::vector<Row> &rows)
 {
-    std::printf("%-8s %10s %7s %8s %12s %10s\n", "case", "exch/s", "line", "CPU %", "wakes/exch",
-                "peak MiB");
+    std::printf("%-8s %10s %7s %8s %12s %10s %8s\n", "case", "exch/s", "line", "CPU %",
+                "wakes/exch", "peak MiB", "age ms");
     for (const Row &r : rows) {
-        std::printf("%-8s %10.1f %7.3f %8.2f %12.2f %10.1f\n", r.name.c_str(), r.rate,
+        std::printf("%-8s %10.1f %7.3f %8.2f %12.2f %10.1f %8.1f\n", r.name.c_str(), r.rate,
                     r.rate / kLineLimit, 100.0 * r.used.cpu / r.seconds,
                     r.exchanges > 0 ? double(r.used.wakeUps) / r.exchanges : 0.0,
-                    double(r.used.peakKiB) / 1024.0);
+                    double(r.used.peakKiB) / 1024.0, r.ageMs);
     }
 }
 
@@ -228,6 +254,7 @@ bool runOnX11(const char *self, double seconds, const QString &which, std::vecto
                      qPrintable(which), f[3].toDouble(), 100.0 * server / (seconds + 3.0));
         r.used.wakeUps = long(f[4].toDouble() * r.exchanges);
         r.used.peakKiB = long(f[5].toDouble() * 1024.0);
+        r.ageMs = f.size() > 6 ? f[6].toDouble() : 0.0;
         rows.push_back(r);
         return child.exitCode() == 0;
     }
@@ -258,6 +285,8 @@ int main(int argc, char **argv)
     kvx::BoardSession &session = form.session();
     long long exchanges = 0;
     QObject::connect(&session.link(), &kvx::BoardLink::replyTaken, [&] { ++exchanges; });
+    Freshness freshness;
+    freshness.watch(session);
 
     form.show();
     if (!bench::openBoard(form, "poll_cycle"))
@@ -273,6 +302,7 @@ int main(int argc, char **argv)
             return;
         const Usage before = Usage::now();
         const long long exchangesBefore = exchanges;
+        freshness.stalest = 0;
         QElapsedTimer clock;
         clock.start();
         const double ownRate = work(); // the case's own rate, or -1 for every reply taken
@@ -283,7 +313,8 @@ int main(int argc, char **argv)
                         elapsed,
                         taken,
                         ownRate < 0 ? taken / elapsed : ownRate,
-                        {after.cpu - before.cpu, after.wakeUps - before.wakeUps, after.peakKiB}});
+                        {after.cpu - before.cpu, after.wakeUps - before.wakeUps, after.peakKiB},
+                        double(freshness.stalest) / 1000.0});
     };
 
     measure("main", [&] {
@@ -432,7 +463,7 @@ int main(int argc, char **argv)
     form.BtnCloseClick(); // its polling would count with the next board's
 
     // Behind a USB adapter: a board of its own for each window.
-    for (const int ms : {1, 16}) {
+    for (const int ms : {1, 4, 16, 32}) {
         const std::string main = "main@" + std::to_string(ms);
         const std::string read = "read@" + std::to_string(ms);
         const bool reads = ms == 1;
@@ -444,6 +475,7 @@ int main(int argc, char **argv)
             return 1;
         kvx::BoardSession &line = adapter.form->session();
         QObject::connect(&line.link(), &kvx::BoardLink::replyTaken, [&] { ++exchanges; });
+        freshness.watch(line);
         adapter.form->show();
         if (!bench::openBoard(*adapter.form, "poll_cycle"))
             return 1;

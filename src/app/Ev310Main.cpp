@@ -236,7 +236,7 @@ void TFormMain::wireSession()
         setConnectedControls(true);
         showNoBoard(); // until this board has told what it is
     });
-    connect(&m_session.link(), &BoardLink::statusChanged, this, &TFormMain::showStatus);
+    connect(&m_session.link(), &BoardLink::boardStateChanged, this, &TFormMain::showBoardState);
     connect(&m_session.link(), &BoardLink::identified, this, &TFormMain::showIdentified);
     connect(&m_session.link(), &BoardLink::sendError, this,
             [this] { Dialogs::message(this, tr("Send error!")); });
@@ -320,6 +320,27 @@ void TFormMain::showStatus(const QString &first, const QString &second)
 {
     StaticInfo1->setText(first);
     StaticInfo2->setText(second);
+}
+
+void TFormMain::showBoardState(BoardState state)
+{
+    switch (state) {
+    case BoardState::Closed:
+        return; // the window's own closing words it
+    case BoardState::Detecting:
+        showStatus(tr("Trying to detect the board."), QString());
+        return;
+    case BoardState::Active: {
+        const BoardLink &link = m_session.link();
+        showStatus(tr("The board is active."), link.KorveBoard()    ? tr("KORVE detected!")
+                                               : link.PentarBoard() ? tr("Pentar detected!")
+                                                   : tr("KVX310 evaluation board detected!"));
+        return;
+    }
+    case BoardState::NotResponding:
+        showStatus(tr("The board does not respond."), tr("Please check the cable and power."));
+        return;
+    }
 }
 
 void TFormMain::showStatusBits(std::uint8_t status)

@@ -150,6 +150,8 @@ private:
     void wireSession();
     void setConnectedControls(bool open);
     void showStatus(const QString &first, const QString &second);
+    // What the link knows of the board, in the two status lines.
+    void showBoardState(BoardState state);
     void showStatusBits(std::uint8_t status);
     void showIdentified(BoardVariant variant);
     // No board known: the plain caption, no "Use Slow SPI", no status bits.

@@ -50,7 +50,7 @@ bool LocalBoard::waitForBoard(QString *error)
         if (settled())
             loop.quit();
     });
-    connect(&link, &BoardLink::statusChanged, &loop, [&] {
+    connect(&link, &BoardLink::boardStateChanged, &loop, [&] {
         if (settled())
             loop.quit();
     });

@@ -1,59 +1,124 @@
 #include "link/BoardDetection.h"
 
-#include <thread>
-
 namespace kvx {
 
 namespace {
 
+using namespace std::chrono_literals;
+
 const QByteArray kKorveStartText(" 0132");
 const QByteArray kKorveStartCommand("\x22\x00\x00", 3);
+// How often the second part looks whether the first has left the transmit queue.
+constexpr std::int64_t kDrainLook = 1000;
+constexpr std::int64_t kPause =
+    std::chrono::duration_cast<std::chrono::microseconds>(BoardDetection::kKorvePause).count();
 
 } // namespace
 
-BoardDetection::BoardDetection(ByteTransport &line, Clock clock, Written written)
-    : m_line(&line)
-    , m_clock(std::move(clock))
-    , m_written(std::move(written))
+BoardDetection::BoardDetection(ByteTransport &line, QObject *parent)
+    : QObject(parent)
+    , m_line(&line)
 {}
 
-bool BoardDetection::waitForEmptyTransmitQueue()
+bool BoardDetection::write(const QByteArray &bytes, Kind kind)
 {
-    const std::int64_t start = m_clock();
-    while (m_line->OutQueueCount() != 0) {
-        if (m_clock() - start > kTransmitDrainTimeout.count())
-            return false;
-    }
+    const int n = m_line->WriteBytes(bytes.constData(), int(bytes.size()));
+    if (n > 0)
+        emit written(kind, bytes.left(n));
+    return n > 0;
+}
+
+bool BoardDetection::start()
+{
+    m_identifying = true;
+    m_variant = BoardVariant::Plain;
+    return sendProbe();
+}
+
+BoardVariant BoardDetection::identified(const QByteArray &bytes, std::int64_t now)
+{
+    m_identifying = false;
+    m_variant = identify(bytes);
+    if (m_variant == BoardVariant::Korve)
+        startKorveStartUp(now);
+    return m_variant;
+}
+
+bool BoardDetection::probeAgain()
+{
+    // A board that sends its identification only once, after a probe, would pass for a plain
+    // board.
+    if (!m_identifying || m_probesLeft == 0)
+        return false;
+    --m_probesLeft;
     return true;
 }
 
-void BoardDetection::write(const QByteArray &bytes, Kind kind)
+bool BoardDetection::endsQuickly(const QByteArray &unfinished) const
 {
-    if (m_line->WriteBytes(bytes.constData(), int(bytes.size())) >= 0)
-        m_written(kind, bytes);
+    constexpr int kReplySize = 4;
+    return m_quick && m_identifying && unfinished.size() >= kReplySize &&
+           identify(unfinished) == BoardVariant::Plain;
 }
 
 bool BoardDetection::sendProbe()
 {
     m_line->PurgeOutput();
-    const QByteArray zero(1, '\0');
-    bool drained = true;
-    for (int i = 0; i < kProbeZeroCount && drained; ++i) {
-        write(zero, Kind::Probe);
-        drained = waitForEmptyTransmitQueue();
-    }
-    write(QByteArray(1, char(0xFF)), Kind::Probe);
-    return drained;
+    QByteArray probe(kProbeZeroCount, '\0');
+    probe.append(char(0xFF));
+    return write(probe, Kind::Probe);
 }
 
-void BoardDetection::sendKorveStartUp()
+void BoardDetection::startKorveStartUp(std::int64_t now)
 {
     m_line->PurgeOutput();
     write(kKorveStartText, Kind::StartUp);
-    std::this_thread::sleep_for(kKorvePause);
-    waitForEmptyTransmitQueue();
-    write(kKorveStartCommand, Kind::StartUp);
-    std::this_thread::sleep_for(kKorvePause);
+    m_step = Step::HeadPause;
+    m_due = now + kPause;
+}
+
+std::optional<std::int64_t> BoardDetection::nextDeadline() const
+{
+    if (m_step == Step::Idle)
+        return std::nullopt;
+    return m_due;
+}
+
+void BoardDetection::advance(std::int64_t now)
+{
+    if (m_step == Step::Idle || now < m_due)
+        return;
+    switch (m_step) {
+    case Step::Idle:
+        return;
+    case Step::HeadPause:
+    case Step::TailWait:
+        // The second part follows the first on the line, never into it.
+        if (m_line->Connected() && m_line->OutQueueCount() > 0) {
+            m_step = Step::TailWait;
+            m_due = now + kDrainLook;
+            return;
+        }
+        write(kKorveStartCommand, Kind::StartUp);
+        m_step = Step::TailPause;
+        m_due = now + kPause;
+        return;
+    case Step::TailPause:
+        m_step = Step::Idle;
+        emit finished();
+        return;
+    }
+}
+
+bool BoardDetection::busy() const
+{
+    return m_step != Step::Idle;
+}
+
+void BoardDetection::cancel()
+{
+    m_step = Step::Idle;
+    m_identifying = false;
 }
 
 BoardVariant BoardDetection::identify(const QByteArray &identification)

@@ -1,15 +1,21 @@
 #include "link/BoardLink.h"
 
+#include "link/RequestFrame.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QLoggingCategory>
 #include <QScopeGuard>
 #include <QTimer>
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 
 namespace kvx {
+
+// Everything the link writes, takes and throws away, and its state, for a developer who
+// switches it on (QT_LOGGING_RULES="kvx.link.debug=true"); the traffic view is the user's.
+Q_LOGGING_CATEGORY(lcLink, "kvx.link", QtWarningMsg)
 
 namespace {
 
@@ -17,30 +23,13 @@ using namespace std::chrono_literals;
 // While a wait runs, this wakes it often enough to notice a watchdog that is due even when
 // the poll timer (which normally runs the watchdog) does not tick.
 constexpr auto kWaitGuardInterval = 50ms;
-// Bytes that wait to be read are read before the framer's time moves on; this is how soon
-// the framer looks again.
-constexpr auto kReadFirst = 1ms;
-// A watchdog that runs this much past its time finds a host that was asleep, and gives the
-// events that waited meanwhile this long to run before it gives a request up.
-constexpr auto kHostStall = 100ms;
-constexpr auto kStallGrace = 20ms;
 
-constexpr char kFrameStart = '#';
-constexpr char kSlowFrameStart = '!';
-constexpr std::uint8_t kKorveDatagramLength = 4;
-
-BoardLink::Clock steadyClock()
+// Monotonic time in units of `perSecond`.
+std::function<std::int64_t()> steadyClock(std::int64_t nanosPerUnit)
 {
     auto timer = std::make_shared<QElapsedTimer>();
     timer->start();
-    return [timer] { return timer->elapsed(); };
-}
-
-BoardLink::FineClock steadyFineClock()
-{
-    auto timer = std::make_shared<QElapsedTimer>();
-    timer->start();
-    return [timer] { return timer->nsecsElapsed() / 1000; };
+    return [timer, nanosPerUnit] { return timer->nsecsElapsed() / nanosPerUnit; };
 }
 
 Reply replyOf(const QByteArray &bytes)
@@ -51,50 +40,54 @@ Reply replyOf(const QByteArray &bytes)
 
 } // namespace
 
-PollPause::PollPause(BoardLink &link)
-    : m_link(link)
-    , m_wasEnabled(link.m_pollingEnabled)
+struct BoardLink::Exchange
 {
-    if (!m_wasEnabled)
-        return;
-    m_link.m_pollingEnabled = false;
-    // Until the outstanding poll request is answered and the line is free for the command's
-    // first request, or the watchdog has given up.
-    const quint64 giveUps = link.m_giveUps;
-    m_link.waitFor([&link, giveUps] { return link.LinkIdle() || link.m_giveUps != giveUps; });
-}
-
-PollPause::~PollPause()
-{
-    m_link.m_pollingEnabled = m_wasEnabled;
-    // The poll cycle goes on at once, not at the next tick.
-    if (m_wasEnabled && m_link.LinkIdle())
-        emit m_link.lineReady();
-}
+    int id = -1;
+    TrafficKind kind = TrafficKind::Poll;
+    int row = -1;
+    bool startsCycle = false;
+    bool identification = false;  // sent while detecting: 10 bytes expected
+    bool afterGiveUp = false;     // the first after a give-up: its reply is never used
+    CommandQueue::Handle request; // a command that waits for this exchange
+    TrafficOrigin origin = TrafficOrigin::Own;
+    Datagram datagram;
+    int serial = -1;
+    bool taken = false;
+    QByteArray frame;        // the request as written, for the traffic view
+    std::int64_t sentAt = 0; // fine clock, when the request went out
+    QByteArray bytes;
+    Reply reply;
+};
 
 BoardLink::BoardLink(ByteTransport &line, QObject *parent)
     : QObject(parent)
     , m_comm(&line)
-    , m_clock(steadyClock())
-    , m_fineClock(steadyFineClock())
-    , m_detection(
-          line, [this] { return now(); },
-          [this](BoardDetection::Kind kind, const QByteArray &bytes) {
-              note(true,
-                   kind == BoardDetection::Kind::Probe ? TrafficKind::Probe : TrafficKind::StartUp,
-                   bytes);
-          })
+    , m_clock(steadyClock(1000000))
+    , m_fineClock(steadyClock(1000))
+    , m_detection(line)
+    , m_receiver(*this, line, m_detection, m_fineClock, this)
+    , m_framer(m_receiver.framer())
     , m_waitGuard(new QTimer(this))
-    , m_framerTimer(new QTimer(this))
+    , m_drainTimer(new QTimer(this))
 {
+    connect(&m_detection, &BoardDetection::written, this,
+            [this](BoardDetection::Kind kind, const QByteArray &bytes) {
+                note(true,
+                     kind == BoardDetection::Kind::Probe ? TrafficKind::Probe
+                                                         : TrafficKind::StartUp,
+                     bytes);
+            });
+    connect(&m_detection, &BoardDetection::finished, this, &BoardLink::advance);
     m_waitGuard->setInterval(kWaitGuardInterval);
     connect(m_waitGuard, &QTimer::timeout, this, [this] {
         if (!LinkIdle())
             watchdog();
     });
-    m_framerTimer->setSingleShot(true);
-    m_framerTimer->setTimerType(Qt::PreciseTimer);
-    connect(m_framerTimer, &QTimer::timeout, this, &BoardLink::serviceFramer);
+    // Named for whoever drives the link by hand, as the receive path's fuzz harness does.
+    m_drainTimer->setObjectName(QStringLiteral("drain"));
+    m_drainTimer->setSingleShot(true);
+    m_drainTimer->setTimerType(Qt::PreciseTimer);
+    connect(m_drainTimer, &QTimer::timeout, this, &BoardLink::advance);
 }
 
 BoardLink::~BoardLink()
@@ -107,115 +100,136 @@ void BoardLink::setTransport(ByteTransport &line)
     endAllWaits();
     m_comm = &line;
     m_detection.setTransport(line);
+    m_receiver.setTransport(line);
+}
+
+bool BoardLink::AwaitingDirectReply() const
+{
+    return m_framer.outstanding() && !m_exchanges.empty() &&
+           m_exchanges.back().kind == TrafficKind::Direct;
 }
 
 QByteArray BoardLink::frame(const Datagram &d) const
 {
-    QByteArray f;
-    if (KorveBoard()) {
-        f.append(m_slowSpi ? kSlowFrameStart : kFrameStart);
-        f.append(char(kKorveDatagramLength));
-    } else {
-        f.append(kFrameStart);
-    }
-    f.append(char(d.address));
-    f.append(char(d.data.high));
-    f.append(char(d.data.mid));
-    f.append(char(d.data.low));
-    return f;
+    return requestFrame(d, variant(), m_slowSpi);
 }
 
 std::int64_t BoardLink::nextWatchdogCheck() const
 {
-    if (m_line == Line::LateQuiet || m_line == Line::LostQuiet)
-        return m_lateQuietFrom + kLateQuiet.count();
-    if (requestOutstanding())
-        return std::max(m_lastSendTick + kWatchdogTimeout.count() + 1, m_stallGraceUntil);
-    return m_lastProgress + kWatchdogTimeout.count() + 1;
+    return m_watchdog.nextCheck(requestOutstanding());
 }
 
-bool BoardLink::SendDatagram(const Datagram &d, TrafficKind kind)
+bool BoardLink::SendDatagram(const Datagram &d, TrafficKind kind, TrafficOrigin origin)
 {
-    if (!m_detection.waitForEmptyTransmitQueue()) {
-        if (m_comm->Connected())
-            emit sendError();
-        return false;
-    }
-    return writeFrame(frame(d), kind);
-}
-
-bool BoardLink::writeFrame(const QByteArray &f, TrafficKind kind, TrafficOrigin origin)
-{
-    if (m_comm->WriteBytes(f.constData(), int(f.size())) < 0) {
-        // A port that has just been lost is reported as such by the window; a "Send error!"
-        // on top of it would only repeat the news.
-        if (m_comm->Connected())
-            emit sendError();
-        return false;
-    }
-    note(true, kind, f, DiscardReason::None, {}, origin);
-    return true;
-}
-
-bool BoardLink::startExchange(const Datagram &d, Exchange exchange, bool holdLine)
-{
-    // Whatever waits to be read now arrived before this request: it cannot be its reply.
-    readWaiting();
-    if (!LinkIdle() || !m_comm->Connected())
-        return false;
-    exchange.id = m_nextId++;
-    exchange.identification = Detecting();
-    ReplyFramer::Request request;
-    request.id = exchange.id;
     const QByteArray f = frame(d);
-    request.frameBytes = int(f.size());
-    request.replyBytes = Detecting() ? kIdentificationSize : kReplySize;
-    // The identification is acted on (the KORVE start-up) before anything else goes out.
-    request.holdLine = holdLine || Detecting();
-    // A plain board answers the detection's request with a short reply; the watchdog ends it.
-    request.mayBeShort = Detecting();
-    // The rest of a reply begun wakes the program once; the identification may come short.
-    request.gather = !Detecting();
-    const TrafficKind kind = exchange.kind;
-    const TrafficOrigin origin = exchange.origin;
-    exchange.frame = f;
-    m_exchanges.push_back(std::move(exchange));
-    // The request's time is taken once its queue is empty and before it is written: a host
-    // slow to write makes the reply look later, never sooner than it can come. A request that
-    // could not be written gets no reply: it stays outstanding until the watchdog, and
-    // whatever comes meanwhile is a stray.
-    const bool drained = m_detection.waitForEmptyTransmitQueue();
-    request.expectNothing = !drained;
-    const std::int64_t sentAt = fineNow();
-    m_framer.sent(request, sentAt);
-    // Found again by its id: the wait for the queue may have resolved others meanwhile.
-    for (auto x = m_exchanges.rbegin(); x != m_exchanges.rend(); ++x) {
-        if (x->id == request.id) {
-            x->sentAt = sentAt;
-            break;
-        }
-    }
-    if (!drained) {
+    if (m_comm->OutQueueCount() != 0 || m_comm->WriteBytes(f.constData(), int(f.size())) < 0) {
+        // A port that has just been lost is reported as such by the window; a "Send error!" on
+        // top of it would only repeat the news. Told once the send is over: the window's
+        // message box must not open inside it.
         if (m_comm->Connected())
-            emit sendError();
-    } else if (!writeFrame(f, kind, origin)) {
-        m_framer.cannotBeAnswered();
+            QTimer::singleShot(0, this, &BoardLink::sendError);
+        return false;
     }
-    m_lastSendTick = now();
-    m_lastProgress = m_lastSendTick;
-    armFramerTimer();
+    note(true, kind, f, DiscardReason::None, {}, m_serial - 1, origin);
     return true;
 }
 
-bool BoardLink::pollRequest(const Datagram &d, int row, bool startsCycle)
+void BoardLink::settle()
 {
-    if (!LinkIdle() || !m_pollingEnabled)
-        return false;
-    Exchange exchange;
-    exchange.kind = TrafficKind::Poll;
-    exchange.row = row;
-    exchange.startsCycle = startsCycle;
-    return startExchange(d, std::move(exchange), false);
+    State s = State::Idle;
+    if (!m_comm->Connected())
+        s = State::Closed;
+    else if (m_detection.busy() || (Detecting() && m_framer.outstanding()))
+        s = State::Detecting;
+    else if (m_lost)
+        s = State::Lost;
+    else if (m_framer.outstanding())
+        s = State::AwaitingReply;
+    else if (m_watchdog.inLateQuiet() || !m_framer.ready())
+        s = State::Quiet;
+    if (s != m_state) {
+        qCDebug(lcLink) << fineNow() << "state" << int(m_state) << "->" << int(s);
+        m_state = s;
+        emit stateChanged(s);
+    }
+}
+
+void BoardLink::advance()
+{
+    if (m_advancing)
+        return;
+    m_advancing = true;
+    const auto done = qScopeGuard([this] { m_advancing = false; });
+    // Whatever waits to be read now arrived before the next request: it cannot be its reply.
+    m_receiver.readWaiting();
+    settle();
+    while (m_state == State::Idle) {
+        // Frames never overlap on the line: the next waits for the transmit queue to empty,
+        // looking again once the bytes in it can have left.
+        if (const int queued = m_comm->OutQueueCount(); queued != 0) {
+            m_watchdog.draining(now());
+            const auto wait = std::lround(queued * m_comm->characterTime() / 1000.0);
+            m_drainTimer->start(std::max<int>(1, int(wait)));
+            return;
+        }
+        m_watchdog.drained();
+        Exchange x;
+        if (const CommandQueue::Request *next = m_commands.front();
+            m_afterGiveUp && !Detecting() && next && !isReadAddress(next->datagram.address)) {
+            // A write is never sent twice: a read of its register goes first, to take what a
+            // late answer would.
+            x.kind = TrafficKind::Direct;
+            x.datagram = Datagram{std::uint8_t(next->datagram.address | 1), {}};
+            x.origin = next->origin;
+        } else if (CommandQueue::Handle r = m_commands.takeNext()) {
+            x.kind = TrafficKind::Direct;
+            x.datagram = r->datagram;
+            x.origin = r->origin;
+            x.request = std::move(r);
+        } else if (const auto poll =
+                       m_pollingEnabled && m_polls ? m_polls->nextPoll() : std::nullopt) {
+            x.row = poll->row;
+            x.startsCycle = poll->startsCycle;
+            x.datagram = poll->datagram;
+        } else {
+            return;
+        }
+        startExchange(std::move(x));
+        settle();
+    }
+}
+
+void BoardLink::startExchange(Exchange x)
+{
+    x.id = m_nextId++;
+    x.identification = Detecting();
+    x.afterGiveUp = !x.identification && std::exchange(m_afterGiveUp, false);
+    x.frame = frame(x.datagram);
+    x.serial = m_serial++;
+    ReplyFramer::Request r;
+    r.id = x.id;
+    r.frameBytes = int(x.frame.size());
+    r.replyBytes = x.identification ? kIdentificationSize : kReplySize;
+    // A single command's read is used at once, and the identification is acted on (the KORVE
+    // start-up) before anything else goes out.
+    r.holdLine = x.identification || (x.request && x.request->batch < 0 && x.request->waitForTrust);
+    // A plain board answers the detection's request with a short reply; the watchdog ends it.
+    r.mayBeShort = x.identification;
+    if (x.request)
+        x.request->sent = true;
+    // The request's time is taken before it is written: a host slow to write makes the reply
+    // look later, never sooner than it can come. A request that could not be written gets no
+    // reply: it stays outstanding until the watchdog, and whatever comes meanwhile is a stray.
+    x.sentAt = fineNow();
+    m_framer.sent(r, x.sentAt);
+    const Datagram d = x.datagram;
+    const TrafficKind kind = x.kind;
+    const TrafficOrigin origin = x.origin;
+    m_exchanges.push_back(std::move(x));
+    if (!SendDatagram(d, kind, origin))
+        m_framer.cannotBeAnswered();
+    m_watchdog.sent(now());
+    m_receiver.armTimer();
 }
 
 bool BoardLink::waitFor(const std::function<bool()> &done)
@@ -232,364 +246,112 @@ bool BoardLink::waitFor(const std::function<bool()> &done)
 
 std::optional<Reply> BoardLink::DirectRequest(const Datagram &d)
 {
+    // Taken before an early return could leave it to the next command.
     const TrafficOrigin origin = std::exchange(m_nextOrigin, TrafficOrigin::Own);
-    // Once the port has closed (the user, the window or a lost device), the rest of a command
-    // ends at once: nothing is sent, nothing waits for a watchdog.
-    if (m_pollingEnabled || !m_comm->Connected())
+    // Once the port has closed (the user, the window or a lost device), or the line was given
+    // up because it never fell quiet, the rest of a command ends at once: nothing is sent,
+    // nothing waits for a watchdog.
+    if (m_pollingEnabled || !m_comm->Connected() || m_state == State::Lost)
         return std::nullopt;
-    // A line that never got quiet has been given up: the rest of the command ends at once
-    // rather than waiting out the watchdog once more for each request.
-    if (lineLost() && !LinkIdle())
+    m_nextOrigin = origin;
+    const Batch b = directRequests(std::span(&d, 1));
+    if (b.replies.empty())
         return std::nullopt;
-    const quint64 giveUps = m_giveUps;
-    // The line given up while this waited for it: one that never fell quiet. A watchdog that
-    // gave up another command's request is that command's business; this one still goes out
-    // once the quiet after it has passed.
-    auto givenUp = [&] { return m_giveUps != giveUps && lineLost(); };
-    Request request;
-    // A read's value is used: nothing else goes out until it is trusted.
-    request.waitForTrust = isReadAddress(d.address);
-    ++m_commandsWaiting;
-    auto stopWaiting = qScopeGuard([this] { --m_commandsWaiting; });
-    for (;;) {
-        // Another command's request may still be outstanding (a click during a long
-        // transfer): it keeps its reply, and this one goes out only when the line is free.
-        if (!waitFor([&] { return LinkIdle() || givenUp(); }) || givenUp())
-            return std::nullopt;
-        Exchange exchange;
-        exchange.kind = TrafficKind::Direct;
-        exchange.request = &request;
-        exchange.origin = origin;
-        if (startExchange(d, std::move(exchange), request.waitForTrust))
-            break;
-    }
-    stopWaiting.dismiss();
-    --m_commandsWaiting;
-    m_awaitingDirectReply = true;
-    const bool open = waitFor([&request] { return request.done; });
-    // The request lives on this stack only: no exchange may point to it once it returns.
-    for (Exchange &x : m_exchanges) {
-        if (x.request == &request)
-            x.request = nullptr;
-    }
-    if (!open || !request.answered)
-        return std::nullopt;
-    // A command nested in this wait may have taken a later reply meanwhile; the caller reads
-    // its own.
-    m_lastReply = request.reply;
-    return request.reply;
+    m_lastReply = b.replies.front();
+    return m_lastReply;
 }
 
 BoardLink::Batch BoardLink::directRequests(std::span<const Datagram> datagrams,
                                            const std::function<void(int)> &progress,
                                            bool showsReplies)
 {
-    Batch batch;
     const TrafficOrigin origin = std::exchange(m_nextOrigin, TrafficOrigin::Own);
-    // As for a single command: after the port closed or the line was given up, nothing more.
-    if (m_pollingEnabled || !m_comm->Connected() || (lineLost() && !LinkIdle()))
+    if (m_pollingEnabled || !m_comm->Connected() || m_state == State::Lost)
         return {{}, datagrams.empty() ? -1 : 0, 0};
-    const quint64 giveUps = m_giveUps;
-    // Stable addresses: the exchanges point at them until they are done.
-    std::vector<Request> requests(datagrams.size());
-    for (std::size_t i = 0; i < requests.size(); ++i)
-        requests[i].waitForTrust = showsReplies || isReadAddress(datagrams[i].address);
-    std::size_t sent = 0;
-    std::size_t reported = 0;
-    // One of its own requests unanswered, or the line lost; another command's request given
-    // up by the watchdog does not end the batch.
-    auto failed = [&] {
-        for (std::size_t i = 0; i < sent; ++i) {
-            if (requests[i].done && !requests[i].answered)
-                return true;
-        }
-        return m_giveUps != giveUps && lineLost();
-    };
-    auto report = [&] {
-        while (reported < sent && requests[reported].done && requests[reported].answered) {
-            ++reported;
-            if (progress)
-                progress(int(reported));
-        }
-    };
-    // Each request goes out as soon as the line is ready, from the ready event itself as the
-    // poll cycle's do, rather than when the wait below next looks; single commands waiting
-    // for the line go first.
-    auto sendNext = [&] {
-        if (sent >= datagrams.size() || failed() || !LinkIdle() || m_commandsWaiting > 0)
-            return;
-        Exchange exchange;
-        exchange.kind = TrafficKind::Direct;
-        exchange.request = &requests[sent];
-        exchange.origin = origin;
-        if (startExchange(datagrams[sent], std::move(exchange), false)) {
-            m_awaitingDirectReply = true;
-            ++sent;
-        }
-    };
-    const QMetaObject::Connection onReady = connect(this, &BoardLink::lineReady, this, sendNext);
-    sendNext();
-    // Ends early when the port closes: every request is then done, unanswered.
-    waitFor([&] {
-        report();
-        sendNext();
-        return (sent == datagrams.size() || failed()) &&
-               std::all_of(requests.begin(), requests.begin() + std::ptrdiff_t(sent),
-                           [](const Request &r) { return r.done; });
-    });
-    disconnect(onReady);
-    // The requests live on this stack only.
-    const std::less<const Request *> before;
-    for (Exchange &x : m_exchanges) {
-        if (x.request && !before(x.request, requests.data()) &&
-            before(x.request, requests.data() + requests.size()))
-            x.request = nullptr;
-    }
-    report();
-    for (std::size_t i = 0; i < datagrams.size(); ++i) {
-        if (i >= sent || !requests[i].done || !requests[i].answered) {
-            batch.failedAt = int(i);
-            break;
-        }
-        batch.replies.push_back(requests[i].reply);
-    }
-    batch.sent = int(sent);
-    if (!batch.replies.empty())
-        m_lastReply = batch.replies.back();
-    return batch;
+    Batch result = m_commands.run(
+        datagrams, progress, showsReplies, [this] { advance(); },
+        [this](const std::function<bool()> &done) { return waitFor(done); }, origin);
+    if (!result.replies.empty())
+        m_lastReply = result.replies.back();
+    return result;
 }
 
-void BoardLink::finish(Request *request, bool answered, const Reply &reply)
+void BoardLink::endCommands()
 {
-    if (!request || request->done)
-        return;
-    request->done = true;
-    request->answered = answered;
-    request->reply = reply;
-    if (answered)
-        m_lastReply = reply;
+    for (Exchange &x : m_exchanges)
+        m_commands.finish(std::exchange(x.request, nullptr), false);
+    m_commands.endAll();
 }
 
 void BoardLink::StartDetection()
 {
     // A stalled device: one message, not one per probe byte.
-    if (!m_detection.sendProbe())
-        emit sendError();
-    m_detecting = true;
-    m_lastSendTick = now();
-    m_variant = BoardVariant::Plain;
-    emit statusChanged(tr("Trying to detect the board."), QString());
+    if (!m_detection.start() && m_comm->Connected())
+        QTimer::singleShot(0, this, &BoardLink::sendError);
+    m_watchdog.sent(now());
+    setBoardState(BoardState::Detecting);
 }
 
 void BoardLink::beginPolling()
 {
-    m_probesLeft = kExtraProbes;
+    m_detection.resetProbes();
     m_pollingEnabled = true;
     m_boardActive = false;
-    m_line = Line::InStep;
-    m_lastProgress = now();
-    ReplyFramer::Timing timing = m_framer.timing();
-    timing.byteTime = std::max<ReplyFramer::Micros>(1, std::lround(m_comm->characterTime()));
-    timing.pacedLine = m_comm->pacedLine();
-    m_framer.setTiming(timing);
+    m_lost = false;
+    m_watchdog.reset(now());
+    m_framer.clear();
+    m_framer.setLine(m_comm->pacedLine(),
+                     std::max<ReplyFramer::Micros>(1, std::lround(m_comm->characterTime())));
+    // A reply wakes the program once, when it is whole; anything shorter is found by the
+    // framer's own looks.
+    m_comm->setReadThreshold(kReplySize);
     m_counters = {};
+    m_lineErrorsBefore = m_comm->lineErrors();
     countChanged();
+    advance();
 }
 
-void BoardLink::InitKorveBoard()
+bool BoardLink::discards(const QByteArray &bytes)
 {
-    m_detection.sendKorveStartUp();
+    if (!m_watchdog.inLateQuiet())
+        return false;
+    // The answer to a request the watchdog has given up: it must not be taken for the next
+    // one. The quiet starts again.
+    m_watchdog.startLateQuiet(now());
+    m_counters.lateBytes += quint64(bytes.size());
+    note(false, TrafficKind::Discarded, bytes, DiscardReason::Late);
+    countChanged();
+    return true;
 }
 
-void BoardLink::readWaiting()
+void BoardLink::judged(std::int64_t t, ReplyFramer::Events &events)
 {
-    // Usually nothing waits: one look at the line, not two.
-    if (m_comm->inQueueCount() == 0)
-        return;
-    m_comm->fetchInput();
-    receive(m_comm->inQueueCount(), 1);
-}
-
-void BoardLink::Comm32RxChar(QObject *, int count)
-{
-    // The port reports bytes once as many as it was told to gather have come.
-    receive(count, m_comm->readThreshold());
-}
-
-void BoardLink::receive(int count, int gathered)
-{
-    if (count <= 0)
-        return;
-    QByteArray bytes(count, 0);
-    const int n = m_comm->ReadBytes(bytes.data(), count);
-    if (n <= 0)
-        return;
-    bytes.truncate(n);
-    if (m_line == Line::LateQuiet || m_line == Line::LostQuiet) {
-        // The answer to a request the watchdog has given up: it must not be taken for the
-        // next one. The quiet starts again.
-        m_lateQuietFrom = now();
-        m_counters.lateBytes += quint64(n);
-        note(false, TrafficKind::Discarded, bytes, DiscardReason::Late);
+    if (const quint64 errors = m_comm->lineErrors() - m_lineErrorsBefore;
+        errors != m_counters.lineErrors) {
+        m_counters.lineErrors = errors;
+        m_framer.damaged(t, events);
         countChanged();
-        return;
     }
-    const std::int64_t t = fineNow();
-    m_framer.received(bytes, t, m_newEvents, gathered);
     // Four bytes that do not begin an identification are a plain board's ordinary reply: with
     // quick detection it is taken as soon as the line falls quiet after it, not at the
     // watchdog. Bytes that follow it all the same undo it at the checkpoint.
-    if (m_quickDetection && Detecting() && m_framer.unfinished().size() >= kReplySize &&
-        BoardDetection::identify(m_framer.unfinished()) == BoardVariant::Plain)
-        m_framer.endShort(t, m_newEvents);
-    afterInput();
-}
-
-void BoardLink::afterInput()
-{
-    // The framer's time moves on only once nothing more waits to be read: a byte that came
-    // in meanwhile may show that a reply about to be trusted was not in step. The time is
-    // taken before the look: the line is known quiet up to then, not up to after it.
-    const std::int64_t t = fineNow();
-    if (m_comm->inQueueCount() == 0)
-        m_framer.advance(t, m_newEvents);
-    handleEvents();
-    armFramerTimer();
-    m_comm->setReadThreshold(m_framer.gatherable());
-}
-
-std::optional<std::int64_t> BoardLink::nextFramerDeadline() const
-{
-    return m_framer.nextDeadline();
-}
-
-void BoardLink::serviceFramer()
-{
-    if (!m_comm->Connected())
-        return;
-    if (m_comm->inQueueCount() > 0) {
-        // Read first: the port's own notification delivers them, now whatever has come.
-        m_comm->setReadThreshold(1);
-        m_framerTimerDue = fineNow();
-        m_framerTimer->start(kReadFirst);
-        return;
-    }
-    afterInput();
-}
-
-void BoardLink::armFramerTimer()
-{
-    const std::optional<ReplyFramer::Micros> due = m_framer.nextDeadline();
-    if (!due || !m_comm->Connected()) {
-        m_framerTimer->stop();
-        return;
-    }
-    // A timer that fires too early only looks again; re-arming it for every byte would cost
-    // more than that.
-    if (m_framerTimer->isActive() && m_framerTimerDue <= *due)
-        return;
-    const ReplyFramer::Micros wait = std::max<ReplyFramer::Micros>(0, *due - fineNow());
-    m_framerTimerDue = *due;
-    m_framerTimer->start(int((wait + 999) / 1000));
-}
-
-void BoardLink::handleEvents()
-{
-    for (ReplyFramer::Event &e : m_newEvents)
-        m_events.push_back(std::move(e));
-    m_newEvents.clear();
-    // Each event leaves the queue before it is handled: a handler may wait, and the events
-    // that come meanwhile are handled by the nested call, in order.
-    while (!m_events.empty()) {
-        const ReplyFramer::Event e = std::move(m_events.front());
-        m_events.pop_front();
-        handle(e);
-    }
-}
-
-BoardLink::Exchange BoardLink::takeExchange(int id)
-{
-    for (auto it = m_exchanges.begin(); it != m_exchanges.end(); ++it) {
-        if (it->id == id) {
-            Exchange e = std::move(*it);
-            m_exchanges.erase(it);
-            return e;
-        }
-    }
-    return {};
+    if (m_detection.endsQuickly(m_framer.unfinished()))
+        m_framer.endShort(t, events);
 }
 
 void BoardLink::handle(const ReplyFramer::Event &event)
 {
     using Type = ReplyFramer::EventType;
     switch (event.type) {
-    case Type::Taken: {
-        for (Exchange &x : m_exchanges) {
-            if (x.id != event.id)
-                continue;
-            x.taken = true;
-            x.bytes = event.bytes;
-            x.reply = replyOf(event.bytes);
-            // Shown where it came, right after its request; should the line lose step before
-            // it is trusted, an untrusted reply follows it.
-            note(false,
-                 x.identification                ? TrafficKind::Identification
-                 : x.kind == TrafficKind::Direct ? TrafficKind::Direct
-                                                 : TrafficKind::Poll,
-                 x.bytes, DiscardReason::None, x.frame, x.origin);
-            if (x.kind == TrafficKind::Direct) {
-                m_awaitingDirectReply = false;
-                // A write's reply is not used: the command goes on at once, and what becomes
-                // of the reply later is no longer its business.
-                if (x.request && !x.request->waitForTrust) {
-                    finish(x.request, true, x.reply);
-                    x.request = nullptr;
-                }
-            }
-            emit replyTaken(x.identification);
-            break;
-        }
+    case Type::Taken:
+        taken(event);
         return;
-    }
-    case Type::Committed: {
-        const Exchange x = takeExchange(event.id);
-        if (x.id < 0)
-            return;
-        if (x.startsCycle)
-            emit pollCycleStart();
-        if (x.kind == TrafficKind::Direct) {
-            finish(x.request, true, x.reply);
-        } else if (x.identification) {
-            m_detecting = false;
-            identify(x.bytes);
-        } else {
-            m_replySentAt = x.sentAt;
-            emit pollReply(x.row, x.reply);
-        }
-        reportActive();
+    case Type::Committed:
+        committed(event.id);
         return;
-    }
-    case Type::Dropped: {
-        const Exchange x = takeExchange(event.id);
-        if (x.id < 0)
-            return;
-        if (x.startsCycle)
-            emit pollCycleStart();
-        if (x.taken) {
-            ++m_counters.untrustedReplies;
-            note(false, TrafficKind::Discarded, x.bytes, DiscardReason::Untrusted, x.frame,
-                 x.origin);
-            countChanged();
-        }
-        finish(x.request, false);
-        if (x.identification && Detecting() && m_probesLeft > 0) {
-            // A board that sends its identification only once, after a probe, would pass for a
-            // plain board: it is probed again.
-            --m_probesLeft;
-            StartDetection();
-        }
+    case Type::Dropped:
+        dropped(event.id);
         return;
-    }
     case Type::Discarded:
         m_counters.strayBytes += quint64(event.bytes.size());
         if (event.reason != DiscardReason::Resync)
@@ -598,33 +360,134 @@ void BoardLink::handle(const ReplyFramer::Event &event)
         countChanged();
         return;
     case Type::Ready:
-        m_lastProgress = now();
-        if (m_line == Line::Lost)
-            m_line = Line::InStep;
-        emit lineReady();
+        m_watchdog.progress(now());
+        m_lost = false;
         return;
     }
 }
 
-void BoardLink::identify(const QByteArray &bytes)
+std::optional<BoardLink::Exchange> BoardLink::resolve(int id)
 {
-    const BoardVariant variant = BoardDetection::identify(bytes);
-    if (variant == BoardVariant::Korve)
-        InitKorveBoard();
-    m_variant = variant;
-    if (variant != BoardVariant::Plain)
-        emit identified(variant);
+    const auto it = std::find_if(m_exchanges.begin(), m_exchanges.end(),
+                                 [id](const Exchange &x) { return x.id == id; });
+    if (it == m_exchanges.end())
+        return std::nullopt;
+    Exchange x = std::move(*it);
+    m_exchanges.erase(it);
+    return x;
 }
 
-void BoardLink::reportActive()
+void BoardLink::committed(int id)
 {
-    if (m_boardActive)
+    const std::optional<Exchange> resolved = resolve(id);
+    if (!resolved)
         return;
-    m_boardActive = true;
-    const QString second = KorveBoard()    ? tr("KORVE detected!")
-                           : PentarBoard() ? tr("Pentar detected!")
-                                           : tr("KVX310 evaluation board detected!");
-    emit statusChanged(tr("The board is active."), second);
+    const Exchange &x = *resolved;
+    if (x.afterGiveUp) {
+        unused(x);
+    } else {
+        if (x.startsCycle) {
+            m_cycleStartOwed = false;
+            emit pollCycleStart();
+        }
+        if (x.kind == TrafficKind::Direct) {
+            m_commands.finish(x.request, true, x.reply);
+        } else if (x.identification) {
+            if (const BoardVariant v = m_detection.identified(x.bytes, fineNow());
+                v != BoardVariant::Plain)
+                emit identified(v);
+        } else {
+            m_replySentAt = x.sentAt;
+            m_replyExchange = x.serial;
+            // A cycle whose first reply was lost starts with its first reply shown; one whose
+            // every reply was lost is no cycle at all.
+            if (std::exchange(m_cycleStartOwed, false))
+                emit pollCycleStart();
+            emit pollReply(x.row, x.reply);
+        }
+    }
+    if (!m_boardActive) {
+        m_boardActive = true;
+        setBoardState(BoardState::Active);
+    }
+}
+
+void BoardLink::unused(const Exchange &x)
+{
+    // A board that stalls may lose what it is sent meanwhile and then send its late answer
+    // into the next request's time, where no rule of time can tell it apart: the first reply
+    // after a give-up is not used. A read is asked again (not counted as a retry: it was
+    // answered), a poll's row waits for the next cycle.
+    ++m_counters.untrustedReplies;
+    note(false, TrafficKind::Discarded, x.bytes, DiscardReason::AfterGiveUp, x.frame, x.serial,
+         x.origin);
+    m_cycleStartOwed = m_cycleStartOwed || x.startsCycle;
+    if (x.request && !x.request->done) {
+        m_commands.askAgain(x.request, false);
+        ++m_counters.askedAgain;
+    }
+    countChanged();
+}
+
+void BoardLink::taken(const ReplyFramer::Event &event)
+{
+    for (Exchange &x : m_exchanges) {
+        if (x.id != event.id)
+            continue;
+        x.taken = true;
+        x.bytes = event.bytes;
+        x.reply = replyOf(event.bytes);
+        // Shown where it came, right after its request; should the line lose step before it
+        // is trusted, an untrusted reply follows it.
+        note(false,
+             x.identification                ? TrafficKind::Identification
+             : x.kind == TrafficKind::Direct ? TrafficKind::Direct
+                                             : TrafficKind::Poll,
+             x.bytes, DiscardReason::None, x.frame, x.serial, x.origin);
+        // A write's reply is not used: the command goes on at once, and what becomes of the
+        // reply later is no longer its business.
+        if (x.request && !x.request->waitForTrust) {
+            m_commands.finish(std::exchange(x.request, nullptr), true, x.reply);
+        }
+        emit replyTaken(x.identification);
+        return;
+    }
+}
+
+void BoardLink::dropped(int id)
+{
+    const std::optional<Exchange> resolved = resolve(id);
+    if (!resolved)
+        return;
+    const Exchange &x = *resolved;
+    m_cycleStartOwed = m_cycleStartOwed || x.startsCycle;
+    m_afterGiveUp = m_afterGiveUp || x.afterGiveUp;
+    if (x.taken) {
+        ++m_counters.untrustedReplies;
+        note(false, TrafficKind::Discarded, x.bytes, DiscardReason::Untrusted, x.frame, x.serial,
+             x.origin);
+        countChanged();
+    }
+    // A read changes nothing on the board: one whose reply was lost, or could not be trusted,
+    // is asked again (after the watchdog's quiet, if it was the watchdog's). A write never
+    // is: written twice, it could start a move twice or clear a flag raised meanwhile.
+    const CommandQueue::Handle &r = x.request;
+    if (r && !r->done && isReadAddress(x.datagram.address) && r->retries < kReadRetries &&
+        m_comm->Connected() && m_state != State::Lost) {
+        m_commands.askAgain(r);
+        ++m_counters.askedAgain;
+        countChanged();
+    } else {
+        m_commands.finish(r, false);
+    }
+    if (x.identification && m_detection.probeAgain())
+        StartDetection();
+}
+
+void BoardLink::setBoardState(BoardState state)
+{
+    m_boardState = state;
+    emit boardStateChanged(state);
 }
 
 void BoardLink::watchdog()
@@ -632,105 +495,112 @@ void BoardLink::watchdog()
     if (!m_comm->Connected())
         return;
     const std::int64_t t = now();
-    if (m_line == Line::LateQuiet || m_line == Line::LostQuiet) {
-        if (t - m_lateQuietFrom < kLateQuiet.count()) {
-            if (t - m_lastProgress > kWatchdogTimeout.count()) {
-                // Bytes keep coming after the watchdog: the quiet never comes.
-                m_lastProgress = t;
-                m_line = Line::LostQuiet;
-                giveUpWaits();
-            }
-            return;
-        }
-        m_lastProgress = t;
-        // Still lost until the next request can go out.
-        m_line = m_framer.ready() ? Line::InStep : Line::Lost;
-        if (LinkIdle())
-            emit lineReady();
-        return;
-    }
-    if (requestOutstanding()) {
-        // A 64-bit monotonic count: the 32-bit tick of old wrapped after 49.7 days and then
-        // fired without cause.
-        if (std::abs(t - m_lastSendTick) <= kWatchdogTimeout.count())
-            return;
-        // What has come and not been read yet may be the reply itself.
-        readWaiting();
-        if (!requestOutstanding())
-            return;
-        // A host that was asleep well past the deadline has not yet run what came meanwhile
-        // (a board in this very thread has not even answered): it looks again once that has
-        // had its turn, rather than blame the board for its own stall.
-        const std::int64_t due = m_lastSendTick + kWatchdogTimeout.count() + 1;
-        if (t - due > kHostStall.count() && m_stallGraceUntil < due) {
-            m_stallGraceUntil = t + kStallGrace.count();
-            return;
-        }
-        if (t < m_stallGraceUntil)
-            return;
-        // What came of the reply is shown before the give-up, not lost with it.
-        const QByteArray partial = m_framer.unfinished();
-        // A plain board answers the identification request with an ordinary reply, and the
-        // watchdog is what ends its detection: that is the detection's outcome, not a board
-        // that does not respond.
-        const bool plainAnswer = Detecting() && partial.size() == kReplySize;
-        if (plainAnswer) {
-            const auto x = std::find_if(m_exchanges.begin(), m_exchanges.end(),
-                                        [](const Exchange &e) { return e.identification; });
-            note(false, TrafficKind::Identification, partial, DiscardReason::None,
-                 x == m_exchanges.end() ? QByteArray() : x->frame);
-        } else {
-            if (!partial.isEmpty())
-                note(false, TrafficKind::Discarded, partial, DiscardReason::Unfinished);
-            note(false, TrafficKind::Unanswered, {});
-            ++m_counters.unanswered;
-        }
-        purgeInput();
+    using Verdict = LinkWatchdog::Verdict;
+    switch (
+        m_watchdog.check(t, {requestOutstanding(), m_state == State::Idle, m_detection.busy()})) {
+    case Verdict::DrainStalled:
+        // A device that never takes what it is given: its queue is dropped, and the commands
+        // that wait for it end.
         m_comm->PurgeOutput();
-        m_framer.giveUp(m_newEvents);
-        countChanged();
-        m_line = Line::LateQuiet;
-        m_lateQuietFrom = t;
-        m_lastProgress = t;
-        giveUpWaits(!plainAnswer);
-        m_detecting = false;
-        handleEvents();
-        armFramerTimer();
-        m_comm->setReadThreshold(1);
+        emit sendError();
+        endCommands();
+        watchdog();
+        return;
+    case Verdict::InLateQuiet:
+        settle();
+        return;
+    case Verdict::LateQuietOver:
+        // Still lost until the next request can go out.
+        m_lost = m_lost && !m_framer.ready();
+        advance();
+        return;
+    case Verdict::Overdue:
+        // What has come and not been read yet may be the reply itself.
+        m_receiver.readWaiting();
+        if (requestOutstanding() && m_watchdog.giveUpNow(t))
+            giveUpRequest(t);
+        return;
+    case Verdict::NeverQuiet:
+        lineLost();
+        return;
+    case Verdict::None:
         return;
     }
-    if (!LinkIdle() && t - m_lastProgress > kWatchdogTimeout.count()) {
-        // The line never gets quiet enough for a request: as good as no answer.
+}
+
+void BoardLink::lineLost()
+{
+    // The line never gets quiet enough for a request: as good as no answer. Bytes that keep
+    // coming after a give-up are the watchdog's quiet's to discard.
+    if (!m_watchdog.inLateQuiet())
         purgeInput();
-        m_lastProgress = t;
-        m_line = Line::Lost;
-        giveUpWaits();
+    m_lost = true;
+    giveUpWaits();
+    settle();
+}
+
+void BoardLink::giveUpRequest(std::int64_t t)
+{
+    // What came of the reply is shown before the give-up, not lost with it.
+    const QByteArray partial = m_framer.unfinished();
+    // A plain board answers the identification request with an ordinary reply, and the
+    // watchdog is what ends its detection: that is the detection's outcome, not a board that
+    // does not respond.
+    const bool plainAnswer = Detecting() && partial.size() == kReplySize;
+    if (plainAnswer) {
+        const auto x = std::find_if(m_exchanges.begin(), m_exchanges.end(),
+                                    [](const Exchange &e) { return e.identification; });
+        note(false, TrafficKind::Identification, partial, DiscardReason::None,
+             x == m_exchanges.end() ? QByteArray() : x->frame);
+    } else {
+        // The next reply may be this request's, late: see committed().
+        m_afterGiveUp = m_exchanges.empty() || !m_exchanges.back().identification;
+        if (!partial.isEmpty())
+            note(false, TrafficKind::Discarded, partial, DiscardReason::Unfinished);
+        note(false, TrafficKind::Unanswered, {});
+        ++m_counters.unanswered;
     }
+    purgeInput();
+    m_comm->PurgeOutput();
+    m_watchdog.startLateQuiet(t);
+    m_framer.giveUp(m_receiver.events());
+    countChanged();
+    m_watchdog.progress(t);
+    m_detection.stopIdentifying();
+    giveUpWaits(!plainAnswer);
+    m_receiver.handleEvents();
+    m_receiver.armTimer();
 }
 
 void BoardLink::giveUpWaits(bool report)
 {
     if (report)
-        emit statusChanged(tr("The board does not respond."),
-                           tr("Please check the cable and power."));
+        setBoardState(BoardState::NotResponding);
     m_boardActive = false;
     ++m_giveUps;
+    if (m_lost)
+        endCommands();
 }
 
 void BoardLink::endAllWaits()
 {
     ++m_closeCount;
-    for (Exchange &x : m_exchanges)
-        finish(x.request, false);
+    endCommands();
     m_exchanges.clear();
-    m_events.clear();
-    m_newEvents.clear();
-    m_framer.clear();
-    m_framerTimer->stop();
-    m_awaitingDirectReply = false;
-    m_detecting = false;
+    m_receiver.clear();
+    m_detection.cancel();
+    m_drainTimer->stop();
     m_boardActive = false;
-    m_line = Line::InStep;
+    m_lost = false;
+    m_cycleStartOwed = false;
+    m_afterGiveUp = false;
+    m_watchdog.clear();
+    if (m_state != State::Closed) {
+        m_state = State::Closed;
+        emit stateChanged(m_state);
+    }
+    if (m_boardState != BoardState::Closed)
+        setBoardState(BoardState::Closed);
 }
 
 void BoardLink::purgeInput()
@@ -738,15 +608,23 @@ void BoardLink::purgeInput()
     const int pending = m_comm->inQueueCount();
     m_comm->PurgeInput();
     if (pending > 0) {
-        emit traffic(LinkTraffic{
-            false, TrafficKind::Purged, {}, now(), DiscardReason::None, fineNow(), pending, {}});
+        LinkTraffic purged;
+        purged.sent = false;
+        purged.kind = TrafficKind::Purged;
+        purged.time = now();
+        purged.micros = fineNow();
+        purged.purged = pending;
+        emit traffic(purged);
     }
 }
 
 void BoardLink::note(bool sent, TrafficKind kind, const QByteArray &bytes, DiscardReason reason,
-                     const QByteArray &request, TrafficOrigin origin)
+                     const QByteArray &request, int exchange, TrafficOrigin origin)
 {
-    emit traffic(LinkTraffic{sent, kind, bytes, now(), reason, fineNow(), 0, request, origin});
+    qCDebug(lcLink) << fineNow() << (sent ? "out" : "in") << int(kind) << bytes.toHex(' ')
+                    << "reason" << int(reason) << "exchange" << exchange;
+    emit traffic(
+        LinkTraffic{sent, kind, bytes, now(), reason, fineNow(), 0, request, exchange, origin});
 }
 
 } // namespace kvx

@@ -42,6 +42,9 @@ public:
     // than the line carries it. False for a pseudo-terminal, whose peer writes as fast as it
     // likes.
     [[nodiscard]] virtual bool pacedLine() const { return true; }
+    // How many received bytes the line has reported damaged (framing, parity, overrun) since
+    // it was opened; 0 where it cannot tell.
+    [[nodiscard]] virtual quint64 lineErrors() const { return 0; }
 
 signals:
     // `count` bytes wait to be read.

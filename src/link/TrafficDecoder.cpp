@@ -128,6 +128,12 @@ QString reasonText(DiscardReason r)
         return QStringLiteral("late: after the watchdog gave the request up");
     case DiscardReason::Untrusted:
         return QStringLiteral("a whole reply, but the line lost step before it could be trusted");
+    case DiscardReason::Overdue:
+        return QStringLiteral("later than the board answers, after a fault");
+    case DiscardReason::Damaged:
+        return QStringLiteral("the line reported a damaged byte");
+    case DiscardReason::AfterGiveUp:
+        return QStringLiteral("the first reply after a give-up: perhaps the late answer to it");
     }
     return {};
 }

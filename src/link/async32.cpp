@@ -6,12 +6,14 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QSerialPort>
 #include <QTimer>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 
 #ifdef Q_OS_LINUX
@@ -32,7 +34,6 @@ static_assert(sizeof(serial_rs485) == sizeof(std::array<std::uint32_t, 8>));
 namespace {
 
 using namespace std::chrono_literals;
-constexpr auto kRtsDrainPoll = 1ms;
 constexpr int kProviderRs232 = 1; // provider subtype of a plain RS-232 port
 
 QSerialPort::Parity qtParity(TParity p)
@@ -103,8 +104,12 @@ TCustomComm32::TCustomComm32(QObject *parent)
     , m_dispatchTimer(new QTimer(this))
 {
     m_rtsTimer->setTimerType(Qt::PreciseTimer);
-    m_rtsTimer->setInterval(kRtsDrainPoll);
-    connect(m_rtsTimer, &QTimer::timeout, this, [this] { endTransmissionIfDrained(); });
+    m_rtsTimer->setSingleShot(true);
+    connect(m_rtsTimer, &QTimer::timeout, this, [this] {
+        endTransmissionIfDrained();
+        if (m_rtsRaised)
+            armRtsTimer();
+    });
     m_dispatchTimer->setSingleShot(true);
     m_dispatchTimer->setInterval(0);
     connect(m_dispatchTimer, &QTimer::timeout, this, [this] { runPostedEvents(); });
@@ -217,6 +222,7 @@ void TCustomComm32::Close()
     m_eventsPosted = false;
     m_postedMask = 0;
     m_readThreshold = 1;
+    m_fetched.clear();
     if (!m_port)
         return;
     ++m_generation;
@@ -407,6 +413,11 @@ int TCustomComm32::WriteBytes(const void *buffer, int count)
     beginTransmission();
     const char *bytes = static_cast<const char *>(buffer);
     int written = 0;
+    // RTS drops once what is written now has left.
+    const auto armRts = qScopeGuard([this] {
+        if (m_rtsRaised && Connected())
+            armRtsTimer();
+    });
 #ifdef Q_OS_LINUX
     // Straight to the system while Qt holds no backlog: Qt would only buffer the bytes until
     // the event loop runs, and arm and disarm a "writable" notification for every frame.
@@ -435,7 +446,14 @@ int TCustomComm32::ReadBytes(void *buffer, int count)
 {
     if (!Connected() || count < 0)
         return -1;
-    return int(m_port->read(static_cast<char *>(buffer), count));
+    // Bytes fetched by a look come first: they are older than anything Qt reads after them.
+    const int early = std::min(count, int(m_fetched.size()));
+    std::memcpy(buffer, m_fetched.constData(), std::size_t(early));
+    m_fetched.remove(0, early);
+    if (early == count)
+        return count;
+    const qint64 n = m_port->read(static_cast<char *>(buffer) + early, count - early);
+    return n < 0 ? (early > 0 ? early : -1) : early + int(n);
 }
 
 int TCustomComm32::OutQueueCount()
@@ -461,7 +479,7 @@ int TCustomComm32::inQueueCount()
 {
     if (!Connected())
         return 0;
-    int queued = int(m_port->bytesAvailable());
+    int queued = int(m_fetched.size() + m_port->bytesAvailable());
 #ifdef Q_OS_LINUX
     // The system hands what a terminal has received over to its readers apart, late on a busy
     // host; the count alone would miss bytes that came before the look, and a checkpoint would
@@ -481,12 +499,22 @@ void TCustomComm32::fetchInput()
     if (!Connected())
         return;
 #ifdef Q_OS_LINUX
+    const int fd = int(m_port->handle());
     int pending = 0;
-    if (::ioctl(int(m_port->handle()), FIONREAD, &pending) != 0 || pending <= 0)
+    if (::ioctl(fd, FIONREAD, &pending) != 0 || pending <= 0)
         return;
-    // Qt reads only what the system reports as readable, and that waits for the threshold.
-    if (pending < m_readThreshold)
-        setReadThreshold(1);
+    if (pending < m_readThreshold) {
+        // Fewer than the threshold: the system does not report them readable, so Qt would
+        // not read them, and the threshold stays as it is. What Qt holds is older and goes
+        // first; reading it also lets Qt hear of the device again should it have found it
+        // empty once.
+        m_fetched += m_port->readAll();
+        QByteArray bytes(pending, '\0');
+        const ssize_t n = ::read(fd, bytes.data(), std::size_t(pending));
+        if (n > 0)
+            m_fetched += bytes.left(n);
+        return;
+    }
 #endif
     // Qt reads from the device only when its notifier has fired; this reads now.
     m_port->waitForReadyRead(0);
@@ -524,6 +552,7 @@ void TCustomComm32::PurgeInput()
 {
     if (!Connected())
         return;
+    m_fetched.clear();
     m_port->clear(QSerialPort::Input);
     // Qt stops reading from the device once its buffer is full and only starts again on a
     // read; after a purge nothing would ever be received again.
@@ -537,6 +566,19 @@ void TCustomComm32::PurgeOutput()
     endTransmissionIfDrained();
 }
 
+quint64 TCustomComm32::lineErrors() const
+{
+#ifdef Q_OS_LINUX
+    // The driver counts the bytes that came with a framing or parity error, or were lost to
+    // an overrun; not every driver keeps the counts.
+    serial_icounter_struct counts{};
+    if (Connected() && ::ioctl(int(m_port->handle()), TIOCGICOUNT, &counts) == 0)
+        return quint64(counts.frame) + quint64(counts.parity) + quint64(counts.overrun) +
+               quint64(counts.buf_overrun);
+#endif
+    return 0;
+}
+
 void TCustomComm32::beginTransmission()
 {
     if (m_flowControl != TFlowControl::fcRTSToggle || m_driverRtsToggle || !m_modemLines)
@@ -546,8 +588,20 @@ void TCustomComm32::beginTransmission()
         if (!m_rtsRaised)
             m_modemLines = false;
     }
-    if (m_rtsRaised)
-        m_rtsTimer->start();
+}
+
+void TCustomComm32::armRtsTimer()
+{
+    // RTS drops once the last stop bit has left: one look when the bytes queued now can have
+    // left, and another a character later for each byte still there then.
+    int queued = int(m_port->bytesToWrite());
+#ifdef Q_OS_LINUX
+    int pending = 0;
+    if (::ioctl(int(m_port->handle()), TIOCOUTQ, &pending) == 0 && pending > 0)
+        queued += pending;
+#endif
+    const double micros = (std::max(queued, 1) + 1) * characterTime();
+    m_rtsTimer->start(std::max(1, int(std::ceil(micros / 1000.0))));
 }
 
 void TCustomComm32::endTransmissionIfDrained()
@@ -605,7 +659,7 @@ void TCustomComm32::DispatchEvents(unsigned mask)
         return;
     mask &= m_monitorEvents.toInt();
     const quint64 generation = m_generation;
-    const int count = int(m_port->bytesAvailable());
+    const int count = int(m_fetched.size() + m_port->bytesAvailable());
     const int errors = m_lastPortError;
     m_lastPortError = 0;
     // A handler may close the device; the ones after it then have nothing to report.

@@ -177,6 +177,7 @@ public:
     [[nodiscard]] bool pacedLine() const override { return !m_pseudoTerminal; }
     void PurgeInput() override;
     void PurgeOutput() override;
+    [[nodiscard]] quint64 lineErrors() const override;
 
     // What the last Open tried, for the message that tells the user why it failed.
     [[nodiscard]] const PortTarget &lastTarget() const { return m_lastTarget; }
@@ -214,6 +215,7 @@ private:
     void applyFlowControl();
     void applyNativeOptions();
     void beginTransmission();
+    void armRtsTimer();
     void endTransmissionIfDrained();
     void failOpen(int code, const QString &text);
 
@@ -250,7 +252,8 @@ private:
     bool m_pseudoTerminal = false;
     bool m_driverRtsToggle = false; // the driver raises RTS around each transmission
     bool m_rtsRaised = false;
-    QTimer *m_rtsTimer = nullptr;      // lowers RTS once the last byte has left
+    QTimer *m_rtsTimer = nullptr; // lowers RTS once the last byte has left
+    QByteArray m_fetched;         // read by a look, fewer than the threshold; older than Qt's next
     QTimer *m_dispatchTimer = nullptr; // runs the gathered notifications; Close stops it
 };
 

@@ -23,9 +23,10 @@ namespace {
 
 constexpr const char *kUsage =
     "usage: kvx310-sim [--variant plain|korve|pentar] [--link PATH] [--line-timing] "
-    "[--turnaround-us N] [--batch-ms N] [--drop-every N] [--stray-every N] "
-    "[--stray-at before|inside|after] "
-    "[--truncate-every N] [--late-every N] [--late-ms M] [--silent] [--silent-to HEX] "
+    "[--turnaround-us N] [--jitter-us N] [--batch-ms N] [--drop-every N] [--stray-every N] "
+    "[--stray-at before|inside|after|later] "
+    "[--truncate-every N] [--corrupt-every N] [--late-every N] [--late-ms M] [--late-loses] "
+    "[--silent] [--silent-to HEX] "
     "[--hangup-after S] "
     "[--verbose] | --help | --version";
 
@@ -36,14 +37,20 @@ constexpr const char *kHelp =
     "  --variant plain|korve|pentar   the board (plain by default)\n"
     "  --link PATH                    also a symbolic link to the terminal, removed at the end\n"
     "  --line-timing                  paces requests and replies as a 19200 bit/s line does\n"
-    "  --turnaround-us N              the board's time to answer, in microseconds\n"
+    "  --turnaround-us N              the board's time to answer, in microseconds ...\n"
+    "  --jitter-us N                    ... and up to N microseconds more, varying\n"
     "  --batch-ms N                   hands reply bytes over every N ms, as a USB adapter does\n"
     "  --drop-every N                 drops every Nth reply\n"
     "  --stray-every N                adds a stray byte to every Nth reply ...\n"
-    "  --stray-at before|inside|after   ... at that place (after by default)\n"
+    "  --stray-at before|inside|after|later\n"
+    "                                   ... at that place (after by default; later: 1.5 ms\n"
+    "                                   after the reply)\n"
     "  --truncate-every N             cuts the last byte of every Nth reply\n"
+    "  --corrupt-every N              changes a byte of every Nth reply (a pseudo-terminal\n"
+    "                                   cannot report it as the line error it stands for)\n"
     "  --late-every N                 holds every Nth reply back ...\n"
     "  --late-ms M                      ... for M ms (2100 by default)\n"
+    "  --late-loses                     ... and loses the requests sent meanwhile\n"
     "  --silent                       never answers\n"
     "  --silent-to HEX                never answers requests with that address byte\n"
     "  --hangup-after S               hangs the terminal up after S seconds\n"
@@ -102,6 +109,12 @@ Arguments parseArguments(int argc, char **argv)
             a.board.deliveryBatch = std::chrono::milliseconds(parseCount("--batch-ms", value(), 0));
         } else if (opt == "--turnaround-us") {
             a.board.turnaround = Micros(parseCount("--turnaround-us", value(), 0));
+        } else if (opt == "--jitter-us") {
+            a.board.turnaroundJitter = Micros(parseCount("--jitter-us", value(), 0));
+        } else if (opt == "--corrupt-every") {
+            a.board.faults.corruptEvery = int(parseCount("--corrupt-every", value(), 1));
+        } else if (opt == "--late-loses") {
+            a.board.faults.lateLoses = true;
         } else if (opt == "--drop-every") {
             a.board.faults.dropEvery = int(parseCount("--drop-every", value(), 1));
         } else if (opt == "--stray-every") {

@@ -26,7 +26,8 @@ BoardSession::BoardSession(QObject *parent)
             [this](const LinkTraffic &t) { m_traffic.append(t); });
     connect(&m_link, &BoardLink::pollReply, &m_scheduler, &PollScheduler::showPollReply);
     connect(&m_link, &BoardLink::replyTaken, &m_scheduler, &PollScheduler::AdvancePollRow);
-    connect(&m_link, &BoardLink::lineReady, &m_scheduler, &PollScheduler::lineReady);
+    connect(&m_link, &BoardLink::stateChanged, &m_scheduler, &PollScheduler::linkStateChanged);
+    m_link.setPollSource(&m_scheduler);
 }
 
 BoardSession::~BoardSession()
@@ -94,12 +95,11 @@ void BoardSession::start()
 {
     m_traffic.restartClock(m_link.fineNow());
     m_link.StartDetection();
-    m_link.beginPolling();
     m_scheduler.restart();
     emit opened();
-    // Row 0 goes out now rather than at the first tick: a command clicked before that tick
-    // would otherwise be answered with the board's identification.
-    m_scheduler.TimerActionsTimer();
+    // Row 0 goes out as soon as the probe has left, not at a tick: a command clicked before
+    // it would otherwise be answered with the board's identification.
+    m_link.beginPolling();
 }
 
 void BoardSession::Close()

@@ -49,15 +49,7 @@ std::chrono::milliseconds PollScheduler::timerInterval() const
     return std::chrono::milliseconds(m_timer->interval());
 }
 
-void PollScheduler::lineReady()
-{
-    if (!m_link.PollingEnabled())
-        return;
-    sendNextPoll();
-    scheduleNextTick();
-}
-
-void PollScheduler::scheduleNextTick()
+void PollScheduler::linkStateChanged()
 {
     if (!m_timer->isActive())
         return;
@@ -77,38 +69,33 @@ void PollScheduler::scheduleNextTick()
 
 void PollScheduler::TimerActionsTimer()
 {
-    if (m_timerBusy)
-        return;
-    if (!m_link.LinkIdle()) {
-        m_timerBusy = true;
-        m_link.watchdog();
-        m_timerBusy = false;
-    }
-    // The watchdog may just have ended the quiet after a request it gave up.
-    sendNextPoll();
-    scheduleNextTick();
-}
-
-void PollScheduler::sendNextPoll()
-{
     // The busy flag also covers the "Send error!" box, whose event loop delivers further ticks
     // and replies while it is open.
-    if (m_timerBusy || !m_link.LinkIdle() || !m_link.PollingEnabled())
-        return;
-    if (m_detectionOnly && !m_link.Detecting())
+    if (m_timerBusy)
         return;
     m_timerBusy = true;
+    if (!m_link.LinkIdle())
+        m_link.watchdog();
+    // The watchdog may just have ended the quiet after a request it gave up.
+    m_link.advance();
+    m_timerBusy = false;
+    linkStateChanged();
+}
+
+std::optional<PollSource::Poll> PollScheduler::nextPoll()
+{
+    if (m_detectionOnly && !m_link.Detecting())
+        return std::nullopt;
     // The trace recorder's next sample starts with motor 1's position, once every reply of the
     // cycle before has been shown; once a cycle, also when that request goes out again after
     // the watchdog gave it up.
     const bool startsCycle = m_pollRow == 1 && !m_cycleStarted;
-    const bool sent =
-        m_link.pollRequest(Datagram{m_table.row(m_pollRow).address, {}}, m_pollRow, startsCycle);
-    if (sent)
-        m_cycleStarted = m_pollRow == 1;
-    m_timerBusy = false;
-    if (sent && startsCycle)
+    m_cycleStarted = m_pollRow == 1;
+    // Told before the link writes the request, which it does at once; those who listen only
+    // take note, so nothing is sent in between.
+    if (startsCycle)
         emit cycleBegun();
+    return Poll{Datagram{m_table.row(m_pollRow).address, {}}, m_pollRow, startsCycle};
 }
 
 void PollScheduler::showPollReply(int row, const Reply &reply)

@@ -1,12 +1,14 @@
 #pragma once
 
-// The poll cycle: at each tick of the poll timer, or as soon as the link is ready again after
-// a reply, the read request of the current poll-table row goes out; the row advances as each
-// reply comes in, and each reply, once the link trusts it, is announced for the fields, the
-// status lamps and the trace recorder. Owns the row counter, the poll timer (TimerActions,
-// which also runs the link's watchdog) and its tick guard; follows what the register editor
-// shows, as the editor reports it. User-interface thread only.
+// The poll cycle: the link asks it for the next poll whenever the line is free and polling is
+// enabled, and the read request of the current poll-table row goes out; the row advances as
+// each reply comes in, and each reply, once the link trusts it, is announced for the fields,
+// the status lamps and the trace recorder. Owns the row counter and the poll timer
+// (TimerActions, which runs the link's watchdog and lets the link send), with its tick guard;
+// follows what the register editor shows, as the editor reports it. User-interface thread
+// only.
 
+#include "link/BoardLink.h"
 #include "session/PollTable.h"
 
 #include <QObject>
@@ -18,10 +20,7 @@ class QTimer;
 
 namespace kvx {
 
-class BoardLink;
-struct Reply;
-
-class PollScheduler : public QObject
+class PollScheduler : public QObject, public PollSource
 {
     Q_OBJECT
 
@@ -33,7 +32,6 @@ public:
     PollScheduler(BoardLink &link, const PollTable &table, QObject *parent = nullptr);
 
     [[nodiscard]] int PollRow() const { return m_pollRow; }
-    [[nodiscard]] bool TimerBusy() const { return m_timerBusy; }
 
     // What the register editor shows: the register bank of its page (none for a page of no
     // bank); a change takes effect at the next advance.
@@ -53,17 +51,15 @@ public:
     [[nodiscard]] bool timerActive() const;
     // How long the poll timer waits now between ticks.
     [[nodiscard]] std::chrono::milliseconds timerInterval() const;
-    // The poll timer's tick: the watchdog while the link is busy, then the next poll if the
-    // link is idle.
+    // The poll timer's tick: the watchdog while the link is busy, then the link sends what is
+    // next if it is idle.
     void TimerActionsTimer();
-    // The link is ready for the next request: the next poll goes out at once, and the tick
-    // waits for its reply. While a command has polling paused, the command sends.
-    void lineReady();
-    // Sends the next poll request if the link is idle and polling is enabled. Called by the
-    // tick and straight after each reply, so that no exchange waits for the next tick.
-    void sendNextPoll();
+    // The request of the current row, asked by the link when the line is free.
+    std::optional<Poll> nextPoll() override;
     void showPollReply(int row, const Reply &reply);
     void AdvancePollRow(bool afterIdentification);
+    // The link's state changed: the tick follows the watchdog's next decision.
+    void linkStateChanged();
 
 signals:
     // A poll reply of `row` to show, trusted by the link: the windows show it in the fields
@@ -76,8 +72,6 @@ signals:
     void cycleBegun();
 
 private:
-    void scheduleNextTick();
-
     BoardLink &m_link;
     const PollTable &m_table;
     QTimer *m_timer = nullptr; // TimerActions

@@ -38,7 +38,6 @@ constexpr std::uint8_t kFrameStart = 0x23;     // "#"
 constexpr std::uint8_t kSlowFrameStart = 0x21; // "!"
 constexpr std::uint8_t kDatagramLength = 4;
 constexpr std::uint8_t kProbeEnd = 0xFF;
-constexpr std::uint8_t kStrayByte = 0x55;
 constexpr std::array<std::uint8_t, 5> kStartupHead = {0x20, 0x30, 0x31, 0x33, 0x32}; // " 0132"
 constexpr std::array<std::uint8_t, 3> kStartupTail = {0x22, 0x00, 0x00};
 
@@ -73,6 +72,8 @@ std::optional<StrayPosition> parseStrayPosition(std::string_view name)
         return StrayPosition::Inside;
     if (name == "after")
         return StrayPosition::After;
+    if (name == "later")
+        return StrayPosition::Later;
     return std::nullopt;
 }
 
@@ -91,7 +92,19 @@ std::string_view variantName(Variant v)
 
 SimulatedBoard::SimulatedBoard(BoardOptions options)
     : m_options(options)
+    , m_random(options.seed * 0x9E3779B97F4A7C15ULL + 1)
 {}
+
+SimulatedBoard::Ticks SimulatedBoard::turnaroundTicks()
+{
+    Ticks t = ticksOf(std::max(m_options.turnaround, Micros(0)));
+    if (m_options.turnaroundJitter.count() > 0) {
+        // A fixed sequence: the same run on every machine.
+        m_random = m_random * 6364136223846793005ULL + 1442695040888963407ULL;
+        t += Ticks((m_random >> 33) % std::uint64_t(ticksOf(m_options.turnaroundJitter) + 1));
+    }
+    return t;
+}
 
 void SimulatedBoard::receive(const QByteArray &bytes, Micros at)
 {
@@ -102,11 +115,27 @@ void SimulatedBoard::receive(const QByteArray &bytes, Micros at)
     }
 }
 
-QByteArray SimulatedBoard::takeDue(Micros now)
+void SimulatedBoard::setFaults(const Faults &faults)
+{
+    if (faults.babble && !m_options.faults.babble)
+        m_babbleNext = std::max(microsOf(std::max(m_lastDue, m_lastArrival)), m_chip.now());
+    m_options.faults = faults;
+}
+
+QByteArray SimulatedBoard::takeDue(Micros now, int *damaged)
 {
     QByteArray due;
+    // Babble fills the line wherever no reply is due: one byte per character time.
+    const Micros step = m_options.lineTiming ? microsOf(kTicksPerByte) : Micros(100);
+    while (m_options.faults.babble && m_babbleNext <= now && due.size() < 4096 &&
+           (m_output.empty() || m_output.front().due > m_babbleNext)) {
+        due.append(static_cast<char>(0x55));
+        m_babbleNext += step;
+    }
     while (!m_output.empty() && m_output.front().due <= now) {
         due.append(static_cast<char>(m_output.front().byte));
+        if (damaged && m_output.front().damaged)
+            ++*damaged;
         m_output.pop_front();
     }
     return due;
@@ -114,9 +143,12 @@ QByteArray SimulatedBoard::takeDue(Micros now)
 
 std::optional<Micros> SimulatedBoard::nextDue() const
 {
-    if (m_output.empty())
-        return std::nullopt;
-    return m_output.front().due;
+    std::optional<Micros> next;
+    if (!m_output.empty())
+        next = m_output.front().due;
+    if (m_options.faults.babble && (!next || m_babbleNext < *next))
+        next = m_babbleNext;
+    return next;
 }
 
 void SimulatedBoard::advance(Micros now)
@@ -257,6 +289,12 @@ void SimulatedBoard::completeFrame(Ticks at)
 
     QByteArray reply;
     std::string_view note = slow ? "reply, slow SPI" : "reply";
+    if (m_options.faults.lateLoses && at < m_stalledUntil) {
+        // The firmware is stuck behind a late reply: the request is gone, though the chip ran
+        // it, as a busy microcontroller would drop what its buffer has no room for.
+        log(at, request, {}, "lost while stalled", chipReply);
+        return;
+    }
     if (std::exchange(m_identifyNext, false)) {
         reply = m_options.variant == Variant::Korve ? QByteArray(kKorveIdentification)
                                                     : QByteArray(kPentarIdentification);
@@ -270,6 +308,9 @@ void SimulatedBoard::completeFrame(Ticks at)
 
     const Faults &faults = m_options.faults;
     Ticks late = 0;
+    int damagedAt = -1;
+    QByteArray afterwards; // a byte that follows the reply on its own, a while later
+    Ticks afterwardsDelay = 0;
     if (faults.silent || faults.silentTo == int(datagram.address)) {
         reply.clear();
         note = "silent";
@@ -281,26 +322,55 @@ void SimulatedBoard::completeFrame(Ticks at)
         } else if (faultHits(faults.truncateEvery)) {
             reply.chop(1);
             note = "truncated";
+            if (faults.truncatedStrayAfter.count() > 0) {
+                afterwards = QByteArray(1, static_cast<char>(strayByte()));
+                afterwardsDelay = ticksOf(faults.truncatedStrayAfter);
+            }
         } else if (faultHits(faults.strayEvery)) {
-            const qsizetype position = faults.strayAt == StrayPosition::Before   ? 0
-                                       : faults.strayAt == StrayPosition::Inside ? 2
-                                                                                 : reply.size();
-            reply.insert(std::min(position, reply.size()), static_cast<char>(kStrayByte));
+            const char stray = static_cast<char>(strayByte());
+            if (faults.strayAt == StrayPosition::Later) {
+                afterwards = QByteArray(1, stray);
+                afterwardsDelay = ticksOf(faults.strayDelay);
+            } else {
+                const qsizetype position = faults.strayAt == StrayPosition::Before   ? 0
+                                           : faults.strayAt == StrayPosition::Inside ? 2
+                                                                                     : reply.size();
+                reply.insert(std::min(position, reply.size()), stray);
+            }
             note = "stray byte";
+        } else if (faultHits(faults.corruptEvery)) {
+            damagedAt = int(m_answered % reply.size());
+            reply[damagedAt] = static_cast<char>(reply[damagedAt] ^ 0x5A);
+            note = "damaged byte";
         } else if (faultHits(faults.lateEvery)) {
             late = ticksOf(std::chrono::duration_cast<Micros>(faults.lateBy));
             note = "late";
         }
     }
 
-    const Ticks turnaround = ticksOf(std::max(m_options.turnaround, Micros(0)));
-    const Ticks ready = at + turnaround + (slow ? kSlowSpiDelay : 0) + std::max<Ticks>(late, 0);
-    queueReply(reply, ready);
-    log(at, request, reply, note);
+    // A board answers one request at a time: one that waited behind an earlier reply gets its
+    // turnaround after that reply, not after its own request.
+    const Ticks turnaround = turnaroundTicks();
+    const Ticks start = std::max(at, m_options.lineTiming ? m_lastDue : at);
+    const Ticks ready = start + turnaround + (slow ? kSlowSpiDelay : 0) + std::max<Ticks>(late, 0);
+    if (late > 0)
+        m_stalledUntil = ready;
+    queueReply(reply, ready, damagedAt);
+    if (!afterwards.isEmpty())
+        queueReply(afterwards, std::max(ready, m_lastDue) + afterwardsDelay);
+    log(at, request, reply, note, chipReply);
 }
 
-void SimulatedBoard::queueReply(const QByteArray &bytes, Ticks ready)
+std::uint8_t SimulatedBoard::strayByte() const
 {
+    const int v = m_options.faults.strayValue;
+    // Any value, the same sequence on every run.
+    return v >= 0 ? std::uint8_t(v) : std::uint8_t((m_answered * 167 + 13) & 0xFF);
+}
+
+void SimulatedBoard::queueReply(const QByteArray &bytes, Ticks ready, int damagedAt)
+{
+    int index = 0;
     if (m_options.lineTiming && ready >= m_txBurstStart + m_txBurstBytes * kTicksPerByte) {
         m_txBurstStart = ready;
         m_txBurstBytes = 0;
@@ -314,7 +384,7 @@ void SimulatedBoard::queueReply(const QByteArray &bytes, Ticks ready)
             due = std::max(ready, m_lastDue);
         }
         m_lastDue = due;
-        m_output.push_back({microsOf(due), static_cast<std::uint8_t>(c)});
+        m_output.push_back({microsOf(due), static_cast<std::uint8_t>(c), index++ == damagedAt});
     }
     // Nobody may be taking replies (a closed port); keep the newest bytes only.
     while (qsizetype(m_output.size()) > kOutputLimit)
@@ -322,10 +392,11 @@ void SimulatedBoard::queueReply(const QByteArray &bytes, Ticks ready)
 }
 
 void SimulatedBoard::log(Ticks at, const QByteArray &request, const QByteArray &reply,
-                         std::string_view note)
+                         std::string_view note, const std::optional<Reply> &chipReply)
 {
     if (onFrame)
-        onFrame(FrameLogEntry{microsOf(at), request, reply, note});
+        onFrame(FrameLogEntry{microsOf(at), request, reply, note, chipReply.has_value(),
+                              chipReply.value_or(Reply{})});
 }
 
 } // namespace kvx::sim

@@ -36,6 +36,7 @@ enum class StrayPosition : std::uint8_t
     Before, // ahead of the reply
     Inside, // after its second byte
     After,  // right after it
+    Later,  // Faults::strayDelay after the reply, when the line is otherwise idle
 };
 
 [[nodiscard]] std::optional<StrayPosition> parseStrayPosition(std::string_view name);
@@ -48,16 +49,32 @@ struct Faults
     int truncateEvery = 0; // only the first 3 of the 4 reply bytes
     bool silent = false;   // never answers
     StrayPosition strayAt = StrayPosition::After;
-    int lateEvery = 0; // the reply comes `lateBy` later; the replies after it queue behind it
+    // Later strays come this long after the reply's last byte.
+    std::chrono::microseconds strayDelay{1500};
+    // The stray's value; -1: a different one each time, any of the 256.
+    int strayValue = 0x55;
+    // A truncated reply is followed by a stray this long after its last byte; 0: none.
+    std::chrono::microseconds truncatedStrayAfter{0};
+    int corruptEvery = 0; // one reply byte damaged on the line (the line reports it)
+    int lateEvery = 0;    // the reply comes `lateBy` later; the replies after it queue behind it
     std::chrono::milliseconds lateBy{2100};
+    // While a late reply is held back, the board loses the requests it is sent.
+    bool lateLoses = false;
     int silentTo = -1; // no reply to requests of this address byte (the chip still takes them)
+    // The board's line babbles: a stray byte after another, as fast as the line carries them,
+    // from the time the fault is set until it is cleared (a loose wire, a board in a loop).
+    bool babble = false;
 };
 
 struct BoardOptions
 {
     Variant variant = Variant::Plain;
-    bool lineTiming = false;                 // 19200 bit/s, 10 bits per byte, both directions
-    std::chrono::microseconds turnaround{0}; // from a request's last byte to its reply
+    bool lineTiming = false; // 19200 bit/s, 10 bits per byte, both directions
+    // From a request's last byte to its reply, and from a reply's last byte to the next
+    // reply when requests queue up behind it; each time up to `turnaroundJitter` more.
+    std::chrono::microseconds turnaround{0};
+    std::chrono::microseconds turnaroundJitter{0};
+    std::uint32_t seed = 1; // for the jitter
     // Reply bytes reach the host only every so often, as a USB adapter delivers them; 0: at
     // once. Applied by the server that carries the bytes.
     std::chrono::microseconds deliveryBatch{0};
@@ -71,6 +88,10 @@ struct FrameLogEntry
     QByteArray request;    // the whole frame as received
     QByteArray reply;      // what the board sends back (empty when dropped or silent)
     std::string_view note; // "identification", "dropped", "start-up sequence", ...
+    // A request frame's Datagram ran on the chip: this is what it answered, whatever the
+    // board then sent; false for the probe, the start-up sequence and abandoned frames.
+    bool ran = false;
+    Reply chipReply;
 };
 
 class SimulatedBoard
@@ -83,7 +104,8 @@ public:
     void receive(const QByteArray &bytes, Micros at);
 
     // Reply bytes due at or before `now`, in order; they leave the board's output queue.
-    [[nodiscard]] QByteArray takeDue(Micros now);
+    // `damaged`: how many of them the line carried with a framing error.
+    [[nodiscard]] QByteArray takeDue(Micros now, int *damaged = nullptr);
     // When the next queued reply byte is due, if any.
     [[nodiscard]] std::optional<Micros> nextDue() const;
 
@@ -92,7 +114,7 @@ public:
 
     [[nodiscard]] const BoardOptions &options() const { return m_options; }
     // Faults change between frames; the counters go on counting answered frames.
-    void setFaults(const Faults &faults) { m_options.faults = faults; }
+    void setFaults(const Faults &faults);
     [[nodiscard]] ChipModel &chip() { return m_chip; }
     [[nodiscard]] const ChipModel &chip() const { return m_chip; }
     // True once a KORVE board has taken its start-up sequence and expects 6-byte frames.
@@ -108,6 +130,7 @@ private:
     {
         Micros due;
         std::uint8_t byte;
+        bool damaged = false;
     };
 
     // How this firmware behaves where the host's protocol leaves it open:
@@ -157,9 +180,13 @@ private:
     void abandonUnit();
     void completeFrame(Ticks at);
     void recogniseProbe(Ticks at, int zeros);
-    void queueReply(const QByteArray &bytes, Ticks ready);
-    void log(Ticks at, const QByteArray &request, const QByteArray &reply, std::string_view note);
+    // Queues `bytes` from `ready` on; `damagedAt`: the index of a byte damaged on the line.
+    void queueReply(const QByteArray &bytes, Ticks ready, int damagedAt = -1);
+    [[nodiscard]] Ticks turnaroundTicks();
+    void log(Ticks at, const QByteArray &request, const QByteArray &reply, std::string_view note,
+             const std::optional<Reply> &chipReply = std::nullopt);
     [[nodiscard]] bool faultHits(int every) const;
+    [[nodiscard]] std::uint8_t strayByte() const;
 
     BoardOptions m_options;
     ChipModel m_chip;
@@ -177,6 +204,9 @@ private:
     Ticks m_txBurstStart = 0; // transmit line, likewise
     std::int64_t m_txBurstBytes = 0;
     Ticks m_lastDue = 0;
+    Ticks m_stalledUntil = 0; // a late reply is held back until then
+    Micros m_babbleNext{-1};  // the next babbled byte is due then
+    std::uint64_t m_random;
 };
 
 } // namespace kvx::sim

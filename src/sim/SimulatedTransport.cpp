@@ -10,7 +10,15 @@ SimulatedTransport::SimulatedTransport(const BoardOptions &board, const Line &li
     , m_board(board)
     , m_line(line)
     , m_random(line.seed)
-{}
+{
+    // The windows begin wherever the adapter's clock happens to stand.
+    if (m_line.rxWindow.count() > 0)
+        m_rxPhase = Micros(std::uniform_int_distribution<std::int64_t>(
+            0, m_line.rxWindow.count() - 1)(m_random));
+    if (m_line.txWindow.count() > 0)
+        m_txPhase = Micros(std::uniform_int_distribution<std::int64_t>(
+            0, m_line.txWindow.count() - 1)(m_random));
+}
 
 double SimulatedTransport::characterTime() const
 {
@@ -19,19 +27,36 @@ double SimulatedTransport::characterTime() const
            1000.0;
 }
 
-Micros SimulatedTransport::tick(Micros t, Micros window)
+Micros SimulatedTransport::tick(Micros t, Micros window, Micros phase) const
 {
     if (window.count() <= 0)
         return t;
-    return (t + window - Micros(1)) / window * window;
+    const std::int64_t w = window.count();
+    const std::int64_t jitter = std::min(m_line.windowJitter.count(), (w - 1) / 2);
+    // Tick k of the adapter stands at phase + k w, moved by up to the jitter; the same k
+    // always moves the same way, so the ticks stay in order and every run is the same.
+    auto at = [&](std::int64_t k) {
+        std::uint64_t x = std::uint64_t(k) * 0x9E3779B97F4A7C15ULL ^ (m_line.seed + 0x632BE5AB);
+        x ^= x >> 31;
+        x *= 0xBF58476D1CE4E5B9ULL;
+        x ^= x >> 29;
+        const std::int64_t shift =
+            jitter > 0 ? std::int64_t(x % std::uint64_t(2 * jitter + 1)) - jitter : 0;
+        return phase.count() + k * w + shift;
+    };
+    std::int64_t k = (t.count() - phase.count()) / w - 1;
+    while (at(k) < t.count())
+        ++k;
+    return Micros(at(k));
 }
 
 int SimulatedTransport::WriteBytes(const void *buffer, int count)
 {
     if (!m_open || count < 0)
         return -1;
-    m_toBoard.emplace_back(tick(m_now, m_line.txWindow),
-                           QByteArray(static_cast<const char *>(buffer), count));
+    const QByteArray bytes(static_cast<const char *>(buffer), count);
+    m_toBoard.emplace_back(tick(m_now, m_line.txWindow, m_txPhase), bytes);
+    m_written += bytes;
     return count;
 }
 
@@ -50,7 +75,7 @@ std::optional<Micros> SimulatedTransport::nextDelivery() const
     const std::optional<Micros> due = m_board.nextDue();
     if (!due)
         return std::nullopt;
-    return tick(*due, m_line.rxWindow);
+    return tick(*due, m_line.rxWindow, m_rxPhase);
 }
 
 std::optional<Micros> SimulatedTransport::nextEvent() const
@@ -84,12 +109,24 @@ void SimulatedTransport::hearFrom(Micros at)
 
 void SimulatedTransport::deliver(Micros at)
 {
-    const QByteArray bytes = m_board.takeDue(at);
+    int damaged = 0;
+    const QByteArray bytes = m_board.takeDue(at, &damaged);
     if (bytes.isEmpty() || !m_open)
         return;
+    m_damaged += quint64(damaged);
     m_received += bytes;
     if (!m_hearAt)
         hearFrom(at);
+}
+
+void SimulatedTransport::inject(const QByteArray &bytes)
+{
+    if (!m_open || bytes.isEmpty())
+        return;
+    m_received += bytes;
+    if (!m_hearAt)
+        hearFrom(m_now);
+    notifyIfDue();
 }
 
 void SimulatedTransport::notifyIfDue()

@@ -362,7 +362,8 @@ void TestAttach::toolsRequestsAreNamedAsTheTools()
         }
     }
     QCOMPARE(sent[TrafficOrigin::Tool], 1);
-    QVERIFY2(sent[TrafficOrigin::ToolWait] > 3, qPrintable(kinds.join(QLatin1Char(','))));
+    // The test's board answers once its event loop turns, some 10 ms a turn: a few cycles.
+    QVERIFY2(sent[TrafficOrigin::ToolWait] >= 2, qPrintable(kinds.join(QLatin1Char(','))));
     // At the poll cycle's pace, not as fast as the line allows.
     QVERIFY2(sent[TrafficOrigin::ToolWait] <= cycles.size() + 1,
              qPrintable(QStringLiteral("%1 reads, %2 cycles")

@@ -378,8 +378,9 @@ void TestKvx310::recordGivesWellFormedCsv()
                                        "X_ACTUAL_2,V_TARGET_2,V_ACTUAL_2,A_ACTUAL_2,X_ACTUAL_3,"
                                        "V_TARGET_3,V_ACTUAL_3,A_ACTUAL_3,status_bits,clock"));
     QCOMPARE(lines.last(), QByteArray()); // the last line is whole
-    // A board at the line's pace gives some 17 cycles a second.
-    QVERIFY2(lines.size() > 20, qPrintable(QString::number(lines.size())));
+    // A board at the line's pace gives some 17 cycles a second, a busy host fewer: several
+    // rows, whatever the machine's load (the rate is bench/cli_tool's to measure).
+    QVERIFY2(lines.size() > 5, qPrintable(QString::number(lines.size())));
     double before = -1;
     QDateTime started;
     for (const QByteArray &line : lines.mid(1, lines.size() - 2)) {

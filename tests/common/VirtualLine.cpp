@@ -14,6 +14,7 @@ VirtualLine::VirtualLine(BoardSession &session, const sim::BoardOptions &board,
                          const sim::SimulatedTransport::Line &line)
     : m_session(session)
     , m_transport(board, line)
+    , m_random(line.seed * 7919 + 3)
 {
     m_session.setClock([this] { return now().count() / 1000; });
     m_session.setFineClock([this] { return now().count(); });
@@ -31,6 +32,25 @@ void VirtualLine::open()
     m_session.openLine(m_transport);
 }
 
+VirtualLine::Micros VirtualLine::late(Micros at, Micros &drawnFor, Micros &lateBy)
+{
+    if (at != drawnFor) {
+        drawnFor = at;
+        const auto most = m_transport.line().hostDelay.count();
+        lateBy = Micros(most > 0 ? std::uniform_int_distribution<std::int64_t>(0, most)(m_random)
+                                 : 0);
+    }
+    return at + lateBy;
+}
+
+VirtualLine::Micros VirtualLine::framerDue()
+{
+    const auto at = m_session.link().nextFramerDeadline();
+    if (!at)
+        return now() + kFar;
+    return late(Micros(*at), m_framerDrawnFor, m_framerLateBy);
+}
+
 void VirtualLine::step(Micros limit)
 {
     BoardLink &link = m_session.link();
@@ -38,16 +58,14 @@ void VirtualLine::step(Micros limit)
     if (const auto at = m_transport.nextEvent())
         next = std::min(next, *at);
     // A deadline already served at this instant waits for something to change first.
-    if (const auto at = link.nextFramerDeadline();
-        at && (*at > now().count() || now() > m_framerServiced))
-        next = std::min(next, Micros(*at));
-    // The poll timer's next tick: it runs the watchdog and sends a poll the link is idle for.
+    if (const Micros at = framerDue(); at > now() || now() > m_framerServiced)
+        next = std::min(next, at);
+    // The poll timer's next tick: it runs the watchdog and lets the link send.
     const Micros tick = nextTick();
     if (tick > now() || now() > m_tickRun)
         next = std::min(next, tick);
     m_transport.advanceTo(std::max(next, now()));
-    if (const auto at = link.nextFramerDeadline();
-        at && *at <= now().count() && now() > m_framerServiced) {
+    if (framerDue() <= now() && now() > m_framerServiced) {
         m_framerServiced = now();
         link.serviceFramer();
     }
@@ -57,11 +75,12 @@ void VirtualLine::step(Micros limit)
     }
 }
 
-VirtualLine::Micros VirtualLine::nextTick() const
+VirtualLine::Micros VirtualLine::nextTick()
 {
     if (!m_session.scheduler().timerActive())
         return now() + kFar;
-    return std::max(m_tickRun, Micros(0)) + m_session.scheduler().timerInterval();
+    const Micros due = std::max(m_tickRun, Micros(0)) + m_session.scheduler().timerInterval();
+    return late(due, m_tickDrawnFor, m_tickLateBy);
 }
 
 void VirtualLine::runFor(Micros d)

@@ -7,9 +7,9 @@
 // framer's rules one by one are tst_replyframer's, the link's behaviours tst_boardlink's.
 //
 // The input is a script. Byte 0: bit 0 detection at the start (as opening the port does), bit
-// 1 a clock just before the 32-bit wrap, bit 2 polling on its own (each "line ready" sends the
-// next poll request, as the poll scheduler does), bit 3 slow SPI. Each op after it is a byte
-// (value % 16) and its operands:
+// 1 a clock just before the 32-bit wrap, bit 2 polling on its own (the link asks the harness,
+// as its poll source, for the next poll whenever the line is free), bit 3 slow SPI. Each op after
+// it is a byte (value % 16) and its operands:
 //    0 wait      byte: unit (bits 7..6: 1, 32, 1000 or 64000 us) and high bits, byte: low bits
 //    1 burst     n = byte % 32, n bytes arrive at once and the port reports them
 //    2 arrive    likewise, but the program has not looked yet: they wait in the port
@@ -25,7 +25,7 @@
 //   11 watchdog  the poll timer's tick
 //   12 timer     the framer's timer fires, if it is armed
 //   13 settings  byte: bit 0 slow SPI, bit 1 polling on its own, bit 2 handlers wait (the next
-//                op runs inside the link's signals "line ready", "reply taken", a poll reply
+//                op runs inside the link's signals of its state, "reply taken", a poll reply
 //                and a send error, as in a message box opened there)
 //   14 close     the port closes
 //   15 open      a closed port opens again, with detection
@@ -50,6 +50,7 @@
 #include <cerrno>
 #include <chrono>
 #include <ctime>
+#include <functional>
 #include <memory>
 
 #include <fcntl.h>
@@ -208,13 +209,17 @@ public:
         m_link->setClock([this] { return m_start + m_micros / 1000; });
         m_link->setFineClock([this] { return kFineStart + m_micros; });
         m_link->setSlowSpi((head & 0x08) != 0);
-        for (QTimer *timer : m_link->findChildren<QTimer *>()) {
-            if (timer->isSingleShot()) {
-                require(!m_framerTimer, "the link has one single-shot timer, the framer's");
-                m_framerTimer = timer;
-            }
-        }
+        m_framerTimer = m_link->findChild<QTimer *>(QStringLiteral("framer"));
         require(m_framerTimer, "the link has the framer's timer");
+        m_link->setPollSource(&m_polls);
+        m_polls.next = [this]() -> std::optional<PollSource::Poll> {
+            // A poll the script asked for goes out now; else, polling on its own, the next.
+            if (m_pollAsked)
+                return std::exchange(m_pollAsked, std::nullopt);
+            if (!m_autoPoll)
+                return std::nullopt;
+            return pollItem(std::uint8_t(0x01 + 2 * (m_nextRow % 8)), m_nextRow % 8 == 1);
+        };
         connect(m_link.get(), &BoardLink::traffic, this, &Script::onTraffic);
         connect(m_link.get(), &BoardLink::pollReply, this, &Script::onPollReply);
         connect(m_link.get(), &BoardLink::countersChanged, this, &Script::onCounters);
@@ -223,11 +228,7 @@ public:
             ++m_sendErrors;
             handlerWaits();
         });
-        connect(m_link.get(), &BoardLink::lineReady, this, [this] {
-            if (m_autoPoll)
-                poll(std::uint8_t(0x01 + 2 * (m_nextRow % 8)), m_nextRow % 8 == 1);
-            handlerWaits();
-        });
+        connect(m_link.get(), &BoardLink::stateChanged, this, [this] { handlerWaits(); });
         connect(m_link.get(), &BoardLink::replyTaken, this, [this] { handlerWaits(); });
         if ((head & 0x01) != 0)
             m_link->StartDetection();
@@ -396,17 +397,25 @@ private:
             m_link->Comm32RxChar(&m_comm, count);
     }
 
-    // Each call asks with a row of its own. A call may nest in another (the link reads what
-    // waits before it sends, and a handler of "line ready" polls again): the request that goes
-    // out is always the innermost call's.
-    void poll(std::uint8_t address, bool startsCycle)
+    // Each poll has a row of its own; the link asks for it when the line is free.
+    PollSource::Poll pollItem(std::uint8_t address, bool startsCycle)
     {
         const int row = m_nextRow++;
         m_rowSentAt.push_back(-1);
         m_rowSendOrder.push_back(-1);
-        m_pollCalls.push_back(row);
-        m_link->pollRequest(Datagram{address, {}}, row, startsCycle);
-        m_pollCalls.pop_back();
+        m_pollHandedOver = row;
+        return PollSource::Poll{Datagram{address, {}}, row, startsCycle};
+    }
+
+    // Asks for a poll now: it goes out if the line is free and polling enabled, else never.
+    void poll(std::uint8_t address, bool startsCycle)
+    {
+        m_pollAsked = pollItem(address, startsCycle);
+        m_link->advance();
+        if (m_pollAsked) {
+            m_pollAsked.reset();
+            m_pollHandedOver = -1;
+        }
     }
 
     // The reply was on the line after the first request sent since `firstSent` (an index
@@ -528,7 +537,8 @@ private:
                 else
                     pollSent();
             } else if (t.kind == TrafficKind::Probe) {
-                require(t.bytes.size() == 1, "the probe goes out a byte at a time");
+                require(t.bytes == QByteArray(128, '\0') + '\xFF',
+                        "the probe is 128 zero bytes and 0xFF");
             }
             return;
         }
@@ -554,8 +564,8 @@ private:
 
     void pollSent()
     {
-        require(!m_pollCalls.empty(), "a poll request goes out only when asked for");
-        const auto row = std::size_t(m_pollCalls.back());
+        require(m_pollHandedOver >= 0, "a poll request goes out only when asked for");
+        const auto row = std::size_t(std::exchange(m_pollHandedOver, -1));
         require(m_rowSendOrder[row] < 0, "a poll request goes out once");
         m_rowSendOrder[row] = m_pollsSent++;
         m_rowSentAt[row] = m_line.size();
@@ -615,7 +625,15 @@ private:
     // By row: where m_line stood when its poll request went out, and its place among them.
     std::vector<qsizetype> m_rowSentAt;
     std::vector<int> m_rowSendOrder;
-    std::vector<int> m_pollCalls; // the rows of the poll() calls running, innermost last
+    // The polls this harness hands the link: the one asked for now, and the row of the last one
+    // handed over and not yet seen going out.
+    struct Polls : PollSource
+    {
+        std::function<std::optional<Poll>()> next;
+        std::optional<Poll> nextPoll() override { return next(); }
+    } m_polls;
+    std::optional<PollSource::Poll> m_pollAsked;
+    int m_pollHandedOver = -1;
     int m_pollsSent = 0;
     int m_lastReplied = -1; // the send order of the last poll request answered
     // Where m_line stood when each command's request went out.

@@ -222,7 +222,15 @@ void TestAsync32::readThresholdGathersBytes()
     m_comm->fetchInput();
     QCOMPARE(m_comm->ReadBytes(buf, 8), 1);
     QCOMPARE(buf[0], 'x');
-    QCOMPARE(m_comm->readThreshold(), 1);
+    // Without touching the port's settings, and the port still notifies as before.
+    QCOMPARE(m_comm->readThreshold(), 3);
+    QVERIFY(m_pty->send("yz"));
+    QTest::qWait(30);
+    QCOMPARE(m_counts, (QList<int>{3}));
+    QVERIFY(m_pty->send("w"));
+    QTRY_COMPARE_WITH_TIMEOUT(m_counts, (QList<int>{3, 3}), kEventWait);
+    QCOMPARE(m_comm->ReadBytes(buf, 8), 3);
+    QCOMPARE(QByteArray(buf, 3), QByteArray("yzw"));
 
     m_comm->setReadThreshold(4);
     m_comm->Close();

@@ -1,15 +1,17 @@
-// The board link against the simulated board on a real pseudo-terminal, and against a bare
-// terminal where the test must see or withhold exact bytes: framing per variant, the probe,
-// the exact-count rule, direct requests and pauses, the watchdog on an injected clock, and the
-// faults it mends (stale replies to the wrong command, unanswered requests reported as
-// answered, waits that outlive the port, a wrapping tick, a stalled transmit queue). The state
-// is reached only through the link's own operations. The poll cycle on top of it is
-// tests/session's.
+// The board link as the program wires it (a board session, its scheduler and the link's own
+// handling of received bytes), on a simulated line in virtual time: framing per variant, the
+// probe and the identification, the exact-count rule, direct requests and pauses, one queue
+// where single commands go before a transfer's rows, reads asked again after a lost reply and
+// writes never, the watchdog, and the faults it mends (stale replies to the wrong command,
+// unanswered requests reported as answered, waits that outlive the port, a wrapping tick, a
+// flood that never falls quiet). Two cases stay on a real pseudo-terminal for the serial path
+// (a stalled transmit queue, a request answered through the port's own notification). The
+// reply framer's rules are tst_replyframer's; faulty lines at length are tst_lines'.
 
+#include "common/BoardStatus.h"
 #include "common/PtyPair.h"
+#include "common/VirtualLine.h"
 #include "link/async32.h"
-#include "link/BoardLink.h"
-#include "sim/PtyBoardServer.h"
 
 #include <QSignalSpy>
 #include <QTest>
@@ -17,9 +19,84 @@
 
 using namespace kvx;
 using namespace kvx::sim;
+using namespace std::chrono_literals;
 
 namespace {
-constexpr int kEventWait = 2000; // ms; only reached when a test fails
+
+std::vector<Datagram> ramReads(int words)
+{
+    std::vector<Datagram> reads;
+    for (int w = 0; w < words; ++w)
+        reads.push_back(Datagram{std::uint8_t(0x81 + 2 * w), {}});
+    return reads;
+}
+
+// A session on a simulated board, and what the board and the link told.
+struct Rig
+{
+    explicit Rig(BoardOptions board = {}, SimulatedTransport::Line line = {})
+        : line(session, board, line)
+    {
+        this->line.board().onFrame = [this](const FrameLogEntry &e) { frames << e; };
+        QObject::connect(&session.link(), &BoardLink::boardStateChanged, &context,
+                         [this](BoardState s) {
+                             if (s != BoardState::Closed)
+                                 status << statusLines(s, session.link());
+                         });
+        QObject::connect(&session.link(), &BoardLink::sendError, &context,
+                         [this] { ++sendErrors; });
+    }
+    BoardLink &link() { return session.link(); }
+    // The board falls silent: it answers nothing from now on.
+    void silence()
+    {
+        Faults silent;
+        silent.silent = true;
+        line.board().setFaults(silent);
+    }
+    // Opened, and the board identified and active.
+    bool open()
+    {
+        line.open();
+        return line.runUntil([this] { return link().BoardActive() && !link().Detecting(); }, 5s);
+    }
+    // Opened, then the board stops answering.
+    bool openSilent()
+    {
+        const bool opened = open();
+        silence();
+        return opened;
+    }
+
+    QObject context;
+    BoardSession session;
+    VirtualLine line;
+    QList<FrameLogEntry> frames;
+    QStringList status;
+    int sendErrors = 0;
+};
+
+// The port closes as soon as a command's first request has gone out, from the event loop.
+void closeOnFirstCommand(Rig &rig)
+{
+    auto once = std::make_shared<QMetaObject::Connection>();
+    *once = QObject::connect(
+        &rig.link(), &BoardLink::traffic, &rig.context, [&rig, once](const LinkTraffic &t) {
+            if (!t.sent || t.kind != TrafficKind::Direct)
+                return;
+            QObject::disconnect(*once);
+            QTimer::singleShot(0, &rig.context, [&rig] { rig.session.Close(); });
+        });
+}
+
+BoardOptions variant(Variant v)
+{
+    BoardOptions b;
+    b.variant = v;
+    b.lineTiming = true;
+    return b;
+}
+
 } // namespace
 
 class TestBoardLink : public QObject
@@ -27,9 +104,6 @@ class TestBoardLink : public QObject
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
-
     void framesPerVariant_data();
     void framesPerVariant();
     void probeIsZerosThenFF();
@@ -41,7 +115,6 @@ private slots:
     void closingEndsEveryWait();
     void watchdogIgnoresThe32BitWrap();
     void watchdogTextsAndPurges();
-    void stalledTransmitQueueIsASendError();
     void detectionTakesOnlyTenBytes();
     void korveIdentificationSendsStartUp();
     void untrustedIdentificationIsProbedAgain();
@@ -51,409 +124,330 @@ private slots:
     void batchLetsACommandGoFirst();
     void anotherCommandsGiveUpDoesNotEndABatch();
     void batchEndsWhenThePortCloses();
-
-private:
-    void startBoard(BoardOptions options = {});
-    void openOn(const QString &path);
-    // Runs the detection on a bare terminal and answers it with `identification`.
-    void identify(PtyPair &pty, const QByteArray &identification);
-    QList<FrameLogEntry> m_frames;
-    QStringList m_status;
-    int m_sendErrors = 0;
-    std::int64_t m_now = 100000;
-    std::unique_ptr<PtyBoardServer> m_server;
-    std::unique_ptr<TComm32> m_comm;
-    std::unique_ptr<BoardLink> m_link;
+    void lostReadIsAskedAgainButAWriteIsNot_data();
+    void lostReadIsAskedAgainButAWriteIsNot();
+    void stalledTransmitQueueIsASendError();
+    void realPortHandsOverWholeReplies();
 };
-
-void TestBoardLink::init()
-{
-    m_frames.clear();
-    m_status.clear();
-    m_sendErrors = 0;
-    m_now = 100000;
-    m_comm = std::make_unique<TComm32>();
-    m_comm->setBaudRate(TBaudRate::cbr19200);
-    m_comm->setFlowControl(TFlowControl::fcRTSToggle);
-    m_link = std::make_unique<BoardLink>(*m_comm);
-    m_link->setClock([this] { return m_now; });
-    m_comm->OnRxChar = [this](QObject *s, int count) { m_link->Comm32RxChar(s, count); };
-    connect(m_link.get(), &BoardLink::statusChanged, this,
-            [this](const QString &a, const QString &b) { m_status << a + '|' + b; });
-    connect(m_link.get(), &BoardLink::sendError, this, [this] { ++m_sendErrors; });
-}
-
-void TestBoardLink::cleanup()
-{
-    m_link.reset();
-    m_comm.reset();
-    m_server.reset();
-}
-
-void TestBoardLink::startBoard(BoardOptions options)
-{
-    m_server = std::make_unique<PtyBoardServer>(options);
-    QVERIFY(m_server->start());
-    m_server->board().onFrame = [this](const FrameLogEntry &e) { m_frames << e; };
-    openOn(m_server->terminalPath());
-}
-
-void TestBoardLink::openOn(const QString &path)
-{
-    m_comm->setDeviceName(path);
-    m_comm->Open();
-    QVERIFY(m_comm->Connected());
-    m_link->beginPolling();
-}
-
-void TestBoardLink::identify(PtyPair &pty, const QByteArray &identification)
-{
-    m_link->StartDetection();
-    QVERIFY(m_link->pollRequest(Datagram{0x01, {}}, 0));
-    pty.received();
-    QSignalSpy taken(m_link.get(), &BoardLink::replyTaken);
-    QVERIFY(pty.reply(identification));
-    QTRY_COMPARE_WITH_TIMEOUT(taken.count(), 1, kEventWait);
-    // Acted on once it is trusted; then the next request may go out.
-    QTRY_VERIFY_WITH_TIMEOUT(m_link->LinkIdle(), kEventWait);
-    QVERIFY(!m_link->Detecting());
-}
 
 void TestBoardLink::framesPerVariant_data()
 {
-    QTest::addColumn<bool>("korve");
+    QTest::addColumn<Variant>("board");
     QTest::addColumn<bool>("slow");
     QTest::addColumn<QByteArray>("frame");
-    QTest::newRow("plain") << false << true << QByteArray("#\x0B\x01\x02\x03", 5);
-    QTest::newRow("KORVE fast") << true << false << QByteArray("#\x04\x0B\x01\x02\x03", 6);
-    QTest::newRow("KORVE slow") << true << true << QByteArray("!\x04\x0B\x01\x02\x03", 6);
+    QTest::newRow("plain") << Variant::Plain << true << QByteArray("#\x0B\x01\x02\x03", 5);
+    QTest::newRow("Pentar") << Variant::Pentar << true << QByteArray("#\x0B\x01\x02\x03", 5);
+    QTest::newRow("KORVE fast") << Variant::Korve << false
+                                << QByteArray("#\x04\x0B\x01\x02\x03", 6);
+    QTest::newRow("KORVE slow") << Variant::Korve << true << QByteArray("!\x04\x0B\x01\x02\x03", 6);
 }
 
 void TestBoardLink::framesPerVariant()
 {
-    QFETCH(bool, korve);
+    QFETCH(Variant, board);
     QFETCH(bool, slow);
     QFETCH(QByteArray, frame);
-    PtyPair pty;
-    openOn(pty.path());
-    identify(pty, korve ? QByteArray("KOR310v1.0") : QByteArray(10, '\0'));
-    m_link->setSlowSpi(slow);
-    QCOMPARE(m_link->KorveBoard(), korve);
-    QCOMPARE(m_link->frame(Datagram{0x0B, {1, 2, 3}}), frame);
+    Rig rig(variant(board));
+    QVERIFY(rig.open());
+    rig.link().setSlowSpi(slow);
+    QCOMPARE(rig.link().KorveBoard(), board == Variant::Korve);
+    QCOMPARE(rig.link().frame(Datagram{0x0B, {1, 2, 3}}), frame);
+    // And the board takes them: polling goes on in that frame.
+    const int before = int(rig.frames.size());
+    rig.line.runFor(300ms);
+    QVERIFY(rig.frames.size() > before + 5);
+    QCOMPARE(rig.frames.last().request.size(), frame.size());
+    QCOMPARE(rig.frames.last().note, slow && board == Variant::Korve ? "reply, slow SPI" : "reply");
 }
 
 void TestBoardLink::probeIsZerosThenFF()
 {
-    PtyPair pty;
-    openOn(pty.path());
-    identify(pty, QByteArray("KOR310v1.0"));
-    QVERIFY(m_link->KorveBoard());
-    pty.received();
-    m_status.clear();
-    m_now += 500;
-    m_link->StartDetection();
-    QCOMPARE(pty.received(), QByteArray(128, '\0') + QByteArray(1, '\xFF'));
-    QVERIFY(m_link->Detecting());
-    QVERIFY(!m_link->KorveBoard());
-    QCOMPARE(m_link->LastSendTick(), m_now);
-    QCOMPARE(m_status, QStringList{"Trying to detect the board.|"});
+    Rig rig(variant(Variant::Korve));
+    QVERIFY(rig.open());
+    QVERIFY(rig.line.transport().written().startsWith(QByteArray(128, '\0') + '\xFF' + "#\x01"));
+    QVERIFY(rig.link().KorveBoard());
+    rig.line.transport().clearWritten();
+    rig.status.clear();
+    rig.line.runFor(500ms);
+    rig.line.command([&] {
+        const PollPause pause = rig.link().PausePolling();
+        rig.link().StartDetection();
+        QCOMPARE(rig.line.transport().written().right(129),
+                 QByteArray(128, '\0') + QByteArray(1, '\xFF'));
+        QVERIFY(rig.link().Detecting());
+        QVERIFY(!rig.link().KorveBoard());
+        QCOMPARE(rig.link().LastSendTick(), rig.line.now().count() / 1000);
+        QCOMPARE(rig.status, QStringList{"Trying to detect the board.|"});
+    });
 }
 
 void TestBoardLink::directRequestWhilePollingSendsNothing()
 {
-    startBoard();
-    {
-        const PollPause pause = m_link->PausePolling();
-        QVERIFY(m_link->DirectRequest(Datagram{0x06, {0x00, 0x01, 0x23}})); // V_MAX := 0x123
-        QVERIFY(m_link->DirectRequest(Datagram{0x07, {}}));
-    }
-    const Reply before = m_link->LastReply();
+    Rig rig(variant(Variant::Plain));
+    QVERIFY(rig.open());
+    rig.line.command([&] {
+        const PollPause pause = rig.link().PausePolling();
+        QVERIFY(rig.link().DirectRequest(Datagram{0x06, {0x00, 0x01, 0x23}})); // V_MAX := 0x123
+        QVERIFY(rig.link().DirectRequest(Datagram{0x07, {}}));
+    });
+    const Reply before = rig.link().LastReply();
     QCOMPARE(before.data, (DataBytes{0x00, 0x01, 0x23}));
-    m_frames.clear();
-    QVERIFY(!m_link->DirectRequest(Datagram{0x03, {}}));
-    QTest::qWait(20);
-    QVERIFY(m_frames.isEmpty());
-    QCOMPARE(m_link->LastReply(), before);
+    rig.line.command([&] {
+        rig.frames.clear();
+        QVERIFY(!rig.link().DirectRequest(Datagram{0x03, {}}));
+        // Nothing of it went out: the frames that follow are polls.
+        for (const FrameLogEntry &f : std::as_const(rig.frames))
+            QVERIFY(f.request.at(1) != '\x03' || rig.link().PollingEnabled());
+        QCOMPARE(rig.link().LastReply(), before);
+    });
 }
 
 void TestBoardLink::directRequestTakesItsReply()
 {
-    startBoard();
-    const PollPause pause = m_link->PausePolling();
-    QVERIFY(m_link->DirectRequest(Datagram{0x06, {0x00, 0x01, 0x23}})); // V_MAX := 0x123
-    QVERIFY(m_link->DirectRequest(Datagram{0x07, {}}));
-    QCOMPARE(m_link->LastReply().data, (DataBytes{0x00, 0x01, 0x23}));
-    QVERIFY(m_link->LinkIdle());
-    QVERIFY(!m_link->AwaitingDirectReply());
-    QCOMPARE(m_frames.size(), 2);
-    QCOMPARE(m_frames[1].request, QByteArray("#\x07\x00\x00\x00", 5));
+    Rig rig(variant(Variant::Plain));
+    QVERIFY(rig.open());
+    rig.line.command([&] {
+        const PollPause pause = rig.link().PausePolling();
+        rig.frames.clear();
+        QVERIFY(rig.link().DirectRequest(Datagram{0x06, {0x00, 0x01, 0x23}})); // V_MAX := 0x123
+        QVERIFY(rig.link().DirectRequest(Datagram{0x07, {}}));
+        QCOMPARE(rig.link().LastReply().data, (DataBytes{0x00, 0x01, 0x23}));
+        QVERIFY(rig.link().LinkIdle());
+        QVERIFY(!rig.link().AwaitingDirectReply());
+        QCOMPARE(rig.frames.size(), 2);
+        QCOMPARE(rig.frames[1].request, QByteArray("#\x07\x00\x00\x00", 5));
+    });
 }
 
 void TestBoardLink::nestedPausesResumeOnce()
 {
-    startBoard();
-    {
-        const PollPause outer = m_link->PausePolling();
+    Rig rig(variant(Variant::Plain));
+    QVERIFY(rig.open());
+    rig.line.command([&] {
         {
-            const PollPause inner = m_link->PausePolling();
-            QVERIFY(!m_link->PollingEnabled());
+            const PollPause outer = rig.link().PausePolling();
+            {
+                const PollPause inner = rig.link().PausePolling();
+                QVERIFY(!rig.link().PollingEnabled());
+            }
+            QVERIFY(!rig.link().PollingEnabled()); // the inner command leaves it paused
         }
-        QVERIFY(!m_link->PollingEnabled()); // the inner command leaves it paused
-    }
-    QVERIFY(m_link->PollingEnabled());
+        QVERIFY(rig.link().PollingEnabled());
+    });
 }
 
 void TestBoardLink::commandDuringWaitKeepsItsOwnReply()
 {
     // A click during another command's wait used to send at once and take the other's reply.
-    startBoard();
-    const PollPause pause = m_link->PausePolling();
-    QVERIFY(m_link->DirectRequest(Datagram{0x04, {0, 0, 111}})); // V_MIN
-    QVERIFY(m_link->DirectRequest(Datagram{0x06, {0, 0, 222}})); // V_MAX
-    QTRY_VERIFY_WITH_TIMEOUT(m_link->LinkIdle(), kEventWait);    // the outer request goes first
-    m_frames.clear();
-
-    bool innerAnswered = false;
-    Reply innerReply;
-    QTimer::singleShot(0, this, [&] {
-        innerAnswered = m_link->DirectRequest(Datagram{0x07, {}}).has_value();
-        innerReply = m_link->LastReply();
+    Rig rig(variant(Variant::Plain));
+    QVERIFY(rig.open());
+    rig.line.command([&] {
+        const PollPause pause = rig.link().PausePolling();
+        QVERIFY(rig.link().DirectRequest(Datagram{0x04, {0, 0, 111}})); // V_MIN
+        QVERIFY(rig.link().DirectRequest(Datagram{0x06, {0, 0, 222}})); // V_MAX
+        rig.frames.clear();
+        bool innerAnswered = false;
+        Reply innerReply;
+        QTimer::singleShot(0, &rig.context, [&] {
+            innerAnswered = rig.link().DirectRequest(Datagram{0x07, {}}).has_value();
+            innerReply = rig.link().LastReply();
+        });
+        const std::optional<Reply> outer = rig.link().DirectRequest(Datagram{0x05, {}});
+        QVERIFY(outer);
+        const Reply outerReply = rig.link().LastReply();
+        QCOMPARE(*outer, outerReply);
+        QVERIFY(QTest::qWaitFor([&] { return innerAnswered; }, 5000));
+        QCOMPARE(int(outerReply.data.low), 111);
+        QCOMPARE(int(innerReply.data.low), 222);
+        QCOMPARE(rig.frames.size(), 2);
+        // One request at a time: the second frame went out only after the first was answered.
+        QCOMPARE(rig.frames[0].request.at(1), '\x05');
+        QCOMPARE(rig.frames[1].request.at(1), '\x07');
     });
-    const std::optional<Reply> outer = m_link->DirectRequest(Datagram{0x05, {}});
-    QVERIFY(outer);
-    const Reply outerReply = m_link->LastReply();
-    QCOMPARE(*outer, outerReply);
-    QTRY_VERIFY_WITH_TIMEOUT(innerAnswered, kEventWait);
-
-    QCOMPARE(int(outerReply.data.low), 111);
-    QCOMPARE(int(innerReply.data.low), 222);
-    QCOMPARE(m_frames.size(), 2);
-    // One request at a time: the second frame went out only after the first was answered.
-    QCOMPARE(m_frames[0].request.at(1), '\x05');
-    QCOMPARE(m_frames[1].request.at(1), '\x07');
 }
 
 void TestBoardLink::unansweredRequestIsReported()
 {
-    PtyPair pty; // the test plays a board that answers once, then falls silent
-    openOn(pty.path());
-    const PollPause pause = m_link->PausePolling();
-    QTimer::singleShot(PtyPair::kLinePaceMs, this,
-                       [&pty] { pty.send(QByteArray("\x01\x09\x09\x09", 4)); });
-    QVERIFY(m_link->DirectRequest(Datagram{0x01, {}}));
-    QTimer::singleShot(10, this, [this] {
-        m_now += 2001;
-        m_link->watchdog();
+    Rig rig(variant(Variant::Plain));
+    QVERIFY(rig.open());
+    rig.line.command([&] {
+        const PollPause pause = rig.link().PausePolling();
+        QVERIFY(rig.link().DirectRequest(Datagram{0x01, {0, 9, 9}}));
+        const Reply answered = rig.link().LastReply();
+        rig.silence();
+        QVERIFY(!rig.link().DirectRequest(Datagram{0x01, {}}));
+        QCOMPARE(rig.link().LastReply(), answered); // the stale reply stays visible
+        QVERIFY(!rig.link().requestOutstanding());
+        QCOMPARE(rig.status.last(),
+                 QStringLiteral("The board does not respond.|Please check the cable and power."));
+        // A late reply must not be taken for the next request: the line stays quiet a while.
+        QVERIFY(!rig.link().LinkIdle());
     });
-    QVERIFY(!m_link->DirectRequest(Datagram{0x01, {}}));
-    QCOMPARE(m_link->LastReply(), (Reply{0x01, {9, 9, 9}})); // the stale reply stays visible
-    QVERIFY(!m_link->requestOutstanding());
-    QCOMPARE(m_status.last(), QStringLiteral("The board does not respond.|Please check the cable "
-                                             "and power."));
-    // A late reply must not be taken for the next request: the line stays quiet a while.
-    QVERIFY(!m_link->LinkIdle());
-    m_now += BoardLink::kLateQuiet.count();
-    m_link->watchdog();
-    QVERIFY(m_link->LinkIdle());
+    rig.line.runFor(BoardLink::kLateQuiet + 2ms);
+    QCOMPARE(rig.link().state(), BoardLink::State::AwaitingReply); // polling again
 }
 
 void TestBoardLink::closingEndsEveryWait()
 {
     // With the poll timer stopped nothing else would end these waits: the program hung.
-    BoardOptions silent;
-    silent.faults.silent = true;
-    startBoard(silent);
-    QTimer::singleShot(10, this, [this] {
-        m_link->endAllWaits();
-        m_comm->Close();
+    Rig rig(variant(Variant::Plain));
+    QVERIFY(rig.openSilent());
+    rig.line.command([&] {
+        const PollPause pause = rig.link().PausePolling();
+        closeOnFirstCommand(rig);
+        const quint64 unanswered = rig.link().counters().unanswered;
+        QVERIFY(!rig.link().DirectRequest(Datagram{0x01, {}}));
+        QCOMPARE(rig.link().counters().unanswered, unanswered); // not the watchdog
     });
-    {
-        const PollPause pause = m_link->PausePolling();
-        QVERIFY(!m_link->DirectRequest(Datagram{0x01, {}}));
-    }
-
     // A pause waiting for an outstanding poll reply ends the same way.
-    openOn(m_server->terminalPath());
-    QVERIFY(m_link->pollRequest(Datagram{0x03, {}}, 1));
-    QVERIFY(!m_link->LinkIdle());
-    QTimer::singleShot(10, this, [this] { m_link->endAllWaits(); });
-    {
-        const PollPause pause = m_link->PausePolling();
-        QVERIFY(m_link->LinkIdle());
-    }
+    rig.line.open();
+    rig.line.runFor(1ms);
+    QVERIFY(rig.link().requestOutstanding());
+    rig.line.command([&] {
+        QTimer::singleShot(0, &rig.context, [&] { rig.session.Close(); });
+        const PollPause pause = rig.link().PausePolling();
+        QVERIFY(!rig.link().requestOutstanding());
+    });
 }
 
 void TestBoardLink::watchdogIgnoresThe32BitWrap()
 {
     // A 32-bit millisecond tick wraps after 49.7 days; 32 ms across the wrap are 32 ms.
-    BoardOptions silent;
-    silent.faults.silent = true;
-    startBoard(silent);
-    m_now = 0xFFFFFFF0LL;
-    QVERIFY(m_link->pollRequest(Datagram{0x03, {}}, 1));
-    QCOMPARE(m_link->LastSendTick(), 0xFFFFFFF0LL);
-    m_now = 0x100000010LL;
-    m_link->watchdog();
-    QVERIFY(!m_link->LinkIdle());
-    QVERIFY(m_status.isEmpty());
-    m_now += 2000;
-    m_link->watchdog();
-    QVERIFY(!m_link->requestOutstanding());
+    BoardOptions board = variant(Variant::Plain);
+    board.faults.silent = true;
+    Rig rig(board);
+    rig.session.setClock([&rig] { return 0xFFFFFFF0LL + rig.line.now().count() / 1000; });
+    rig.line.open();
+    rig.line.runFor(1ms);
+    QVERIFY(rig.link().requestOutstanding());
+    QCOMPARE(rig.link().LastSendTick(), 0xFFFFFFF0LL);
+    rig.line.runFor(31ms); // across 0x100000000
+    QVERIFY(rig.link().requestOutstanding());
+    QCOMPARE(rig.status, QStringList{"Trying to detect the board.|"});
+    rig.line.runFor(2000ms);
+    QCOMPARE(rig.link().counters().unanswered, quint64(1));
 }
 
 void TestBoardLink::watchdogTextsAndPurges()
 {
-    PtyPair pty;
-    openOn(pty.path());
-    identify(pty, QByteArray(10, '\0')); // the board is active
-    m_link->StartDetection();            // and detection runs again
-    m_status.clear();
-
-    // A direct request that is never answered; the watchdog is run from inside its wait.
-    int counted = 0;
-    QTimer::singleShot(0, this, [&] {
-        QVERIFY(!m_link->LinkIdle());
-        QVERIFY(m_link->BoardActive());
-        QVERIFY(m_link->Detecting());
-        QVERIFY(m_link->AwaitingDirectReply());
-        // Bytes that stay in the port's queue until the watchdog.
-        m_comm->OnRxChar = [&](QObject *, int count) { counted = count; };
-        QVERIFY(pty.send("\x01\x02\x03\x04\x05"));
-        QTRY_COMPARE_WITH_TIMEOUT(counted, 5, kEventWait);
-        m_now += 2000;
-        m_link->watchdog();
-        QVERIFY(!m_link->LinkIdle()); // 2000 ms is not yet "more than 2000"
-        m_now += 1;
-        m_link->watchdog();
+    Rig rig(variant(Variant::Plain));
+    QVERIFY(rig.open());
+    rig.line.command([&] {
+        const PollPause pause = rig.link().PausePolling();
+        rig.silence();
+        rig.status.clear();
+        // A direct request that is never answered.
+        QTimer::singleShot(0, &rig.context, [&] { QVERIFY(rig.link().AwaitingDirectReply()); });
+        const std::int64_t sent = rig.line.now().count();
+        QVERIFY(!rig.link().DirectRequest(Datagram{0x06, {0, 0, 5}})); // a write: asked once
+        // Given up when more than 2000 ms had passed, not at 2000.
+        QVERIFY(rig.line.now().count() - sent > 2000'000);
+        QVERIFY(rig.line.now().count() - sent < 2100'000);
+        QVERIFY(!rig.link().requestOutstanding());
+        QVERIFY(!rig.link().BoardActive());
+        QVERIFY(!rig.link().Detecting());
+        QCOMPARE(rig.line.transport().inQueueCount(), 0);
+        QCOMPARE(rig.status, QStringList{"The board does not respond.|Please check the cable "
+                                         "and power."});
     });
-    const PollPause pause = m_link->PausePolling();
-    QVERIFY(!m_link->DirectRequest(Datagram{0x01, {}}));
-    QCOMPARE(counted, 5);
-    QVERIFY(!m_link->requestOutstanding());
-    QVERIFY(!m_link->BoardActive());
-    QVERIFY(!m_link->Detecting());
-    QVERIFY(m_link->AwaitingDirectReply());
-    char buf[8];
-    QCOMPARE(m_comm->ReadBytes(buf, 8), 0); // the input was purged
-    QCOMPARE(m_status,
-             QStringList{"The board does not respond.|Please check the cable and power."});
-}
-
-void TestBoardLink::stalledTransmitQueueIsASendError()
-{
-    // A device that never takes bytes used to keep the program in an endless loop.
-    PtyPair pty; // its master side is never read, so the terminal's queue fills up
-    openOn(pty.path());
-    m_link->setClock([this] { return m_now += 1; }); // time passes with every look at it
-    const QByteArray big(1 << 20, 'x');
-    m_comm->WriteBytes(big.constData(), int(big.size()));
-    QVERIFY(m_comm->OutQueueCount() > 0);
-    QVERIFY(!m_link->SendDatagram(Datagram{0x01, {}}));
-    QCOMPARE(m_sendErrors, 1);
 }
 
 void TestBoardLink::detectionTakesOnlyTenBytes()
 {
-    PtyPair pty;
-    openOn(pty.path());
-    int counted = 0;
-    m_comm->OnRxChar = [&](QObject *s, int count) {
-        counted = count;
-        m_link->Comm32RxChar(s, count);
-    };
-    QSignalSpy polls(m_link.get(), &BoardLink::pollReply);
-    QSignalSpy taken(m_link.get(), &BoardLink::replyTaken);
-    m_link->StartDetection();
-    QVERIFY(m_link->pollRequest(Datagram{0x01, {}}, 0));
-    pty.received();
-    // A poll reply alone is not the identification.
-    QVERIFY(pty.reply(QByteArray("\x41\x00\x00\x00", 4)));
-    QTRY_COMPARE_WITH_TIMEOUT(counted, 4, kEventWait);
-    QCOMPARE(taken.count(), 0);
-    QVERIFY(m_link->Detecting());
-    // Six more bytes make ten, taken as the identification whatever they say: a plain board.
-    QVERIFY(pty.send(QByteArray("KOR310", 6)));
-    QTRY_COMPARE_WITH_TIMEOUT(taken.count(), 1, kEventWait);
+    // The board answers the identification request with a poll reply, then six more bytes:
+    // ten bytes, taken as the identification whatever they say: a plain board.
+    BoardOptions board = variant(Variant::Plain);
+    board.faults.silent = true;
+    Rig rig(board);
+    QSignalSpy polls(&rig.link(), &BoardLink::pollReply);
+    QSignalSpy taken(&rig.link(), &BoardLink::replyTaken);
+    rig.line.open();
+    QVERIFY(rig.line.runUntil([&] { return rig.link().requestOutstanding(); }, 1s));
+    rig.line.runFor(10ms); // as soon as a line could carry the request and the reply
+    rig.line.transport().inject(QByteArray("\x41\x00\x00\x00", 4));
+    rig.line.runFor(20ms);
+    QCOMPARE(taken.count(), 0); // a poll reply alone is not the identification
+    QVERIFY(rig.link().Detecting());
+    rig.line.transport().inject(QByteArray("KOR310", 6));
+    QVERIFY(rig.line.runUntil([&] { return taken.count() == 1; }, 1s));
     QCOMPARE(taken.first().first().toBool(), true); // polling starts again at row 0
     QCOMPARE(polls.count(), 0);
-    QTRY_VERIFY_WITH_TIMEOUT(m_link->LinkIdle(), kEventWait); // once the reply is trusted
-    QVERIFY(!m_link->Detecting());
-    QVERIFY(!m_link->KorveBoard());
-    QCOMPARE(m_status.last(), QStringLiteral("The board is active.|KVX310 evaluation board "
-                                             "detected!"));
+    QVERIFY(rig.line.runUntil([&] { return !rig.link().Detecting(); }, 1s));
+    QVERIFY(!rig.link().KorveBoard());
+    QCOMPARE(rig.status.last(),
+             QStringLiteral("The board is active.|KVX310 evaluation board detected!"));
 }
 
 void TestBoardLink::korveIdentificationSendsStartUp()
 {
-    PtyPair pty;
-    openOn(pty.path());
+    Rig rig(variant(Variant::Korve));
     QList<BoardVariant> identified;
-    connect(m_link.get(), &BoardLink::identified, this, [&](BoardVariant v) { identified << v; });
-    m_link->StartDetection();
-    QVERIFY(m_link->pollRequest(Datagram{0x01, {}}, 0));
-    pty.received();
-    QVERIFY(pty.reply(QByteArray("KOR310v1.0", 10)));
-    QTRY_COMPARE_WITH_TIMEOUT(identified.size(), 1, kEventWait);
-    QCOMPARE(identified.first(), BoardVariant::Korve);
-    QVERIFY(m_link->KorveBoard());
-    QCOMPARE(pty.received(), QByteArray(" 0132\x22\x00\x00", 8));
-    QCOMPARE(m_status.last(), QStringLiteral("The board is active.|KORVE detected!"));
-    QCOMPARE(m_link->frame(Datagram{0x01, {}}).size(), 6);
+    QObject::connect(&rig.link(), &BoardLink::identified, &rig.context,
+                     [&](BoardVariant v) { identified << v; });
+    QVERIFY(rig.open());
+    QCOMPARE(identified, QList<BoardVariant>{BoardVariant::Korve});
+    QVERIFY(rig.link().KorveBoard());
+    // The start-up sequence, each part followed by the firmware's pause, then 6-byte frames.
+    QVERIFY(rig.line.runUntil(
+        [&] { return rig.link().LinkIdle() || rig.link().requestOutstanding(); }, 1s));
+    const QByteArray written = rig.line.transport().written();
+    const qsizetype at = written.indexOf(" 0132");
+    QVERIFY(at > 0);
+    QCOMPARE(written.mid(at, 8), QByteArray(" 0132\x22\x00\x00", 8));
+    QCOMPARE(written.mid(at + 8, 2), QByteArray("#\x04"));
+    QCOMPARE(rig.status.last(), QStringLiteral("The board is active.|KORVE detected!"));
+    QCOMPARE(rig.link().frame(Datagram{0x01, {}}).size(), 6);
+    QVERIFY(rig.line.board().longFrames());
 }
 
 void TestBoardLink::untrustedIdentificationIsProbedAgain()
 {
     // A KORVE board names itself once, after a probe: an identification lost to a stray byte
     // used to leave a KORVE board taken for a plain one, written to in the wrong frames.
-    PtyPair pty;
-    openOn(pty.path());
-    m_link->StartDetection();
-    QVERIFY(m_link->pollRequest(Datagram{0x01, {}}, 0));
-    pty.received();
-    m_status.clear();
-    QVERIFY(pty.reply(QByteArray("KOR310\x55v1.0", 11)));
-    // Probed again, then the detection's request once the line is quiet.
-    QTRY_COMPARE_WITH_TIMEOUT(m_status, QStringList{"Trying to detect the board.|"}, kEventWait);
-    QCOMPARE(pty.received(), QByteArray(128, '\0') + QByteArray(1, '\xFF'));
-    QVERIFY(m_link->Detecting());
-    QTRY_VERIFY_WITH_TIMEOUT(m_link->LinkIdle(), kEventWait);
-    QVERIFY(m_link->pollRequest(Datagram{0x01, {}}, 0));
-    QVERIFY(pty.reply(QByteArray("KOR310v1.0", 10)));
-    QTRY_VERIFY_WITH_TIMEOUT(m_link->KorveBoard(), kEventWait);
-    QVERIFY(!m_link->Detecting());
-    QCOMPARE(m_link->counters().strayBytes, quint64(11));
+    BoardOptions board = variant(Variant::Korve);
+    board.faults.strayEvery = 1; // the first answered frame, the identification, gets a stray
+    board.faults.strayAt = StrayPosition::Inside;
+    Rig rig(board);
+    rig.line.open();
+    QVERIFY(rig.line.runUntil([&] { return rig.link().counters().strayBytes > 0; }, 1s));
+    rig.line.board().setFaults({});
+    QVERIFY(rig.line.runUntil([&] { return rig.link().KorveBoard(); }, 5s));
+    QVERIFY(rig.line.runUntil([&] { return !rig.link().Detecting(); }, 1s));
+    // Probed again: the probe twice on the line.
+    QCOMPARE(rig.line.transport().written().count(QByteArray(128, '\0') + '\xFF'), 2);
+    QCOMPARE(rig.link().counters().strayBytes, quint64(11));
+    QCOMPARE(rig.status.count(QStringLiteral("Trying to detect the board.|")), 2);
 }
 
 void TestBoardLink::trafficNamesEachFrame()
 {
     // The traffic view sees every frame written and every reply taken, each with its kind.
-    PtyPair pty;
-    openOn(pty.path());
+    BoardOptions board = variant(Variant::Korve);
+    Rig rig(board);
     QList<LinkTraffic> seen;
-    connect(m_link.get(), &BoardLink::traffic, this, [&](const LinkTraffic &t) { seen << t; });
-    identify(pty, QByteArray("KOR310v1.0"));
-    QVERIFY(m_link->pollRequest(Datagram{0x03, {}}, 1));
-    QVERIFY(pty.reply(QByteArray("\x01\x00\x00\x07", 4)));
-    QTRY_VERIFY_WITH_TIMEOUT(m_link->LinkIdle(), kEventWait);
-
+    QObject::connect(&rig.link(), &BoardLink::traffic, &rig.context,
+                     [&](const LinkTraffic &t) { seen << t; });
+    QVERIFY(rig.open());
+    QVERIFY(rig.line.runUntil([&] { return seen.size() >= 7; }, 1s));
     QStringList kinds;
-    for (const LinkTraffic &t : seen)
+    for (const LinkTraffic &t : std::as_const(seen).mid(0, 7))
         kinds << QStringLiteral("%1 %2 %3")
                      .arg(t.sent ? "sent" : "taken")
                      .arg(int(t.kind))
                      .arg(QString::fromLatin1(t.bytes.toHex()));
-    const QString probe = QStringLiteral("sent %1 00").arg(int(TrafficKind::Probe));
-    QCOMPARE(kinds.count(probe), 128);
     QCOMPARE(
-        kinds.mid(128),
+        kinds,
         (QStringList{
-            QStringLiteral("sent %1 ff").arg(int(TrafficKind::Probe)),
+            QStringLiteral("sent %1 %2ff").arg(int(TrafficKind::Probe)).arg(QString(256, '0')),
             QStringLiteral("sent %1 2301000000").arg(int(TrafficKind::Poll)),
             QStringLiteral("taken %1 4b4f5233313076312e30").arg(int(TrafficKind::Identification)),
             QStringLiteral("sent %1 2030313332").arg(int(TrafficKind::StartUp)),
             QStringLiteral("sent %1 220000").arg(int(TrafficKind::StartUp)),
-            QStringLiteral("sent %1 230403000000").arg(int(TrafficKind::Poll)),
-            QStringLiteral("taken %1 01000007").arg(int(TrafficKind::Poll))}));
+            QStringLiteral("sent %1 230401000000").arg(int(TrafficKind::Poll)),
+            QStringLiteral("taken %1 15000000").arg(int(TrafficKind::Poll))}));
+    // Each request and its reply carry the same exchange number.
+    QCOMPARE(seen[5].exchange, seen[6].exchange);
+    QCOMPARE(seen[6].request, seen[5].bytes);
 }
 
 void TestBoardLink::floodEndsCommandsUnanswered_data()
@@ -468,123 +462,203 @@ void TestBoardLink::floodEndsCommandsUnanswered()
     // A line that never falls quiet: nothing is taken for a reply, and a command waiting for
     // the line ends unanswered instead of waiting for a quiet that never comes.
     QFETCH(bool, afterWatchdog);
-    PtyPair pty;
-    openOn(pty.path());
-    QSignalSpy taken(m_link.get(), &BoardLink::replyTaken);
-    const PollPause pause = m_link->PausePolling(); // paused on a quiet line
-    if (afterWatchdog) {
-        QTimer::singleShot(10, this, [this] {
-            m_now += BoardLink::kWatchdogTimeout.count() + 1;
-            m_link->watchdog();
-        });
-        QVERIFY(!m_link->DirectRequest(Datagram{0x01, {}}));
-        QVERIFY(!m_link->LinkIdle()); // the quiet after it
-    }
-    QTimer flood;
-    flood.setInterval(1);
-    connect(&flood, &QTimer::timeout, this, [&pty] { pty.send(QByteArray(8, '\x55')); });
-    flood.start();
-    QTRY_VERIFY_WITH_TIMEOUT(!m_link->LinkIdle() &&
-                                 m_link->counters().strayBytes + m_link->counters().lateBytes > 0,
-                             kEventWait);
-    m_status.clear();
-    // Time runs fast: a second every 20 ms, for as long as the command waits.
-    QTimer clock;
-    clock.setInterval(20);
-    connect(&clock, &QTimer::timeout, this, [this] { m_now += 1000; });
-    clock.start();
-    QVERIFY(!m_link->DirectRequest(Datagram{0x03, {}}));
-    clock.stop();
-    flood.stop();
+    Rig rig(variant(Variant::Plain));
+    QVERIFY(rig.open());
+    QSignalSpy taken(&rig.link(), &BoardLink::replyTaken);
+    rig.line.command([&] {
+        const PollPause pause = rig.link().PausePolling(); // paused on a quiet line
+        taken.clear();
+        if (afterWatchdog) {
+            rig.silence();
+            QVERIFY(!rig.link().DirectRequest(Datagram{0x01, {}}));
+            QVERIFY(!rig.link().LinkIdle()); // the quiet after it
+        }
+        Faults flood;
+        flood.babble = true;
+        rig.line.board().setFaults(flood);
+        rig.status.clear();
+        QVERIFY(!rig.link().DirectRequest(Datagram{0x03, {}}));
+        rig.line.board().setFaults({});
+    });
     QCOMPARE(taken.count(), 0);
-    QCOMPARE(m_status, QStringList{"The board does not respond.|Please check the cable and "
-                                   "power."});
+    QCOMPARE(rig.status,
+             QStringList{"The board does not respond.|Please check the cable and power."});
 }
-
-namespace {
-std::vector<Datagram> ramReads(int words)
-{
-    std::vector<Datagram> reads;
-    for (int w = 0; w < words; ++w)
-        reads.push_back(Datagram{std::uint8_t(0x81 + 2 * w), {}});
-    return reads;
-}
-} // namespace
 
 void TestBoardLink::batchLetsACommandGoFirst()
 {
     // A batch used to take the line every time it fell free: a Stop clicked during a RAM
     // transfer waited for all its words.
-    startBoard();
-    const PollPause pause = m_link->PausePolling();
-    QVERIFY(m_link->DirectRequest(Datagram{0x80, {0, 0x12, 0x34}})); // RAM word 0
-    m_frames.clear();
-    std::optional<Reply> command;
-    QTimer::singleShot(0, this, [&] { command = m_link->DirectRequest(Datagram{0x03, {}}); });
-    const BoardLink::Batch batch = m_link->directRequests(ramReads(20));
-    QCOMPARE(batch.failedAt, -1);
-    QCOMPARE(batch.sent, 20);
-    QCOMPARE(batch.replies.front().data, (DataBytes{0, 0x12, 0x34}));
-    QTRY_VERIFY_WITH_TIMEOUT(command.has_value(), kEventWait);
-    QCOMPARE(m_frames.size(), 21);
-    int at = -1;
-    for (int i = 0; i < m_frames.size(); ++i) {
-        if (m_frames[i].request.at(1) == '\x03')
-            at = i;
-    }
-    QVERIFY2(at >= 0 && at <= 2, qPrintable(QString::number(at)));
+    Rig rig(variant(Variant::Plain));
+    QVERIFY(rig.open());
+    rig.line.command([&] {
+        const PollPause pause = rig.link().PausePolling();
+        QVERIFY(rig.link().DirectRequest(Datagram{0x80, {0, 0x12, 0x34}})); // RAM word 0
+        rig.frames.clear();
+        std::optional<Reply> command;
+        QTimer::singleShot(0, &rig.context, [&] {
+            command = rig.link().DirectRequest(Datagram{0x03, {}});
+        });
+        const BoardLink::Batch batch = rig.link().directRequests(ramReads(20));
+        QCOMPARE(batch.failedAt, -1);
+        QCOMPARE(batch.sent, 20);
+        QCOMPARE(batch.replies.front().data, (DataBytes{0, 0x12, 0x34}));
+        QVERIFY(QTest::qWaitFor([&] { return command.has_value(); }, 5000));
+        QCOMPARE(rig.frames.size(), 21);
+        int at = -1;
+        for (int i = 0; i < rig.frames.size(); ++i) {
+            if (rig.frames[i].request.at(1) == '\x03')
+                at = i;
+        }
+        QVERIFY2(at >= 0 && at <= 2, qPrintable(QString::number(at)));
+    });
 }
 
 void TestBoardLink::anotherCommandsGiveUpDoesNotEndABatch()
 {
     // The watchdog giving up another command's request ended the batch at a word it never
     // sent; it now goes on once the quiet after the give-up has passed.
-    BoardOptions options;
-    options.faults.silentTo = 0x03;
-    startBoard(options);
-    m_server->board().onFrame = [this](const FrameLogEntry &e) {
-        m_frames << e;
-        if (e.note != "silent")
-            return;
-        // After the batch's replies before it have been trusted, as they would be long before
-        // a real watchdog.
-        QTimer::singleShot(50, this, [this] {
-            m_now += BoardLink::kWatchdogTimeout.count() + 1;
-            m_link->watchdog();
-            m_now += BoardLink::kLateQuiet.count() + 1;
-            m_link->watchdog();
+    BoardOptions board = variant(Variant::Plain);
+    board.faults.silentTo = 0x03;
+    Rig rig(board);
+    QVERIFY(rig.open());
+    rig.line.command([&] {
+        const PollPause pause = rig.link().PausePolling();
+        bool commandDone = false;
+        std::optional<Reply> command;
+        QTimer::singleShot(0, &rig.context, [&] {
+            command = rig.link().DirectRequest(Datagram{0x03, {}});
+            commandDone = true;
         });
-    };
-    const PollPause pause = m_link->PausePolling();
-    bool commandDone = false;
-    std::optional<Reply> command;
-    QTimer::singleShot(0, this, [&] {
-        command = m_link->DirectRequest(Datagram{0x03, {}});
-        commandDone = true;
+        const BoardLink::Batch batch = rig.link().directRequests(ramReads(10));
+        QVERIFY(QTest::qWaitFor([&] { return commandDone; }, 5000));
+        QVERIFY(!command);
+        QCOMPARE(batch.failedAt, -1);
+        QCOMPARE(int(batch.replies.size()), 10);
     });
-    const BoardLink::Batch batch = m_link->directRequests(ramReads(10));
-    QTRY_VERIFY_WITH_TIMEOUT(commandDone, kEventWait);
-    QVERIFY(!command);
-    QCOMPARE(batch.failedAt, -1);
-    QCOMPARE(int(batch.replies.size()), 10);
 }
 
 void TestBoardLink::batchEndsWhenThePortCloses()
 {
-    BoardOptions silent;
-    silent.faults.silent = true;
-    startBoard(silent);
-    const PollPause pause = m_link->PausePolling();
-    QTimer::singleShot(10, this, [this] {
-        m_link->endAllWaits();
-        m_comm->Close();
+    Rig rig(variant(Variant::Plain));
+    QVERIFY(rig.openSilent());
+    rig.line.command([&] {
+        const PollPause pause = rig.link().PausePolling();
+        closeOnFirstCommand(rig);
+        const BoardLink::Batch batch = rig.link().directRequests(ramReads(3));
+        QCOMPARE(batch.failedAt, 0);
+        QCOMPARE(batch.sent, 1);
+        QVERIFY(batch.replies.empty());
+        // Nothing more goes out on a closed port.
+        QCOMPARE(rig.link().directRequests(ramReads(3)).sent, 0);
     });
-    const BoardLink::Batch batch = m_link->directRequests(ramReads(3));
-    QCOMPARE(batch.failedAt, 0);
-    QCOMPARE(batch.sent, 1);
-    QVERIFY(batch.replies.empty());
-    // Nothing more goes out on a closed port.
-    QCOMPARE(m_link->directRequests(ramReads(3)).sent, 0);
+}
+
+void TestBoardLink::lostReadIsAskedAgainButAWriteIsNot_data()
+{
+    QTest::addColumn<bool>("read");
+    QTest::addColumn<bool>("dropped"); // no reply at all; else a stray inside it
+    QTest::addColumn<int>("lost");     // replies lost in a row
+    QTest::addColumn<bool>("answered");
+    QTest::addColumn<int>("sent"); // frames of the request on the line
+    QTest::newRow("read, one reply untrusted") << true << false << 1 << true << 2;
+    QTest::newRow("read, two untrusted") << true << false << 2 << true << 3;
+    QTest::newRow("read, three untrusted: given up") << true << false << 3 << false << 3;
+    // After the watchdog the first reply is not used (it may be the late one), and asked again.
+    QTest::newRow("read, one reply dropped") << true << true << 1 << true << 3;
+    // Written again, a write could move a motor twice or clear a flag the board has raised
+    // since: the command stops, and the write may have landed.
+    QTest::newRow("write, its reply dropped") << false << true << 1 << false << 1;
+}
+
+void TestBoardLink::lostReadIsAskedAgainButAWriteIsNot()
+{
+    QFETCH(bool, read);
+    QFETCH(bool, dropped);
+    QFETCH(int, lost);
+    QFETCH(bool, answered);
+    QFETCH(int, sent);
+    Rig rig(variant(Variant::Plain));
+    QVERIFY(rig.open());
+    const std::uint8_t address = read ? 0x15 : 0x14; // REF_CONF of motor 1
+    Faults fault;
+    if (dropped) {
+        fault.dropEvery = 1;
+    } else {
+        fault.strayEvery = 1;
+        fault.strayAt = StrayPosition::Inside;
+    }
+    int frames = 0;
+    rig.line.board().onFrame = [&](const FrameLogEntry &e) {
+        // The fault holds for the command's frames, `lost` times, and nothing else.
+        const bool ours = e.request.size() == 5 && std::uint8_t(e.request.at(1)) == address;
+        frames += ours ? 1 : 0;
+        rig.line.board().setFaults(ours && frames < lost ? fault : Faults{});
+    };
+    rig.line.command([&] {
+        const PollPause pause = rig.link().PausePolling();
+        rig.line.board().setFaults(fault);
+        const std::optional<Reply> r = rig.link().DirectRequest(Datagram{address, {0, 0, 7}});
+        QCOMPARE(r.has_value(), answered);
+        if (r)
+            QCOMPARE(r->data.value(), rig.line.board().chip().peek(0x15));
+    });
+    QCOMPARE(frames, sent);
+    // The reply not used after the watchdog is asked again too.
+    QCOMPARE(rig.link().counters().askedAgain, quint64(read ? std::min(lost, 2) + dropped : 0));
+}
+
+void TestBoardLink::stalledTransmitQueueIsASendError()
+{
+    // A device that never takes bytes used to keep the program in an endless loop.
+    PtyPair pty; // its master side is never read, so the terminal's queue fills up
+    QVERIFY(pty.ok());
+    BoardSession session;
+    std::int64_t now = 100000;
+    session.setClock([&now] { return now; });
+    int sendErrors = 0;
+    QObject::connect(&session.link(), &BoardLink::sendError, &session, [&] { ++sendErrors; });
+    QVERIFY(session.Open(pty.path(), {}));
+    QVERIFY(session.link().requestOutstanding()); // the detection's request, never answered
+    now += BoardLink::kWatchdogTimeout.count() + 1;
+    session.link().watchdog(); // which purges both queues
+    auto &comm = const_cast<TComm32 &>(session.comm());
+    const QByteArray big(1 << 20, 'x');
+    comm.WriteBytes(big.constData(), int(big.size()));
+    QVERIFY(comm.OutQueueCount() > 0);
+    now += BoardLink::kLateQuiet.count() + 1;
+    session.link().watchdog();
+    // The next request waits for the queue without spinning, and the wait ends once the
+    // watchdog's time has passed.
+    QVERIFY(!session.link().requestOutstanding());
+    QCOMPARE(sendErrors, 0);
+    now += BoardLink::kWatchdogTimeout.count() + 1;
+    session.link().watchdog();
+    QCOMPARE(sendErrors, 1);
+}
+
+void TestBoardLink::realPortHandsOverWholeReplies()
+{
+    // Through the serial component on a pseudo-terminal: the port reports a reply once it is
+    // whole, and a reply written in two parts is still read as one.
+    PtyPair pty;
+    QVERIFY(pty.ok());
+    BoardSession session;
+    QSignalSpy taken(&session.link(), &BoardLink::replyTaken);
+    QVERIFY(session.Open(pty.path(), {}));
+    QByteArray got;
+    QTRY_VERIFY2((got += pty.received()).endsWith(QByteArray("#\x01\x00\x00\x00", 5)),
+                 got.toHex().constData());
+    QVERIFY(pty.reply(QByteArray("ZAP310v1.0", 10)));
+    QTRY_VERIFY(session.link().PentarBoard());
+    QTRY_VERIFY(session.link().requestOutstanding());
+    QCOMPARE(session.comm().readThreshold(), 4);
+    QVERIFY(pty.reply(QByteArray("\x15\x00", 2)));
+    QTest::qWait(20);
+    QVERIFY(pty.send(QByteArray("\x13\x88", 2)));
+    QTRY_COMPARE(taken.count(), 2);
+    QTRY_VERIFY(session.link().BoardActive());
+    QCOMPARE(session.comm().readThreshold(), 4); // never changed per exchange
 }
 
 QTEST_GUILESS_MAIN(TestBoardLink)

@@ -1,9 +1,10 @@
 // The rules that decide which received bytes answer which request, on scripted timelines:
-// stray, early, excess and late bytes, truncated replies, bursts of any size, the checkpoint
-// of a fast peer, the pipeline once a board has shown it sits behind a line, the checkpoints
-// before replies are trusted, probation after an anomaly, resynchronisation, and a peer on a
-// pseudo-terminal that its host slowed. The link that acts on the decisions is tst_boardlink's;
-// the whole program against a faulty board is tst_linkintegrity's.
+// stray, early, excess and late bytes, truncated replies (and a truncation completed by a
+// stray), bursts of any size, the proof of a fast peer, the pipeline on a line, the checkpoints
+// before replies are trusted, probation after an anomaly (the longer quiet, the board's own
+// earliest and latest answer), damaged bytes and resynchronisation; and the line's figures
+// that size the quiets. The link that acts on the decisions is tst_boardlink's; the session
+// on faulty lines is tst_lines'.
 
 #include "link/ReplyFramer.h"
 
@@ -13,30 +14,16 @@ using namespace kvx;
 
 namespace {
 
-// At 19200 bit/s a 5-byte request and the first reply byte take 3125 us, the whole 4-byte
-// reply 4687 us; the framer allows a tenth less for the first byte.
-ReplyFramer::Timing timing()
-{
-    ReplyFramer::Timing t;
-    t.byteTime = 521;
-    t.gap = 2000;
-    t.pacedQuiet = 2500;
-    t.batchQuiet = 20000;
-    t.resync = 20000;
-    t.unfinished = 50000;
-    t.peerUnfinished = 500000;
-    t.pacedCheckpointEvery = 16;
-    t.batchCheckpointEvery = 64;
-    return t;
-}
+constexpr ReplyFramer::Micros kByte = 521;
 
 // One event as the tables below write it; ids of 90 and above belong to the history that
-// made the board count as paced and are left out.
+// taught the framer its line and are left out.
 QString describe(const ReplyFramer::Event &e)
 {
-    static const char *const kReasons[] = {"None",       "Stray",  "Early", "Excess",
-                                           "Unfinished", "Resync", "Late",  "Untrusted"};
-    static_assert(std::size(kReasons) == std::size_t(DiscardReason::Untrusted) + 1);
+    static const char *const kReasons[] = {"None",       "Stray",   "Early",      "Excess",
+                                           "Unfinished", "Resync",  "Late",       "Untrusted",
+                                           "Overdue",    "Damaged", "AfterGiveUp"};
+    static_assert(std::size(kReasons) == std::size_t(DiscardReason::AfterGiveUp) + 1);
     if (e.id >= 90)
         return {};
     switch (e.type) {
@@ -56,19 +43,24 @@ QString describe(const ReplyFramer::Event &e)
 
 // Runs a script of space-separated steps and returns what came out, as "T0 R C0 D1 X(Early)";
 // "!" marks a request sent while the framer was not ready for it:
-//   s<id>@<t>     a poll request went out (5 bytes, a 4-byte reply expected, its rest may be
-//                 gathered)
+//   s<id>@<t>     a poll request went out (5 bytes, a 4-byte reply expected)
 //   h<id>@<t>     a command's request, holding the line until its reply is trusted
 //   i<id>@<t>     the detection's request: 10 bytes expected, may come short
 //   n<id>@<t>     a request that could not be written
 //   r<hex>@<t>    bytes were read
-//   g<hex>@<t>    bytes were read that the system had been told to gather, as many as these
-//   a@<t>         time passed, nothing waits to be read
+//   a@<t>         a look at the line: time passed, nothing waits to be read
+//   g@<t>         the watchdog gave the outstanding request up
+//   d@<t>         the line reported a damaged byte
+//   |             shown as it is: what comes before it came from the steps before
 QString run(ReplyFramer &framer, const QString &script)
 {
     QStringList out;
     ReplyFramer::Events events;
     for (const QString &step : script.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        if (step == QLatin1String("|")) {
+            out << step;
+            continue;
+        }
         const qsizetype at = step.indexOf(QLatin1Char('@'));
         const QString what = step.mid(1, at - 1);
         const ReplyFramer::Micros t = step.mid(at + 1).toLongLong();
@@ -85,19 +77,21 @@ QString run(ReplyFramer &framer, const QString &script)
             r.holdLine = kind == 'h';
             r.mayBeShort = kind == 'i';
             r.expectNothing = kind == 'n';
-            r.gather = kind == 's';
             r.replyBytes = r.mayBeShort ? 10 : 4;
             framer.sent(r, t);
             break;
         }
         case 'r':
-        case 'g': {
-            const QByteArray bytes = QByteArray::fromHex(what.toLatin1());
-            framer.received(bytes, t, events, kind == 'g' ? int(bytes.size()) : 1);
+            framer.received(QByteArray::fromHex(what.toLatin1()), t, events);
             break;
-        }
         case 'a':
             framer.advance(t, events);
+            break;
+        case 'g':
+            framer.giveUp(events);
+            break;
+        case 'd':
+            framer.damaged(t, events);
             break;
         default:
             return QStringLiteral("bad step ") + step;
@@ -112,24 +106,46 @@ QString run(ReplyFramer &framer, const QString &script)
     return out.join(QLatin1Char(' '));
 }
 
-// Four exchanges whose replies came a byte at a time at the line's pace; the board counts as
-// behind a line and paced from then on, and everything of them is trusted by 200000 us.
-QString pacedHistory()
+// Eight exchanges whose replies came `latency` after the line could have carried them, each
+// proved: the framer knows its line from then on, and everything of them is trusted by
+// 450000 us.
+QString history(ReplyFramer::Micros latency)
 {
     QStringList steps;
-    ReplyFramer::Micros t = 0;
-    for (int id = 90; id < 94; ++id) {
-        steps << QStringLiteral("s%1@%2").arg(id).arg(t);
-        for (int b = 0; b < 4; ++b)
-            steps << QStringLiteral("r0%1@%2").arg(b).arg(t + 3200 + 521 * b);
-        t += 3200 + 521 * 3 + 20000; // the long quiet, until the board counts as paced
-        steps << QStringLiteral("a@%1").arg(t);
+    for (int i = 0; i < LineFigures::kEnough; ++i) {
+        const ReplyFramer::Micros t = 50000 * i;
+        steps << QStringLiteral("s%1@%2 r01020304@%3 a@%4")
+                     .arg(90 + i)
+                     .arg(t)
+                     .arg(t + 9 * kByte + latency)
+                     .arg(t + 49000);
     }
-    steps << QStringLiteral("a@200000");
     return steps.join(QLatin1Char(' '));
 }
 
+struct Setup
+{
+    bool paced = true;                // a real line, not a pseudo-terminal's program
+    ReplyFramer::Micros learned = -1; // the board's figure it has shown; -1: not yet
+    bool probation = false;           // a request was just given up
+};
+
+ReplyFramer framerFor(const Setup &s)
+{
+    ReplyFramer f;
+    f.setLine(s.paced, kByte);
+    if (s.learned >= 0) {
+        run(f, history(s.learned));
+        run(f, QStringLiteral("a@450000"));
+    }
+    if (s.probation)
+        run(f, QStringLiteral("s89@460000 g@470000"));
+    return f;
+}
+
 } // namespace
+
+Q_DECLARE_METATYPE(Setup)
 
 class TestReplyFramer : public QObject
 {
@@ -138,216 +154,250 @@ class TestReplyFramer : public QObject
 private slots:
     void timelines_data();
     void timelines();
+    void figuresSizeTheQuiets_data();
+    void figuresSizeTheQuiets();
     void readyFollowsTheRules();
-    void gatheringFollowsTheReply();
     void heldRepliesWaitForACheckpoint();
     void pseudoTerminalPeerAnsweringAtOnceIsKept();
-    void pseudoTerminalPeerPausedMidReplyIsKept();
 };
 
 void TestReplyFramer::timelines_data()
 {
-    QTest::addColumn<bool>("paced"); // after a history of replies at the line's pace
+    QTest::addColumn<Setup>("setup");
     QTest::addColumn<QString>("script");
     QTest::addColumn<QString>("events");
-    QTest::addColumn<int>("pacedAfter"); // whether the board counts as paced after; -1: either
+    const Setup fast{false, -1, false};
+    const Setup line{true, -1, false};
+    const Setup learned{true, 0, false};
+    const Setup slowBoard{true, 6000, false}; // a board that answers 6 ms after a request
+    const Setup suspect{true, 6000, true};    // and after a give-up
 
-    // A peer faster than any line, writing its replies whole: a short checkpoint after each.
-    QTest::newRow("fast peer: trusted once the short quiet has passed")
-        << false << "s0@0 r01020304@100 a@1000 a@2099 a@2100 a@20100"
-        << "T0 C0 R" << -1;
+    // A peer faster than any line, writing its replies whole: a quiet after each proves it.
+    QTest::newRow("fast peer: trusted once the quiet has passed")
+        << fast << "s0@0 r01020304@100 a@1000 a@2099 a@2100 a@20100"
+        << "T0 C0 R";
     QTest::newRow("fast peer: bytes one at a time")
-        << false << "s0@0 r01@100 r02@200 r03@300 r04@400 a@2400 a@20400"
-        << "T0 C0 R" << -1;
+        << fast << "s0@0 r01@100 r02@200 r03@300 r04@400 a@2400 a@20400"
+        << "T0 C0 R";
     QTest::newRow("fast peer: a byte in the gap is a lost step")
-        << false << "s0@0 r01020304@100 r55@1500 a@2100 a@21499 a@21500"
-        << "T0 X(Stray) D0 R" << -1;
+        << fast << "s0@0 r01020304@100 r55@1500 a@2100 a@34499 a@34500"
+        << "T0 X(Stray) D0 R";
     QTest::newRow("stray ahead of a reply in one burst: one byte too many")
-        << false << "s0@0 r55@50 r01020304@100 a@20100 a@40100"
-        << "X(Excess) D0 R" << -1;
+        << fast << "s0@0 r55@50 r01020304@100 a@20100 a@40100"
+        << "X(Excess) D0 R";
     QTest::newRow("stray inside a reply, one byte at a time: the last byte comes after")
-        << false << "s0@0 r01@100 r02@600 r55@1100 r03@1600 r04@2100 a@60000"
-        << "T0 X(Stray) D0 R" << -1;
-    QTest::newRow("truncated reply: given up after the silence")
-        << false << "s0@0 r010203@100 a@50099 a@50100 a@70100"
-        << "X(Unfinished) D0 R" << -1;
+        << fast << "s0@0 r01@100 r02@600 r55@1100 r03@1600 r04@2100 a@60000"
+        << "T0 X(Stray) D0 R";
+    QTest::newRow("truncated reply from a program: given up after the peer's pause")
+        << fast << "s0@0 r010203@100 a@500099 | a@500100 a@560000"
+        << "| X(Unfinished) D0 R";
     QTest::newRow("detection: a short reply waits for the watchdog")
-        << false << "i0@0 r01020304@100 a@500000"
-        << "" << -1;
+        << fast << "i0@0 r01020304@100 a@500000"
+        << "";
     QTest::newRow("bytes nobody asked for: resync until the line is quiet")
-        << false << "r55@0 a@10000 r55@15000 a@34999 a@35000"
-        << "X(Stray) X(Resync) R" << -1;
+        << fast << "r55@0 a@10000 r55@15000 a@47999 a@48000"
+        << "X(Stray) X(Resync) R";
     QTest::newRow("held line: nothing goes out until the reply is trusted")
-        << false << "h0@0 r01020304@100 a@2100 a@20100"
-        << "T0 C0 R" << -1;
+        << fast << "h0@0 r01020304@100 a@2100 a@20100"
+        << "T0 C0 R";
     QTest::newRow("a request that could not be written takes no reply")
-        << false << "n0@0 r01020304@5000 a@40000"
-        << "X(Stray) D0 R" << -1;
+        << fast << "n0@0 r01020304@5000 a@40000"
+        << "X(Stray) D0 R";
 
-    // A board behind a line: until it has shown its pace, the long quiet after each reply.
+    // A board behind a line whose figures are not known yet: each reply waits out the long
+    // quiet, which outlasts an adapter's usual window.
     QTest::newRow("line: a reply in one batch waits out the long quiet")
-        << false << "s0@0 r01020304@4700 a@6700 s1@6700 a@24700"
-        << "T0 ! C0" << -1;
+        << line << "s0@0 r01020304@4700 a@6700 s1@6700 a@25346 | a@25347"
+        << "T0 ! | C0";
     // An adapter's batch ends inside a reply that began with a stray: its last byte comes with
     // the next batch, inside the quiet, instead of starting the next reply.
     QTest::newRow("line: a batch split inside a shifted reply is caught in the quiet")
-        << false << "s0@0 r55010203@6000 r04@12000 a@40000"
-        << "T0 X(Stray) D0 R" << -1;
+        << line << "s0@0 r55010203@6000 r04@12000 a@60000"
+        << "T0 X(Stray) D0 R";
+    QTest::newRow("line: four bytes sooner than a line can carry them")
+        << line << "s0@0 r01020304@3800 a@42530 a@42531"
+        << "X(Early) D0 R";
 
-    // A board that keeps the line's pace a byte at a time: the next request follows at once.
-    QTest::newRow("paced: the next request at once, earlier replies trusted in order")
-        << true
-        << "s0@300000 r01@303200 r02@303721 r03@304242 r04@304763 s1@304763 r05@307963 "
-           "r06@308484 r07@309005 r08@309526 a@324763 a@329526"
-        << "T0 R T1 R C0 C1" << -1;
-    QTest::newRow("paced: a stray after a reply is early for the next request")
-        << true
-        << "s0@300000 r01@303200 r02@303721 r03@304242 r04@304763 s1@304763 r55@305284 "
-           "a@360000"
-        << "T0 R X(Early) D0 D1 R" << -1;
-    QTest::newRow("paced: a late reply ahead of its successor's, back to back")
-        << true
-        << "s0@300000 rAA@305000 rAA@305521 rAA@306042 rAA@306563 s1@306563 r01@307084 "
-           "a@360000"
-        << "T0 R X(Early) D0 D1 R" << -1;
-    // Read in one batch, the reply still lets the next request go at once; the board no longer
-    // counts as paced, so the checkpoint waits out an adapter's batches.
-    QTest::newRow("paced: a whole reply in one batch, as soon as a line delivers it")
-        << true << "s0@300000 r01020304@304690 a@307190 a@324689 a@324690"
-        << "T0 R C0" << 0;
-    QTest::newRow("paced: four bytes sooner than a line can carry them")
-        << true << "s0@300000 r01020304@303800 a@330000"
-        << "X(Early) D0 R" << -1;
-    QTest::newRow("paced: once too fast, the board must show its pace again")
-        << true << "s0@300000 r01020304@303800 a@330000 s1@330000 r01020304@334700 s2@334700"
-        << "X(Early) D0 R T1 !" << -1;
+    // A line that has shown its figures: the next request follows a reply at once.
+    QTest::newRow("learned: the next request at once, earlier replies trusted in order")
+        << learned
+        << "s0@500000 r01@503200 r02@503721 r03@504242 r04@504763 s1@504763 r05@507963 "
+           "r06@508484 r07@509005 r08@509526 a@514246 | a@514247"
+        << "T0 R T1 R | C0 C1";
+    QTest::newRow("learned: a stray after a reply is early for the next request")
+        << learned << "s0@500000 r01020304@504689 s1@504689 r55@505210 a@560000"
+        << "T0 R X(Early) D0 D1 R";
+    QTest::newRow("learned: a late reply ahead of its successor's, back to back")
+        << learned
+        << "s0@500000 rAA@505000 rAA@505521 rAA@506042 rAA@506563 s1@506563 r01@507084 "
+           "a@560000"
+        << "T0 R X(Early) D0 D1 R";
+    QTest::newRow("learned: four bytes sooner than a line can carry them")
+        << learned << "s0@500000 r01020304@503800 a@560000"
+        << "X(Early) D0 R";
     // The shift that an adapter's batches keep plausible: every reply four bytes, none early.
-    // Nothing of it is trusted before the checkpoint, where the last byte shows up.
-    QTest::newRow("paced: a batch split inside a shifted reply is caught at the checkpoint")
-        << true
-        << "s0@300000 r55010203@306000 s1@306000 r04050607@312000 s2@312000 r08090A0B@318000 "
-           "r0C@324000 a@400000"
-        << "T0 R T1 R T2 R X(Stray) D0 D1 D2 R" << -1;
+    // Nothing of it is trusted before the look, where the last byte shows up.
+    QTest::newRow("learned: a batch split inside a shifted reply is caught at the look")
+        << learned
+        << "s0@500000 r55010203@506000 s1@506000 r04050607@512000 s2@512000 r08090A0B@518000 "
+           "r0C@524000 a@600000"
+        << "T0 R T1 R T2 R X(Stray) D0 D1 D2 R";
+    // The port reports a reply only once it is whole: the look when it is due finds three
+    // bytes, and the one that comes long after them is no part of it.
+    QTest::newRow("learned: a truncated reply completed by a stray later is no reply")
+        << learned
+        << "s0@500000 a@506688 r010203@506689 a@506689 a@511335 a@511336 r55@514000 a@560000"
+        << "X(Unfinished) D0 X(Resync) R";
+    QTest::newRow("learned: a damaged byte makes nothing held trustworthy")
+        << learned << "s0@500000 r01020304@504689 s1@504689 r05@508000 d@508000 a@560000"
+        << "T0 R X(Damaged) D0 D1 R";
 
-    // The first byte read on its own, the rest gathered by the system: the time the rest took
-    // stands for the bytes' own times.
-    QTest::newRow("line: replies whose rest was gathered at the line's pace make it paced")
-        << false
-        << "s0@0 r01@3200 g020304@4763 a@24763 s1@24763 r01@27963 g020304@29526 a@49526 "
-           "s2@49526 r01@52726 g020304@54289 a@74289 s3@74289 r01@77489 g020304@79052 "
-           "s4@79052"
-        << "T0 C0 R T1 C1 R T2 C2 R T3 R" << -1;
-    QTest::newRow("paced: the rest gathered at the line's pace, the next request at once")
-        << true << "s0@300000 r01@303200 g020304@304763 s1@304763 a@330000"
-        << "T0 R C0" << 1;
-    QTest::newRow("paced: the rest gathered sooner than a line carries it is a batch")
-        << true << "s0@300000 r01@305000 g020304@305200 s1@305200"
-        << "T0 R" << 0;
-    QTest::newRow("paced: the rest gathered a character too late is a batch")
-        << true << "s0@300000 r01@303200 g020304@305800 s1@305800"
-        << "T0 R" << 0;
-    QTest::newRow("paced: a whole reply gathered at once is a batch")
-        << true << "s0@300000 g01020304@304763 s1@304763"
-        << "T0 R" << 0;
-    QTest::newRow("paced: a stray ahead of a gathered rest is early")
-        << true << "s0@300000 r55@303200 g01020304@304763 a@360000"
-        << "X(Early) D0 R" << -1;
+    // After a give-up: each reply proved on its own, by a quiet long enough for a reply the
+    // board had queued behind a late one, and the board's own figures hold.
+    QTest::newRow("probation: a queued reply comes inside the longer quiet")
+        << suspect << "s1@700000 r01020304@710563 r05060708@718647 a@740000"
+        << "T1 X(Stray) D1 R";
+    QTest::newRow("probation: without a queued reply the quiet proves it")
+        << suspect << "s1@700000 r01020304@710563 a@729293 | a@729294"
+        << "T1 | C1 R";
+    QTest::newRow("probation: sooner than this board answers")
+        << suspect << "s1@700000 r01020304@706563 a@740000"
+        << "X(Early) D1 R";
+    QTest::newRow("probation: later than this board answers")
+        << suspect
+        << "s1@700000 a@714178 r01020304@714180 a@740000 | s2@800000 a@830000 r01020304@840000"
+        << "T1 C1 R | X(Overdue) D2";
+    QTest::newRow("the same late reply, no fault before: the request's own")
+        << slowBoard << "s1@700000 a@714189 r01020304@740000"
+        << "T1 R";
 }
 
 void TestReplyFramer::timelines()
 {
-    QFETCH(bool, paced);
+    QFETCH(Setup, setup);
     QFETCH(QString, script);
     QFETCH(QString, events);
-    QFETCH(int, pacedAfter);
-    ReplyFramer framer(timing());
-    if (paced) {
-        run(framer, pacedHistory());
-        QVERIFY(framer.paced());
-        QVERIFY(framer.onLine());
-    }
+    ReplyFramer framer = framerFor(setup);
     QCOMPARE(run(framer, script), events);
-    if (pacedAfter >= 0)
-        QCOMPARE(framer.paced(), pacedAfter == 1);
+}
+
+void TestReplyFramer::figuresSizeTheQuiets_data()
+{
+    QTest::addColumn<QString>("seen"); // latencies of trusted exchanges, microseconds
+    QTest::addColumn<bool>("paced");
+    QTest::addColumn<qint64>("tail");
+    QTest::addColumn<qint64>("probation");
+    QTest::addColumn<qint64>("earliest"); // the board's, for a 5-byte request
+    QTest::addColumn<qint64>("fresh");
+    // A quiet covers a character, the longest figure, the request's own time (an adapter's
+    // window that began with it) and a millisecond of the system's.
+    QTest::newRow("unknown line: an adapter's 16 ms assumed")
+        << "" << true << 20647ll << 38731ll << 2813ll << 240000ll;
+    QTest::newRow("the line's pace")
+        << "0 0 0 0 0 0 0 0" << true << 4647ll << 6731ll << 2813ll << 55764ll;
+    QTest::newRow("a board that takes 6 ms") << "6000 6000 6000 6000 6000 6000 6000 6000" << true
+                                             << 10647ll << 18731ll << 7213ll << 127764ll;
+    QTest::newRow("an adapter's 16 ms windows") << "12900 3000 12900 800 12900 12900 12900 12900"
+                                                << true << 17547ll << 32531ll << 2813ll << 210564ll;
+    QTest::newRow("a 32 ms latency timer") << "28900 28900 28900 28900 28900 28900 28900 10" << true
+                                           << 33547ll << 64531ll << 2813ll << 240000ll;
+    QTest::newRow("a program on a pseudo-terminal")
+        << "100 200 100 100 100 100 100 100" << false << 1200ll << 1400ll << 0ll << 50000ll;
+    QTest::newRow("one stall among them is not a figure")
+        << "0 0 0 0 0 0 0 0 2540000" << true << 4647ll << 6731ll << 2813ll << 55764ll;
+}
+
+void TestReplyFramer::figuresSizeTheQuiets()
+{
+    QFETCH(QString, seen);
+    QFETCH(bool, paced);
+    QFETCH(qint64, tail);
+    QFETCH(qint64, probation);
+    QFETCH(qint64, earliest);
+    QFETCH(qint64, fresh);
+    LineFigures f(kByte);
+    f.setPaced(paced);
+    for (const QString &v : seen.split(QLatin1Char(' '), Qt::SkipEmptyParts))
+        f.add(v.toLongLong());
+    QCOMPARE(f.tailQuiet(5), tail);
+    QCOMPARE(f.probationQuiet(5, 4), probation);
+    QCOMPARE(f.boardEarliest(5), earliest);
+    QCOMPARE(f.freshness(5), fresh);
+    // A figure longer than those seen moves the rules to the safe side at once; a shorter one
+    // only once the longer ones have aged out.
+    const auto before = f.tailQuiet(5);
+    f.add(40000);
+    QVERIFY(f.tailQuiet(5) >= before + 40000 - f.longest() + (f.longest() - 40000));
+    QCOMPARE(f.longest(), std::max<qint64>(40000, f.longest()));
+    for (int i = 0; i < LineFigures::kRemembered - 1; ++i)
+        f.add(0);
+    QCOMPARE(f.longest(), 40000ll);
+    f.add(0);
+    QVERIFY(f.longest() < 40000);
 }
 
 void TestReplyFramer::readyFollowsTheRules()
 {
-    ReplyFramer framer(timing());
+    ReplyFramer framer = framerFor({true, 0, false});
     QVERIFY(framer.ready());
-    run(framer, QStringLiteral("s0@0"));
+    run(framer, QStringLiteral("s0@500000"));
     QVERIFY(!framer.ready());
     QVERIFY(framer.outstanding());
-    QCOMPARE(framer.nextDeadline(), std::nullopt); // the watchdog's business
-    run(framer, QStringLiteral("r01@100"));
-    QCOMPARE(framer.nextDeadline(), std::optional<ReplyFramer::Micros>(50100));
-    run(framer, QStringLiteral("r020304@200"));
+    // The port reports a reply only once it is whole: a look when it is due finds a part.
+    QCOMPARE(framer.nextDeadline(), std::optional<ReplyFramer::Micros>(506689));
+    run(framer, QStringLiteral("r01@506689"));
+    QCOMPARE(framer.nextDeadline(),
+             std::optional<ReplyFramer::Micros>(506689 + 3 * kByte + 4647 - kByte));
+    run(framer, QStringLiteral("r020304@506700"));
     QCOMPARE(framer.held(), std::size_t(1));
-    QCOMPARE(framer.nextDeadline(), std::optional<ReplyFramer::Micros>(2200)); // the gap
+    // Nothing asked: a look once the tail's quiet has passed proves it; the quiet allows for
+    // the latency the reply itself showed.
+    QCOMPARE(framer.nextDeadline(),
+             std::optional<ReplyFramer::Micros>(506700 + framer.figures().tailQuiet(5)));
+    QVERIFY(framer.figures().tailQuiet(5) > 4647);
     ReplyFramer::Events events;
     framer.giveUp(events);
     QCOMPARE(events.size(), std::size_t(1));
     QCOMPARE(events.front().type, ReplyFramer::EventType::Dropped);
     QVERIFY(framer.ready());
     QCOMPARE(framer.held(), std::size_t(0));
-}
-
-void TestReplyFramer::gatheringFollowsTheReply()
-{
-    ReplyFramer framer(timing());
-    QCOMPARE(framer.gatherable(), 1); // nothing asked: each stray counts
-    run(framer, QStringLiteral("s0@0"));
-    QCOMPARE(framer.gatherable(), 1); // the first byte's own time matters
-    run(framer, QStringLiteral("r01@3200"));
-    QCOMPARE(framer.gatherable(), 3);
-    run(framer, QStringLiteral("r02@3721"));
-    QCOMPARE(framer.gatherable(), 2);
-    run(framer, QStringLiteral("g0304@4763"));
-    QCOMPARE(framer.gatherable(), 1);
-    run(framer, QStringLiteral("a@24763 i1@24763 r01@28000"));
-    QCOMPARE(framer.gatherable(), 1); // the identification may come short
-    run(framer, QStringLiteral("a@300000 h2@300000 r01@303200"));
-    QCOMPARE(framer.gatherable(), 1); // a command's reply is read byte by byte
+    QCOMPARE(framer.probation(), ReplyFramer::kProbation);
 }
 
 void TestReplyFramer::heldRepliesWaitForACheckpoint()
 {
-    ReplyFramer framer(timing());
-    run(framer, pacedHistory());
-    // Pipelined replies are held while requests follow them: no wake-up of their own.
+    ReplyFramer framer = framerFor({true, 0, false});
+    // Pipelined replies are held while requests follow them: no look of their own.
     QStringList script;
-    ReplyFramer::Micros t = 300000;
-    for (int id = 0; id < 16; ++id) {
-        script << QStringLiteral("s%1@%2").arg(id).arg(t);
-        for (int b = 0; b < 4; ++b)
-            script << QStringLiteral("r0%1@%2").arg(b).arg(t + 3200 + 521 * b);
-        t += 3200 + 521 * 3;
+    ReplyFramer::Micros t = 500000;
+    int id = 0;
+    QString events;
+    while (!events.contains(QLatin1Char('C')) && id < 40) {
+        const QString step =
+            QStringLiteral("s%1@%2 r01020304@%3").arg(id++).arg(t).arg(t + 9 * kByte);
+        t += 9 * kByte;
+        events += run(framer, step);
+        if (!framer.ready())
+            break;
     }
-    const QString events = run(framer, script.join(QLatin1Char(' ')));
+    // The oldest reply is about to be too old to show: a checkpoint, whose look comes a tail's
+    // quiet after the last reply; the next request may go out before it, no sooner than its
+    // reply could be there after the look.
     QVERIFY2(!events.contains(QLatin1Char('C')), qPrintable(events));
-    // The sixteenth asks for a checkpoint: nothing goes out until the short quiet has passed.
-    QCOMPARE(framer.held(), std::size_t(16));
-    QVERIFY(!framer.ready());
-    QCOMPARE(framer.nextDeadline(), std::optional<ReplyFramer::Micros>(t + 2500));
-    QCOMPARE(run(framer, QStringLiteral("a@%1").arg(t + 2499)), QString());
-    QCOMPARE(run(framer, QStringLiteral("a@%1").arg(t + 2500)).count(QLatin1Char('C')), 16);
-    QVERIFY(framer.ready());
-
-    // The quiet before the next reply proves the one held, with its request outstanding; with
-    // few held, it is looked for only after a while, to spare a wake-up per exchange.
-    run(framer, QStringLiteral("s20@400000 r01@403200 r02@403721 r03@404242 r04@404763"));
-    // Nothing outstanding: nothing else would wake the program, so the quiet is looked for
-    // as soon as it can prove the reply.
-    QCOMPARE(framer.nextDeadline(), std::optional<ReplyFramer::Micros>(404763 + 2500));
-    run(framer, QStringLiteral("s21@404763"));
-    QCOMPARE(framer.nextDeadline(), std::optional<ReplyFramer::Micros>(404763 + 40000));
-    QCOMPARE(run(framer, QStringLiteral("a@407262")), QString());
-    QCOMPARE(run(framer, QStringLiteral("a@407263")), QStringLiteral("C20"));
-    // Once the next reply has begun, its first byte may be a tail read late: no proof.
-    run(framer,
-        QStringLiteral("r01@407900 r02@408421 r03@408942 r04@409463 s22@409463 r01@420000"));
-    QCOMPARE(framer.nextDeadline(), std::optional<ReplyFramer::Micros>(420000 + 50000));
-    QCOMPARE(run(framer, QStringLiteral("a@440000")), QString());
+    const ReplyFramer::Micros fresh = framer.figures().freshness(5);
+    QVERIFY2(t - 500000 + 9 * kByte + 2 * 4647 >= fresh && t - 500000 < fresh,
+             qPrintable(QString::number(t - 500000)));
+    QCOMPARE(framer.held(), std::size_t(id));
+    QCOMPARE(framer.nextDeadline(), std::optional<ReplyFramer::Micros>(t + 4647 - 2813));
+    QCOMPARE(run(framer, QStringLiteral("a@%1").arg(t + 4647 - 2814)), QString());
+    QCOMPARE(run(framer, QStringLiteral("a@%1").arg(t + 4647 - 2813)), QStringLiteral("R"));
+    run(framer, QStringLiteral("s%1@%2").arg(id).arg(t + 4647 - 2813));
+    QCOMPARE(run(framer, QStringLiteral("a@%1").arg(t + 4647 - 1)), QString());
+    QCOMPARE(run(framer, QStringLiteral("a@%1").arg(t + 4647)).count(QLatin1Char('C')), id);
+    // A look made so late that the next reply may have begun proves nothing; the next
+    // checkpoint holds the line.
+    QCOMPARE(run(framer, QStringLiteral("r01020304@%1").arg(t + 4647 - 2813 + 9 * kByte)),
+             QStringLiteral("T%1 R").arg(id));
 }
 
 void TestReplyFramer::pseudoTerminalPeerAnsweringAtOnceIsKept()
@@ -355,41 +405,28 @@ void TestReplyFramer::pseudoTerminalPeerAnsweringAtOnceIsKept()
     // A board played by a program on a pseudo-terminal, whose host was slow for a while: its
     // replies looked as late as a line's. Answering at once again is no stray there; the reply
     // is kept and trusted after the fast peer's quiet.
-    ReplyFramer::Timing t = timing();
-    t.pacedLine = false;
-    ReplyFramer framer(t);
+    ReplyFramer framer = framerFor({false, -1, false});
     QCOMPARE(run(framer, QStringLiteral("s0@0 r01020304@10000 a@30000 s1@30000 r01020304@45000 "
                                         "a@65000 s2@65000 r01020304@80000 a@100000 s3@100000 "
-                                        "r01020304@120000 a@140000")),
-             QStringLiteral("T0 C0 R T1 C1 R T2 C2 R T3 R C3"));
+                                        "r01020304@120000 a@142000")),
+             QStringLiteral("T0 C0 R T1 C1 R T2 C2 R T3 C3 R"));
     QVERIFY(framer.onLine());
-    QCOMPARE(run(framer, QStringLiteral("s4@140000 r05060708@140100 a@142099 a@142100")),
+    QCOMPARE(run(framer, QStringLiteral("s4@142000 r05060708@142100 a@150000 a@160000")),
              QStringLiteral("T4 C4 R"));
     QVERIFY(!framer.onLine());
+    // Paused by its host in the middle of a reply, longer than a line leaves a gap: kept; given
+    // up only after the peer's pause.
+    QCOMPARE(run(framer, QStringLiteral("s5@160000 r0506@160100 a@260000 r0708@300000 a@320000")),
+             QStringLiteral("T5 C5 R"));
+    QCOMPARE(run(framer, QStringLiteral("s6@320000 r0506@320100 a@820099 a@820100")),
+             QStringLiteral("X(Unfinished) D6"));
     // Behind a real line the same bytes cannot be the reply.
-    ReplyFramer line(timing());
-    run(line, QStringLiteral("s0@0 r01020304@10000 a@30000 s1@30000 r01020304@45000 a@65000 "
-                             "s2@65000 r01020304@80000 a@100000 s3@100000 r01020304@120000 "
-                             "a@140000"));
-    QCOMPARE(run(line, QStringLiteral("s4@140000 r05060708@140100")),
+    ReplyFramer line = framerFor({true, -1, false});
+    run(line, QStringLiteral("s0@0 r01020304@10000 a@40000 s1@40000 r01020304@55000 a@80000 "
+                             "s2@80000 r01020304@95000 a@120000 s3@120000 r01020304@135000 "
+                             "a@160000"));
+    QCOMPARE(run(line, QStringLiteral("s4@160000 r05060708@160100")),
              QStringLiteral("X(Early) D4"));
-}
-
-void TestReplyFramer::pseudoTerminalPeerPausedMidReplyIsKept()
-{
-    // A board played by a program that a busy host paused between two bytes of its reply, for
-    // longer than a line ever leaves one: the reply is kept, and given up only after the longer
-    // silence. Behind a line the first silence ends it.
-    ReplyFramer::Timing t = timing();
-    t.pacedLine = false;
-    ReplyFramer paused(t);
-    QCOMPARE(run(paused, QStringLiteral("s0@0 r0102@100 a@60000 r0304@150000 a@152100")),
-             QStringLiteral("T0 C0 R"));
-    QCOMPARE(run(paused, QStringLiteral("s1@200000 r0102@200100 a@700099 a@700100")),
-             QStringLiteral("X(Unfinished) D1"));
-    ReplyFramer line(timing());
-    QCOMPARE(run(line, QStringLiteral("s0@0 r0102@100 a@50099 a@50100")),
-             QStringLiteral("X(Unfinished) D0"));
 }
 
 QTEST_APPLESS_MAIN(TestReplyFramer)

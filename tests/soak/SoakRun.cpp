@@ -23,6 +23,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <ranges>
 #include <cstdlib>
 
 namespace kvx {
@@ -485,8 +486,11 @@ void SoakRun::registerSend()
         ++taken;
         answeredWhole = t.note != "dropped" && t.note != "truncated" && t.note != "late";
     }
-    // A read may also meet the poll of the same register that was out when the click came.
-    if (taken == 0 ? saidAnswered : taken > (isReadAddress(telegram.address) ? 2 : 1))
+    // A read may also meet the poll of the same register that was out when the click came, be
+    // asked again when its reply was lost, and once more when its reply was the first after a
+    // give-up (not used: it may have been the late one).
+    const int mostReads = 1 + 1 + BoardLink::kReadRetries + 1;
+    if (taken == 0 ? saidAnswered : taken > (isReadAddress(telegram.address) ? mostReads : 1))
         mismatch(
             QStringLiteral("the register page's send reached the board %1 times and was "
                            "said %2")
@@ -598,7 +602,8 @@ void SoakRun::manualTelegram()
     if (page.StaticSPIMan[0]->text() == QStringLiteral("--"))
         return; // said unanswered
     const QByteArray sent = m_app.session().link().frame(d);
-    for (const Taken &t : m_commandFrames) {
+    // A read whose reply was lost is asked again: what is shown is the last attempt's answer.
+    for (const Taken &t : std::views::reverse(m_commandFrames)) {
         if (t.request != sent)
             continue;
         if (t.note == "dropped" || t.note == "truncated" || t.note == "late" || t.reply != shown)

@@ -1,0 +1,128 @@
+#include "link/LineFigures.h"
+
+#include <algorithm>
+
+namespace kvx {
+
+namespace {
+
+// A held reply is proved within this many proofs' lengths, between these bounds: a proof
+// then costs a few percent of the line, and on a line that carries a reply every few
+// milliseconds fewer replies than a poll cycle's wait for one, so that a fault found by it
+// costs less than a cycle.
+constexpr LineFigures::Micros kFreshnessPerProof = 12;
+constexpr LineFigures::Micros kFreshest = 50'000;
+constexpr LineFigures::Micros kStalest = 240'000;
+
+} // namespace
+
+LineFigures::LineFigures(Micros byteTime)
+    : m_byteTime(byteTime)
+{}
+
+void LineFigures::reset()
+{
+    m_total = 0;
+    m_shortestFrom = 0;
+    m_widened = 0;
+    m_held = 0;
+}
+
+bool LineFigures::add(Micros latency)
+{
+    if (latency > kLatencyCap)
+        return false;
+    if (m_total > 0 && latency <= extreme(0, true))
+        m_widened = 0;
+    m_seen[std::size_t(m_total % kRemembered)] = std::max<Micros>(latency, 0);
+    ++m_total;
+    return true;
+}
+
+void LineFigures::forgetShortest()
+{
+    m_shortestFrom = m_total;
+}
+
+void LineFigures::widen(Micros latency)
+{
+    m_widened = std::min(kLatencyCap, std::max(m_widened, latency + latency / 4));
+}
+
+LineFigures::Micros LineFigures::extreme(std::int64_t since, bool most) const
+{
+    const std::int64_t n = std::min<std::int64_t>(m_total - since, kRemembered);
+    Micros result = most ? 0 : kLatencyCap;
+    for (std::int64_t i = m_total - n; i < m_total; ++i) {
+        const Micros v = m_seen[std::size_t(i % kRemembered)];
+        result = most ? std::max(result, v) : std::min(result, v);
+    }
+    return result;
+}
+
+LineFigures::Micros LineFigures::shortest() const
+{
+    if (m_total - m_shortestFrom < kEnough)
+        return 0;
+    return extreme(m_shortestFrom, false);
+}
+
+LineFigures::Micros LineFigures::longest() const
+{
+    Micros most = extreme(0, true);
+    if (!known())
+        most = std::max(most, kSafeLatency);
+    return std::max({most, m_widened, m_held});
+}
+
+LineFigures::Micros LineFigures::deliveryBound(int frameBytes) const
+{
+    // An adapter whose windows begin as a request goes out hands the reply over a whole
+    // window after the request: the figure is then the window less the request's own time.
+    return longest() + (frameBytes + 1) * lineByte();
+}
+
+LineFigures::Micros LineFigures::tailQuiet(int frameBytes) const
+{
+    return lineByte() + deliveryBound(frameBytes) + kMargin;
+}
+
+LineFigures::Micros LineFigures::probationQuiet(int frameBytes, int replyBytes) const
+{
+    // The board answers a queued request at its turnaround after the reply before it; that
+    // reply then comes like any other.
+    return tailQuiet(frameBytes) + longest() + replyBytes * lineByte();
+}
+
+LineFigures::Micros LineFigures::lineEarliest(int frameBytes) const
+{
+    // The request's bytes and the reply's first byte, each a whole character on the line; a
+    // tenth off for clocks that round.
+    return (frameBytes + 1) * lineByte() * 9 / 10;
+}
+
+LineFigures::Micros LineFigures::boardEarliest(int frameBytes) const
+{
+    // A board whose turnaround varies is allowed a millisecond and a tenth of its figure.
+    const Micros least = shortest();
+    const Micros slack = kMargin + least / 10;
+    return lineEarliest(frameBytes) + std::max<Micros>(0, least - slack);
+}
+
+LineFigures::Micros LineFigures::overdueAfter(int frameBytes) const
+{
+    const Micros most = longest();
+    return (frameBytes + 1) * lineByte() + most + most / 4 + 2 * kMargin;
+}
+
+LineFigures::Micros LineFigures::partialGap(int remainingBytes, int frameBytes) const
+{
+    return remainingBytes * lineByte() + deliveryBound(frameBytes) + kMargin;
+}
+
+LineFigures::Micros LineFigures::freshness(int frameBytes) const
+{
+    return std::clamp(kFreshnessPerProof * tailQuiet(frameBytes), kFreshest, kStalest);
+}
+
+} // namespace kvx

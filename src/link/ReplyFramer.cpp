@@ -249,10 +249,14 @@ void ReplyFramer::advance(Micros t, Events &out)
             // The rest would have come by now: what came is not a reply. A short answer (a
             // plain board's to the identification request) is the watchdog's to end.
             c.partLooked = c.lastAt;
+            c.restLooked = c.lastAt;
             if (!c.request.mayBeShort) {
                 loseStep(c.bytes, Reason::Unfinished, t, out);
                 return;
             }
+        } else if (!c.bytes.isEmpty() && c.restLooked != c.lastAt && t >= restExpected(c)) {
+            // The look has read what came; a peer a busy host paused has until restDue.
+            c.restLooked = c.lastAt;
         } else if (c.bytes.isEmpty() && !c.looked && t >= replyDue(c)) {
             // Nothing by then: after an anomaly, whatever comes now is later than this board
             // answers.
@@ -304,6 +308,12 @@ ReplyFramer::Micros ReplyFramer::replyDue(const Current &c) const
            (c.request.replyBytes - 1) * m_figures.lineByte();
 }
 
+ReplyFramer::Micros ReplyFramer::restExpected(const Current &c) const
+{
+    return c.lastAt +
+           m_figures.partialGap(int(c.request.replyBytes - c.bytes.size()), c.request.frameBytes);
+}
+
 ReplyFramer::Micros ReplyFramer::restDue(const Current &c) const
 {
     const auto remaining = int(c.request.replyBytes - c.bytes.size());
@@ -317,7 +327,9 @@ std::optional<ReplyFramer::Micros> ReplyFramer::nextDeadline() const
     auto consider = [&next](Micros at) { next = next ? std::min(*next, at) : at; };
     if (m_current) {
         const Current &c = *m_current;
-        if (!c.bytes.isEmpty() && c.partLooked != c.lastAt)
+        if (!c.bytes.isEmpty() && c.restLooked != c.lastAt)
+            consider(std::min(restExpected(c), restDue(c)));
+        else if (!c.bytes.isEmpty() && c.partLooked != c.lastAt)
             consider(restDue(c));
         else if (c.bytes.isEmpty() && !c.looked && !c.request.expectNothing)
             consider(replyDue(c));

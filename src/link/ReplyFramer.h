@@ -153,6 +153,7 @@ private:
         bool overdue = false;   // in probation, nothing had come when it should have
         bool prove = false;     // its reply is proved on its own, whatever else holds
         Micros partLooked = -1; // the part of a reply begun was looked after, as of lastAt
+        Micros restLooked = -1; // its rest was looked for when a line would have carried it
     };
     struct Held
     {
@@ -168,6 +169,10 @@ private:
     [[nodiscard]] Micros replyDue(const Current &c) const;
     // When a reply begun and not complete has had time for its rest.
     [[nodiscard]] Micros restDue(const Current &c) const;
+    // When a line would have carried the rest of a reply begun: a look then reads it. The port
+    // wakes the program for a whole reply only, and once part of one has been read at a look,
+    // the rest alone never wakes it.
+    [[nodiscard]] Micros restExpected(const Current &c) const;
     [[nodiscard]] Micros resyncQuiet() const;
     // When a look at a quiet line proves the held replies without a checkpoint of its own.
     [[nodiscard]] std::optional<Micros> quietProofAt() const;

@@ -130,7 +130,7 @@ void Recording::end(bool withCycle)
         const quint64 taken = m_output->linesTaken();
         QTimer look;
         connect(&look, &QTimer::timeout, &loop, [&] {
-            if (m_output->linesTaken() > taken)
+            if (m_output->linesTaken() > taken + 1)
                 loop.quit();
         });
         connect(this, &Recording::over, &loop, &QEventLoop::quit);

@@ -32,8 +32,9 @@ public:
                                             double duration, bool quiet, int *code);
     ~Recording() override;
 
-    // Ends it with the file written out whole and closed, once the cycle under way is in
-    // when `withCycle` (a move waited for is recorded to where it stopped). Once only.
+    // Ends it with the file written out whole and closed; when `withCycle`, once a cycle begun
+    // after the call is in (a move waited for is recorded to where it stopped: the cycle under
+    // way may have read the position before it got there). Once only.
     void end(bool withCycle = false);
     [[nodiscard]] bool ended() const { return m_ended; }
     [[nodiscard]] bool timed() const { return m_duration >= 0; }

@@ -21,6 +21,9 @@
 //   main@1, read@1, main@4, main@16, main@32
 //            the main window alone and the RAM reads, with the board behind a USB adapter that
 //            hands received bytes over every 1 to 32 ms (kvx310-sim --batch-ms)
+//   nocheck, nocheck@1, nocheck@16
+//            a client with no checks at all, on a board of its own: the next request the moment
+//            a whole reply is in; the yardstick for "main", "main@1" and "main@16"
 //   main@x11, plot@x11, scroll@x11
 //            "main", "plot" and "scroll" again in a child run on a real X server (an Xvfb it
 //            starts), with the X server's own processor time added: what a desktop user pays
@@ -36,6 +39,7 @@
 #include "controls/Dialogs.h"
 #include "controls/SpinEdit.h"
 #include "editor/RamPage.h"
+#include "NoCheckClient.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -492,6 +496,20 @@ int main(int argc, char **argv)
                 return readRate(*adapter.advanced->RamPage, adapterTransfers, seconds, failed);
             });
         }
+    }
+
+    // The yardstick: a client without checks on a board of its own, at the line's pace and
+    // behind the adapters, in the same run.
+    for (const int ms : {0, 1, 16}) {
+        const std::string name = ms == 0 ? "nocheck" : "nocheck@" + std::to_string(ms);
+        const QStringList options =
+            ms == 0 ? QStringList{}
+                    : QStringList{QStringLiteral("--batch-ms"), QString::number(ms)};
+        measure(name.c_str(), [&] {
+            const double rate = bench::noCheckRate(options, seconds);
+            failed = failed || rate < 0;
+            return rate;
+        });
     }
 
     // Under a real X server: a child run of this benchmark, so that its platform is X11.

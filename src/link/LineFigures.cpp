@@ -13,6 +13,12 @@ namespace {
 constexpr LineFigures::Micros kFreshnessPerProof = 12;
 constexpr LineFigures::Micros kFreshest = 50'000;
 constexpr LineFigures::Micros kStalest = 240'000;
+// A board that answers at once on a line that hands bytes over within a few milliseconds (no
+// adapter, or a short latency timer): a value shown is at most about 100 ms old, even where a
+// busy host made a reply or two late, whose figure the quiet keeps for the next 64 exchanges.
+constexpr LineFigures::Micros kFreshOnQuickLines = 85'000;
+constexpr LineFigures::Micros kQuickBoard = 2'000;
+constexpr LineFigures::Micros kQuickLine = 12'000;
 
 } // namespace
 
@@ -122,7 +128,9 @@ LineFigures::Micros LineFigures::partialGap(int remainingBytes, int frameBytes) 
 
 LineFigures::Micros LineFigures::freshness(int frameBytes) const
 {
-    return std::clamp(kFreshnessPerProof * tailQuiet(frameBytes), kFreshest, kStalest);
+    const bool quick = known() && shortest() < kQuickBoard && longest() < kQuickLine;
+    const Micros stalest = quick ? kFreshOnQuickLines : kStalest;
+    return std::clamp(kFreshnessPerProof * tailQuiet(frameBytes), kFreshest, stalest);
 }
 
 } // namespace kvx

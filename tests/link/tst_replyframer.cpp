@@ -303,6 +303,8 @@ void TestReplyFramer::figuresSizeTheQuiets_data()
                                            << 33547ll << 64531ll << 2813ll << 240000ll;
     QTest::newRow("a program on a pseudo-terminal")
         << "100 200 100 100 100 100 100 100" << false << 1200ll << 1400ll << 0ll << 50000ll;
+    QTest::newRow("a board at once, a busy host's late reply: still fresh within 100 ms")
+        << "0 300 0 9000 0 0 0 0" << true << 13647ll << 24731ll << 2813ll << 85000ll;
     QTest::newRow("one stall among them is not a figure")
         << "0 0 0 0 0 0 0 0 2540000" << true << 4647ll << 6731ll << 2813ll << 55764ll;
 }

@@ -1,0 +1,70 @@
+#pragma once
+
+// The yardstick for the program's poll rate on a real pseudo-terminal: a client that sends the
+// next request the moment a whole reply is in, with no check of any kind, against a kvx310-sim
+// of its own with the same options. What it reaches is what the line, the simulated board and
+// this host allow; the program's share of it is what its checks cost.
+
+#include "BenchBoard.h"
+#include "link/RequestFrame.h"
+
+#include <QElapsedTimer>
+
+#include <cstdio>
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace bench {
+
+// Exchanges a second, or -1 when the board could not be started or opened.
+inline double noCheckRate(const QStringList &boardOptions, double seconds)
+{
+    QProcess sim;
+    QTemporaryDir dir;
+    if (!startBoard(sim, dir.filePath(QStringLiteral("Eval310.ini")), "nocheck", boardOptions))
+        return -1;
+    // startBoard names the terminal in the settings it writes: "COM1=/dev/pts/N".
+    QFile ini(dir.filePath(QStringLiteral("Eval310.ini")));
+    const QByteArray path =
+        ini.open(QIODevice::ReadOnly) ? ini.readAll().split('=').value(1).trimmed() : QByteArray();
+    const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY);
+    double rate = -1;
+    if (fd >= 0) {
+        termios t{};
+        ::tcgetattr(fd, &t);
+        ::cfmakeraw(&t);
+        ::cfsetspeed(&t, B19200);
+        t.c_cc[VMIN] = 1;
+        t.c_cc[VTIME] = 0;
+        ::tcsetattr(fd, TCSANOW, &t);
+        const QByteArray frame =
+            kvx::requestFrame(kvx::Datagram{0x01, {}}, kvx::BoardVariant::Plain, false);
+        long long answered = 0;
+        QElapsedTimer clock;
+        clock.start();
+        while (double(clock.nsecsElapsed()) / 1e9 < seconds) {
+            if (::write(fd, frame.constData(), size_t(frame.size())) != frame.size())
+                break;
+            int got = 0;
+            char reply[16];
+            // A reply lost would stall it: 100 ms without a byte ends the wait.
+            pollfd p{fd, POLLIN, 0};
+            while (got < 4 && ::poll(&p, 1, 100) > 0) {
+                const ssize_t n = ::read(fd, reply, sizeof reply);
+                if (n <= 0)
+                    break;
+                got += int(n);
+            }
+            answered += got >= 4 ? 1 : 0;
+        }
+        rate = double(answered) / (double(clock.nsecsElapsed()) / 1e9);
+        ::close(fd);
+    }
+    sim.terminate();
+    sim.waitForFinished(3000);
+    return rate;
+}
+
+} // namespace bench

@@ -329,7 +329,11 @@ void TestAttach::helloTellsTheUnansweredRequests()
     silentSent = false;
     QVERIFY(QTest::qWaitFor([&] { return silentSent; }, 5000));
     m_app->skipWatchdog();
-    QCOMPARE(unanswered(), before + 1);
+    // A request sent just before the fault was set may have been read by the board after it:
+    // then the watchdog gave that one up too, and the hello tells both.
+    const double told = unanswered();
+    QVERIFY2(told > before, qPrintable(QString::number(told)));
+    QCOMPARE(told, double(link.counters().unanswered));
     m_app->board().board().setFaults({});
     rec->terminate();
     const bool finished = finish(*rec);

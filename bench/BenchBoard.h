@@ -24,8 +24,9 @@ namespace bench {
 
 // Starts the simulated board, with `options` beyond line timing; `ini` then maps COM1 to its
 // terminal.
+// Starts kvx310-sim and names its terminal COM1 in `ini`; `terminal`, when given, gets it too.
 inline bool startBoard(QProcess &sim, const QString &ini, const char *who,
-                       const QStringList &options = {})
+                       const QStringList &options = {}, QByteArray *terminal = nullptr)
 {
     sim.start(QStringLiteral(KVX310_SIM_PATH),
               QStringList{QStringLiteral("--line-timing")} + options);
@@ -43,6 +44,8 @@ inline bool startBoard(QProcess &sim, const QString &ini, const char *who,
         std::fprintf(stderr, "%s: could not write %s\n", who, qPrintable(ini));
         return false;
     }
+    if (terminal)
+        *terminal = line.mid(5);
     return true;
 }
 

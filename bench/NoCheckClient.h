@@ -23,12 +23,10 @@ inline double noCheckRate(const QStringList &boardOptions, double seconds)
 {
     QProcess sim;
     QTemporaryDir dir;
-    if (!startBoard(sim, dir.filePath(QStringLiteral("Eval310.ini")), "nocheck", boardOptions))
+    QByteArray path;
+    if (!startBoard(sim, dir.filePath(QStringLiteral("Eval310.ini")), "nocheck", boardOptions,
+                    &path))
         return -1;
-    // startBoard names the terminal in the settings it writes: "COM1=/dev/pts/N".
-    QFile ini(dir.filePath(QStringLiteral("Eval310.ini")));
-    const QByteArray path =
-        ini.open(QIODevice::ReadOnly) ? ini.readAll().split('=').value(1).trimmed() : QByteArray();
     const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY);
     double rate = -1;
     if (fd >= 0) {

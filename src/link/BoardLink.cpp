@@ -246,26 +246,21 @@ bool BoardLink::waitFor(const std::function<bool()> &done)
 
 std::optional<Reply> BoardLink::DirectRequest(const Datagram &d)
 {
-    // Taken before an early return could leave it to the next command.
-    const TrafficOrigin origin = std::exchange(m_nextOrigin, TrafficOrigin::Own);
-    // Once the port has closed (the user, the window or a lost device), or the line was given
-    // up because it never fell quiet, the rest of a command ends at once: nothing is sent,
-    // nothing waits for a watchdog.
-    if (m_pollingEnabled || !m_comm->Connected() || m_state == State::Lost)
-        return std::nullopt;
-    m_nextOrigin = origin;
     const Batch b = directRequests(std::span(&d, 1));
     if (b.replies.empty())
         return std::nullopt;
-    m_lastReply = b.replies.front();
-    return m_lastReply;
+    return b.replies.front();
 }
 
 BoardLink::Batch BoardLink::directRequests(std::span<const Datagram> datagrams,
                                            const std::function<void(int)> &progress,
                                            bool showsReplies)
 {
+    // Taken before an early return could leave it to the next command.
     const TrafficOrigin origin = std::exchange(m_nextOrigin, TrafficOrigin::Own);
+    // Once the port has closed (the user, the window or a lost device), or the line was given
+    // up because it never fell quiet, the rest of a command ends at once: nothing is sent,
+    // nothing waits for a watchdog.
     if (m_pollingEnabled || !m_comm->Connected() || m_state == State::Lost)
         return {{}, datagrams.empty() ? -1 : 0, 0};
     Batch result = m_commands.run(

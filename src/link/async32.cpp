@@ -464,12 +464,7 @@ int TCustomComm32::OutQueueCount()
         m_port->flush();
     if (!m_port)
         return 0;
-    int queued = int(m_port->bytesToWrite());
-#ifdef Q_OS_LINUX
-    int pending = 0;
-    if (::ioctl(int(m_port->handle()), TIOCOUTQ, &pending) == 0 && pending > 0)
-        queued += pending;
-#endif
+    const int queued = unsent();
     if (queued == 0)
         endTransmissionIfDrained();
     return queued;
@@ -590,17 +585,22 @@ void TCustomComm32::beginTransmission()
     }
 }
 
-void TCustomComm32::armRtsTimer()
+int TCustomComm32::unsent() const
 {
-    // RTS drops once the last stop bit has left: one look when the bytes queued now can have
-    // left, and another a character later for each byte still there then.
     int queued = int(m_port->bytesToWrite());
 #ifdef Q_OS_LINUX
     int pending = 0;
     if (::ioctl(int(m_port->handle()), TIOCOUTQ, &pending) == 0 && pending > 0)
         queued += pending;
 #endif
-    const double micros = (std::max(queued, 1) + 1) * characterTime();
+    return queued;
+}
+
+void TCustomComm32::armRtsTimer()
+{
+    // RTS drops once the last stop bit has left: one look when the bytes queued now can have
+    // left, and another a character later for each byte still there then.
+    const double micros = (std::max(unsent(), 1) + 1) * characterTime();
     m_rtsTimer->start(std::max(1, int(std::ceil(micros / 1000.0))));
 }
 

@@ -216,6 +216,8 @@ private:
     void applyNativeOptions();
     void beginTransmission();
     void armRtsTimer();
+    // Bytes not yet on the line: Qt's buffer and the system's transmit queue.
+    [[nodiscard]] int unsent() const;
     void endTransmissionIfDrained();
     void failOpen(int code, const QString &text);
 

@@ -7,10 +7,12 @@
 // and 99th percentile, milliseconds from the reply's taking); how often motor 1's position
 // field changes against how often it was polled; the values shown that were not the board's
 // answer to their very request; and the bytes and replies thrown away (on a clean line, a good
-// reply rejected).
+// reply rejected). Then 64-word RAM reads back to back on the clean lines, as shares of the wire
+// and of what the board allows, from a transfer's first request to its last reply trusted.
 
 #include "chip/RegisterMap.h"
 #include "common/LineTruth.h"
+#include "records/RamTable.h"
 
 #include <QCoreApplication>
 
@@ -85,6 +87,37 @@ double noCheckRate(BoardOptions board, const SimulatedTransport::Line &adapter, 
         line.advanceTo(std::min(*at, span));
     }
     return double(replies) / std::chrono::duration<double>(span).count();
+}
+
+// Words a second that back-to-back 64-word RAM reads reach over `span` of virtual time; none
+// when one failed.
+double ramReadRate(const Case &c, Micros span)
+{
+    BoardSession session;
+    BoardOptions board;
+    board.variant = Variant::Pentar;
+    board.lineTiming = true;
+    board.turnaround = std::chrono::microseconds(c.turnaroundUs);
+    const SimulatedTransport::Line adapter{std::chrono::milliseconds(c.rxMs), 0ms, 0ms, 7,
+                                           std::chrono::microseconds(c.rxMs * 150)};
+    VirtualLine line(session, board, adapter);
+    line.open();
+    if (!line.runUntil([&] { return session.link().PentarBoard(); }, 60s))
+        return 0;
+    line.runFor(1s); // the line's figures learned, as by a user who opened the port a while ago
+    double words = 0;
+    Micros busy{0};
+    line.command([&] {
+        const PollPause pause = session.link().PausePolling();
+        while (busy < span) {
+            const Micros from = line.now();
+            if (!readRam(session.link()))
+                return;
+            busy += line.now() - from;
+            words += kRamWordCount;
+        }
+    });
+    return busy < span ? 0 : words / std::chrono::duration<double>(busy).count();
 }
 
 } // namespace
@@ -162,6 +195,15 @@ int main(int argc, char **argv)
         for (const QString &w : truth.wrong())
             std::fprintf(stderr, "lines: %s: %s\n", c.name, qPrintable(w));
         failed = failed || truth.wrongCount() > 0;
+    }
+    std::printf("\n%-12s %8s %6s %8s\n", "RAM read", "words/s", "wire", "allowed");
+    for (const Case &c :
+         {clean("pace", 0), clean("@1", 1), clean("@16", 16), clean("pace t6", 0, 0, 6000)}) {
+        const double rate = ramReadRate(c, span / 4);
+        const double allowed = 1.0 / (9 * kByteSeconds + c.turnaroundUs / 1e6);
+        std::printf("%-12s %8.1f %6.3f %8.3f\n", c.name, rate, rate / kWireExchanges,
+                    rate / allowed);
+        failed = failed || rate == 0;
     }
     return failed ? 1 : 0;
 }

@@ -215,6 +215,8 @@ void BoardLink::startExchange(Exchange x)
     r.holdLine = x.identification || (x.request && x.request->batch < 0 && x.request->waitForTrust);
     // A plain board answers the detection's request with a short reply; the watchdog ends it.
     r.mayBeShort = x.identification;
+    // A transfer hands its replies over once all are trusted.
+    r.unseen = x.request && x.request->batch >= 0;
     if (x.request)
         x.request->sent = true;
     // The request's time is taken before it is written: a host slow to write makes the reply

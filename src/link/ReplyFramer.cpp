@@ -140,7 +140,7 @@ void ReplyFramer::take(Micros t, Events &out)
         m_lineReplies = since >= lineTime(frame) ? std::min(m_lineReplies + 1, kLineEvidence) : 0;
         m_figures.setPaced(onLine());
     }
-    Held h{c.request.id, t, -1};
+    Held h{c.request.id, t, -1, c.request.unseen};
     // The identification's length and pace are the board's own business. A line's clock
     // rounds: a reply right at the line's time shows no more than that.
     if (!c.request.mayBeShort)
@@ -155,12 +155,27 @@ void ReplyFramer::take(Micros t, Events &out)
         out.push_back({EventType::Ready, -1, {}, Reason::None});
 }
 
+ReplyFramer::Micros ReplyFramer::proveBy(int frameBytes) const
+{
+    // A transfer's replies are seen once it is trusted whole, and its progress as they are
+    // trusted: they may wait longer, and proofs cost a transfer less of the line.
+    Micros by = m_held.front().at + kUnseenFreshness;
+    const auto seen =
+        std::find_if(m_held.begin(), m_held.end(), [](const Held &h) { return !h.unseen; });
+    if (seen != m_held.end())
+        by = std::min(by, seen->at + m_figures.freshness(frameBytes));
+    return by;
+}
+
 bool ReplyFramer::freshnessDue(Micros t, int frameBytes) const
 {
+    if (m_held.empty())
+        return false;
+    if (m_held.size() >= kHeldAtMost)
+        return true;
     // Due once another exchange and its proof would make the oldest held reply too old.
     const Micros exchange = (frameBytes + 4) * m_figures.lineByte() + m_figures.longest();
-    return !m_held.empty() && t - m_held.front().at + exchange + m_figures.tailQuiet(frameBytes) >=
-                                  m_figures.freshness(frameBytes);
+    return t + exchange + m_figures.tailQuiet(frameBytes) >= proveBy(frameBytes);
 }
 
 void ReplyFramer::startCheckpoint(Micros t, int frameBytes, int replyBytes, bool alone, Events &out)
@@ -299,7 +314,7 @@ std::optional<ReplyFramer::Micros> ReplyFramer::quietProofAt() const
     // usually proves them sooner, and the look is only for a board that stalls meanwhile.
     if (!m_current)
         return quiet;
-    return std::max(quiet, m_held.front().at + m_figures.freshness(m_frameBytes));
+    return std::max(quiet, proveBy(m_frameBytes));
 }
 
 ReplyFramer::Micros ReplyFramer::replyDue(const Current &c) const

@@ -55,6 +55,11 @@ public:
     // Replies each proved on their own after an anomaly: more than a poll cycle's rows, so
     // that faults that come back with every cycle still let each row be shown.
     static constexpr int kProbation = 16;
+    // Replies held at most, unseen ones too: a fault found by a proof costs at most this many
+    // replies asked again (a RAM transfer's words).
+    static constexpr std::size_t kHeldAtMost = 64;
+    // How old an unseen reply may grow before it is proved.
+    static constexpr Micros kUnseenFreshness = 500'000;
 
     enum class EventType
     {
@@ -81,6 +86,9 @@ public:
         bool holdLine = false;      // nothing more goes out until this reply is trusted
         bool mayBeShort = false;    // the peer may send fewer bytes (no "unfinished" rule)
         bool expectNothing = false; // the request could not be written: any byte is a stray
+        // Nobody sees the reply before the whole transfer it belongs to is trusted: it need not
+        // be proved while it is fresh, only before the transfer ends.
+        bool unseen = false;
     };
 
     ReplyFramer() = default;
@@ -160,6 +168,7 @@ private:
         int id = -1;
         Micros at = 0;
         Micros latency = -1; // what it shows of the line, learned once it is trusted
+        bool unseen = false;
     };
 
     // Sooner than this after a request of `frameBytes`, no reply byte can have come on a line.
@@ -186,6 +195,8 @@ private:
     void dropAll(Reason reason, Events &out);
     void becomeReady(Events &out);
     [[nodiscard]] bool freshnessDue(Micros t, int frameBytes) const;
+    // When what is held must have been proved, to be fresh when it is shown (some held).
+    [[nodiscard]] Micros proveBy(int frameBytes) const;
 
     // Replies in a row no sooner than a line allows before a program on a pseudo-terminal
     // counts as behind a line; one slow answer (the host was busy) must not count.

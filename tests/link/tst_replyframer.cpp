@@ -45,6 +45,7 @@ QString describe(const ReplyFramer::Event &e)
 // "!" marks a request sent while the framer was not ready for it:
 //   s<id>@<t>     a poll request went out (5 bytes, a 4-byte reply expected)
 //   h<id>@<t>     a command's request, holding the line until its reply is trusted
+//   u<id>@<t>     a transfer's row, whose reply is seen once the transfer is trusted whole
 //   i<id>@<t>     the detection's request: 10 bytes expected, may come short
 //   n<id>@<t>     a request that could not be written
 //   r<hex>@<t>    bytes were read
@@ -68,6 +69,7 @@ QString run(ReplyFramer &framer, const QString &script)
         switch (kind) {
         case 's':
         case 'h':
+        case 'u':
         case 'i':
         case 'n': {
             if (!framer.ready() && what.toInt() < 90)
@@ -77,6 +79,7 @@ QString run(ReplyFramer &framer, const QString &script)
             r.holdLine = kind == 'h';
             r.mayBeShort = kind == 'i';
             r.expectNothing = kind == 'n';
+            r.unseen = kind == 'u';
             r.replyBytes = r.mayBeShort ? 10 : 4;
             framer.sent(r, t);
             break;
@@ -158,6 +161,8 @@ private slots:
     void figuresSizeTheQuiets();
     void readyFollowsTheRules();
     void heldRepliesWaitForACheckpoint();
+    void transferRepliesAreProvedLessOften_data();
+    void transferRepliesAreProvedLessOften();
     void pseudoTerminalPeerAnsweringAtOnceIsKept();
 };
 
@@ -400,6 +405,52 @@ void TestReplyFramer::heldRepliesWaitForACheckpoint()
     // checkpoint holds the line.
     QCOMPARE(run(framer, QStringLiteral("r01020304@%1").arg(t + 4647 - 2813 + 9 * kByte)),
              QStringLiteral("T%1 R").arg(id));
+}
+
+void TestReplyFramer::transferRepliesAreProvedLessOften_data()
+{
+    QTest::addColumn<QString>("kinds"); // the kind of each request in turn, the last repeated
+    QTest::addColumn<ReplyFramer::Micros>("latency");
+    QTest::addColumn<int>("leastHeld");
+    QTest::addColumn<ReplyFramer::Micros>("provedWithin"); // of the first reply
+
+    // Polls are proved while fresh: 85 ms at the line's pace.
+    QTest::newRow("polls") << "s" << ReplyFramer::Micros(0) << 8 << ReplyFramer::Micros(85000);
+    // A RAM read's 64 words, proved once; within half a second behind a slow adapter.
+    QTest::newRow("transfer") << "u" << ReplyFramer::Micros(0) << 64 << ReplyFramer::Micros(320000);
+    QTest::newRow("transfer, 16 ms adapter")
+        << "u" << ReplyFramer::Micros(16000) << 20 << ReplyFramer::Micros(500000);
+    // A poll held behind a transfer's rows is still shown fresh.
+    QTest::newRow("poll after rows")
+        << "uuus" << ReplyFramer::Micros(0) << 8 << ReplyFramer::Micros(100000);
+}
+
+void TestReplyFramer::transferRepliesAreProvedLessOften()
+{
+    QFETCH(QString, kinds);
+    QFETCH(ReplyFramer::Micros, latency);
+    QFETCH(int, leastHeld);
+    QFETCH(ReplyFramer::Micros, provedWithin);
+    ReplyFramer framer = framerFor({true, latency, false});
+    const ReplyFramer::Micros start = 500000;
+    ReplyFramer::Micros t = start;
+    int id = 0;
+    // Each request goes out the moment the reply before it is in, as long as the line is free.
+    while (framer.ready() && id < 100) {
+        const QChar kind = kinds.at(std::min<qsizetype>(id, kinds.size() - 1));
+        const ReplyFramer::Micros replied = t + 9 * kByte + latency;
+        run(framer, QStringLiteral("%1%2@%3 r01020304@%4").arg(kind).arg(id++).arg(t).arg(replied));
+        t = replied;
+    }
+    QVERIFY2(int(framer.held()) >= leastHeld, qPrintable(QString::number(framer.held())));
+    QString events;
+    while (!events.contains(QLatin1Char('C')) && framer.nextDeadline()) {
+        t = *framer.nextDeadline();
+        events = run(framer, QStringLiteral("a@%1").arg(t));
+    }
+    QCOMPARE(events.count(QLatin1Char('C')), id);
+    const ReplyFramer::Micros age = t - (start + 9 * kByte + latency);
+    QVERIFY2(age <= provedWithin, qPrintable(QString::number(age)));
 }
 
 void TestReplyFramer::pseudoTerminalPeerAnsweringAtOnceIsKept()

@@ -1,28 +1,13 @@
 #include "link/BoardLink.h"
 
-#include "link/RequestFrame.h"
-
-#include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QLoggingCategory>
 #include <QScopeGuard>
-#include <QTimer>
 
-#include <algorithm>
-#include <cmath>
+#include <memory>
 
 namespace kvx {
 
-// Everything the link writes, takes and throws away, and its state, for a developer who
-// switches it on (QT_LOGGING_RULES="kvx.link.debug=true"); the traffic view is the user's.
-Q_LOGGING_CATEGORY(lcLink, "kvx.link", QtWarningMsg)
-
 namespace {
-
-using namespace std::chrono_literals;
-// While a wait runs, this wakes it often enough to notice a watchdog that is due even when
-// the poll timer (which normally runs the watchdog) does not tick.
-constexpr auto kWaitGuardInterval = 50ms;
 
 // Monotonic time in units of `perSecond`.
 std::function<std::int64_t()> steadyClock(std::int64_t nanosPerUnit)
@@ -32,32 +17,7 @@ std::function<std::int64_t()> steadyClock(std::int64_t nanosPerUnit)
     return [timer, nanosPerUnit] { return timer->nsecsElapsed() / nanosPerUnit; };
 }
 
-Reply replyOf(const QByteArray &bytes)
-{
-    return Reply{std::uint8_t(bytes[0]),
-                 {std::uint8_t(bytes[1]), std::uint8_t(bytes[2]), std::uint8_t(bytes[3])}};
-}
-
 } // namespace
-
-struct BoardLink::Exchange
-{
-    int id = -1;
-    TrafficKind kind = TrafficKind::Poll;
-    int row = -1;
-    bool startsCycle = false;
-    bool identification = false;  // sent while detecting: 10 bytes expected
-    bool afterGiveUp = false;     // the first after a give-up: its reply is never used
-    CommandQueue::Handle request; // a command that waits for this exchange
-    TrafficOrigin origin = TrafficOrigin::Own;
-    Datagram datagram;
-    int serial = -1;
-    bool taken = false;
-    QByteArray frame;        // the request as written, for the traffic view
-    std::int64_t sentAt = 0; // fine clock, when the request went out
-    QByteArray bytes;
-    Reply reply;
-};
 
 BoardLink::BoardLink(ByteTransport &line, QObject *parent)
     : QObject(parent)
@@ -67,27 +27,34 @@ BoardLink::BoardLink(ByteTransport &line, QObject *parent)
     , m_detection(line)
     , m_receiver(*this, line, m_detection, m_fineClock, this)
     , m_framer(m_receiver.framer())
-    , m_waitGuard(new QTimer(this))
-    , m_drainTimer(new QTimer(this))
+    , m_notes(m_clock, m_fineClock, this)
+    , m_exchanges(
+          m_commands, m_detection, m_notes, m_fineClock,
+          [this] { return m_comm->Connected() && m_state != State::Lost; }, this)
+    , m_sender(line, m_detection, m_notes, this)
+    , m_waits(this)
 {
-    connect(&m_detection, &BoardDetection::written, this,
-            [this](BoardDetection::Kind kind, const QByteArray &bytes) {
-                note(true,
-                     kind == BoardDetection::Kind::Probe ? TrafficKind::Probe
-                                                         : TrafficKind::StartUp,
-                     bytes);
-            });
+    connect(&m_notes, &TrafficNotes::traffic, this, &BoardLink::traffic);
+    connect(&m_notes, &TrafficNotes::countersChanged, this, &BoardLink::countersChanged);
+    connect(&m_exchanges, &Exchanges::pollCycleStart, this, &BoardLink::pollCycleStart);
+    connect(&m_exchanges, &Exchanges::pollReply, this, &BoardLink::pollReply);
+    connect(&m_exchanges, &Exchanges::replyTaken, this, &BoardLink::replyTaken);
+    connect(&m_exchanges, &Exchanges::identified, this, &BoardLink::identified);
+    connect(&m_exchanges, &Exchanges::probeAgain, this, &BoardLink::StartDetection);
+    connect(&m_exchanges, &Exchanges::answered, this, [this] {
+        if (!m_boardActive) {
+            m_boardActive = true;
+            setBoardState(BoardState::Active);
+        }
+    });
+    connect(&m_sender, &LinkSender::sendError, this, &BoardLink::sendError);
+    connect(&m_sender, &LinkSender::lineFree, this, &BoardLink::advance);
+    connect(&m_detection, &BoardDetection::written, &m_sender, &LinkSender::written);
     connect(&m_detection, &BoardDetection::finished, this, &BoardLink::advance);
-    m_waitGuard->setInterval(kWaitGuardInterval);
-    connect(m_waitGuard, &QTimer::timeout, this, [this] {
+    connect(&m_waits, &LinkWaits::guard, this, [this] {
         if (!LinkIdle())
             watchdog();
     });
-    // Named for whoever drives the link by hand, as the receive path's fuzz harness does.
-    m_drainTimer->setObjectName(QStringLiteral("drain"));
-    m_drainTimer->setSingleShot(true);
-    m_drainTimer->setTimerType(Qt::PreciseTimer);
-    connect(m_drainTimer, &QTimer::timeout, this, &BoardLink::advance);
 }
 
 BoardLink::~BoardLink()
@@ -101,17 +68,13 @@ void BoardLink::setTransport(ByteTransport &line)
     m_comm = &line;
     m_detection.setTransport(line);
     m_receiver.setTransport(line);
+    m_sender.setTransport(line);
 }
 
 bool BoardLink::AwaitingDirectReply() const
 {
-    return m_framer.outstanding() && !m_exchanges.empty() &&
-           m_exchanges.back().kind == TrafficKind::Direct;
-}
-
-QByteArray BoardLink::frame(const Datagram &d) const
-{
-    return requestFrame(d, variant(), m_slowSpi);
+    const Exchanges::Exchange *newest = m_exchanges.newest();
+    return m_framer.outstanding() && newest && newest->kind == TrafficKind::Direct;
 }
 
 std::int64_t BoardLink::nextWatchdogCheck() const
@@ -121,17 +84,7 @@ std::int64_t BoardLink::nextWatchdogCheck() const
 
 bool BoardLink::SendDatagram(const Datagram &d, TrafficKind kind, TrafficOrigin origin)
 {
-    const QByteArray f = frame(d);
-    if (m_comm->OutQueueCount() != 0 || m_comm->WriteBytes(f.constData(), int(f.size())) < 0) {
-        // A port that has just been lost is reported as such by the window; a "Send error!" on
-        // top of it would only repeat the news. Told once the send is over: the window's
-        // message box must not open inside it.
-        if (m_comm->Connected())
-            QTimer::singleShot(0, this, &BoardLink::sendError);
-        return false;
-    }
-    note(true, kind, f, DiscardReason::None, {}, m_serial - 1, origin);
-    return true;
+    return m_sender.send(d, kind, origin, m_exchanges.lastSerial());
 }
 
 void BoardLink::settle()
@@ -164,18 +117,16 @@ void BoardLink::advance()
     m_receiver.readWaiting();
     settle();
     while (m_state == State::Idle) {
-        // Frames never overlap on the line: the next waits for the transmit queue to empty,
-        // looking again once the bytes in it can have left.
-        if (const int queued = m_comm->OutQueueCount(); queued != 0) {
+        // Frames never overlap on the line: the next waits for the transmit queue to empty.
+        if (m_sender.draining()) {
             m_watchdog.draining(now());
-            const auto wait = std::lround(queued * m_comm->characterTime() / 1000.0);
-            m_drainTimer->start(std::max<int>(1, int(wait)));
             return;
         }
         m_watchdog.drained();
-        Exchange x;
+        Exchanges::Exchange x;
         if (const CommandQueue::Request *next = m_commands.front();
-            m_afterGiveUp && !Detecting() && next && !isReadAddress(next->datagram.address)) {
+            m_exchanges.afterGiveUp() && !Detecting() && next &&
+            !isReadAddress(next->datagram.address)) {
             // A write is never sent twice: a read of its register goes first, to take what a
             // late answer would.
             x.kind = TrafficKind::Direct;
@@ -199,26 +150,9 @@ void BoardLink::advance()
     }
 }
 
-void BoardLink::startExchange(Exchange x)
+void BoardLink::startExchange(Exchanges::Exchange x)
 {
-    x.id = m_nextId++;
-    x.identification = Detecting();
-    x.afterGiveUp = !x.identification && std::exchange(m_afterGiveUp, false);
-    x.frame = frame(x.datagram);
-    x.serial = m_serial++;
-    ReplyFramer::Request r;
-    r.id = x.id;
-    r.frameBytes = int(x.frame.size());
-    r.replyBytes = x.identification ? kIdentificationSize : kReplySize;
-    // A single command's read is used at once, and the identification is acted on (the KORVE
-    // start-up) before anything else goes out.
-    r.holdLine = x.identification || (x.request && x.request->batch < 0 && x.request->waitForTrust);
-    // A plain board answers the detection's request with a short reply; the watchdog ends it.
-    r.mayBeShort = x.identification;
-    // A transfer hands its replies over once all are trusted.
-    r.unseen = x.request && x.request->batch >= 0;
-    if (x.request)
-        x.request->sent = true;
+    const ReplyFramer::Request r = m_exchanges.prepare(x, Detecting(), frame(x.datagram));
     // The request's time is taken before it is written: a host slow to write makes the reply
     // look later, never sooner than it can come. A request that could not be written gets no
     // reply: it stays outstanding until the watchdog, and whatever comes meanwhile is a stray.
@@ -227,23 +161,11 @@ void BoardLink::startExchange(Exchange x)
     const Datagram d = x.datagram;
     const TrafficKind kind = x.kind;
     const TrafficOrigin origin = x.origin;
-    m_exchanges.push_back(std::move(x));
+    m_exchanges.add(std::move(x));
     if (!SendDatagram(d, kind, origin))
         m_framer.cannotBeAnswered();
     m_watchdog.sent(now());
     m_receiver.armTimer();
-}
-
-bool BoardLink::waitFor(const std::function<bool()> &done)
-{
-    const quint64 closes = m_closeCount;
-    if (m_waitDepth++ == 0)
-        m_waitGuard->start();
-    while (!done() && closes == m_closeCount)
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-    if (--m_waitDepth == 0)
-        m_waitGuard->stop();
-    return closes == m_closeCount;
 }
 
 std::optional<Reply> BoardLink::DirectRequest(const Datagram &d)
@@ -267,24 +189,17 @@ BoardLink::Batch BoardLink::directRequests(std::span<const Datagram> datagrams,
         return {{}, datagrams.empty() ? -1 : 0, 0};
     Batch result = m_commands.run(
         datagrams, progress, showsReplies, [this] { advance(); },
-        [this](const std::function<bool()> &done) { return waitFor(done); }, origin);
+        [this](const std::function<bool()> &done) { return m_waits.waitFor(done); }, origin);
     if (!result.replies.empty())
         m_lastReply = result.replies.back();
     return result;
 }
 
-void BoardLink::endCommands()
-{
-    for (Exchange &x : m_exchanges)
-        m_commands.finish(std::exchange(x.request, nullptr), false);
-    m_commands.endAll();
-}
-
 void BoardLink::StartDetection()
 {
     // A stalled device: one message, not one per probe byte.
-    if (!m_detection.start() && m_comm->Connected())
-        QTimer::singleShot(0, this, &BoardLink::sendError);
+    if (!m_detection.start())
+        m_sender.failed();
     m_watchdog.sent(now());
     setBoardState(BoardState::Detecting);
 }
@@ -296,15 +211,9 @@ void BoardLink::beginPolling()
     m_boardActive = false;
     m_lost = false;
     m_watchdog.reset(now());
-    m_framer.clear();
-    m_framer.setLine(m_comm->pacedLine(),
-                     std::max<ReplyFramer::Micros>(1, std::lround(m_comm->characterTime())));
-    // A reply wakes the program once, when it is whole; anything shorter is found by the
-    // framer's own looks.
-    m_comm->setReadThreshold(kReplySize);
-    m_counters = {};
-    m_lineErrorsBefore = m_comm->lineErrors();
-    countChanged();
+    m_receiver.begin(kReplySize);
+    m_notes.counters() = {};
+    m_notes.countChanged();
     advance();
 }
 
@@ -315,19 +224,16 @@ bool BoardLink::discards(const QByteArray &bytes)
     // The answer to a request the watchdog has given up: it must not be taken for the next
     // one. The quiet starts again.
     m_watchdog.startLateQuiet(now());
-    m_counters.lateBytes += quint64(bytes.size());
-    note(false, TrafficKind::Discarded, bytes, DiscardReason::Late);
-    countChanged();
+    m_notes.late(bytes);
     return true;
 }
 
 void BoardLink::judged(std::int64_t t, ReplyFramer::Events &events)
 {
-    if (const quint64 errors = m_comm->lineErrors() - m_lineErrorsBefore;
-        errors != m_counters.lineErrors) {
-        m_counters.lineErrors = errors;
+    if (const quint64 errors = m_receiver.lineErrors(); errors != m_notes.counters().lineErrors) {
+        m_notes.counters().lineErrors = errors;
         m_framer.damaged(t, events);
-        countChanged();
+        m_notes.countChanged();
     }
     // Four bytes that do not begin an identification are a plain board's ordinary reply: with
     // quick detection it is taken as soon as the line falls quiet after it, not at the
@@ -341,144 +247,22 @@ void BoardLink::handle(const ReplyFramer::Event &event)
     using Type = ReplyFramer::EventType;
     switch (event.type) {
     case Type::Taken:
-        taken(event);
+        m_exchanges.taken(event);
         return;
     case Type::Committed:
-        committed(event.id);
+        m_exchanges.committed(event.id);
         return;
     case Type::Dropped:
-        dropped(event.id);
+        m_exchanges.dropped(event.id);
         return;
     case Type::Discarded:
-        m_counters.strayBytes += quint64(event.bytes.size());
-        if (event.reason != DiscardReason::Resync)
-            ++m_counters.resyncs;
-        note(false, TrafficKind::Discarded, event.bytes, event.reason);
-        countChanged();
+        m_notes.stray(event.bytes, event.reason);
         return;
     case Type::Ready:
         m_watchdog.progress(now());
         m_lost = false;
         return;
     }
-}
-
-std::optional<BoardLink::Exchange> BoardLink::resolve(int id)
-{
-    const auto it = std::find_if(m_exchanges.begin(), m_exchanges.end(),
-                                 [id](const Exchange &x) { return x.id == id; });
-    if (it == m_exchanges.end())
-        return std::nullopt;
-    Exchange x = std::move(*it);
-    m_exchanges.erase(it);
-    return x;
-}
-
-void BoardLink::committed(int id)
-{
-    const std::optional<Exchange> resolved = resolve(id);
-    if (!resolved)
-        return;
-    const Exchange &x = *resolved;
-    if (x.afterGiveUp) {
-        unused(x);
-    } else {
-        if (x.startsCycle) {
-            m_cycleStartOwed = false;
-            emit pollCycleStart();
-        }
-        if (x.kind == TrafficKind::Direct) {
-            m_commands.finish(x.request, true, x.reply);
-        } else if (x.identification) {
-            if (const BoardVariant v = m_detection.identified(x.bytes, fineNow());
-                v != BoardVariant::Plain)
-                emit identified(v);
-        } else {
-            m_replySentAt = x.sentAt;
-            m_replyExchange = x.serial;
-            // A cycle whose first reply was lost starts with its first reply shown; one whose
-            // every reply was lost is no cycle at all.
-            if (std::exchange(m_cycleStartOwed, false))
-                emit pollCycleStart();
-            emit pollReply(x.row, x.reply);
-        }
-    }
-    if (!m_boardActive) {
-        m_boardActive = true;
-        setBoardState(BoardState::Active);
-    }
-}
-
-void BoardLink::unused(const Exchange &x)
-{
-    // A board that stalls may lose what it is sent meanwhile and then send its late answer
-    // into the next request's time, where no rule of time can tell it apart: the first reply
-    // after a give-up is not used. A read is asked again (not counted as a retry: it was
-    // answered), a poll's row waits for the next cycle.
-    ++m_counters.untrustedReplies;
-    note(false, TrafficKind::Discarded, x.bytes, DiscardReason::AfterGiveUp, x.frame, x.serial,
-         x.origin);
-    m_cycleStartOwed = m_cycleStartOwed || x.startsCycle;
-    if (x.request && !x.request->done) {
-        m_commands.askAgain(x.request, false);
-        ++m_counters.askedAgain;
-    }
-    countChanged();
-}
-
-void BoardLink::taken(const ReplyFramer::Event &event)
-{
-    for (Exchange &x : m_exchanges) {
-        if (x.id != event.id)
-            continue;
-        x.taken = true;
-        x.bytes = event.bytes;
-        x.reply = replyOf(event.bytes);
-        // Shown where it came, right after its request; should the line lose step before it
-        // is trusted, an untrusted reply follows it.
-        note(false,
-             x.identification                ? TrafficKind::Identification
-             : x.kind == TrafficKind::Direct ? TrafficKind::Direct
-                                             : TrafficKind::Poll,
-             x.bytes, DiscardReason::None, x.frame, x.serial, x.origin);
-        // A write's reply is not used: the command goes on at once, and what becomes of the
-        // reply later is no longer its business.
-        if (x.request && !x.request->waitForTrust) {
-            m_commands.finish(std::exchange(x.request, nullptr), true, x.reply);
-        }
-        emit replyTaken(x.identification);
-        return;
-    }
-}
-
-void BoardLink::dropped(int id)
-{
-    const std::optional<Exchange> resolved = resolve(id);
-    if (!resolved)
-        return;
-    const Exchange &x = *resolved;
-    m_cycleStartOwed = m_cycleStartOwed || x.startsCycle;
-    m_afterGiveUp = m_afterGiveUp || x.afterGiveUp;
-    if (x.taken) {
-        ++m_counters.untrustedReplies;
-        note(false, TrafficKind::Discarded, x.bytes, DiscardReason::Untrusted, x.frame, x.serial,
-             x.origin);
-        countChanged();
-    }
-    // A read changes nothing on the board: one whose reply was lost, or could not be trusted,
-    // is asked again (after the watchdog's quiet, if it was the watchdog's). A write never
-    // is: written twice, it could start a move twice or clear a flag raised meanwhile.
-    const CommandQueue::Handle &r = x.request;
-    if (r && !r->done && isReadAddress(x.datagram.address) && r->retries < kReadRetries &&
-        m_comm->Connected() && m_state != State::Lost) {
-        m_commands.askAgain(r);
-        ++m_counters.askedAgain;
-        countChanged();
-    } else {
-        m_commands.finish(r, false);
-    }
-    if (x.identification && m_detection.probeAgain())
-        StartDetection();
 }
 
 void BoardLink::setBoardState(BoardState state)
@@ -500,7 +284,7 @@ void BoardLink::watchdog()
         // that wait for it end.
         m_comm->PurgeOutput();
         emit sendError();
-        endCommands();
+        m_exchanges.endCommands();
         watchdog();
         return;
     case Verdict::InLateQuiet:
@@ -544,24 +328,12 @@ void BoardLink::giveUpRequest(std::int64_t t)
     // watchdog is what ends its detection: that is the detection's outcome, not a board that
     // does not respond.
     const bool plainAnswer = Detecting() && partial.size() == kReplySize;
-    if (plainAnswer) {
-        const auto x = std::find_if(m_exchanges.begin(), m_exchanges.end(),
-                                    [](const Exchange &e) { return e.identification; });
-        note(false, TrafficKind::Identification, partial, DiscardReason::None,
-             x == m_exchanges.end() ? QByteArray() : x->frame);
-    } else {
-        // The next reply may be this request's, late: see committed().
-        m_afterGiveUp = m_exchanges.empty() || !m_exchanges.back().identification;
-        if (!partial.isEmpty())
-            note(false, TrafficKind::Discarded, partial, DiscardReason::Unfinished);
-        note(false, TrafficKind::Unanswered, {});
-        ++m_counters.unanswered;
-    }
+    m_exchanges.givenUp(partial, plainAnswer);
     purgeInput();
     m_comm->PurgeOutput();
     m_watchdog.startLateQuiet(t);
     m_framer.giveUp(m_receiver.events());
-    countChanged();
+    m_notes.countChanged();
     m_watchdog.progress(t);
     m_detection.stopIdentifying();
     giveUpWaits(!plainAnswer);
@@ -576,21 +348,19 @@ void BoardLink::giveUpWaits(bool report)
     m_boardActive = false;
     ++m_giveUps;
     if (m_lost)
-        endCommands();
+        m_exchanges.endCommands();
 }
 
 void BoardLink::endAllWaits()
 {
-    ++m_closeCount;
-    endCommands();
+    m_waits.endAll();
+    m_exchanges.endCommands();
     m_exchanges.clear();
     m_receiver.clear();
     m_detection.cancel();
-    m_drainTimer->stop();
+    m_sender.stopDraining();
     m_boardActive = false;
     m_lost = false;
-    m_cycleStartOwed = false;
-    m_afterGiveUp = false;
     m_watchdog.clear();
     if (m_state != State::Closed) {
         m_state = State::Closed;
@@ -604,24 +374,8 @@ void BoardLink::purgeInput()
 {
     const int pending = m_comm->inQueueCount();
     m_comm->PurgeInput();
-    if (pending > 0) {
-        LinkTraffic purged;
-        purged.sent = false;
-        purged.kind = TrafficKind::Purged;
-        purged.time = now();
-        purged.micros = fineNow();
-        purged.purged = pending;
-        emit traffic(purged);
-    }
-}
-
-void BoardLink::note(bool sent, TrafficKind kind, const QByteArray &bytes, DiscardReason reason,
-                     const QByteArray &request, int exchange, TrafficOrigin origin)
-{
-    qCDebug(lcLink) << fineNow() << (sent ? "out" : "in") << int(kind) << bytes.toHex(' ')
-                    << "reason" << int(reason) << "exchange" << exchange;
-    emit traffic(
-        LinkTraffic{sent, kind, bytes, now(), reason, fineNow(), 0, request, exchange, origin});
+    if (pending > 0)
+        m_notes.purged(pending);
 }
 
 } // namespace kvx

@@ -1,31 +1,32 @@
 #pragma once
 
-// The path to the KVX310: frames each Datagram for the attached board variant, sends it over
-// a byte transport (the serial-port component, or a simulated line), resynchronises and
-// identifies the board (BoardDetection), and gives up on a request after 2000 ms
-// (LinkWatchdog). Which bytes answer which request is decided by the ReplyFramer: a reply is
-// used only once it is sure to answer its own request.
+// The path to the KVX310: frames each Datagram for the attached board variant and sends it
+// over a byte transport (LinkSender), the serial-port component or a simulated line;
+// resynchronises and identifies the board (BoardDetection), and gives up on a request after
+// 2000 ms (LinkWatchdog). Which bytes answer which request is decided by the ReplyFramer: a
+// reply is used only once it is sure to answer its own request; Exchanges then decides what
+// becomes of each request sent.
 //
 // One state and one queue: commands put their requests in the CommandQueue, and advance()
 // alone decides what goes out next; when the queue is empty and polling is enabled it asks
 // the poll source. A read whose reply was lost is asked again, up to twice; a write never is.
 // DirectRequest and PausePolling are the blocking fronts over the queue, and the only places
-// that wait by processing events. User-interface thread only; both clocks are injectable so
-// that tests control time.
+// that wait by processing events (LinkWaits). User-interface thread only; both clocks are
+// injectable so that tests control time.
 
 #include "link/BoardDetection.h"
 #include "link/ByteTransport.h"
 #include "link/CommandQueue.h"
+#include "link/Exchanges.h"
 #include "link/LinkReceiver.h"
+#include "link/LinkSender.h"
 #include "link/LinkTraffic.h"
+#include "link/LinkWaits.h"
 #include "link/LinkWatchdog.h"
 #include "link/PollSource.h"
+#include "link/TrafficNotes.h"
 
 #include <QObject>
-
-#include <deque>
-
-class QTimer;
 
 namespace kvx {
 
@@ -49,10 +50,9 @@ public:
 
     static constexpr std::chrono::milliseconds kWatchdogTimeout = LinkWatchdog::kTimeout;
     static constexpr std::chrono::milliseconds kLateQuiet = LinkWatchdog::kLateQuiet;
-    static constexpr int kReplySize = 4;
-    static constexpr int kIdentificationSize = 10;
-    // A command's read whose reply was lost is asked this many times more.
-    static constexpr int kReadRetries = 2;
+    static constexpr int kReplySize = Exchanges::kReplySize;
+    static constexpr int kIdentificationSize = Exchanges::kIdentificationSize;
+    static constexpr int kReadRetries = Exchanges::kReadRetries;
 
     explicit BoardLink(ByteTransport &line, QObject *parent = nullptr);
     ~BoardLink() override;
@@ -83,12 +83,12 @@ public:
     [[nodiscard]] const ReplyFramer &framer() const { return m_framer; }
     [[nodiscard]] std::int64_t LastSendTick() const { return m_watchdog.lastSend(); }
     [[nodiscard]] const Reply &LastReply() const { return m_lastReply; }
-    [[nodiscard]] const LinkCounters &counters() const { return m_counters; }
+    [[nodiscard]] const LinkCounters &counters() const { return m_notes.counters(); }
     // While pollReply is emitted: when the request it answers went out, on the fine clock, and
     // its number since the open. A host that handles replies late hands several over at once;
     // their requests went out at the line's pace, one after another.
-    [[nodiscard]] std::int64_t replySentAt() const { return m_replySentAt; }
-    [[nodiscard]] int replyExchange() const { return m_replyExchange; }
+    [[nodiscard]] std::int64_t replySentAt() const { return m_exchanges.replySentAt(); }
+    [[nodiscard]] int replyExchange() const { return m_exchanges.replyExchange(); }
     // When the watchdog next has something to decide, on the link's clock.
     [[nodiscard]] std::int64_t nextWatchdogCheck() const;
     // When the framer next has something to decide, on the fine clock; serviceFramer() then
@@ -102,10 +102,10 @@ public:
     // See BoardDetection::setQuick; the windows keep the detection as boards have always seen.
     void setQuickDetection(bool quick) { m_detection.setQuick(quick); }
     // "Use Slow SPI": KORVE frames start with "!" while it is ticked.
-    void setSlowSpi(bool slow) { m_slowSpi = slow; }
+    void setSlowSpi(bool slow) { m_sender.setSlowSpi(slow); }
 
     // The request frame of the identified variant.
-    [[nodiscard]] QByteArray frame(const Datagram &d) const;
+    [[nodiscard]] QByteArray frame(const Datagram &d) const { return m_sender.frame(d); }
     // Writes the frame of `d` on an empty transmit queue; false when it could not be written
     // (sendError has then been raised). Touches no link state: the link's own sends use it.
     bool SendDatagram(const Datagram &d, TrafficKind kind = TrafficKind::Direct,
@@ -161,27 +161,15 @@ signals:
 
 private:
     friend class PollPause;
-    struct Exchange;
 
-    // The one place that waits by processing events; true when `done` became true, false when
-    // the port closed first.
-    bool waitFor(const std::function<bool()> &done);
     // Moves the state on from what the framer, the detection and the watchdog say.
     void settle();
-    void startExchange(Exchange exchange);
+    void startExchange(Exchanges::Exchange exchange);
     bool discards(const QByteArray &bytes) override;
     void judged(std::int64_t t, ReplyFramer::Events &events) override;
     void handle(const ReplyFramer::Event &event) override;
     void eventsHandled() override { settle(); }
     void inputDone() override { advance(); }
-    // The exchange of `id`, out of those outstanding.
-    std::optional<Exchange> resolve(int id);
-    void committed(int id);
-    void unused(const Exchange &x);
-    void taken(const ReplyFramer::Event &event);
-    void dropped(int id);
-    // Ends every command's request, queued or sent, unanswered.
-    void endCommands();
     void setBoardState(BoardState state);
     // Ends the waits of commands; `report`: tells that the board does not respond.
     void giveUpWaits(bool report = true);
@@ -189,10 +177,6 @@ private:
     void lineLost();
     // Purges the receive queue, telling the traffic view how many bytes went unread.
     void purgeInput();
-    void note(bool sent, TrafficKind kind, const QByteArray &bytes,
-              DiscardReason reason = DiscardReason::None, const QByteArray &request = {},
-              int exchange = -1, TrafficOrigin origin = TrafficOrigin::Own);
-    void countChanged() { emit countersChanged(m_counters); }
 
     ByteTransport *m_comm;
     Clock m_clock;
@@ -203,31 +187,20 @@ private:
     ReplyFramer &m_framer;
     LinkWatchdog m_watchdog;
     CommandQueue m_commands;
-    std::deque<Exchange> m_exchanges; // sent and not yet resolved, oldest first
-    int m_nextId = 0;
-    int m_serial = 0; // requests written since the open
-    std::int64_t m_replySentAt = 0;
-    int m_replyExchange = -1;
+    TrafficNotes m_notes;
+    Exchanges m_exchanges;
+    LinkSender m_sender;
+    LinkWaits m_waits;
     TrafficOrigin m_nextOrigin = TrafficOrigin::Own;
 
     State m_state = State::Closed;
     bool m_pollingEnabled = true;
     bool m_boardActive = false;
     BoardState m_boardState = BoardState::Closed;
-    bool m_slowSpi = false;
     bool m_lost = false; // the line never fell quiet
     Reply m_lastReply;
-    LinkCounters m_counters;
-    quint64 m_lineErrorsBefore = 0; // the line's count of damaged bytes when it was opened
     bool m_advancing = false;
-    bool m_cycleStartOwed = false; // a cycle's first request went unanswered
-    bool m_afterGiveUp = false;    // the next reply may be the late one of a request given up
-
-    quint64 m_closeCount = 0; // bumped by endAllWaits; waits started before it end
-    quint64 m_giveUps = 0;    // bumped when the watchdog gives up; waiting commands end
-    int m_waitDepth = 0;
-    QTimer *m_waitGuard = nullptr;
-    QTimer *m_drainTimer = nullptr;
+    quint64 m_giveUps = 0; // bumped when the watchdog gives up; waiting commands end
 };
 
 } // namespace kvx

@@ -3,6 +3,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cmath>
 
 namespace kvx {
 
@@ -20,6 +21,17 @@ LinkReceiver::LinkReceiver(Owner &owner, ByteTransport &line, BoardDetection &de
     m_timer->setSingleShot(true);
     m_timer->setTimerType(Qt::PreciseTimer);
     connect(m_timer, &QTimer::timeout, this, &LinkReceiver::service);
+}
+
+void LinkReceiver::begin(int replySize)
+{
+    m_framer.clear();
+    m_framer.setLine(m_comm->pacedLine(),
+                     std::max<ReplyFramer::Micros>(1, std::lround(m_comm->characterTime())));
+    // A reply wakes the program once, when it is whole; anything shorter is found by the
+    // framer's own looks.
+    m_comm->setReadThreshold(replySize);
+    m_lineErrorsBefore = m_comm->lineErrors();
 }
 
 void LinkReceiver::readWaiting()

@@ -46,6 +46,11 @@ public:
                  const std::function<std::int64_t()> &fineClock, QObject *parent = nullptr);
 
     void setTransport(ByteTransport &line) { m_comm = &line; }
+    // Polling starts: the framer starts afresh at the line's pace, replies are expected of
+    // `replySize` bytes, and the line's damaged bytes are counted from now.
+    void begin(int replySize);
+    // The bytes the line has reported damaged since begin().
+    [[nodiscard]] quint64 lineErrors() const { return m_comm->lineErrors() - m_lineErrorsBefore; }
     [[nodiscard]] ReplyFramer &framer() { return m_framer; }
     [[nodiscard]] const ReplyFramer &framer() const { return m_framer; }
     // Events the owner raised itself (a give-up), to be handled in order with the framer's.
@@ -75,6 +80,7 @@ private:
     std::deque<ReplyFramer::Event> m_events; // judged, not yet handled
     QTimer *m_timer;
     std::int64_t m_timerDue = 0;
+    quint64 m_lineErrorsBefore = 0; // the line's count of damaged bytes when it was opened
 };
 
 } // namespace kvx

@@ -12,7 +12,7 @@ PollPause::PollPause(BoardLink &link)
     // Until the outstanding poll request is answered and the line is free for the command's
     // first request, or the watchdog has given up.
     const quint64 giveUps = link.m_giveUps;
-    m_link.waitFor([&link, giveUps] {
+    m_link.m_waits.waitFor([&link, giveUps] {
         using State = BoardLink::State;
         return link.m_state == State::Idle || link.m_state == State::Closed ||
                link.m_state == State::Lost || link.m_giveUps != giveUps;

@@ -1,0 +1,54 @@
+#pragma once
+
+// The link's output side: frames each request for the identified board variant and writes it
+// on an empty transmit queue, telling the traffic view of it and of the detection's own bytes.
+// While bytes of an earlier write are still queued, it tells the link when they can have left,
+// so that frames never overlap on the line. User-interface thread.
+
+#include "chip/Datagram.h"
+#include "link/BoardDetection.h"
+#include "link/ByteTransport.h"
+#include "link/TrafficNotes.h"
+
+#include <QObject>
+
+class QTimer;
+
+namespace kvx {
+
+class LinkSender : public QObject
+{
+    Q_OBJECT
+
+public:
+    LinkSender(ByteTransport &line, const BoardDetection &detection, TrafficNotes &notes,
+               QObject *parent = nullptr);
+
+    void setTransport(ByteTransport &line) { m_comm = &line; }
+    // "Use Slow SPI": KORVE frames start with "!" while it is ticked.
+    void setSlowSpi(bool slow) { m_slowSpi = slow; }
+    [[nodiscard]] QByteArray frame(const Datagram &d) const;
+    // Writes the frame of `d`, request `exchange` since the open, on an empty transmit queue;
+    // false when it could not be written (sendError then follows).
+    bool send(const Datagram &d, TrafficKind kind, TrafficOrigin origin, int exchange);
+    // Bytes of an earlier write are still queued: lineFree() comes once they can have left.
+    [[nodiscard]] bool draining();
+    void stopDraining();
+    // Something could not be written: sendError follows, unless the port is gone.
+    void failed();
+    // The detection wrote `bytes`.
+    void written(BoardDetection::Kind kind, const QByteArray &bytes);
+
+signals:
+    void sendError();
+    void lineFree();
+
+private:
+    ByteTransport *m_comm;
+    const BoardDetection &m_detection;
+    TrafficNotes &m_notes;
+    bool m_slowSpi = false;
+    QTimer *m_drainTimer;
+};
+
+} // namespace kvx

@@ -15,7 +15,8 @@ constexpr LineFigures::Micros kFreshest = 50'000;
 constexpr LineFigures::Micros kStalest = 240'000;
 // A board that answers at once on a line that hands bytes over within a few milliseconds (no
 // adapter, or a short latency timer): a value shown is at most about 100 ms old, even where a
-// busy host made a reply or two late, whose figure the quiet keeps for the next 64 exchanges.
+// busy host made a reply or two late, whose figure the quiet keeps for the next 64 exchanges;
+// a host that woke 20 ms late once does not make the line an adapter's.
 constexpr LineFigures::Micros kFreshOnQuickLines = 85'000;
 constexpr LineFigures::Micros kQuickBoard = 2'000;
 constexpr LineFigures::Micros kQuickLine = 12'000;
@@ -81,6 +82,17 @@ LineFigures::Micros LineFigures::longest() const
     return std::max({most, m_widened, m_held});
 }
 
+LineFigures::Micros LineFigures::usual() const
+{
+    const auto n = std::size_t(std::min<std::int64_t>(m_total, kRemembered));
+    if (n == 0)
+        return 0;
+    std::array<Micros, kRemembered> seen = m_seen;
+    const auto nth = seen.begin() + std::ptrdiff_t((n - 1) * 9 / 10);
+    std::nth_element(seen.begin(), nth, seen.begin() + std::ptrdiff_t(n));
+    return *nth;
+}
+
 LineFigures::Micros LineFigures::deliveryBound(int frameBytes) const
 {
     // An adapter whose windows begin as a request goes out hands the reply over a whole
@@ -128,7 +140,7 @@ LineFigures::Micros LineFigures::partialGap(int remainingBytes, int frameBytes) 
 
 LineFigures::Micros LineFigures::freshness(int frameBytes) const
 {
-    const bool quick = known() && shortest() < kQuickBoard && longest() < kQuickLine;
+    const bool quick = known() && shortest() < kQuickBoard && usual() < kQuickLine;
     const Micros stalest = quick ? kFreshOnQuickLines : kStalest;
     return std::clamp(kFreshnessPerProof * tailQuiet(frameBytes), kFreshest, stalest);
 }

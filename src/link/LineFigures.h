@@ -69,6 +69,9 @@ public:
     // safe assumption until known.
     [[nodiscard]] Micros shortest() const;
     [[nodiscard]] Micros longest() const;
+    // What nine exchanges in ten showed at the most: the line's usual figure, which a host's
+    // rare late wake-up does not move (the rules' bounds take the longest).
+    [[nodiscard]] Micros usual() const;
 
     // How long after a reply's last byte a byte still on its way (its tail, a stray right
     // behind it, an adapter's next window) has certainly reached the program.

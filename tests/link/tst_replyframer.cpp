@@ -310,6 +310,8 @@ void TestReplyFramer::figuresSizeTheQuiets_data()
         << "100 200 100 100 100 100 100 100" << false << 1200ll << 1400ll << 0ll << 50000ll;
     QTest::newRow("a board at once, a busy host's late reply: still fresh within 100 ms")
         << "0 300 0 9000 0 0 0 0" << true << 13647ll << 24731ll << 2813ll << 85000ll;
+    QTest::newRow("a board at once, a host that woke 20 ms late once: still fresh")
+        << "0 300 0 20000 0 0 0 0" << true << 24647ll << 46731ll << 2813ll << 85000ll;
     QTest::newRow("one stall among them is not a figure")
         << "0 0 0 0 0 0 0 0 2540000" << true << 4647ll << 6731ll << 2813ll << 55764ll;
 }

@@ -162,7 +162,8 @@ void BoardLink::startExchange(Exchanges::Exchange x)
     const TrafficKind kind = x.kind;
     const TrafficOrigin origin = x.origin;
     m_exchanges.add(std::move(x));
-    if (!SendDatagram(d, kind, origin))
+    // advance() has just found the transmit queue empty.
+    if (!m_sender.send(d, kind, origin, m_exchanges.lastSerial(), true))
         m_framer.cannotBeAnswered();
     m_watchdog.sent(now());
     m_receiver.armTimer();

@@ -7,6 +7,13 @@
 
 namespace kvx {
 
+namespace {
+
+// How long a look that found nothing waiting stands for the next one, in microseconds.
+constexpr std::int64_t kLookHolds = 100;
+
+} // namespace
+
 LinkReceiver::LinkReceiver(Owner &owner, ByteTransport &line, BoardDetection &detection,
                            const std::function<std::int64_t()> &fineClock, QObject *parent)
     : QObject(parent)
@@ -36,6 +43,10 @@ void LinkReceiver::begin(int replySize)
 
 void LinkReceiver::readWaiting()
 {
+    // A look that found nothing a moment ago still holds: a byte come since is too soon for
+    // the next request's reply on a line, and proved by a quiet from a program that is not.
+    if (m_quietAt >= 0 && m_fineClock() - m_quietAt < kLookHolds)
+        return;
     // Usually nothing waits: one look at the line, not two.
     if (m_comm->inQueueCount() == 0)
         return;
@@ -66,8 +77,11 @@ void LinkReceiver::afterInput()
     // in meanwhile may show that a reply about to be trusted was not in step. The time is
     // taken before the look: the line is known quiet up to then, not up to after it.
     const std::int64_t t = m_fineClock();
-    if (m_comm->inQueueCount() == 0)
+    m_quietAt = -1;
+    if (m_comm->inQueueCount() == 0) {
         m_framer.advance(t, m_newEvents);
+        m_quietAt = t;
+    }
     handleEvents();
     armTimer();
     m_owner.inputDone();
@@ -124,6 +138,7 @@ void LinkReceiver::clear()
 {
     m_events.clear();
     m_newEvents.clear();
+    m_quietAt = -1;
     m_framer.clear();
     m_timer->stop();
 }

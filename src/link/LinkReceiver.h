@@ -81,6 +81,7 @@ private:
     QTimer *m_timer;
     std::int64_t m_timerDue = 0;
     quint64 m_lineErrorsBefore = 0; // the line's count of damaged bytes when it was opened
+    std::int64_t m_quietAt = -1;    // a look found nothing waiting then (fine clock)
 };
 
 } // namespace kvx

@@ -29,10 +29,12 @@ QByteArray LinkSender::frame(const Datagram &d) const
     return requestFrame(d, m_detection.variant(), m_slowSpi);
 }
 
-bool LinkSender::send(const Datagram &d, TrafficKind kind, TrafficOrigin origin, int exchange)
+bool LinkSender::send(const Datagram &d, TrafficKind kind, TrafficOrigin origin, int exchange,
+                      bool queueEmpty)
 {
     const QByteArray f = frame(d);
-    if (m_comm->OutQueueCount() != 0 || m_comm->WriteBytes(f.constData(), int(f.size())) < 0) {
+    if ((!queueEmpty && m_comm->OutQueueCount() != 0) ||
+        m_comm->WriteBytes(f.constData(), int(f.size())) < 0) {
         failed();
         return false;
     }

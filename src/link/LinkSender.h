@@ -29,8 +29,10 @@ public:
     void setSlowSpi(bool slow) { m_slowSpi = slow; }
     [[nodiscard]] QByteArray frame(const Datagram &d) const;
     // Writes the frame of `d`, request `exchange` since the open, on an empty transmit queue;
-    // false when it could not be written (sendError then follows).
-    bool send(const Datagram &d, TrafficKind kind, TrafficOrigin origin, int exchange);
+    // false when it could not be written (sendError then follows). `queueEmpty`: draining()
+    // has just found it so, and the queue is not asked again.
+    bool send(const Datagram &d, TrafficKind kind, TrafficOrigin origin, int exchange,
+              bool queueEmpty = false);
     // Bytes of an earlier write are still queued: lineFree() comes once they can have left.
     [[nodiscard]] bool draining();
     void stopDraining();

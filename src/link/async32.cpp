@@ -170,6 +170,7 @@ void TCustomComm32::Open()
     m_modemLines = true;
     m_pseudoTerminal = false;
     m_driverRtsToggle = false;
+    m_errorCountsMissing = false;
 
     QString error;
     int code = 0;
@@ -566,10 +567,14 @@ quint64 TCustomComm32::lineErrors() const
 #ifdef Q_OS_LINUX
     // The driver counts the bytes that came with a framing or parity error, or were lost to
     // an overrun; not every driver keeps the counts.
+    // Asked after every read: a driver without them (a pseudo-terminal) is not asked again.
     serial_icounter_struct counts{};
-    if (Connected() && ::ioctl(int(m_port->handle()), TIOCGICOUNT, &counts) == 0)
+    if (!Connected() || m_errorCountsMissing)
+        return 0;
+    if (::ioctl(int(m_port->handle()), TIOCGICOUNT, &counts) == 0)
         return quint64(counts.frame) + quint64(counts.parity) + quint64(counts.overrun) +
                quint64(counts.buf_overrun);
+    m_errorCountsMissing = errno == ENOTTY || errno == EINVAL;
 #endif
     return 0;
 }

@@ -252,7 +252,8 @@ private:
     bool m_setLowLatency = false; // the driver's low-latency flag was set by this open
     bool m_modemLines = true;     // false on devices without RTS/DTR, such as a pseudo-terminal
     bool m_pseudoTerminal = false;
-    bool m_driverRtsToggle = false; // the driver raises RTS around each transmission
+    bool m_driverRtsToggle = false;            // the driver raises RTS around each transmission
+    mutable bool m_errorCountsMissing = false; // the driver keeps no counts of damaged bytes
     bool m_rtsRaised = false;
     QTimer *m_rtsTimer = nullptr; // lowers RTS once the last byte has left
     QByteArray m_fetched;         // read by a look, fewer than the threshold; older than Qt's next

@@ -22,9 +22,8 @@
 
 namespace bench {
 
-// Starts the simulated board, with `options` beyond line timing; `ini` then maps COM1 to its
-// terminal.
-// Starts kvx310-sim and names its terminal COM1 in `ini`; `terminal`, when given, gets it too.
+// Starts kvx310-sim, with `options` beyond line timing, and names its terminal COM1 in `ini`;
+// `terminal`, when given, gets it too.
 inline bool startBoard(QProcess &sim, const QString &ini, const char *who,
                        const QStringList &options = {}, QByteArray *terminal = nullptr)
 {

@@ -18,51 +18,78 @@
 
 namespace bench {
 
-// Exchanges a second, or -1 when the board could not be started or opened.
-inline double noCheckRate(const QStringList &boardOptions, double seconds)
+class NoCheckClient
 {
-    QProcess sim;
-    QTemporaryDir dir;
-    QByteArray path;
-    if (!startBoard(sim, dir.filePath(QStringLiteral("Eval310.ini")), "nocheck", boardOptions,
-                    &path))
-        return -1;
-    const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY);
-    double rate = -1;
-    if (fd >= 0) {
+public:
+    // False when the board could not be started or opened.
+    bool open(const QStringList &boardOptions)
+    {
+        QByteArray path;
+        if (!startBoard(m_sim, m_dir.filePath(QStringLiteral("Eval310.ini")), "nocheck",
+                        boardOptions, &path))
+            return false;
+        m_fd = ::open(path.constData(), O_RDWR | O_NOCTTY);
+        if (m_fd < 0)
+            return false;
         termios t{};
-        ::tcgetattr(fd, &t);
+        ::tcgetattr(m_fd, &t);
         ::cfmakeraw(&t);
         ::cfsetspeed(&t, B19200);
         t.c_cc[VMIN] = 1;
         t.c_cc[VTIME] = 0;
-        ::tcsetattr(fd, TCSANOW, &t);
+        ::tcsetattr(m_fd, TCSANOW, &t);
+        return true;
+    }
+    ~NoCheckClient()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_sim.terminate();
+        m_sim.waitForFinished(3000);
+    }
+
+    // Polls for `seconds` without returning to the event loop; the replies answered whole.
+    long long run(double seconds)
+    {
         const QByteArray frame =
             kvx::requestFrame(kvx::Datagram{0x01, {}}, kvx::BoardVariant::Plain, false);
         long long answered = 0;
         QElapsedTimer clock;
         clock.start();
         while (double(clock.nsecsElapsed()) / 1e9 < seconds) {
-            if (::write(fd, frame.constData(), size_t(frame.size())) != frame.size())
+            if (::write(m_fd, frame.constData(), size_t(frame.size())) != frame.size())
                 break;
             int got = 0;
             char reply[16];
             // A reply lost would stall it: 100 ms without a byte ends the wait.
-            pollfd p{fd, POLLIN, 0};
+            pollfd p{m_fd, POLLIN, 0};
             while (got < 4 && ::poll(&p, 1, 100) > 0) {
-                const ssize_t n = ::read(fd, reply, sizeof reply);
+                const ssize_t n = ::read(m_fd, reply, sizeof reply);
                 if (n <= 0)
                     break;
                 got += int(n);
             }
             answered += got >= 4 ? 1 : 0;
         }
-        rate = double(answered) / (double(clock.nsecsElapsed()) / 1e9);
-        ::close(fd);
+        return answered;
     }
-    sim.terminate();
-    sim.waitForFinished(3000);
-    return rate;
+
+private:
+    QProcess m_sim;
+    QTemporaryDir m_dir;
+    int m_fd = -1;
+};
+
+// Exchanges a second, or -1 when the board could not be started or opened.
+inline double noCheckRate(const QStringList &boardOptions, double seconds)
+{
+    NoCheckClient client;
+    if (!client.open(boardOptions))
+        return -1;
+    QElapsedTimer clock;
+    clock.start();
+    const long long answered = client.run(seconds);
+    return double(answered) / (double(clock.nsecsElapsed()) / 1e9);
 }
 
 } // namespace bench

@@ -24,6 +24,10 @@
 //   nocheck, nocheck@1, nocheck@16
 //            a client with no checks at all, on a board of its own: the next request the moment
 //            a whole reply is in; the yardstick for "main", "main@1" and "main@16"
+//   pair, pair@1, pair@16
+//            "main" and "nocheck" (and behind 1 and 16 ms windows) in turns of a second each,
+//            each on its own board: a host whose speed drifts during the run slows both alike,
+//            so that the share of the client without checks is what the checks cost
 //   main@x11, plot@x11, scroll@x11
 //            "main", "plot" and "scroll" again in a child run on a real X server (an Xvfb it
 //            starts), with the X server's own processor time added: what a desktop user pays
@@ -93,6 +97,64 @@ struct Row
     double ageMs = 0;     // the oldest a polled value was when its field showed it
 };
 
+// A paired case: the program's polling and the client's without checks, in turns.
+struct Pair
+{
+    std::string name;
+    double program = 0; // exchanges a second
+    double noCheck = 0;
+};
+
+// Runs the event loop as the program's own would, asleep while nothing happens.
+void runFor(double seconds)
+{
+    QEventLoop loop;
+    QTimer::singleShot(int(seconds * 1000.0), Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// `exchanges` counts the replies `session` takes; the client gets a board with `options`.
+bool pairUp(const std::string &name, kvx::BoardSession &session, const long long &exchanges,
+            const QStringList &options, double seconds, std::vector<Pair> &pairs)
+{
+    bench::NoCheckClient client;
+    if (!client.open(options))
+        return false;
+    constexpr double kTurn = 1.0;
+    double programSeconds = 0;
+    double clientSeconds = 0;
+    long long taken = 0;
+    long long answered = 0;
+    QElapsedTimer clock;
+    for (int turn = 0; turn < std::max(2, int(seconds / kTurn + 0.5)); ++turn) {
+        const long long before = exchanges;
+        clock.start();
+        runFor(kTurn);
+        programSeconds += double(clock.nsecsElapsed()) / 1e9;
+        taken += exchanges - before;
+        // The program's link idle meanwhile, as a command's pause leaves it.
+        const kvx::PollPause pause = session.link().PausePolling();
+        clock.start();
+        answered += client.run(kTurn);
+        clientSeconds += double(clock.nsecsElapsed()) / 1e9;
+    }
+    pairs.push_back({name, double(taken) / programSeconds, double(answered) / clientSeconds});
+    return true;
+}
+
+void printPairs(const std::vector<Pair> &pairs)
+{
+    if (pairs.empty())
+        return;
+    std::printf("\n%-8s %10s %7s %10s %7s %8s\n", "pair", "exch/s", "line", "nocheck/s", "line",
+                "share");
+    for (const Pair &p : pairs) {
+        std::printf("%-8s %10.1f %7.3f %10.1f %7.3f %8.3f\n", p.name.c_str(), p.program,
+                    p.program / kLineLimit, p.noCheck, p.noCheck / kLineLimit,
+                    p.noCheck > 0 ? p.program / p.noCheck : 0.0);
+    }
+}
+
 // How old a reply is when its field shows it: from its taking by the link to the poll
 // scheduler's showing it, on the link's fine clock.
 struct Freshness
@@ -126,14 +188,6 @@ void printTable(const std::vector<Row> &rows)
                     r.exchanges > 0 ? double(r.used.wakeUps) / r.exchanges : 0.0,
                     double(r.used.peakKiB) / 1024.0, r.ageMs);
     }
-}
-
-// Runs the event loop as the program's own would, asleep while nothing happens.
-void runFor(double seconds)
-{
-    QEventLoop loop;
-    QTimer::singleShot(int(seconds * 1000.0), Qt::PreciseTimer, &loop, &QEventLoop::quit);
-    loop.exec();
 }
 
 // All three motors in VELOCITY mode at a middling speed: every value the displays show keeps
@@ -325,6 +379,12 @@ int main(int argc, char **argv)
         runFor(seconds);
         return -1.0;
     });
+    std::vector<Pair> pairs;
+    if ((wanted.isEmpty() || wanted.contains(QLatin1String("pair"))) &&
+        !pairUp("pair", session, exchanges, {}, seconds, pairs)) {
+        std::fprintf(stderr, "poll_cycle: the client without checks could not start\n");
+        return 1;
+    }
 
     QTemporaryDir scratch;
     kvx::WindowRecording &recording = form.recording();
@@ -470,9 +530,12 @@ int main(int argc, char **argv)
     for (const int ms : {1, 4, 16, 32}) {
         const std::string main = "main@" + std::to_string(ms);
         const std::string read = "read@" + std::to_string(ms);
+        const std::string pair = "pair@" + std::to_string(ms);
         const bool reads = ms == 1;
+        const bool paired =
+            wanted.isEmpty() ? ms == 1 || ms == 16 : wanted.contains(QString::fromStdString(pair));
         if (!wanted.isEmpty() && !wanted.contains(QString::fromStdString(main)) &&
-            !(reads && wanted.contains(QString::fromStdString(read))))
+            !(reads && wanted.contains(QString::fromStdString(read))) && !paired)
             continue;
         bench::Program adapter("poll_cycle", {QStringLiteral("--batch-ms"), QString::number(ms)});
         if (!adapter.form)
@@ -488,6 +551,12 @@ int main(int argc, char **argv)
             runFor(seconds);
             return -1.0;
         });
+        if (paired &&
+            !pairUp(pair, line, exchanges, {QStringLiteral("--batch-ms"), QString::number(ms)},
+                    seconds, pairs)) {
+            std::fprintf(stderr, "poll_cycle: the client without checks could not start\n");
+            return 1;
+        }
         if (reads) {
             adapter.form->BtnCmd310Click();
             adapter.advanced->setActivePage(kvx::EditorPage::Ram);
@@ -523,5 +592,6 @@ int main(int argc, char **argv)
     }
 
     printTable(rows);
+    printPairs(pairs);
     return failed ? 1 : 0;
 }

@@ -93,6 +93,14 @@ LineFigures::Micros LineFigures::usual() const
     return *nth;
 }
 
+LineFigures::Micros LineFigures::recent() const
+{
+    if (!known())
+        return longest();
+    const Micros last = extreme(std::max<std::int64_t>(0, m_total - kRecent), true);
+    return std::max({last, usual(), m_widened, m_held});
+}
+
 LineFigures::Micros LineFigures::deliveryBound(int frameBytes) const
 {
     // An adapter whose windows begin as a request goes out hands the reply over a whole
@@ -100,16 +108,21 @@ LineFigures::Micros LineFigures::deliveryBound(int frameBytes) const
     return longest() + (frameBytes + 1) * lineByte();
 }
 
-LineFigures::Micros LineFigures::tailQuiet(int frameBytes) const
+LineFigures::Micros LineFigures::longQuiet(int frameBytes) const
 {
     return lineByte() + deliveryBound(frameBytes) + kMargin;
+}
+
+LineFigures::Micros LineFigures::tailQuiet(int frameBytes) const
+{
+    return lineByte() + recent() + (frameBytes + 1) * lineByte() + kMargin;
 }
 
 LineFigures::Micros LineFigures::probationQuiet(int frameBytes, int replyBytes) const
 {
     // The board answers a queued request at its turnaround after the reply before it; that
-    // reply then comes like any other.
-    return tailQuiet(frameBytes) + longest() + replyBytes * lineByte();
+    // reply then comes like any other. After an anomaly every figure still remembered counts.
+    return longQuiet(frameBytes) + longest() + replyBytes * lineByte();
 }
 
 LineFigures::Micros LineFigures::lineEarliest(int frameBytes) const
@@ -142,7 +155,7 @@ LineFigures::Micros LineFigures::freshness(int frameBytes) const
 {
     const bool quick = known() && shortest() < kQuickBoard && usual() < kQuickLine;
     const Micros stalest = quick ? kFreshOnQuickLines : kStalest;
-    return std::clamp(kFreshnessPerProof * tailQuiet(frameBytes), kFreshest, stalest);
+    return std::clamp(kFreshnessPerProof * longQuiet(frameBytes), kFreshest, stalest);
 }
 
 } // namespace kvx

@@ -28,6 +28,10 @@ public:
     // Exchanges remembered, and how many must have been seen before the figures count.
     static constexpr int kRemembered = 64;
     static constexpr int kEnough = 8;
+    // Exchanges whose longest figure a checkpoint's quiet keeps allowing for. A host that
+    // wakes late now and then makes a reply look late, once; a line whose bytes really come
+    // that late shows it again (an adapter's windows spread its figures up to the window).
+    static constexpr int kRecent = 16;
     // Assumed until the line has shown its own: an adapter's usual latency timer.
     static constexpr Micros kSafeLatency = 16'000;
     // A reply later than this is the board's stall, not a figure of the line.
@@ -72,6 +76,10 @@ public:
     // What nine exchanges in ten showed at the most: the line's usual figure, which a host's
     // rare late wake-up does not move (the rules' bounds take the longest).
     [[nodiscard]] Micros usual() const;
+    // The figure a checkpoint's quiet allows for: the longest of the last kRecent exchanges and
+    // at least the usual one; where known() is false, or the line has just shown a longer one,
+    // the longest.
+    [[nodiscard]] Micros recent() const;
 
     // How long after a reply's last byte a byte still on its way (its tail, a stray right
     // behind it, an adapter's next window) has certainly reached the program.
@@ -100,6 +108,8 @@ public:
     [[nodiscard]] Micros lineByte() const { return m_paced ? m_byteTime : 0; }
 
 private:
+    // The tail quiet for the longest figure remembered.
+    [[nodiscard]] Micros longQuiet(int frameBytes) const;
     // The least or most of the figures remembered, of those seen since exchange `since`.
     [[nodiscard]] Micros extreme(std::int64_t since, bool most) const;
 

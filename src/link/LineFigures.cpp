@@ -33,6 +33,19 @@ void LineFigures::reset()
     m_shortestFrom = 0;
     m_widened = 0;
     m_held = 0;
+    m_watching = false;
+    m_deliverySeen = 0;
+    m_byteByByteSeen = 0;
+}
+
+void LineFigures::delivered(int bytes, int reads, Micros span)
+{
+    if (!m_watching || deliveryJudged())
+        return;
+    ++m_deliverySeen;
+    // `reads` parts need a window shorter than (bytes - 1) / (reads - 2) characters.
+    if (reads >= 3 && 3 * (reads - 2) >= bytes - 1 && span >= 2 * m_byteTime * 9 / 10)
+        ++m_byteByByteSeen;
 }
 
 bool LineFigures::add(Micros latency)
@@ -101,11 +114,18 @@ LineFigures::Micros LineFigures::recent() const
     return std::max({last, usual(), m_widened, m_held});
 }
 
-LineFigures::Micros LineFigures::deliveryBound(int frameBytes) const
+LineFigures::Micros LineFigures::windowAllowance(int frameBytes) const
 {
     // An adapter whose windows begin as a request goes out hands the reply over a whole
-    // window after the request: the figure is then the window less the request's own time.
-    return longest() + (frameBytes + 1) * lineByte();
+    // window after the request: the figure is then the window less the request's own time. A
+    // line that has shown it hands bytes over one by one has windows of three characters at
+    // the most, which the quiet's character and millisecond cover with two more.
+    return (byteByByte() ? 2 : frameBytes + 1) * lineByte();
+}
+
+LineFigures::Micros LineFigures::deliveryBound(int frameBytes) const
+{
+    return longest() + windowAllowance(frameBytes);
 }
 
 LineFigures::Micros LineFigures::longQuiet(int frameBytes) const
@@ -115,7 +135,7 @@ LineFigures::Micros LineFigures::longQuiet(int frameBytes) const
 
 LineFigures::Micros LineFigures::tailQuiet(int frameBytes) const
 {
-    return lineByte() + recent() + (frameBytes + 1) * lineByte() + kMargin;
+    return lineByte() + recent() + windowAllowance(frameBytes) + kMargin;
 }
 
 LineFigures::Micros LineFigures::probationQuiet(int frameBytes, int replyBytes) const

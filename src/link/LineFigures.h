@@ -62,6 +62,24 @@ public:
     // one is held to the usual figure once more.
     void widen(Micros latency);
 
+    // A reply of `bytes`, one of the first ones, came in `reads` parts, the last `span` after
+    // the first, while the program was woken for every byte: how the line hands bytes over.
+    // Windows that split a reply of four in three parts, two characters' time apart or more,
+    // are shorter than three characters (the reply's bytes span three). Where most of the
+    // first kEnough replies came so, a tail is seen within a few characters, and the quiets
+    // need not allow for a window that began with the request. A busy host's reads that run
+    // bytes together only keep the windows.
+    void delivered(int bytes, int reads, Micros span);
+    // The program is woken for every byte from now on: delivered() counts.
+    void watchDelivery() { m_watching = true; }
+    // Enough replies were seen to tell; from then on the program may be woken for whole
+    // replies only.
+    [[nodiscard]] bool deliveryJudged() const { return m_deliverySeen >= kEnough; }
+    [[nodiscard]] bool byteByByte() const
+    {
+        return deliveryJudged() && m_byteByByteSeen >= kEnough - 2;
+    }
+
     // A reply taken and not yet trusted showed `latency`: the rules allow for it at once.
     // Negative: it shows nothing.
     void hold(Micros latency) { m_held = std::max(m_held, std::min(latency, kLatencyCap)); }
@@ -108,6 +126,9 @@ public:
     [[nodiscard]] Micros lineByte() const { return m_paced ? m_byteTime : 0; }
 
 private:
+    // What a quiet allows beyond the figure for the line's windows: one that began with the
+    // request, or a few characters on a line that hands bytes over one by one.
+    [[nodiscard]] Micros windowAllowance(int frameBytes) const;
     // The tail quiet for the longest figure remembered.
     [[nodiscard]] Micros longQuiet(int frameBytes) const;
     // The least or most of the figures remembered, of those seen since exchange `since`.
@@ -120,6 +141,9 @@ private:
     std::int64_t m_shortestFrom = 0; // the shortest figure counts only from this exchange on
     Micros m_widened = 0; // the longest figure is at least this, until a reply in the usual time
     Micros m_held = 0;
+    bool m_watching = false;
+    int m_deliverySeen = 0;   // replies read a byte at a time, of the first kEnough
+    int m_byteByByteSeen = 0; // of them, those that came byte by byte
 };
 
 } // namespace kvx

@@ -36,8 +36,10 @@ void LinkReceiver::begin(int replySize)
     m_framer.setLine(m_comm->pacedLine(),
                      std::max<ReplyFramer::Micros>(1, std::lround(m_comm->characterTime())));
     // A reply wakes the program once, when it is whole; anything shorter is found by the
-    // framer's own looks.
+    // framer's own looks. Once the board is detected, the first replies wake it for every
+    // byte, so that the framer sees how the line hands bytes over (see learnDelivery).
     m_comm->setReadThreshold(replySize);
+    m_replySize = replySize;
     m_lineErrorsBefore = m_comm->lineErrors();
 }
 
@@ -83,8 +85,24 @@ void LinkReceiver::afterInput()
         m_quietAt = t;
     }
     handleEvents();
+    learnDelivery();
     armTimer();
     m_owner.inputDone();
+}
+
+void LinkReceiver::learnDelivery()
+{
+    // Three settings of the port in all, once each: the detection's bytes are read as before.
+    if (m_replySize <= 1 || m_detection.identifying() || m_detection.busy())
+        return;
+    LineFigures &figures = m_framer.figures();
+    if (figures.deliveryJudged()) {
+        m_comm->setReadThreshold(m_replySize);
+        m_replySize = 0;
+    } else if (m_comm->readThreshold() != 1) {
+        m_comm->setReadThreshold(1);
+        figures.watchDelivery();
+    }
 }
 
 std::optional<std::int64_t> LinkReceiver::nextDeadline() const
@@ -139,6 +157,7 @@ void LinkReceiver::clear()
     m_events.clear();
     m_newEvents.clear();
     m_quietAt = -1;
+    m_replySize = 0;
     m_framer.clear();
     m_timer->stop();
 }

@@ -70,6 +70,9 @@ public:
 
 private:
     void afterInput();
+    // Wakes the program for every byte until the framer has seen how the line hands them
+    // over, then for whole replies only.
+    void learnDelivery();
 
     Owner &m_owner;
     ByteTransport *m_comm;
@@ -82,6 +85,7 @@ private:
     std::int64_t m_timerDue = 0;
     quint64 m_lineErrorsBefore = 0; // the line's count of damaged bytes when it was opened
     std::int64_t m_quietAt = -1;    // a look found nothing waiting then (fine clock)
+    int m_replySize = 0; // the read threshold to set once the line's delivery is known
 };
 
 } // namespace kvx

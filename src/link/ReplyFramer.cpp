@@ -81,6 +81,9 @@ void ReplyFramer::received(const QByteArray &bytes, Micros t, Events &out)
     // in time, whether the board or the host was late: it is not taken for this request's.
     if (c.probation && c.bytes.isEmpty() && t >= replyDue(c))
         c.overdue = true;
+    if (c.bytes.isEmpty())
+        c.firstAt = t;
+    ++c.reads;
     c.bytes += bytes;
     c.lastAt = t;
     // A reply's bytes follow one another on the line: its first was there a character earlier
@@ -143,8 +146,10 @@ void ReplyFramer::take(Micros t, Events &out)
     Held h{c.request.id, t, -1, c.request.unseen};
     // The identification's length and pace are the board's own business. A line's clock
     // rounds: a reply right at the line's time shows no more than that.
-    if (!c.request.mayBeShort)
+    if (!c.request.mayBeShort) {
         h.latency = std::max<Micros>(0, since - (frame + 1) * m_figures.lineByte());
+        m_figures.delivered(int(c.bytes.size()), c.reads, c.lastAt - c.firstAt);
+    }
     m_figures.hold(h.latency);
     m_held.push_back(h);
     const bool alone = c.request.holdLine || c.probation || m_probation > 0 || c.prove ||

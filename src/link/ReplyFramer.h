@@ -156,6 +156,8 @@ private:
         QByteArray bytes;
         Micros firstBy = 0; // the first byte was there by then, on the line's pace
         Micros lastAt = 0;
+        Micros firstAt = 0; // the first of its bytes was read then
+        int reads = 0;      // in how many parts it was read
         bool probation = false; // sent during probation: the board's own figures hold
         bool looked = false;    // the line was looked at once the reply was due
         bool overdue = false;   // in probation, nothing had come when it should have

@@ -128,6 +128,8 @@ private slots:
     void lostReadIsAskedAgainButAWriteIsNot();
     void stalledTransmitQueueIsASendError();
     void realPortHandsOverWholeReplies();
+    void deliveryIsLearnedOnce_data();
+    void deliveryIsLearnedOnce();
 };
 
 void TestBoardLink::framesPerVariant_data()
@@ -651,14 +653,58 @@ void TestBoardLink::realPortHandsOverWholeReplies()
                  got.toHex().constData());
     QVERIFY(pty.reply(QByteArray("ZAP310v1.0", 10)));
     QTRY_VERIFY(session.link().PentarBoard());
+    // The first replies wake the program for every byte: the link sees how they come. These
+    // come whole, as from an adapter: from then on only whole replies wake it.
+    for (int i = 0; i < LineFigures::kEnough; ++i) {
+        QTRY_VERIFY(session.link().requestOutstanding());
+        QCOMPARE(session.comm().readThreshold(), 1);
+        pty.received();
+        QVERIFY(pty.reply(QByteArray("\x15\x00\x00\x07", 4)));
+        QTRY_COMPARE(taken.count(), i + 2);
+    }
     QTRY_VERIFY(session.link().requestOutstanding());
     QCOMPARE(session.comm().readThreshold(), 4);
     QVERIFY(pty.reply(QByteArray("\x15\x00", 2)));
     QTest::qWait(20);
     QVERIFY(pty.send(QByteArray("\x13\x88", 2)));
-    QTRY_COMPARE(taken.count(), 2);
+    QTRY_COMPARE(taken.count(), LineFigures::kEnough + 2);
     QTRY_VERIFY(session.link().BoardActive());
     QCOMPARE(session.comm().readThreshold(), 4); // never changed per exchange
+}
+
+void TestBoardLink::deliveryIsLearnedOnce_data()
+{
+    QTest::addColumn<int>("windowUs"); // an adapter's, 0 for none
+    QTest::addColumn<int>("hostUs");   // the host hears of bytes up to this much late
+    QTest::addColumn<bool>("byteByByte");
+    QTest::newRow("a line at its pace") << 0 << 0 << true;
+    QTest::newRow("a line at its pace, a host 0.2 ms late") << 0 << 200 << true;
+    QTest::newRow("1 ms windows") << 1000 << 0 << true;
+    QTest::newRow("2 ms windows") << 2000 << 0 << false;
+    QTest::newRow("16 ms windows") << 16000 << 0 << false;
+}
+
+void TestBoardLink::deliveryIsLearnedOnce()
+{
+    // Once the board is detected, the first replies wake the program for every byte, then
+    // only whole ones do, on whatever line.
+    QFETCH(int, windowUs);
+    QFETCH(int, hostUs);
+    QFETCH(bool, byteByByte);
+    Rig rig(variant(Variant::Plain), {std::chrono::microseconds(windowUs), 0us,
+                                      std::chrono::microseconds(hostUs), 7});
+    QList<int> thresholds;
+    QVERIFY(rig.open());
+    QVERIFY(rig.line.runUntil(
+        [&] {
+            const int now = rig.line.transport().readThreshold();
+            if (thresholds.isEmpty() || thresholds.last() != now)
+                thresholds << now;
+            return false;
+        },
+        2s) == false);
+    QCOMPARE(thresholds, QList<int>({1, 4}));
+    QCOMPARE(rig.link().framer().figures().byteByByte(), byteByByte);
 }
 
 QTEST_GUILESS_MAIN(TestBoardLink)

@@ -159,6 +159,8 @@ private slots:
     void timelines();
     void figuresSizeTheQuiets_data();
     void figuresSizeTheQuiets();
+    void deliveryShapesTheQuiets_data();
+    void deliveryShapesTheQuiets();
     void readyFollowsTheRules();
     void heldRepliesWaitForACheckpoint();
     void transferRepliesAreProvedLessOften_data();
@@ -354,6 +356,61 @@ void TestReplyFramer::figuresSizeTheQuiets()
     QCOMPARE(f.longest(), 40000ll);
     f.add(0);
     QVERIFY(f.longest() < 40000);
+}
+
+void TestReplyFramer::deliveryShapesTheQuiets_data()
+{
+    // The first replies read while the program is woken for every byte, each "bytes/reads/span
+    // in microseconds", eight of them.
+    QTest::addColumn<QString>("replies");
+    QTest::addColumn<bool>("watching");
+    QTest::addColumn<bool>("byteByByte");
+    const auto times = [](const char *reply, int n) {
+        QStringList all;
+        for (int i = 0; i < n; ++i)
+            all << QLatin1String(reply);
+        return all.join(QLatin1Char(' '));
+    };
+    QTest::newRow("a line at its pace, a byte a read") << times("4/4/1563", 8) << true << true;
+    QTest::newRow("a busy host ran two bytes together twice")
+        << times("4/4/1563", 6) + " 4/2/521 4/3/1042" << true << true;
+    QTest::newRow("three of eight came in two parts")
+        << times("4/4/1563", 5) + " " + times("4/2/521", 3) << true << false;
+    QTest::newRow("1 ms windows split each reply in three")
+        << times("4/3/2000", 8) << true << true;
+    QTest::newRow("windows of two characters split each in two")
+        << times("4/2/1042", 8) << true << false;
+    QTest::newRow("three parts closer than a line brings them")
+        << times("4/3/600", 8) << true << false;
+    QTest::newRow("replies of ten in three parts: windows of up to nine characters")
+        << times("10/3/4000", 8) << true << false;
+    QTest::newRow("woken for whole replies only: nothing to tell")
+        << times("4/4/1563", 8) << false << false;
+}
+
+void TestReplyFramer::deliveryShapesTheQuiets()
+{
+    QFETCH(QString, replies);
+    QFETCH(bool, watching);
+    QFETCH(bool, byteByByte);
+    LineFigures f(kByte);
+    for (int i = 0; i < LineFigures::kEnough; ++i)
+        f.add(0);
+    if (watching)
+        f.watchDelivery();
+    for (const QString &r : replies.split(QLatin1Char(' '))) {
+        const QStringList v = r.split(QLatin1Char('/'));
+        f.delivered(v[0].toInt(), v[1].toInt(), v[2].toLongLong());
+    }
+    QCOMPARE(f.deliveryJudged(), watching);
+    QCOMPARE(f.byteByByte(), byteByByte);
+    // A quiet allows for windows that began with the request, or, where bytes come one by
+    // one, for windows shorter than three characters.
+    QCOMPARE(f.tailQuiet(5), (byteByByte ? 3 : 7) * kByte + LineFigures::kMargin);
+    // The verdict stands: later replies are read whole.
+    for (int i = 0; i < LineFigures::kEnough; ++i)
+        f.delivered(4, 1, 0);
+    QCOMPARE(f.byteByByte(), byteByByte);
 }
 
 void TestReplyFramer::readyFollowsTheRules()

@@ -248,6 +248,7 @@ void BoardLink::handle(const ReplyFramer::Event &event)
     using Type = ReplyFramer::EventType;
     switch (event.type) {
     case Type::Taken:
+        m_sender.answered(event.id);
         m_exchanges.taken(event);
         return;
     case Type::Committed:

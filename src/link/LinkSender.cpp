@@ -33,6 +33,9 @@ bool LinkSender::send(const Datagram &d, TrafficKind kind, TrafficOrigin origin,
                       bool queueEmpty)
 {
     const QByteArray f = frame(d);
+    m_leftLine = false;
+    // Only a request that advance() sends is one the board answers as an exchange's.
+    m_lastExchange = queueEmpty ? exchange : -1;
     if ((!queueEmpty && m_comm->OutQueueCount() != 0) ||
         m_comm->WriteBytes(f.constData(), int(f.size())) < 0) {
         failed();
@@ -44,6 +47,8 @@ bool LinkSender::send(const Datagram &d, TrafficKind kind, TrafficOrigin origin,
 
 bool LinkSender::draining()
 {
+    if (m_leftLine)
+        return false;
     const int queued = m_comm->OutQueueCount();
     if (queued == 0)
         return false;
@@ -68,6 +73,8 @@ void LinkSender::failed()
 
 void LinkSender::written(BoardDetection::Kind kind, const QByteArray &bytes)
 {
+    m_leftLine = false;
+    m_lastExchange = -1;
     m_notes.note(true,
                  kind == BoardDetection::Kind::Probe ? TrafficKind::Probe : TrafficKind::StartUp,
                  bytes);

@@ -35,6 +35,9 @@ public:
               bool queueEmpty = false);
     // Bytes of an earlier write are still queued: lineFree() comes once they can have left.
     [[nodiscard]] bool draining();
+    // A reply to `exchange` has come in whole: when its request was the last thing written,
+    // the board has had all of it, and the queue need not be asked before the next.
+    void answered(int exchange) { m_leftLine = exchange == m_lastExchange; }
     void stopDraining();
     // Something could not be written: sendError follows, unless the port is gone.
     void failed();
@@ -50,6 +53,8 @@ private:
     const BoardDetection &m_detection;
     TrafficNotes &m_notes;
     bool m_slowSpi = false;
+    int m_lastExchange = -1; // the request last written, -1 for any other frame
+    bool m_leftLine = false;
     QTimer *m_drainTimer;
 };
 

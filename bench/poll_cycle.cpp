@@ -163,6 +163,9 @@ struct Freshness
     std::unordered_map<int, std::int64_t> takenAt;
     void watch(kvx::BoardSession &session)
     {
+        // Each link numbers its exchanges from 0: a reply the closed board's link took and
+        // never showed would pass for the new link's reply of that number.
+        takenAt.clear();
         kvx::BoardLink &link = session.link();
         QObject::connect(&link, &kvx::BoardLink::traffic, [this](const kvx::LinkTraffic &t) {
             if (!t.sent && t.kind == kvx::TrafficKind::Poll)

@@ -84,7 +84,7 @@ std::int64_t BoardLink::nextWatchdogCheck() const
 
 bool BoardLink::SendDatagram(const Datagram &d, TrafficKind kind, TrafficOrigin origin)
 {
-    return m_sender.send(d, kind, origin, m_exchanges.lastSerial());
+    return m_sender.send(d, kind, origin, -1);
 }
 
 void BoardLink::settle()

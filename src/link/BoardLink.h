@@ -107,7 +107,8 @@ public:
     // The request frame of the identified variant.
     [[nodiscard]] QByteArray frame(const Datagram &d) const { return m_sender.frame(d); }
     // Writes the frame of `d` on an empty transmit queue; false when it could not be written
-    // (sendError has then been raised). Touches no link state: the link's own sends use it.
+    // (sendError has then been raised). Touches no link state: the frame belongs to no
+    // exchange, and its traffic event names none.
     bool SendDatagram(const Datagram &d, TrafficKind kind = TrafficKind::Direct,
                       TrafficOrigin origin = TrafficOrigin::Own);
     // Sends one Datagram and waits for its own reply, which it returns and also leaves in

@@ -15,7 +15,7 @@ constexpr LineFigures::Micros kFreshest = 50'000;
 constexpr LineFigures::Micros kStalest = 240'000;
 // A board that answers at once on a line that hands bytes over within a few milliseconds (no
 // adapter, or a short latency timer): a value shown is at most about 100 ms old, even where a
-// busy host made a reply or two late, whose figure the quiet keeps for the next 64 exchanges;
+// busy host made a reply or two late, whose figure the bounds keep for the next 64 exchanges;
 // a host that woke 20 ms late once does not make the line an adapter's.
 constexpr LineFigures::Micros kFreshOnQuickLines = 85'000;
 constexpr LineFigures::Micros kQuickBoard = 2'000;

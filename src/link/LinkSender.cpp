@@ -34,8 +34,7 @@ bool LinkSender::send(const Datagram &d, TrafficKind kind, TrafficOrigin origin,
 {
     const QByteArray f = frame(d);
     m_leftLine = false;
-    // Only a request that advance() sends is one the board answers as an exchange's.
-    m_lastExchange = queueEmpty ? exchange : -1;
+    m_lastExchange = exchange;
     if ((!queueEmpty && m_comm->OutQueueCount() != 0) ||
         m_comm->WriteBytes(f.constData(), int(f.size())) < 0) {
         failed();

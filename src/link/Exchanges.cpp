@@ -28,11 +28,10 @@ Exchanges::Exchanges(CommandQueue &commands, BoardDetection &detection, TrafficN
 
 ReplyFramer::Request Exchanges::prepare(Exchange &x, bool identifying, const QByteArray &frame)
 {
-    x.id = m_nextId++;
+    x.id = m_serial++;
     x.identification = identifying;
     x.afterGiveUp = !x.identification && std::exchange(m_afterGiveUp, false);
     x.frame = frame;
-    x.serial = m_serial++;
     ReplyFramer::Request r;
     r.id = x.id;
     r.frameBytes = int(x.frame.size());
@@ -81,7 +80,7 @@ void Exchanges::committed(int id)
                 emit identified(v);
         } else {
             m_replySentAt = x.sentAt;
-            m_replyExchange = x.serial;
+            m_replyExchange = x.id;
             // A cycle whose first reply was lost starts with its first reply shown; one whose
             // every reply was lost is no cycle at all.
             if (std::exchange(m_cycleStartOwed, false))
@@ -121,7 +120,7 @@ void Exchanges::taken(const ReplyFramer::Event &event)
                      x.identification                ? TrafficKind::Identification
                      : x.kind == TrafficKind::Direct ? TrafficKind::Direct
                                                      : TrafficKind::Poll,
-                     x.bytes, DiscardReason::None, x.frame, x.serial, x.origin);
+                     x.bytes, DiscardReason::None, x.frame, x.id, x.origin);
         // A write's reply is not used: the command goes on at once, and what becomes of the
         // reply later is no longer its business.
         if (x.request && !x.request->waitForTrust) {
@@ -163,7 +162,7 @@ void Exchanges::dropped(int id)
 void Exchanges::untrusted(const Exchange &x, DiscardReason reason)
 {
     ++m_notes.counters().untrustedReplies;
-    m_notes.note(false, TrafficKind::Discarded, x.bytes, reason, x.frame, x.serial, x.origin);
+    m_notes.note(false, TrafficKind::Discarded, x.bytes, reason, x.frame, x.id, x.origin);
 }
 
 void Exchanges::givenUp(const QByteArray &partial, bool plainAnswer)

@@ -31,7 +31,7 @@ public:
 
     struct Exchange
     {
-        int id = -1;
+        int id = -1; // the request's number since the link was made
         TrafficKind kind = TrafficKind::Poll;
         int row = -1;
         bool startsCycle = false;
@@ -40,7 +40,6 @@ public:
         CommandQueue::Handle request; // a command that waits for this exchange
         TrafficOrigin origin = TrafficOrigin::Own;
         Datagram datagram;
-        int serial = -1;
         bool taken = false;
         QByteArray frame;        // the request as written, for the traffic view
         std::int64_t sentAt = 0; // fine clock, when the request went out
@@ -54,7 +53,8 @@ public:
               QObject *parent = nullptr);
 
     // Readies `x` to go out as `frame`, the identification request when `identifying`: gives it
-    // its id and its number since the open, and tells what the framer is to expect of it.
+    // its number, which names it to the framer and in the traffic, and tells what the framer
+    // is to expect of it.
     ReplyFramer::Request prepare(Exchange &x, bool identifying, const QByteArray &frame);
     // Keeps `x`, just sent, until the framer resolves it.
     void add(Exchange x) { m_exchanges.push_back(std::move(x)); }
@@ -104,8 +104,7 @@ private:
     const std::function<std::int64_t()> &m_fineClock;
     std::function<bool()> m_mayAskAgain;
     std::deque<Exchange> m_exchanges; // sent and not yet resolved, oldest first
-    int m_nextId = 0;
-    int m_serial = 0; // requests written since the open
+    int m_serial = 0;                 // requests written
     std::int64_t m_replySentAt = 0;
     int m_replyExchange = -1;
     bool m_cycleStartOwed = false; // a cycle's first request went unanswered

@@ -27,7 +27,8 @@
 //   pair, pair@1, pair@16
 //            "main" and "nocheck" (and behind 1 and 16 ms windows) in turns of a second each,
 //            each on its own board: a host whose speed drifts during the run slows both alike,
-//            so that the share of the client without checks is what the checks cost
+//            so that the share of the client without checks is what the checks cost; with
+//            the processor time and the wake-ups per exchange of each in their own turns
 //   main@x11, plot@x11, scroll@x11
 //            "main", "plot" and "scroll" again in a child run on a real X server (an Xvfb it
 //            starts), with the X server's own processor time added: what a desktop user pays
@@ -103,6 +104,10 @@ struct Pair
     std::string name;
     double program = 0; // exchanges a second
     double noCheck = 0;
+    Usage programUsed; // processor time and wake-ups in the turns of each
+    Usage noCheckUsed;
+    double programSeconds = 0;
+    double noCheckSeconds = 0;
 };
 
 // Runs the event loop as the program's own would, asleep while nothing happens.
@@ -125,20 +130,32 @@ bool pairUp(const std::string &name, kvx::BoardSession &session, const long long
     double clientSeconds = 0;
     long long taken = 0;
     long long answered = 0;
+    Usage programUsed;
+    Usage clientUsed;
+    auto add = [](Usage &sum, const Usage &before) {
+        const Usage after = Usage::now();
+        sum.cpu += after.cpu - before.cpu;
+        sum.wakeUps += after.wakeUps - before.wakeUps;
+    };
     QElapsedTimer clock;
     for (int turn = 0; turn < std::max(2, int(seconds / kTurn + 0.5)); ++turn) {
         const long long before = exchanges;
+        Usage used = Usage::now();
         clock.start();
         runFor(kTurn);
         programSeconds += double(clock.nsecsElapsed()) / 1e9;
+        add(programUsed, used);
         taken += exchanges - before;
         // The program's link idle meanwhile, as a command's pause leaves it.
         const kvx::PollPause pause = session.link().PausePolling();
+        used = Usage::now();
         clock.start();
         answered += client.run(kTurn);
         clientSeconds += double(clock.nsecsElapsed()) / 1e9;
+        add(clientUsed, used);
     }
-    pairs.push_back({name, double(taken) / programSeconds, double(answered) / clientSeconds});
+    pairs.push_back({name, double(taken) / programSeconds, double(answered) / clientSeconds,
+                     programUsed, clientUsed, programSeconds, clientSeconds});
     return true;
 }
 
@@ -146,12 +163,19 @@ void printPairs(const std::vector<Pair> &pairs)
 {
     if (pairs.empty())
         return;
-    std::printf("\n%-8s %10s %7s %10s %7s %8s\n", "pair", "exch/s", "line", "nocheck/s", "line",
-                "share");
+    std::printf("\n%-8s %10s %7s %10s %7s %8s %8s %8s %7s %7s\n", "pair", "exch/s", "line",
+                "nocheck/s", "line", "share", "CPU %", "nocheck", "wakes", "nocheck");
+    auto wakes = [](const Usage &u, double rate, double seconds) {
+        return rate > 0 ? double(u.wakeUps) / (rate * seconds) : 0.0;
+    };
     for (const Pair &p : pairs) {
-        std::printf("%-8s %10.1f %7.3f %10.1f %7.3f %8.3f\n", p.name.c_str(), p.program,
-                    p.program / kLineLimit, p.noCheck, p.noCheck / kLineLimit,
-                    p.noCheck > 0 ? p.program / p.noCheck : 0.0);
+        std::printf("%-8s %10.1f %7.3f %10.1f %7.3f %8.3f %8.2f %8.2f %7.2f %7.2f\n",
+                    p.name.c_str(), p.program, p.program / kLineLimit, p.noCheck,
+                    p.noCheck / kLineLimit, p.noCheck > 0 ? p.program / p.noCheck : 0.0,
+                    100.0 * p.programUsed.cpu / p.programSeconds,
+                    100.0 * p.noCheckUsed.cpu / p.noCheckSeconds,
+                    wakes(p.programUsed, p.program, p.programSeconds),
+                    wakes(p.noCheckUsed, p.noCheck, p.noCheckSeconds));
     }
 }
 
@@ -369,7 +393,9 @@ int main(int argc, char **argv)
         const double ownRate = work(); // the case's own rate, or -1 for every reply taken
         const double elapsed = double(clock.nsecsElapsed()) / 1e9;
         const Usage after = Usage::now();
-        const double taken = double(exchanges - exchangesBefore);
+        // The client without checks counts its own replies.
+        const double taken = exchanges > exchangesBefore ? double(exchanges - exchangesBefore)
+                                                         : std::max(0.0, ownRate * elapsed);
         rows.push_back({name,
                         elapsed,
                         taken,

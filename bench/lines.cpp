@@ -7,8 +7,11 @@
 // and 99th percentile, milliseconds from the reply's taking); how often motor 1's position
 // field changes against how often it was polled; the values shown that were not the board's
 // answer to their very request; and the bytes and replies thrown away (on a clean line, a good
-// reply rejected). Then 64-word RAM reads back to back on the clean lines, as shares of the wire
-// and of what the board allows, from a transfer's first request to its last reply trusted.
+// reply rejected). The lines: the line's pace and adapters of 1 to 32 ms, boards that answer
+// after 1 or 6 ms or 0 to 30 ms, a host that hears of bytes up to 50 ms late, a host that stands
+// still for 40 ms three times a second, and every fault at once. Then 64-word RAM reads back to
+// back on the clean lines, as shares of the wire and of what the board allows, from a transfer's
+// first request to its last reply trusted.
 
 #include "chip/RegisterMap.h"
 #include "common/LineTruth.h"
@@ -34,6 +37,7 @@ struct Case
     int hostMs = 0;
     int turnaroundUs = 0;
     int turnJitterUs = 0;
+    int stallMs = 0; // the host stands still this long three times a second
     Faults faults;
 };
 
@@ -45,6 +49,13 @@ Case clean(const char *name, int rxMs, int hostMs = 0, int turnaroundUs = 0, int
     c.hostMs = hostMs;
     c.turnaroundUs = turnaroundUs;
     c.turnJitterUs = jitterUs;
+    return c;
+}
+
+Case stalled(const char *name, int rxMs, int stallMs)
+{
+    Case c = clean(name, rxMs);
+    c.stallMs = stallMs;
     return c;
 }
 
@@ -144,6 +155,9 @@ int main(int argc, char **argv)
         clean("pace host50", 0, 50),
         clean("@1 host50", 1, 50),
         clean("@16 host50", 16, 50),
+        stalled("pace stalls", 0, 40),
+        stalled("@1 stalls", 1, 40),
+        stalled("@16 stalls", 16, 40),
         faulty("pace faults", 0, 0, 6000, 0),
         faulty("@1 faults", 1, 10, 3000, 4000),
         faulty("@16 faults", 16, 20, 0, 30000),
@@ -162,9 +176,11 @@ int main(int argc, char **argv)
         board.faults = c.faults;
         // USB adapters hold what they receive for their latency timer; what the host writes
         // goes out at once.
-        const SimulatedTransport::Line adapter{std::chrono::milliseconds(c.rxMs), 0ms,
-                                               std::chrono::milliseconds(c.hostMs), 7,
-                                               std::chrono::microseconds(c.rxMs * 150)};
+        const SimulatedTransport::Line adapter{
+            std::chrono::milliseconds(c.rxMs),       0ms,
+            std::chrono::milliseconds(c.hostMs),     7,
+            std::chrono::microseconds(c.rxMs * 150), c.stallMs > 0 ? 333ms : 0ms,
+            std::chrono::milliseconds(c.stallMs)};
         VirtualLine line(session, board, adapter);
         LineTruth::distinctValues(line.board().chip());
         LineTruth truth(session, line);

@@ -175,7 +175,17 @@ LineFigures::Micros LineFigures::freshness(int frameBytes) const
 {
     const bool quick = known() && shortest() < kQuickBoard && usual() < kQuickLine;
     const Micros stalest = quick ? kFreshOnQuickLines : kStalest;
-    return std::clamp(kFreshnessPerProof * longQuiet(frameBytes), kFreshest, stalest);
+    const Micros bound = std::clamp(kFreshnessPerProof * longQuiet(frameBytes), kFreshest, stalest);
+    // Where proofs have grown long (a host that stands still now and then) a bound of a few
+    // of them would have every reply proved alone: the line idle most of the time, each field
+    // changing a fraction as often. Replies are held for a quiet's length at least, so that
+    // proofs never take more than about half the line, and shown that much older.
+    return std::max(bound, proofCost(frameBytes) + tailQuiet(frameBytes));
+}
+
+LineFigures::Micros LineFigures::proofCost(int frameBytes) const
+{
+    return (frameBytes + 4) * lineByte() + longest() + tailQuiet(frameBytes);
 }
 
 } // namespace kvx

@@ -117,6 +117,9 @@ public:
     // How old a held reply may grow before it must be trusted or thrown away: longer where
     // each proof costs more of the line, so that proofs cost a few percent of it.
     [[nodiscard]] Micros freshness(int frameBytes) const;
+    // Another exchange at its longest and a checkpoint's quiet after it: how long before a
+    // held reply grows too old its proof must begin.
+    [[nodiscard]] Micros proofCost(int frameBytes) const;
 
     // How long an adapter can hold a byte before the program sees it, as far as the line has
     // shown: the longest figure, plus the request's own time for an adapter whose windows

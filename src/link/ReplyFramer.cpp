@@ -179,8 +179,7 @@ bool ReplyFramer::freshnessDue(Micros t, int frameBytes) const
     if (m_held.size() >= kHeldAtMost)
         return true;
     // Due once another exchange and its proof would make the oldest held reply too old.
-    const Micros exchange = (frameBytes + 4) * m_figures.lineByte() + m_figures.longest();
-    return t + exchange + m_figures.tailQuiet(frameBytes) >= proveBy(frameBytes);
+    return t + m_figures.proofCost(frameBytes) >= proveBy(frameBytes);
 }
 
 void ReplyFramer::startCheckpoint(Micros t, int frameBytes, int replyBytes, bool alone, Events &out)

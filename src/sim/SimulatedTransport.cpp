@@ -100,11 +100,20 @@ void SimulatedTransport::setReadThreshold(int bytes)
         hearFrom(m_now);
 }
 
+Micros SimulatedTransport::awake(Micros t) const
+{
+    const std::int64_t every = m_line.stallEvery.count();
+    if (every <= 0 || m_line.stall.count() <= 0 || t.count() < 0)
+        return t;
+    const std::int64_t into = t.count() % every;
+    return into < m_line.stall.count() ? t + m_line.stall - Micros(into) : t;
+}
+
 void SimulatedTransport::hearFrom(Micros at)
 {
     const auto late = std::uniform_int_distribution<std::int64_t>(
         0, std::max<std::int64_t>(0, m_line.hostDelay.count()))(m_random);
-    m_hearAt = at + Micros(late);
+    m_hearAt = awake(at + Micros(late));
 }
 
 void SimulatedTransport::deliver(Micros at)

@@ -32,6 +32,10 @@ public:
         std::uint32_t seed = 1;
         // Each window up to this much shorter or longer (less than half a window).
         Micros windowJitter{0};
+        // The host stands still for `stall` at the start of every `stallEvery` (a busy
+        // machine, a hypervisor): it hears of nothing and wakes for no timer meanwhile.
+        Micros stallEvery{0};
+        Micros stall{0};
     };
 
     SimulatedTransport(const BoardOptions &board, const Line &line, QObject *parent = nullptr);
@@ -39,6 +43,8 @@ public:
     [[nodiscard]] SimulatedBoard &board() { return m_board; }
     [[nodiscard]] const Line &line() const { return m_line; }
     [[nodiscard]] Micros now() const { return m_now; }
+    // The first moment at or after `t` at which the host runs.
+    [[nodiscard]] Micros awake(Micros t) const;
     // When something next happens on the line (a hand-over, the host hearing of bytes).
     [[nodiscard]] std::optional<Micros> nextEvent() const;
     // Runs everything due up to `t`, in order; bytesReady is emitted at the time the host

@@ -40,7 +40,7 @@ VirtualLine::Micros VirtualLine::late(Micros at, Micros &drawnFor, Micros &lateB
         lateBy = Micros(most > 0 ? std::uniform_int_distribution<std::int64_t>(0, most)(m_random)
                                  : 0);
     }
-    return at + lateBy;
+    return m_transport.awake(at + lateBy);
 }
 
 VirtualLine::Micros VirtualLine::framerDue()

@@ -4,7 +4,8 @@
 // host hearing of bytes), the reply framer's deadlines and the poll tick each run at their own
 // instant of a clock that only this driver moves, so that minutes of traffic on any line take
 // a fraction of a second and come out the same on every run and every machine. A busy host
-// (the line's hostDelay) also wakes late for its timers, by up to as much.
+// (the line's hostDelay) also wakes late for its timers, by up to as much, and one that stalls
+// wakes for none meanwhile.
 
 #include "session/BoardSession.h"
 #include "sim/SimulatedTransport.h"

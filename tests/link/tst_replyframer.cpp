@@ -314,6 +314,10 @@ void TestReplyFramer::figuresSizeTheQuiets_data()
         << "0 300 0 9000 0 0 0 0" << true << 13647ll << 24731ll << 2813ll << 85000ll;
     QTest::newRow("a board at once, a host that woke 20 ms late once: still fresh")
         << "0 300 0 20000 0 0 0 0" << true << 24647ll << 46731ll << 2813ll << 85000ll;
+    // Proved alone, each reply would wait 45 ms for its quiet: held a quiet's length at least,
+    // its value is shown older instead.
+    QTest::newRow("a host that stood still 40 ms: replies held for a quiet")
+        << "0 300 0 40000 0 0 0 0" << true << 44647ll << 86731ll << 2813ll << 133983ll;
     QTest::newRow("one stall among them is not a figure")
         << "0 0 0 0 0 0 0 0 2540000" << true << 4647ll << 6731ll << 2813ll << 55764ll;
 }
@@ -376,8 +380,7 @@ void TestReplyFramer::deliveryShapesTheQuiets_data()
         << times("4/4/1563", 6) + " 4/2/521 4/3/1042" << true << true;
     QTest::newRow("three of eight came in two parts")
         << times("4/4/1563", 5) + " " + times("4/2/521", 3) << true << false;
-    QTest::newRow("1 ms windows split each reply in three")
-        << times("4/3/2000", 8) << true << true;
+    QTest::newRow("1 ms windows split each reply in three") << times("4/3/2000", 8) << true << true;
     QTest::newRow("windows of two characters split each in two")
         << times("4/2/1042", 8) << true << false;
     QTest::newRow("three parts closer than a line brings them")

@@ -146,8 +146,11 @@ bool pairUp(const std::string &name, kvx::BoardSession &session, const long long
         programSeconds += double(clock.nsecsElapsed()) / 1e9;
         add(programUsed, used);
         taken += exchanges - before;
-        // The program's link idle meanwhile, as a command's pause leaves it.
+        // The program's link idle meanwhile, as a command's pause leaves it. The client's turn
+        // keeps the event loop from running: what the link holds is shown first, or its age
+        // would count a whole turn in the next case.
         const kvx::PollPause pause = session.link().PausePolling();
+        runFor(0.1);
         used = Usage::now();
         clock.start();
         answered += client.run(kTurn);

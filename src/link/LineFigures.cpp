@@ -33,6 +33,7 @@ void LineFigures::reset()
     m_shortestFrom = 0;
     m_widened = 0;
     m_held = 0;
+    m_usual = 0;
     m_watching = false;
     m_deliverySeen = 0;
     m_byteByByteSeen = 0;
@@ -56,6 +57,11 @@ bool LineFigures::add(Micros latency)
         m_widened = 0;
     m_seen[std::size_t(m_total % kRemembered)] = std::max<Micros>(latency, 0);
     ++m_total;
+    const auto n = std::size_t(std::min<std::int64_t>(m_total, kRemembered));
+    std::array<Micros, kRemembered> seen = m_seen;
+    const auto nth = seen.begin() + std::ptrdiff_t((n - 1) * 9 / 10);
+    std::nth_element(seen.begin(), nth, seen.begin() + std::ptrdiff_t(n));
+    m_usual = *nth;
     return true;
 }
 
@@ -93,17 +99,6 @@ LineFigures::Micros LineFigures::longest() const
     if (!known())
         most = std::max(most, kSafeLatency);
     return std::max({most, m_widened, m_held});
-}
-
-LineFigures::Micros LineFigures::usual() const
-{
-    const auto n = std::size_t(std::min<std::int64_t>(m_total, kRemembered));
-    if (n == 0)
-        return 0;
-    std::array<Micros, kRemembered> seen = m_seen;
-    const auto nth = seen.begin() + std::ptrdiff_t((n - 1) * 9 / 10);
-    std::nth_element(seen.begin(), nth, seen.begin() + std::ptrdiff_t(n));
-    return *nth;
 }
 
 LineFigures::Micros LineFigures::recent() const

@@ -93,7 +93,7 @@ public:
     [[nodiscard]] Micros longest() const;
     // What nine exchanges in ten showed at the most: the line's usual figure, which a host's
     // rare late wake-up does not move (the rules' bounds take the longest).
-    [[nodiscard]] Micros usual() const;
+    [[nodiscard]] Micros usual() const { return m_usual; }
     // The figure a checkpoint's quiet allows for: the longest of the last kRecent exchanges and
     // at least the usual one; where known() is false, or the line has just shown a longer one,
     // the longest.
@@ -144,6 +144,8 @@ private:
     std::int64_t m_shortestFrom = 0; // the shortest figure counts only from this exchange on
     Micros m_widened = 0; // the longest figure is at least this, until a reply in the usual time
     Micros m_held = 0;
+    // usual(), worked out as each figure comes: every reply's rules ask for it several times.
+    Micros m_usual = 0;
     bool m_watching = false;
     int m_deliverySeen = 0;   // replies read a byte at a time, of the first kEnough
     int m_byteByByteSeen = 0; // of them, those that came byte by byte
